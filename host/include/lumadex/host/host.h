@@ -1,0 +1,231 @@
+// The host stand-in's C++ API: what tests, benchmarks and the Python front end
+// use to make images, load a plug-in and run script calls.
+//
+// A Host is a small application host: it owns reference-counted objects
+// (images, strings, tag groups, throwables, functions, script objects), hands a
+// plug-in the link object of abi/dm, answers its host-function calls, keeps the
+// script-function registry, and calls registered handlers through libffi.
+//
+// One thread at a time: the host, like the application it stands in for, runs
+// every call on the caller's thread and takes no locks.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+extern "C" {
+struct dm_object;
+struct dm_link;
+}
+
+namespace lumadex::host {
+
+class HostState;  // the implementation behind a Host and its objects
+
+// A script call failed: the message is the script error's exact text.
+class ScriptError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Misuse of this API (bad arguments from C++ or Python): not a script error.
+class UsageError : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
+// Host data-type codes.
+enum class DataType : std::uint32_t {
+    Int16 = 1,
+    Real4 = 2,
+    Complex8 = 3,
+    UInt8 = 6,
+    Int32 = 7,
+    RGB = 8,  // a type the plug-in refuses: 4 bytes per pixel
+    Int8 = 9,
+    UInt16 = 10,
+    UInt32 = 11,
+    Real8 = 12,
+    Complex16 = 13,
+    Binary = 14,  // one byte per pixel, 0 or 1
+};
+
+std::size_t element_size(DataType type);
+std::string_view data_type_name(DataType type);  // "Real 4", "Complex 16", "Binary", "RGB"
+
+constexpr int kMaxDimensions = 5;
+
+struct Calibration {
+    float origin = 0.0f;
+    float scale = 1.0f;
+    std::string units;
+};
+
+// Counted handle to a host object. Copying takes a reference; destruction
+// gives it back. A default-constructed handle is null.
+class ObjectHandle {
+public:
+    ObjectHandle() = default;
+    static ObjectHandle adopt(dm_object* object);   // takes over one reference
+    static ObjectHandle borrow(dm_object* object);  // adds a reference
+    ObjectHandle(const ObjectHandle& other);
+    ObjectHandle(ObjectHandle&& other) noexcept;
+    ObjectHandle& operator=(ObjectHandle other) noexcept;
+    ~ObjectHandle();
+
+    explicit operator bool() const { return object_ != nullptr; }
+    dm_object* get() const { return object_; }
+    dm_object* release();  // hands the reference to the caller
+    friend bool operator==(const ObjectHandle& a, const ObjectHandle& b) { return a.object_ == b.object_; }
+
+private:
+    dm_object* object_ = nullptr;
+};
+
+class TagGroup;
+
+// A tag value: number, text or nested group.
+using TagValue = std::variant<std::int32_t, double, std::string, TagGroup>;
+
+// Tag paths are ':'-separated: "zep__PureFFTDM:Count".
+class TagGroup : public ObjectHandle {
+public:
+    TagGroup() = default;
+    explicit TagGroup(ObjectHandle handle);
+
+    void set(std::string_view path, double value);
+    void set(std::string_view path, std::int32_t value);
+    void set(std::string_view path, std::string_view value);
+    bool contains(std::string_view path) const;
+    TagValue get(std::string_view path) const;  // UsageError when absent
+    std::vector<std::pair<std::string, TagValue>> entries() const;  // in insertion order
+    std::size_t size() const;
+};
+
+// Pixels held by a lock: what the plug-in's views see.
+struct PixelLock {
+    void* data = nullptr;
+    int num_dims = 0;
+    std::int64_t sizes[kMaxDimensions] = {};
+    std::int64_t byte_strides[kMaxDimensions] = {};
+    ObjectHandle locked_data;  // releasing it ends the lock
+};
+
+class Image : public ObjectHandle {
+public:
+    Image() = default;
+    explicit Image(ObjectHandle handle);  // UsageError unless it is an image
+
+    DataType data_type() const;
+    std::size_t element_size() const;
+    int num_dims() const;
+    std::int64_t size(int dim) const;              // 1 for dim >= num_dims
+    std::vector<std::int64_t> sizes() const;       // x first
+    std::int64_t element_count() const;
+
+    std::string name() const;
+    void set_name(std::string_view name);
+    Calibration calibration(int dim) const;
+    void set_calibration(int dim, const Calibration& calibration);
+    TagGroup tags() const;
+
+    // A sub-area sharing this image's pixels: [start, end) per dimension, x
+    // first, one entry per dimension of this image.
+    Image subarea(std::span<const std::int64_t> start, std::span<const std::int64_t> end) const;
+    bool is_subarea() const;
+    Image clone() const;  // dense copy with name, calibrations and tags
+
+    // Dense copies of the pixels, x fastest; `bytes` must be element_count() * element_size().
+    void read_pixels(void* out, std::size_t bytes) const;
+    void write_pixels(const void* in, std::size_t bytes);
+
+    // Locks as the plug-in does (flags 1 or 32 of abi/dm/image_data.h).
+    PixelLock lock(std::uint32_t flags) const;
+};
+
+// Values that cross a script call. monostate is a null image (an omitted
+// argument) or the result of a void function.
+using Value = std::variant<std::monostate, std::int64_t, double, std::string, Image, TagGroup>;
+
+// One argument of a script call. An out-argument (`long *`, `double *`,
+// `ImageRef *`) carries its initial value in `value`; the call updates it.
+struct Argument {
+    Value value;
+    bool out = false;
+};
+
+struct LiveObjects {
+    std::map<std::string, std::int64_t> by_class;  // class identifier -> live objects
+    std::int64_t total = 0;
+};
+
+// A loaded plug-in library.
+class Plugin {
+public:
+    virtual ~Plugin() = default;
+    virtual const std::filesystem::path& path() const = 0;
+    virtual void run() = 0;      // PlugInRun
+    virtual void cleanup() = 0;  // PlugInCleanup
+};
+
+class Host {
+public:
+    // `version` is what the link object reports (0x030A0000 is 3.10.0).
+    explicit Host(std::uint32_t version = 0x03500000u);
+    ~Host();  // shuts down and unloads every plug-in, then checks nothing
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    std::uint32_t version() const;
+    void set_version(std::uint32_t version);
+
+    // --- objects -----------------------------------------------------------
+    Image new_image(std::string_view name, DataType type, std::span<const std::int64_t> sizes);
+    TagGroup new_tag_group();
+    LiveObjects live_objects() const;
+
+    // --- plug-ins ----------------------------------------------------------
+    // dlopen, DMPlugIn_GetVersion == 2, DMPlugIn_Link_2, PlugInStartup.
+    // A start-up error raised by the plug-in is recorded (startup_errors()),
+    // not thrown; a library that cannot be loaded throws UsageError.
+    Plugin& load_plugin(const std::filesystem::path& path);
+    // PlugInShutdown, then dlclose.
+    void unload_plugin(Plugin& plugin);
+    std::vector<std::string> startup_errors() const;
+
+    // --- script functions --------------------------------------------------
+    std::vector<std::string> signatures() const;  // registration order
+    // Call `name` with overload resolution by the arguments: count, then kind
+    // (image, number, string; a complex image for ComplexImagePtr, any image
+    // or null for ImageRef). Throws ScriptError with the script error's text,
+    // or with a message naming the function when no form fits.
+    Value call(std::string_view name, std::span<Argument> args);
+
+    // --- what scripts showed ----------------------------------------------
+    const std::vector<std::string>& results() const;  // Result( dm_string )
+    const std::vector<std::pair<std::string, std::int32_t>>& alerts() const;  // ShowAlert
+
+    // --- test hooks --------------------------------------------------------
+    // The prototype is no longer found (lookups answer null) until restored.
+    void withdraw_prototype(std::string_view prototype);
+    void restore_prototype(std::string_view prototype);
+    // The next call through the current handle of `prototype` answers
+    // DM_STATUS_STALE; a fresh lookup gives a new handle that works.
+    void make_stale_once(std::string_view prototype);
+
+    dm_link* link();  // borrowed
+
+private:
+    std::unique_ptr<HostState> state_;
+};
+
+}  // namespace lumadex::host

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Set-up, build, and the main job.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh
+cmake --preset release >/dev/null
+cmake --build --preset release
+if [ -f examples/demo.py ] && [ -d build/python/lumadex ]; then
+  PYTHONPATH=build/python /usr/bin/python3 examples/demo.py "$@"
+else
+  ./build/host/lumadex-tour build/plugin/ZEP32.so
+fi
