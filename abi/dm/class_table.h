@@ -17,9 +17,14 @@ extern "C" {
 typedef struct dm_class_table {
     /* slot 0: the class identifier this table serves; static text. */
     const char *(*class_id)(void);
-    /* slots 1-5: not used by the plug-in; null. */
-    void (*reserved1)(void);
-    void (*reserved2)(void);
+    /* slot 1, String class only (null in other tables): a new string holding
+     * the UTF-8 text [begin, end). Null when memory runs out. */
+    dm_object *(*string_from_text)(const char *begin, const char *end);
+    /* slot 2, String class only: copy the UTF-8 text of `string` into
+     * `buffer`, truncated to size - 1 bytes and NUL-terminated when size > 0;
+     * returns the full length in bytes (a null buffer asks only that). */
+    int32_t (*string_text)(dm_object *string, char *buffer, int32_t size);
+    /* slots 3-5: not used by the plug-in; null. */
     void (*reserved3)(void);
     void (*reserved4)(void);
     void (*reserved5)(void);
