@@ -1,0 +1,11 @@
+// The plug-in frame in one include: host link and objects, errors, call
+// tracing, the script-call frame and registration.
+#pragma once
+
+#include "CallTracing.h"
+#include "Errors.h"
+#include "Export.h"
+#include "HostLink.h"
+#include "HostObjects.h"
+#include "Registration.h"
+#include "ScriptFrame.h"

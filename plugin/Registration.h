@@ -1,0 +1,30 @@
+// Registration of the plug-in's script functions.
+//
+// Each subsystem lists its script functions as a block: per function the
+// result-type text, the name-and-arguments text (used exactly as written,
+// blanks included) and the handler. The signature the host sees is
+// result text + prefix + name-and-arguments text.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace zep {
+
+struct ScriptFunctionEntry {
+    const char* result;            // "ComplexImagePtr ", with its trailing blank
+    const char* nameAndArguments;  // "PureFFT(ComplexImagePtr cimSrc, double fScale, ComplexImagePtr cimDst)"
+    void* handler;
+};
+
+template <class Handler>
+void* HandlerAddress(Handler* handler)
+{
+    return reinterpret_cast<void*>(handler);
+}
+
+// The blocks, in registration order.
+std::span<const ScriptFunctionEntry> FourierFunctions();
+std::span<const ScriptFunctionEntry> DirectFunctions();
+
+}  // namespace zep
