@@ -1,0 +1,197 @@
+// The script-call frame and error path, run in-process: the plug-in's code is
+// linked into this test and linked to a host, and test handlers registered
+// through the plug-in object raise each kind of failure.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+
+#include "Errors.h"
+#include "HostImageFunctions.h"
+#include "HostLink.h"
+#include "PlugInMain.h"
+#include "ScriptFrame.h"
+#include "dm/plugin_entry.h"
+#include "lumadex/host/host.h"
+
+extern "C" {
+dm_link* DMPlugIn_Link_2(dm_link* link);
+void PlugInStartup();
+void PlugInShutdown();
+}
+
+namespace {
+
+using lumadex::host::Argument;
+using lumadex::host::ScriptError;
+
+// Handlers that fail in every way an exception can reach a frame.
+dm_object* ThrowLongMessage()
+{
+    return zep::ScriptCall("TestLongDM", []() -> Gatan::DM::Image {
+        throw std::runtime_error(std::string(250, 'a') + std::string(50, 'b'));
+    });
+}
+
+dm_object* ThrowNonStandard()
+{
+    return zep::ScriptCall("TestOtherDM", []() -> Gatan::DM::Image { throw 42; });
+}
+
+dm_object* ThrowErrorPair()
+{
+    return zep::ScriptCall("TestPairDM", []() -> Gatan::DM::Image { Gatan::RaiseError(12345, 7); });
+}
+
+dm_object* ThrowOutOfMemory()
+{
+    return zep::ScriptCall("TestMemoryDM", []() -> Gatan::DM::Image { throw std::bad_alloc(); });
+}
+
+dm_object* ThrowComError()
+{
+    return zep::ScriptCall("TestComDM", []() -> Gatan::DM::Image { throw _com_error(-2147467259); });
+}
+
+dm_object* ThrowComDescription()
+{
+    return zep::ScriptCall("TestComDM", []() -> Gatan::DM::Image { throw _com_error(1, "The COM call failed."); });
+}
+
+dm_object* FailAssertion()
+{
+    return zep::ScriptCall("TestAssertDM", []() -> Gatan::DM::Image {
+        const std::uint32_t sizes[6] = {1, 1, 1, 1, 1, 1};
+        return Gatan::DM::NewImage("too many", 2, 6, sizes);
+    });
+}
+
+dm_object* PassHostError()
+{
+    return zep::ScriptCall("TestHostDM", []() -> Gatan::DM::Image {
+        Gatan::DM::Image image = Gatan::DM::RealImage("small", 4, 3);
+        Gatan::DM::ImageGetDimensionCalibration(image, 7);  // no such dimension
+        return image;
+    });
+}
+
+std::int32_t LongResult(std::int32_t n)
+{
+    return zep::ScriptCallOr("TestLongResultDM", std::int32_t{1}, [&] {
+        if (n < 0) throw std::runtime_error("Negative.");
+        return n * 2;
+    });
+}
+
+class FrameTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        host_ = new lumadex::host::Host();
+        DMPlugIn_Link_2(host_->link());
+        PlugInStartup();
+        auto& plugIn = Gatan::PlugIn::Instance();
+        const std::pair<const char*, void*> handlers[] = {
+            {"ImageRef ZEPTestLong()", zep::HandlerAddress(&ThrowLongMessage)},
+            {"ImageRef ZEPTestOther()", zep::HandlerAddress(&ThrowNonStandard)},
+            {"ImageRef ZEPTestPair()", zep::HandlerAddress(&ThrowErrorPair)},
+            {"ImageRef ZEPTestMemory()", zep::HandlerAddress(&ThrowOutOfMemory)},
+            {"ImageRef ZEPTestCom()", zep::HandlerAddress(&ThrowComError)},
+            {"ImageRef ZEPTestComText()", zep::HandlerAddress(&ThrowComDescription)},
+            {"ImageRef ZEPTestAssert()", zep::HandlerAddress(&FailAssertion)},
+            {"ImageRef ZEPTestHost()", zep::HandlerAddress(&PassHostError)},
+            {"long ZEPTestLongResult(long n)", zep::HandlerAddress(&LongResult)},
+        };
+        for (const auto& [signature, handler] : handlers) plugIn.AddFunction(signature, handler);
+    }
+
+    static void TearDownTestSuite()
+    {
+        PlugInShutdown();
+        Gatan::PlugIn::UnlinkFromHost();
+        delete host_;
+    }
+
+    void SetUp() override { baseline_ = host_->live_objects().total; }
+    void TearDown() override { EXPECT_EQ(host_->live_objects().total, baseline_); }
+
+    static std::string ErrorOf(const char* name, std::vector<Argument> args = {})
+    {
+        try {
+            host_->call(name, args);
+        } catch (const ScriptError& e) {
+            return e.what();
+        }
+        return "(no error)";
+    }
+
+    static lumadex::host::Host* host_;
+    std::int64_t baseline_ = 0;
+};
+
+lumadex::host::Host* FrameTest::host_ = nullptr;
+
+TEST_F(FrameTest, EachKindOfExceptionReachesTheScriptWithItsText)
+{
+    EXPECT_EQ(ErrorOf("ZEPTestLong"), std::string(250, 'a') + std::string(5, 'b'));
+    EXPECT_EQ(ErrorOf("ZEPTestOther"), "An unspecified error has occurred.");
+    EXPECT_EQ(ErrorOf("ZEPTestPair"), "An error (12345,7) has occurred.");
+    EXPECT_EQ(ErrorOf("ZEPTestCom"), "An error (28811,-2147467259) has occurred.");
+    EXPECT_EQ(ErrorOf("ZEPTestComText"), "The COM call failed.");
+    EXPECT_EQ(ErrorOf("ZEPTestAssert").find("Assertion \"num_dim <= kMaxDim\" Failed!") != std::string::npos, true)
+        << ErrorOf("ZEPTestAssert");
+    EXPECT_EQ(ErrorOf("ZEPTestAssert").rfind("File \"", 0), 0u);
+}
+
+TEST_F(FrameTest, OutOfMemoryTravelsAsItsErrorPair)
+{
+    // std::bad_alloc is a std::exception: its own text reaches the script.
+    EXPECT_EQ(ErrorOf("ZEPTestMemory"), std::bad_alloc().what());
+    // The allocation-failure handler raises the pair (28810, 14).
+    try {
+        Gatan::OutOfMemoryHandler();
+        FAIL() << "the handler returned";
+    } catch (const Gatan::std_gatan_exception& e) {
+        EXPECT_STREQ(e.what(), "An error (28810,14) has occurred.");
+    }
+}
+
+TEST_F(FrameTest, HostErrorsPassThroughUnchanged)
+{
+    const std::string message = ErrorOf("ZEPTestHost");
+    EXPECT_NE(message, "(no error)");
+    EXPECT_EQ(message.find("An error ("), std::string::npos) << message;
+}
+
+TEST_F(FrameTest, FailedCallsAreCountedAndReturnTheFailureValue)
+{
+    auto countOf = [](const char* counter) {
+        for (const auto& [name, entry] : zep::CallCounters())
+            if (std::string(name) == counter) return entry.count;
+        return 0;
+    };
+    const std::int32_t before = countOf("TestPairDM");
+    ErrorOf("ZEPTestPair");
+    EXPECT_EQ(countOf("TestPairDM"), before + 1);
+
+    std::vector<Argument> args = {Argument{std::int64_t{21}}};
+    EXPECT_EQ(std::get<std::int64_t>(host_->call("ZEPTestLongResult", args)), 42);
+    args = {Argument{std::int64_t{-1}}};
+    EXPECT_THROW(host_->call("ZEPTestLongResult", args), ScriptError);
+}
+
+TEST(ErrorFormatting, PairsFormatByCode)
+{
+    Gatan::ErrorManager manager;
+    std::string text;
+    manager.FormatError(Gatan::kErrMessage, reinterpret_cast<std::intptr_t>("Given text."), text);
+    EXPECT_EQ(text, "Given text.");
+    text.clear();
+    manager.FormatError(Gatan::kErrUnspecified, 0, text);
+    EXPECT_EQ(text, "An unspecified error has occurred.");
+    text.clear();
+    manager.FormatError(-5, -9, text);
+    EXPECT_EQ(text, "An error (-5,-9) has occurred.");
+}
+
+}  // namespace
