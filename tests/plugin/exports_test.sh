@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The plug-in exports its six entry points and the library entry points in
+# namespace zep, and nothing else.
+set -euo pipefail
+plugin="$1"
+unexpected=$(nm -D --defined-only "$plugin" | awk '{print $3}' | c++filt |
+  grep -v -E '^(DMPlugIn_GetVersion|DMPlugIn_Link_2|PlugInStartup|PlugInRun|PlugInCleanup|PlugInShutdown)$' |
+  grep -v -E '^(zep::|tarn::dm::image<.*>& zep::|.* zep::)' || true)
+for entry in DMPlugIn_GetVersion DMPlugIn_Link_2 PlugInStartup PlugInRun PlugInCleanup PlugInShutdown; do
+  nm -D --defined-only "$plugin" | grep -q " $entry\$" || { echo "missing export: $entry"; exit 1; }
+done
+if [ -n "$unexpected" ]; then
+  echo "unexpected exports:"; echo "$unexpected"; exit 1
+fi
+echo "exports ok"
