@@ -101,6 +101,7 @@ class TagGroup : public ObjectHandle {
 public:
     TagGroup() = default;
     explicit TagGroup(ObjectHandle handle);
+    using ObjectHandle::get;  // the handle, beside get(path) below
 
     void set(std::string_view path, double value);
     void set(std::string_view path, std::int32_t value);

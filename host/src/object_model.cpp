@@ -1,0 +1,212 @@
+#include "object_model.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <unordered_set>
+#include <utility>
+
+#include "objects.h"
+
+namespace lumadex::host {
+namespace {
+
+constexpr std::array<const char*, kClassCount> kClassIdentifiers = {
+    DM_CLASS_THROWABLE,
+    DM_CLASS_FUNCTION,
+    DM_CLASS_SCRIPT_CLASS,
+    DM_CLASS_STRING,
+    DM_CLASS_SCRIPT_OBJECT,
+    DM_CLASS_IMAGE,
+    DM_CLASS_ROI,
+    DM_CLASS_TAG_GROUP,
+    DM_CLASS_WINDOW,
+    DM_CLASS_COMPONENT,
+    DM_CLASS_IMAGE_DISPLAY,
+    DM_CLASS_LINE_PLOT_IMAGE_DISPLAY,
+    DM_CLASS_RASTER_IMAGE_DISPLAY,
+    DM_CLASS_SURFACE_PLOT_IMAGE_DISPLAY,
+    DM_CLASS_IMAGE_DOCUMENT,
+};
+
+// Every live object of every host in the process. Hosts run one call at a
+// time, but two hosts may live on two threads, hence the lock.
+struct LiveSet {
+    std::mutex mutex;
+    std::unordered_set<const dm_object*> objects;
+};
+
+LiveSet& live_set()
+{
+    static LiveSet* set = new LiveSet;  // never destroyed: objects may die at exit
+    return *set;
+}
+
+void warn_bad_handle(const char* what, const dm_object* object)
+{
+    std::fprintf(stderr, "lumadex host: %s of %p ignored: not a live object of that class\n", what,
+                 static_cast<const void*>(object));
+}
+
+// Slot 6 and 7 of the table of class K: only objects of class K are counted.
+template <int K>
+void table_add_ref(dm_object* object)
+{
+    if (!object) return;
+    if (!is_live(object) || object->class_index != static_cast<ClassIndex>(K)) {
+        warn_bad_handle("add_ref", object);
+        return;
+    }
+    add_reference(object);
+}
+
+template <int K>
+void table_release(dm_object* object)
+{
+    if (!object) return;
+    if (!is_live(object) || object->class_index != static_cast<ClassIndex>(K)) {
+        warn_bad_handle("release", object);
+        return;
+    }
+    release_reference(object);
+}
+
+template <int K>
+const char* table_class_id()
+{
+    return kClassIdentifiers[K];
+}
+
+dm_object* string_from_text(const char* begin, const char* end)
+{
+    try {
+        std::string text;
+        if (begin && end && end > begin) text.assign(begin, end);
+        return make_object<StringObject>(current_book(), std::move(text)).release();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+std::int32_t string_text(dm_object* object, char* buffer, std::int32_t size)
+{
+    const auto* string = object_cast<StringObject>(object);
+    if (!string) {
+        if (buffer && size > 0) buffer[0] = '\0';
+        return -1;
+    }
+    const std::string& text = string->text;
+    if (buffer && size > 0) {
+        const std::size_t n = std::min<std::size_t>(text.size(), static_cast<std::size_t>(size) - 1);
+        std::memcpy(buffer, text.data(), n);
+        buffer[n] = '\0';
+    }
+    return static_cast<std::int32_t>(std::min<std::size_t>(text.size(), INT32_MAX));
+}
+
+template <int K>
+constexpr dm_class_table make_table()
+{
+    dm_class_table table{};
+    table.class_id = &table_class_id<K>;
+    table.add_ref = &table_add_ref<K>;
+    table.release = &table_release<K>;
+    if constexpr (K == static_cast<int>(ClassIndex::String)) {
+        table.string_from_text = &string_from_text;
+        table.string_text = &string_text;
+    }
+    return table;
+}
+
+template <int... K>
+constexpr std::array<dm_class_table, kClassCount> make_tables(std::integer_sequence<int, K...>)
+{
+    return {make_table<K>()...};
+}
+
+const std::array<dm_class_table, kClassCount> kClassTables =
+    make_tables(std::make_integer_sequence<int, kClassCount>{});
+
+std::shared_ptr<ObjectBook>& current_book_slot()
+{
+    static std::shared_ptr<ObjectBook> slot;
+    return slot;
+}
+
+}  // namespace
+
+const char* class_identifier(ClassIndex index) { return kClassIdentifiers[static_cast<int>(index)]; }
+
+const dm_class_table* class_table_for(std::string_view class_id)
+{
+    for (int k = 0; k < kClassCount; ++k)
+        if (class_id == kClassIdentifiers[k]) return &kClassTables[k];
+    return nullptr;
+}
+
+bool is_live(const dm_object* object)
+{
+    if (!object) return false;
+    LiveSet& set = live_set();
+    std::lock_guard lock(set.mutex);
+    return set.objects.count(object) != 0;
+}
+
+void add_reference(dm_object* object)
+{
+    if (!object) return;
+    if (!is_live(object)) {
+        warn_bad_handle("add_ref", object);
+        return;
+    }
+    ++object->references;
+}
+
+void release_reference(dm_object* object)
+{
+    if (!object) return;
+    if (!is_live(object)) {
+        warn_bad_handle("release", object);
+        return;
+    }
+    if (--object->references == 0) delete object;
+}
+
+std::shared_ptr<ObjectBook> current_book()
+{
+    static const std::shared_ptr<ObjectBook> process_book = std::make_shared<ObjectBook>();
+    const std::shared_ptr<ObjectBook>& current = current_book_slot();
+    return current ? current : process_book;
+}
+
+CurrentBookScope::CurrentBookScope(std::shared_ptr<ObjectBook> book)
+    : previous_(std::exchange(current_book_slot(), std::move(book)))
+{
+}
+
+CurrentBookScope::~CurrentBookScope() { current_book_slot() = std::move(previous_); }
+
+}  // namespace lumadex::host
+
+dm_object::dm_object(lumadex::host::ClassIndex class_index, std::shared_ptr<lumadex::host::ObjectBook> book)
+    : class_index(class_index), book(std::move(book))
+{
+    auto& set = lumadex::host::live_set();
+    {
+        std::lock_guard lock(set.mutex);
+        set.objects.insert(this);
+    }
+    ++this->book->live[static_cast<int>(class_index)];
+}
+
+dm_object::~dm_object()
+{
+    auto& set = lumadex::host::live_set();
+    {
+        std::lock_guard lock(set.mutex);
+        set.objects.erase(this);
+    }
+    --book->live[static_cast<int>(class_index)];
+}

@@ -1,0 +1,221 @@
+#include "pixels.h"
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+
+namespace lumadex::host {
+namespace {
+
+template <class Int>
+Int saturate_round(double value)
+{
+    if (std::isnan(value)) return 0;
+    const double rounded = std::round(value);
+    constexpr double lowest = static_cast<double>(std::numeric_limits<Int>::lowest());
+    constexpr double highest = static_cast<double>(std::numeric_limits<Int>::max());
+    if (rounded <= lowest) return std::numeric_limits<Int>::lowest();
+    if (rounded >= highest) return std::numeric_limits<Int>::max();
+    return static_cast<Int>(rounded);
+}
+
+template <class T>
+T load_as(const std::byte* element)
+{
+    T value;
+    std::memcpy(&value, element, sizeof value);
+    return value;
+}
+
+template <class T>
+void store_as(std::byte* element, T value)
+{
+    std::memcpy(element, &value, sizeof value);
+}
+
+}  // namespace
+
+std::size_t element_size(DataType type)
+{
+    switch (type) {
+    case DataType::Int8:
+    case DataType::UInt8:
+    case DataType::Binary: return 1;
+    case DataType::Int16:
+    case DataType::UInt16: return 2;
+    case DataType::Int32:
+    case DataType::UInt32:
+    case DataType::Real4:
+    case DataType::RGB: return 4;
+    case DataType::Real8:
+    case DataType::Complex8: return 8;
+    case DataType::Complex16: return 16;
+    }
+    throw UsageError("Unknown data type " + std::to_string(static_cast<std::uint32_t>(type)) + ".");
+}
+
+std::string_view data_type_name(DataType type)
+{
+    switch (type) {
+    case DataType::Int8:
+    case DataType::UInt8: return "Integer 1";
+    case DataType::Int16:
+    case DataType::UInt16: return "Integer 2";
+    case DataType::Int32:
+    case DataType::UInt32: return "Integer 4";
+    case DataType::Real4: return "Real 4";
+    case DataType::Real8: return "Real 8";
+    case DataType::Complex8: return "Complex 8";
+    case DataType::Complex16: return "Complex 16";
+    case DataType::Binary: return "Binary";
+    case DataType::RGB: return "RGB";
+    }
+    return "unknown";
+}
+
+std::optional<DataType> data_type_from_code(std::uint32_t code)
+{
+    switch (code) {
+    case 1: case 2: case 3: case 6: case 7: case 8: case 9: case 10: case 11: case 12: case 13: case 14:
+        return static_cast<DataType>(code);
+    default: return std::nullopt;
+    }
+}
+
+TypeKind type_kind(DataType type)
+{
+    switch (type) {
+    case DataType::Real4:
+    case DataType::Real8: return TypeKind::Real;
+    case DataType::Complex8:
+    case DataType::Complex16: return TypeKind::Complex;
+    case DataType::Binary: return TypeKind::Binary;
+    case DataType::RGB: return TypeKind::RGB;
+    default: return TypeKind::Integer;
+    }
+}
+
+PixelBuffer::PixelBuffer(std::size_t bytes)
+    : data_(static_cast<std::byte*>(::operator new(bytes ? bytes : 1, std::align_val_t{64}))), bytes_(bytes)
+{
+    std::memset(data_, 0, bytes);
+}
+
+PixelBuffer::~PixelBuffer() { ::operator delete(data_, std::align_val_t{64}); }
+
+void check_image_sizes(std::span<const std::int64_t> sizes, DataType type)
+{
+    if (sizes.empty() || sizes.size() > static_cast<std::size_t>(kMaxDimensions))
+        throw UsageError("An image has 1 to 5 dimensions, not " + std::to_string(sizes.size()) + ".");
+    std::int64_t bytes = static_cast<std::int64_t>(element_size(type));
+    for (std::size_t d = 0; d < sizes.size(); ++d) {
+        const std::int64_t size = sizes[d];
+        if (size < 1 || size > std::numeric_limits<std::int32_t>::max())
+            throw UsageError("The size " + std::to_string(size) + " along dimension " + std::to_string(d) +
+                             " is not between 1 and 2147483647.");
+        // Both factors are below 2^41 here, so the product cannot overflow.
+        bytes *= size;
+        if (bytes > kMaxImageBytes)
+            throw UsageError("The image would need more than 2^40 bytes.");
+    }
+}
+
+std::int64_t PixelLayout::element_count() const
+{
+    std::int64_t count = 1;
+    for (int d = 0; d < num_dims; ++d) count *= sizes[d];
+    return count;
+}
+
+PixelLayout dense_layout(std::byte* origin, std::span<const std::int64_t> sizes, std::size_t element_bytes)
+{
+    PixelLayout layout;
+    layout.origin = origin;
+    layout.num_dims = static_cast<int>(sizes.size());
+    std::int64_t stride = static_cast<std::int64_t>(element_bytes);
+    for (int d = 0; d < layout.num_dims; ++d) {
+        layout.sizes[d] = sizes[d];
+        layout.strides[d] = stride;
+        stride *= sizes[d];
+    }
+    return layout;
+}
+
+void copy_elements(const PixelLayout& source, const PixelLayout& target, std::size_t element_bytes)
+{
+    const auto element = static_cast<std::int64_t>(element_bytes);
+    if (source.strides[0] != element || target.strides[0] != element) {
+        for_each_element_pair(source, target,
+                              [&](const std::byte* p, std::byte* q) { std::memcpy(q, p, element_bytes); });
+        return;
+    }
+    // Rows along x are dense on both sides: one copy per row, visiting the
+    // layouts with x collapsed to a single element.
+    PixelLayout source_rows = source, target_rows = target;
+    source_rows.sizes[0] = target_rows.sizes[0] = 1;
+    const std::size_t row_bytes = element_bytes * static_cast<std::size_t>(source.sizes[0]);
+    for_each_element_pair(source_rows, target_rows,
+                          [&](const std::byte* p, std::byte* q) { std::memcpy(q, p, row_bytes); });
+}
+
+bool can_convert(DataType from, DataType to)
+{
+    const bool from_rgb = from == DataType::RGB, to_rgb = to == DataType::RGB;
+    return from_rgb == to_rgb;
+}
+
+std::complex<double> load_element(DataType type, const std::byte* element)
+{
+    switch (type) {
+    case DataType::Int8: return load_as<std::int8_t>(element);
+    case DataType::UInt8: return load_as<std::uint8_t>(element);
+    case DataType::Int16: return load_as<std::int16_t>(element);
+    case DataType::UInt16: return load_as<std::uint16_t>(element);
+    case DataType::Int32: return load_as<std::int32_t>(element);
+    case DataType::UInt32: return load_as<std::uint32_t>(element);
+    case DataType::RGB: return load_as<std::uint32_t>(element);
+    case DataType::Binary: return load_as<std::uint8_t>(element) != 0 ? 1.0 : 0.0;
+    case DataType::Real4: return load_as<float>(element);
+    case DataType::Real8: return load_as<double>(element);
+    case DataType::Complex8: {
+        const auto value = load_as<std::complex<float>>(element);
+        return {value.real(), value.imag()};
+    }
+    case DataType::Complex16: return load_as<std::complex<double>>(element);
+    }
+    return 0.0;
+}
+
+void store_element(DataType type, std::byte* element, std::complex<double> value)
+{
+    const double re = value.real();
+    switch (type) {
+    case DataType::Int8: return store_as(element, saturate_round<std::int8_t>(re));
+    case DataType::UInt8: return store_as(element, saturate_round<std::uint8_t>(re));
+    case DataType::Int16: return store_as(element, saturate_round<std::int16_t>(re));
+    case DataType::UInt16: return store_as(element, saturate_round<std::uint16_t>(re));
+    case DataType::Int32: return store_as(element, saturate_round<std::int32_t>(re));
+    case DataType::UInt32:
+    case DataType::RGB: return store_as(element, saturate_round<std::uint32_t>(re));
+    case DataType::Binary: return store_as(element, static_cast<std::uint8_t>(value != 0.0 ? 1 : 0));
+    case DataType::Real4: return store_as(element, static_cast<float>(re));
+    case DataType::Real8: return store_as(element, re);
+    case DataType::Complex8:
+        return store_as(element, std::complex<float>(static_cast<float>(re), static_cast<float>(value.imag())));
+    case DataType::Complex16: return store_as(element, value);
+    }
+}
+
+void convert_elements(const PixelLayout& source, DataType from, const PixelLayout& target, DataType to)
+{
+    if (from == to) {
+        copy_elements(source, target, element_size(from));
+        return;
+    }
+    for_each_element_pair(source, target,
+                          [&](const std::byte* p, std::byte* q) { store_element(to, q, load_element(from, p)); });
+}
+
+}  // namespace lumadex::host
