@@ -1,0 +1,144 @@
+"""Host images seen from Python."""
+
+import collections
+import contextlib
+
+import numpy as np
+
+from ._datatypes import DataType
+
+Calibration = collections.namedtuple("Calibration", "origin scale units")
+Calibration.__doc__ = """One dimension's calibration as the host stores it (origin and scale are 32-bit floats)."""
+
+
+class Image:
+    """A host image (or a sub-area of one).
+
+    Axis order: shapes, boxes and arrays are in numpy order (C order, the last
+    axis is x), as numpy shows them. Calibrations are numbered by HOST
+    dimension instead: 0 is x (the last numpy axis), 1 is y, 2 is z, because
+    that is how the host and the transforms' calibration rules number them.
+
+    Images are made by lumadex.Host.image() / new_image() or returned by
+    script calls; each keeps its host alive.
+    """
+
+    __slots__ = ("_core", "__weakref__")
+
+    def __init__(self, core):
+        self._core = core
+
+    # --- what it is ------------------------------------------------------
+    @property
+    def data_type(self):
+        """The host data type (lumadex.DataType)."""
+        return DataType(self._core.data_type)
+
+    @property
+    def dtype(self):
+        """The numpy dtype of the pixels."""
+        return self.data_type.dtype
+
+    @property
+    def shape(self):
+        """Sizes in numpy order (the last is x)."""
+        return tuple(reversed(self._core.sizes))
+
+    @property
+    def ndim(self):
+        return len(self._core.sizes)
+
+    @property
+    def size(self):
+        """Number of pixels."""
+        return int(np.prod(self._core.sizes))
+
+    @property
+    def name(self):
+        return self._core.name
+
+    @name.setter
+    def name(self, value):
+        self._core.name = str(value)
+
+    @property
+    def is_subarea(self):
+        """True for a sub-area that shares its parent's pixels."""
+        return self._core.is_subarea
+
+    def is_same(self, other):
+        """True when both refer to the same host object."""
+        return isinstance(other, Image) and self._core.same_object(other._core)
+
+    # --- calibrations and tags --------------------------------------------
+    def calibration(self, dim=0):
+        """Calibration of HOST dimension `dim` (0 = x, the last numpy axis; 1 = y; 2 = z)."""
+        return Calibration(*self._core.calibration(dim))
+
+    def set_calibration(self, dim, origin, scale, units=""):
+        """Sets the calibration of HOST dimension `dim` (0 = x, 1 = y, 2 = z)."""
+        self._core.set_calibration(dim, float(origin), float(scale), str(units))
+
+    def tags(self):
+        """The image's tag group as nested dicts (groups become dicts)."""
+        return self._core.tags()
+
+    def set_tag(self, path, value):
+        """Sets one tag; `path` is ':'-separated ("Microscope:Voltage"); value is int, float or str."""
+        if isinstance(value, np.generic):
+            value = value.item()
+        self._core.set_tag(path, value)
+
+    # --- sub-areas ---------------------------------------------------------
+    def subarea(self, top, left, bottom, right):
+        """The 2-D sub-area rows [top, bottom) x columns [left, right), sharing these pixels."""
+        if self.ndim != 2:
+            raise ValueError(f"subarea(top, left, bottom, right) needs a 2-D image, this one has shape {self.shape}")
+        return self.box((top, left), (bottom, right))
+
+    def box(self, start, stop):
+        """The sub-area [start, stop) per axis in numpy order (one entry per axis), sharing these pixels."""
+        start, stop = tuple(start), tuple(stop)
+        if len(start) != self.ndim or len(stop) != self.ndim:
+            raise ValueError(f"a box of an image of shape {self.shape} needs {self.ndim} starts and stops")
+        return Image(self._core.subarea([int(i) for i in reversed(start)], [int(i) for i in reversed(stop)]))
+
+    def clone(self):
+        """A dense copy with name, calibrations and tags."""
+        return Image(self._core.clone())
+
+    # --- pixels ------------------------------------------------------------
+    def array(self):
+        """A copy of the pixels as a numpy array of shape self.shape."""
+        return self._core.read()
+
+    def __array__(self, dtype=None):
+        pixels = self.array()
+        return pixels if dtype is None else pixels.astype(dtype)
+
+    def write(self, array):
+        """Copies `array` (same shape; any dtype numpy casts safely to self.dtype) into the pixels."""
+        source = np.asarray(array)
+        if source.shape != self.shape:
+            raise ValueError(f"an array of shape {source.shape} does not fit an image of shape {self.shape}")
+        if not np.can_cast(source.dtype, self.dtype, casting="same_kind"):
+            raise TypeError(f"an array of dtype {source.dtype} cannot be written into {self.data_type.host_name} pixels")
+        self._core.write(np.ascontiguousarray(source, dtype=self.dtype))
+
+    @contextlib.contextmanager
+    def pixels(self):
+        """Locks the pixels and yields a writable numpy view of them (no copy).
+
+        The view has the lock's strides: a sub-area shows its parent's row and
+        plane pitch. Writes go straight into the host image. The lock ends when
+        the with-block does; do not keep the view beyond it.
+        """
+        lock = self._core.lock()
+        try:
+            yield lock.array()
+        finally:
+            lock.release()
+
+    def __repr__(self):
+        kind = "sub-area" if self.is_subarea else "image"
+        return f"<lumadex {kind} {self.name!r} {self.data_type.name} shape={self.shape}>"

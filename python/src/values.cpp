@@ -1,0 +1,89 @@
+#include "values.h"
+
+#include <complex>
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+namespace lumadex::python {
+
+py::dtype numpy_dtype(host::DataType type) {
+    using host::DataType;
+    switch (type) {
+    case DataType::Int8: return py::dtype::of<std::int8_t>();
+    case DataType::UInt8: return py::dtype::of<std::uint8_t>();
+    case DataType::Int16: return py::dtype::of<std::int16_t>();
+    case DataType::UInt16: return py::dtype::of<std::uint16_t>();
+    case DataType::Int32: return py::dtype::of<std::int32_t>();
+    case DataType::UInt32: return py::dtype::of<std::uint32_t>();
+    case DataType::RGB: return py::dtype::of<std::uint32_t>();
+    case DataType::Real4: return py::dtype::of<float>();
+    case DataType::Real8: return py::dtype::of<double>();
+    case DataType::Complex8: return py::dtype::of<std::complex<float>>();
+    case DataType::Complex16: return py::dtype::of<std::complex<double>>();
+    case DataType::Binary: return py::dtype::of<bool>();
+    }
+    throw host::UsageError("unknown host data type " + std::to_string(static_cast<unsigned>(type)));
+}
+
+namespace {
+
+py::object tag_value_to_python(const host::TagValue& value) {
+    return std::visit(
+        [](const auto& v) -> py::object {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, host::TagGroup>) {
+                return tags_to_dict(v);
+            } else {
+                return py::cast(v);
+            }
+        },
+        value);
+}
+
+}  // namespace
+
+py::object tags_to_dict(const host::TagGroup& group) {
+    if (!group) return py::none();
+    py::dict dict;
+    for (const auto& [name, value] : group.entries()) dict[py::str(name)] = tag_value_to_python(value);
+    return dict;
+}
+
+host::Value value_from_python(const py::handle& object) {
+    if (object.is_none()) return std::monostate{};
+    if (py::isinstance<ImageCore>(object)) return object.cast<const ImageCore&>().image;
+    // bool is an int in Python: a script bool or long takes 0 or 1.
+    if (py::isinstance<py::int_>(object)) {
+        try {
+            return object.cast<std::int64_t>();
+        } catch (const py::cast_error&) {
+            throw py::value_error("integer argument out of the 64-bit range: " + std::string(py::str(object)));
+        }
+    }
+    if (py::isinstance<py::float_>(object)) return object.cast<double>();
+    if (py::isinstance<py::str>(object)) return object.cast<std::string>();
+    throw py::type_error("a script argument must be an image, a number, a string or None, not " +
+                         std::string(py::str(py::type::handle_of(object).attr("__name__"))));
+}
+
+py::object value_to_python(const SessionPtr& session, const host::Value& value) {
+    return std::visit(
+        [&](const auto& v) -> py::object {
+            using T = std::decay_t<decltype(v)>;
+            if constexpr (std::is_same_v<T, std::monostate>) {
+                return py::none();
+            } else if constexpr (std::is_same_v<T, host::Image>) {
+                if (!v) return py::none();
+                return py::cast(ImageCore{session, v});
+            } else if constexpr (std::is_same_v<T, host::TagGroup>) {
+                return tags_to_dict(v);
+            } else {
+                return py::cast(v);
+            }
+        },
+        value);
+}
+
+}  // namespace lumadex::python

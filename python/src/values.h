@@ -1,0 +1,25 @@
+// Conversions between host values and Python objects.
+#pragma once
+
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include "session.h"
+
+namespace lumadex::python {
+
+namespace py = pybind11;
+
+// The numpy dtype that holds one pixel of `type` (RGB reads as packed uint32).
+py::dtype numpy_dtype(host::DataType type);
+
+// Nested dicts of a tag group, entries in the group's order; None for a null group.
+py::object tags_to_dict(const host::TagGroup& group);
+
+// A script-call argument from None, an ImageCore, an int, a float or a str.
+host::Value value_from_python(const py::handle& object);
+
+// A script-call result or out-value as None, ImageCore, int, float, str or dict.
+py::object value_to_python(const SessionPtr& session, const host::Value& value);
+
+}  // namespace lumadex::python
