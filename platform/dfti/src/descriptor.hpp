@@ -1,0 +1,48 @@
+// The descriptor behind DFTI_DESCRIPTOR_HANDLE: the configuration as set by
+// DftiCreateDescriptor / DftiSetValue, and what DftiCommitDescriptor derived
+// from it (the geometry of each direction, the thread count).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+#include "mkl_dfti.h"
+#include "plan_cache.hpp"
+#include "shape.hpp"
+
+namespace lumadex::dfti {
+
+using Strides = std::array<int64_t, max_rank + 1>;  // {offset, s1, ..., s_rank}
+
+// One direction of a committed descriptor.
+struct Direction {
+    Shape shape;
+    int64_t in_offset = 0;
+    int64_t out_offset = 0;
+    double scale = 1.0;
+    // The plan used by the last compute, kept to skip the cache lookup.
+    std::shared_ptr<Plan> last_plan;
+};
+
+}  // namespace lumadex::dfti
+
+struct DFTI_DESCRIPTOR {
+    // As configured.
+    lumadex::dfti::Precision precision = lumadex::dfti::Precision::double_;
+    bool real_domain = false;
+    int rank = 1;
+    std::array<int64_t, lumadex::dfti::max_rank> lengths{};
+    double forward_scale = 1.0;
+    double backward_scale = 1.0;
+    int64_t count = 1;
+    std::optional<int64_t> input_distance, output_distance;
+    std::optional<lumadex::dfti::Strides> input_strides, output_strides;
+    bool in_place = true;
+
+    // As committed.
+    bool committed = false;
+    int threads = 1;
+    lumadex::dfti::Direction forward, backward;
+};

@@ -1,0 +1,486 @@
+// The published DFTI functions over the descriptor, the plan cache and FFTW.
+#include <fftw3.h>
+#include <omp.h>
+
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <utility>
+
+#include "descriptor.hpp"
+#include "lumadex_dfti_planner.h"
+#include "mkl_dfti.h"
+#include "status.hpp"
+#include "strided_ops.hpp"
+
+namespace lumadex::dfti {
+namespace {
+
+constexpr int64_t max_length = int64_t{1} << 40;
+
+// ---- Configuration ------------------------------------------------------
+
+// Tight row-major strides {0, ...} of lengths n, with the last one halved
+// (n / 2 + 1) on the complex side of a real transform.
+Strides dense_strides(const DFTI_DESCRIPTOR& d, bool halved_last) {
+    Strides s{};
+    int64_t stride = 1;
+    for (int i = d.rank - 1; i >= 0; --i) {
+        s[i + 1] = stride;
+        const int64_t n = (halved_last && i == d.rank - 1) ? d.lengths[i] / 2 + 1 : d.lengths[i];
+        stride *= n;
+    }
+    return s;
+}
+
+bool equal_strides(const Strides& a, const Strides& b, int rank) {
+    for (int i = 0; i <= rank; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+// Input and output layout of one direction. For a real domain the forward
+// input and the backward output are real, the other sides conjugate-even
+// complex; DFTI_INPUT_* always describe the input of the call being made.
+Status direction_from(const DFTI_DESCRIPTOR& d, bool forward, Direction& dir) {
+    const bool in_halved = d.real_domain && !forward;
+    const bool out_halved = d.real_domain && forward;
+
+    Strides in = d.input_strides.value_or(dense_strides(d, in_halved));
+    Strides out = d.output_strides.value_or(dense_strides(d, out_halved));
+    int64_t in_distance = d.input_distance.value_or(0);
+    int64_t out_distance = d.output_distance.value_or(0);
+    if (d.in_place && !d.real_domain) {
+        // One array: the output layout is the input layout.
+        if (d.output_strides && !equal_strides(*d.output_strides, in, d.rank)) return in_place_layout_mismatch;
+        if (d.output_distance && d.input_distance && *d.output_distance != *d.input_distance)
+            return in_place_layout_mismatch;
+        out = in;
+        out_distance = in_distance;
+    }
+    if (d.count > 1) {
+        const bool out_known = d.output_distance || (d.in_place && !d.real_domain);
+        if (!d.input_distance || !out_known) return distance_missing;
+    } else {
+        in_distance = out_distance = 0;  // unused: keeps equal problems equal
+    }
+
+    Shape& s = dir.shape;
+    s.precision = d.precision;
+    s.kind = !d.real_domain ? Kind::complex_to_complex
+                            : (forward ? Kind::real_to_complex : Kind::complex_to_real);
+    s.sign = forward ? -1 : +1;
+    s.rank = d.rank;
+    for (int i = 0; i < d.rank; ++i) s.axes[i] = {d.lengths[i], in[i + 1], out[i + 1]};
+    s.batch = {d.count, in_distance, out_distance};
+    dir.in_offset = in[0];
+    dir.out_offset = out[0];
+    dir.scale = forward ? d.forward_scale : d.backward_scale;
+    dir.last_plan.reset();
+
+    for (const Layout& l : {input_layout(s, dir.in_offset), output_layout(s, dir.out_offset)}) {
+        if (!layout_addressable(l)) return size_too_large;
+        for (int i = 0; i < l.rank; ++i)
+            if (l.n[i] > 1 && l.stride[i] == 0) return zero_stride;
+    }
+    return ok;
+}
+
+Status commit(DFTI_DESCRIPTOR& d) {
+    d.committed = false;
+    Direction forward, backward;
+    if (Status s = direction_from(d, true, forward); s != ok) return s;
+    if (Status s = direction_from(d, false, backward); s != ok) return s;
+    d.forward = std::move(forward);
+    d.backward = std::move(backward);
+    d.threads = std::max(1, omp_get_max_threads());
+    d.committed = true;
+    return ok;
+}
+
+Status read_named_value(va_list ap, std::initializer_list<int> supported, std::initializer_list<int> known,
+                        int& value) {
+    value = va_arg(ap, int);
+    for (int v : supported)
+        if (v == value) return ok;
+    for (int v : known)
+        if (v == value) return unsupported_value;
+    return bad_value;
+}
+
+Status set_value(DFTI_DESCRIPTOR& d, DFTI_CONFIG_PARAM param, va_list ap) {
+    int named = 0;
+    switch (param) {
+        case DFTI_FORWARD_SCALE:
+            d.forward_scale = va_arg(ap, double);
+            return ok;
+        case DFTI_BACKWARD_SCALE:
+            d.backward_scale = va_arg(ap, double);
+            return ok;
+        case DFTI_PLACEMENT:
+            if (Status s = read_named_value(ap, {DFTI_INPLACE, DFTI_NOT_INPLACE}, {}, named); s != ok) return s;
+            d.in_place = named == DFTI_INPLACE;
+            return ok;
+        case DFTI_CONJUGATE_EVEN_STORAGE:
+            return read_named_value(ap, {DFTI_COMPLEX_COMPLEX}, {DFTI_COMPLEX_REAL}, named);
+        case DFTI_COMPLEX_STORAGE:
+            return read_named_value(ap, {DFTI_COMPLEX_COMPLEX}, {DFTI_REAL_REAL}, named);
+        case DFTI_REAL_STORAGE:
+            return read_named_value(ap, {DFTI_REAL_REAL}, {DFTI_REAL_COMPLEX}, named);
+        case DFTI_PACKED_FORMAT:
+            return read_named_value(ap, {DFTI_CCE_FORMAT}, {DFTI_CCS_FORMAT, DFTI_PACK_FORMAT, DFTI_PERM_FORMAT},
+                                    named);
+        case DFTI_ORDERING:
+            return read_named_value(ap, {DFTI_ORDERED}, {DFTI_BACKWARD_SCRAMBLED}, named);
+        case DFTI_TRANSPOSE:
+            return read_named_value(ap, {DFTI_NONE}, {DFTI_ALLOW}, named);
+        case DFTI_WORKSPACE:
+            return read_named_value(ap, {DFTI_ALLOW, DFTI_AVOID}, {DFTI_NONE}, named);
+        case DFTI_DESTROY_INPUT:
+            return read_named_value(ap, {DFTI_AVOID, DFTI_ALLOW}, {}, named);
+        case DFTI_NUMBER_OF_TRANSFORMS: {
+            const MKL_LONG n = va_arg(ap, MKL_LONG);
+            if (n < 1) return count_below_one;
+            if (n > max_length) return size_too_large;
+            d.count = n;
+            return ok;
+        }
+        case DFTI_INPUT_DISTANCE:
+            d.input_distance = va_arg(ap, MKL_LONG);
+            return ok;
+        case DFTI_OUTPUT_DISTANCE:
+            d.output_distance = va_arg(ap, MKL_LONG);
+            return ok;
+        case DFTI_INPUT_STRIDES:
+        case DFTI_OUTPUT_STRIDES: {
+            const MKL_LONG* p = va_arg(ap, const MKL_LONG*);
+            if (!p) return null_strides;
+            Strides s{};
+            for (int i = 0; i <= d.rank; ++i) s[i] = p[i];
+            (param == DFTI_INPUT_STRIDES ? d.input_strides : d.output_strides) = s;
+            return ok;
+        }
+        case DFTI_FORWARD_DOMAIN:
+        case DFTI_DIMENSION:
+        case DFTI_LENGTHS:
+        case DFTI_PRECISION:
+        case DFTI_COMMIT_STATUS:
+        case DFTI_VERSION:
+            return read_only_parameter;
+        case DFTI_DESCRIPTOR_NAME:
+        case DFTI_NUMBER_OF_USER_THREADS:
+        case DFTI_THREAD_LIMIT:
+        case DFTI_FWD_DISTANCE:
+        case DFTI_BWD_DISTANCE:
+            return unsupported_parameter;
+    }
+    return unknown_parameter;
+}
+
+template <typename T>
+Status put(va_list ap, T value) {
+    T* p = va_arg(ap, T*);
+    if (!p) return null_value_pointer;
+    *p = value;
+    return ok;
+}
+
+Status put_strides(va_list ap, const Strides& s, int rank) {
+    MKL_LONG* p = va_arg(ap, MKL_LONG*);
+    if (!p) return null_value_pointer;
+    for (int i = 0; i <= rank; ++i) p[i] = s[i];
+    return ok;
+}
+
+Status get_value(const DFTI_DESCRIPTOR& d, DFTI_CONFIG_PARAM param, va_list ap) {
+    using V = DFTI_CONFIG_VALUE;
+    switch (param) {
+        case DFTI_FORWARD_DOMAIN: return put<V>(ap, d.real_domain ? DFTI_REAL : DFTI_COMPLEX);
+        case DFTI_PRECISION: return put<V>(ap, d.precision == Precision::single ? DFTI_SINGLE : DFTI_DOUBLE);
+        case DFTI_DIMENSION: return put<MKL_LONG>(ap, d.rank);
+        case DFTI_LENGTHS: {
+            MKL_LONG* p = va_arg(ap, MKL_LONG*);
+            if (!p) return null_value_pointer;
+            for (int i = 0; i < d.rank; ++i) p[i] = d.lengths[i];
+            return ok;
+        }
+        case DFTI_FORWARD_SCALE:
+        case DFTI_BACKWARD_SCALE: {
+            const double s = param == DFTI_FORWARD_SCALE ? d.forward_scale : d.backward_scale;
+            return d.precision == Precision::single ? put<float>(ap, static_cast<float>(s)) : put<double>(ap, s);
+        }
+        case DFTI_NUMBER_OF_TRANSFORMS: return put<MKL_LONG>(ap, d.count);
+        case DFTI_INPUT_DISTANCE: return put<MKL_LONG>(ap, d.input_distance.value_or(0));
+        case DFTI_OUTPUT_DISTANCE: return put<MKL_LONG>(ap, d.output_distance.value_or(0));
+        case DFTI_INPUT_STRIDES:
+            return put_strides(ap, d.input_strides.value_or(dense_strides(d, false)), d.rank);
+        case DFTI_OUTPUT_STRIDES:
+            return put_strides(ap, d.output_strides.value_or(dense_strides(d, d.real_domain)), d.rank);
+        case DFTI_PLACEMENT: return put<V>(ap, d.in_place ? DFTI_INPLACE : DFTI_NOT_INPLACE);
+        case DFTI_COMPLEX_STORAGE:
+        case DFTI_CONJUGATE_EVEN_STORAGE: return put<V>(ap, DFTI_COMPLEX_COMPLEX);
+        case DFTI_REAL_STORAGE: return put<V>(ap, DFTI_REAL_REAL);
+        case DFTI_PACKED_FORMAT: return put<V>(ap, DFTI_CCE_FORMAT);
+        case DFTI_ORDERING: return put<V>(ap, DFTI_ORDERED);
+        case DFTI_TRANSPOSE: return put<V>(ap, DFTI_NONE);
+        case DFTI_COMMIT_STATUS: return put<V>(ap, d.committed ? DFTI_COMMITTED : DFTI_UNCOMMITTED);
+        case DFTI_VERSION: {
+            char* p = va_arg(ap, char*);
+            if (!p) return null_value_pointer;
+            std::snprintf(p, DFTI_VERSION_LENGTH, "Lumadex DFTI layer over %s", fftw_version);
+            return ok;
+        }
+        case DFTI_WORKSPACE:
+        case DFTI_DESTROY_INPUT:
+        case DFTI_DESCRIPTOR_NAME:
+        case DFTI_NUMBER_OF_USER_THREADS:
+        case DFTI_THREAD_LIMIT:
+        case DFTI_FWD_DISTANCE:
+        case DFTI_BWD_DISTANCE:
+            return unsupported_parameter;
+    }
+    return unknown_parameter;
+}
+
+// ---- Computation --------------------------------------------------------
+
+// One reusable aligned buffer for staged inputs, kept between calls so that a
+// repeated transform does not pay for fresh pages every time.
+class ScratchPool {
+public:
+    struct Buffer {
+        void* data = nullptr;
+        size_t bytes = 0;
+    };
+    static ScratchPool& instance() {
+        static ScratchPool pool;
+        return pool;
+    }
+    Buffer acquire(size_t bytes) {
+        {
+            std::lock_guard guard(mutex_);
+            if (kept_.data && kept_.bytes >= bytes) return std::exchange(kept_, Buffer{});
+        }
+        return {fftw_malloc(bytes), bytes};
+    }
+    void release(Buffer b) {
+        std::lock_guard guard(mutex_);
+        if (b.bytes > kept_.bytes) std::swap(b, kept_);
+        fftw_free(b.data);
+    }
+    ~ScratchPool() { fftw_free(kept_.data); }
+
+private:
+    std::mutex mutex_;
+    Buffer kept_;
+};
+
+// Runs FFTW's OpenMP team with the descriptor's thread count.
+class ThreadCountScope {
+public:
+    explicit ThreadCountScope(int threads) : saved_(omp_get_max_threads()), threads_(threads) {
+        if (saved_ != threads_) omp_set_num_threads(threads_);
+    }
+    ~ThreadCountScope() {
+        if (saved_ != threads_) omp_set_num_threads(saved_);
+    }
+
+private:
+    int saved_, threads_;
+};
+
+Status compute(DFTI_DESCRIPTOR* d, bool forward, void* in, va_list ap) {
+    if (!d) return null_handle;
+    if (!d->committed) return not_committed;
+    void* out = in;
+    if (!d->in_place) {
+        out = va_arg(ap, void*);
+        if (!out) return missing_output_pointer;
+    }
+    if (!in) return null_data;
+
+    Direction& dir = forward ? d->forward : d->backward;
+    const Shape& shape = dir.shape;
+    const size_t in_bytes = input_element_bytes(shape), out_bytes = output_element_bytes(shape);
+    const Layout in_layout = input_layout(shape, dir.in_offset);
+    const Layout out_layout = output_layout(shape, dir.out_offset);
+    if (!d->in_place && layouts_overlap(static_cast<const char*>(in), in_layout, in_bytes,
+                                        static_cast<const char*>(out), out_layout, out_bytes))
+        return output_overlaps_input;
+
+    char* in_data = static_cast<char*>(in) + dir.in_offset * static_cast<int64_t>(in_bytes);
+    char* out_data = static_cast<char*>(out) + dir.out_offset * static_cast<int64_t>(out_bytes);
+
+    // FFTW's multi-dimensional complex-to-real transforms overwrite their
+    // input, and a real transform in place changes the element type under
+    // its own feet: both run from a dense copy of the input instead.
+    const bool staged = shape.kind != Kind::complex_to_complex &&
+                        (d->in_place || (shape.kind == Kind::complex_to_real && shape.rank >= 2));
+    FftwProblem problem;
+    problem.shape = shape;
+    problem.threads = d->threads;
+    problem.in_place = d->in_place && !staged;
+    ScratchPool::Buffer scratch;
+    if (staged) {
+        const Layout from = input_layout(shape);
+        const Layout dense = dense_layout_like(from);
+        scratch = ScratchPool::instance().acquire(static_cast<size_t>(dense.count()) * in_bytes);
+        if (!scratch.data) return out_of_memory;
+        copy_elements(in_data, from, scratch.data, dense, in_bytes, d->threads);
+        for (int i = 0; i < shape.rank; ++i) problem.shape.axes[i].in_stride = dense.stride[i];
+        problem.shape.batch.in_stride = shape.batch.n > 1 ? dense.stride[shape.rank] : 0;
+        problem.destroy_input = true;
+        in_data = static_cast<char*>(scratch.data);
+    }
+    problem.in_alignment = fftw_alignment(shape.precision, in_data);
+    problem.out_alignment = fftw_alignment(shape.precision, out_data);
+
+    std::shared_ptr<Plan> plan = dir.last_plan;
+    if (!plan || !plan->measured || plan->superseded || !(plan->problem == problem)) {
+        plan = PlanCache::instance().plan_for(problem, in_data, out_data);
+        dir.last_plan = plan;
+    }
+    Status status = ok;
+    if (!plan) {
+        status = planner_failed;
+    } else {
+        ThreadCountScope threads(d->threads);
+        execute_fftw_plan(problem, plan->handle, in_data, out_data);
+        if (dir.scale != 1.0)
+            scale_elements(out_data, output_layout(shape), shape.precision, output_is_complex(shape.kind) ? 2 : 1,
+                           dir.scale, d->threads);
+    }
+    if (scratch.data) ScratchPool::instance().release(scratch);
+    return status;
+}
+
+Status create(DFTI_DESCRIPTOR_HANDLE* handle, DFTI_CONFIG_VALUE precision, DFTI_CONFIG_VALUE domain,
+              MKL_LONG dimension, va_list ap) {
+    if (precision != DFTI_SINGLE && precision != DFTI_DOUBLE) return bad_precision;
+    if (domain != DFTI_COMPLEX && domain != DFTI_REAL) return bad_domain;
+    if (dimension < 1 || dimension > max_rank) return rank_out_of_range;
+    std::array<int64_t, max_rank> lengths{};
+    if (dimension == 1) {
+        lengths[0] = va_arg(ap, MKL_LONG);
+    } else {
+        const MKL_LONG* p = va_arg(ap, const MKL_LONG*);
+        if (!p) return null_lengths;
+        for (int i = 0; i < dimension; ++i) lengths[i] = p[i];
+    }
+    for (int i = 0; i < dimension; ++i) {
+        if (lengths[i] < 1) return length_below_one;
+        if (lengths[i] > max_length) return size_too_large;
+    }
+    auto* d = new (std::nothrow) DFTI_DESCRIPTOR;
+    if (!d) return out_of_memory;
+    d->precision = precision == DFTI_SINGLE ? Precision::single : Precision::double_;
+    d->real_domain = domain == DFTI_REAL;
+    d->rank = static_cast<int>(dimension);
+    d->lengths = lengths;
+    *handle = d;
+    return ok;
+}
+
+}  // namespace
+}  // namespace lumadex::dfti
+
+using namespace lumadex::dfti;
+
+extern "C" {
+
+MKL_LONG DftiCreateDescriptor(DFTI_DESCRIPTOR_HANDLE* handle, enum DFTI_CONFIG_VALUE precision,
+                              enum DFTI_CONFIG_VALUE domain, MKL_LONG dimension, ...) {
+    if (!handle) return null_handle;
+    *handle = nullptr;
+    va_list ap;
+    va_start(ap, dimension);
+    const Status s = create(handle, precision, domain, dimension, ap);
+    va_end(ap);
+    return s;
+}
+
+MKL_LONG DftiSetValue(DFTI_DESCRIPTOR_HANDLE handle, enum DFTI_CONFIG_PARAM param, ...) {
+    if (!handle) return null_handle;
+    // Work on a copy so that a rejected value leaves the descriptor as it was.
+    DFTI_DESCRIPTOR changed = *handle;
+    va_list ap;
+    va_start(ap, param);
+    const Status s = set_value(changed, param, ap);
+    va_end(ap);
+    if (s != ok) return s;
+    changed.committed = false;  // a changed descriptor must be committed again
+    *handle = std::move(changed);
+    return ok;
+}
+
+MKL_LONG DftiGetValue(DFTI_DESCRIPTOR_HANDLE handle, enum DFTI_CONFIG_PARAM param, ...) {
+    if (!handle) return null_handle;
+    va_list ap;
+    va_start(ap, param);
+    const Status s = get_value(*handle, param, ap);
+    va_end(ap);
+    return s;
+}
+
+MKL_LONG DftiCommitDescriptor(DFTI_DESCRIPTOR_HANDLE handle) {
+    if (!handle) return null_handle;
+    return commit(*handle);
+}
+
+MKL_LONG DftiComputeForward(DFTI_DESCRIPTOR_HANDLE handle, void* in, ...) {
+    va_list ap;
+    va_start(ap, in);
+    const Status s = compute(handle, true, in, ap);
+    va_end(ap);
+    return s;
+}
+
+MKL_LONG DftiComputeBackward(DFTI_DESCRIPTOR_HANDLE handle, void* in, ...) {
+    va_list ap;
+    va_start(ap, in);
+    const Status s = compute(handle, false, in, ap);
+    va_end(ap);
+    return s;
+}
+
+MKL_LONG DftiFreeDescriptor(DFTI_DESCRIPTOR_HANDLE* handle) {
+    if (!handle || !*handle) return null_handle;
+    delete *handle;
+    *handle = nullptr;
+    return ok;
+}
+
+void LumadexDftiSetPlannerHelper(const char* path) {
+    PlanCache::instance().set_helper_path(path ? path : "");
+}
+
+int LumadexDftiMeasurementsPending(void) { return PlanCache::instance().measurements_pending() ? 1 : 0; }
+
+int LumadexDftiWaitForMeasurements(double timeout_seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
+    while (PlanCache::instance().measurements_pending()) {
+        if (std::chrono::steady_clock::now() >= deadline) return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return 1;
+}
+
+MKL_LONG LumadexDftiGetThreads(DFTI_DESCRIPTOR_HANDLE handle, MKL_LONG* threads) {
+    if (!handle) return null_handle;
+    if (!threads) return null_value_pointer;
+    if (!handle->committed) return not_committed;
+    *threads = handle->threads;
+    return ok;
+}
+
+void LumadexDftiGetPlanStatistics(struct LumadexDftiPlanStatistics* statistics) {
+    if (!statistics) return;
+    const PlanStatistics s = PlanCache::instance().statistics();
+    *statistics = {s.cheap_plans, s.measured_plans, s.measurements_requested, s.measurements_arrived};
+}
+
+}  // extern "C"

@@ -1,0 +1,56 @@
+// One FFTW problem: everything that decides which FFTW plan can execute a
+// call. It is the plan cache's key, and it travels as text to the planner
+// helper, which measures the same problem in its own process.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "shape.hpp"
+
+namespace lumadex::dfti {
+
+struct FftwProblem {
+    Shape shape;
+    bool in_place = false;
+    int in_alignment = 0;  // fftw_alignment_of of the data pointers
+    int out_alignment = 0;
+    int threads = 1;
+    bool destroy_input = false;  // the input may be overwritten (a staged copy)
+
+    bool operator==(const FftwProblem&) const = default;
+    size_t hash() const;
+
+    std::string to_text() const;
+    static std::optional<FftwProblem> from_text(std::string_view text);
+};
+
+struct FftwProblemHash {
+    size_t operator()(const FftwProblem& p) const { return p.hash(); }
+};
+
+// FFTW plans of either precision, as an opaque pointer.
+using FftwPlan = void*;
+
+// Calls fftw_init_threads (fftwf_ for single) once per process; false if FFTW
+// cannot run threads. Not thread-safe: call with the planner lock held.
+bool init_fftw_threads(Precision p);
+
+// Plans the problem on the given arrays with the given planner flags
+// (FFTW_ESTIMATE, FFTW_MEASURE, FFTW_WISDOM_ONLY...) and the problem's thread
+// count; null when FFTW finds no plan. FFTW's planner is not thread-safe:
+// the caller serialises all planner calls.
+FftwPlan make_fftw_plan(const FftwProblem& p, void* in, void* out, unsigned planner_flags);
+void destroy_fftw_plan(Precision p, FftwPlan plan);
+
+// Runs the plan on new arrays of the same alignment and placement (thread-safe).
+void execute_fftw_plan(const FftwProblem& p, FftwPlan plan, void* in, void* out);
+
+int fftw_alignment(Precision p, const void* data);
+
+// Wisdom as text (empty on failure), and import of such text (false if rejected).
+std::string export_wisdom(Precision p);
+bool import_wisdom(Precision p, const std::string& text);
+
+}  // namespace lumadex::dfti

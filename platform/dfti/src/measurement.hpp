@@ -1,0 +1,87 @@
+// Measured plans without stalls: the planner helper and the wisdom file.
+//
+// FFTW_MEASURE plans run ten times faster than FFTW_ESTIMATE ones here, but
+// measuring takes 0.5 to 3 s per geometry, and FFTW's planner is one global,
+// non-thread-safe object: measuring in a thread of this process would make
+// every other planner call (even a cheap one) wait behind it. So measuring
+// happens in a separate process, the planner helper `lumadex-fft-planner`
+// (installed beside the library that contains this code). It receives one
+// problem as text, plans it with FFTW_MEASURE on arrays of the same layout and
+// alignment, and prints the resulting FFTW wisdom. This side never waits for
+// it: every DFTI call polls the helper's pipe without blocking, and imports
+// the wisdom once the helper has exited cleanly. Importing and replanning
+// from wisdom take milliseconds.
+//
+// At most one helper runs at a time, at idle priority; further requests
+// wait in a short queue. Wisdom imported from helpers is also kept in a cache
+// file ($XDG_CACHE_HOME/lumadex, else ~/.cache/lumadex) and read back by the
+// next process. The file is only a cache: missing, unreadable, corrupt or
+// unwritable, it changes no result and fails no call (FFTW rejects wisdom
+// that does not parse, and any plan computes the same transform).
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "fftw_problem.hpp"
+
+namespace lumadex::dfti {
+
+class MeasurementService {
+public:
+    MeasurementService();
+    ~MeasurementService();
+    MeasurementService(const MeasurementService&) = delete;
+    MeasurementService& operator=(const MeasurementService&) = delete;
+
+    // Path of the helper; empty disables measuring. Default: beside this library.
+    void set_helper_path(std::string path);
+
+    // Queues a measurement; false when measuring is off or the queue is full.
+    bool request(const FftwProblem& p);
+
+    // Non-blocking: reaps a finished helper, imports its wisdom, starts the
+    // next queued one. Returns the problems whose measured wisdom arrived.
+    std::vector<FftwProblem> poll();
+
+    bool busy() const { return running_.has_value() || !queue_.empty(); }
+
+    // Reads the wisdom file of one precision into FFTW (once per process).
+    void load_wisdom_file(Precision p);
+
+    // Stops and reaps a running helper; drops the queue.
+    void shutdown();
+
+private:
+    struct Running {
+        FftwProblem problem;
+        pid_t pid = -1;
+        int pipe_fd = -1;
+        std::string output;
+        bool output_closed = false;
+        bool exited = false;
+        bool clean = false;
+        std::chrono::steady_clock::time_point started;
+    };
+
+    void start_next();
+    void drain(Running& r);
+    void finish(Running& r);
+    void save_wisdom_file(Precision p);
+
+    std::string helper_path_;
+    bool helper_checked_ = false;
+    std::deque<FftwProblem> queue_;
+    std::optional<Running> running_;
+    bool wisdom_file_loaded_[2] = {false, false};
+};
+
+// Directory of the wisdom file (may not exist yet); empty when no home is known.
+std::string wisdom_cache_directory();
+
+}  // namespace lumadex::dfti

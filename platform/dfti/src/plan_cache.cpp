@@ -1,0 +1,126 @@
+#include "plan_cache.hpp"
+
+#include <fftw3.h>
+
+#include <vector>
+
+namespace lumadex::dfti {
+
+namespace {
+
+// Problems with at least this many elements (all transforms together) are
+// measured on first sight; smaller ones when they recur.
+constexpr int64_t measure_at_once_elements = int64_t{1} << 15;
+constexpr size_t max_entries = 256;
+
+int64_t element_count(const Shape& s) {
+    int64_t n = s.batch.n;
+    for (int i = 0; i < s.rank; ++i) n *= s.axes[i].n;
+    return n;
+}
+
+}  // namespace
+
+std::recursive_mutex& PlanCache::planner_lock() {
+    // Never destroyed: plans still owned by descriptors may be freed late.
+    static auto* lock = new std::recursive_mutex;
+    return *lock;
+}
+
+Plan::~Plan() {
+    std::lock_guard guard(PlanCache::planner_lock());
+    destroy_fftw_plan(problem.shape.precision, handle);
+}
+
+PlanCache& PlanCache::instance() {
+    static PlanCache cache;
+    return cache;
+}
+
+PlanCache::~PlanCache() {
+    std::lock_guard guard(planner_lock());
+    measurements_.shutdown();
+    entries_.clear();
+}
+
+void PlanCache::set_helper_path(std::string path) {
+    std::lock_guard guard(planner_lock());
+    measurements_.set_helper_path(std::move(path));
+}
+
+bool PlanCache::measurements_pending() {
+    std::lock_guard guard(planner_lock());
+    poll_measurements();
+    return measurements_.busy();
+}
+
+PlanStatistics PlanCache::statistics() {
+    std::lock_guard guard(planner_lock());
+    return statistics_;
+}
+
+void PlanCache::poll_measurements() {
+    for (const FftwProblem& p : measurements_.poll()) {
+        ++statistics_.measurements_arrived;
+        auto it = entries_.find(p);
+        if (it != entries_.end()) it->second.wisdom_arrived = true;
+    }
+}
+
+std::shared_ptr<Plan> PlanCache::plan_from_wisdom(const FftwProblem& p, void* in, void* out) {
+    FftwPlan h = make_fftw_plan(p, in, out, FFTW_MEASURE | FFTW_WISDOM_ONLY);
+    if (!h) return nullptr;
+    ++statistics_.measured_plans;
+    return std::make_shared<Plan>(p, h, true);
+}
+
+std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* out) {
+    std::lock_guard guard(planner_lock());
+    if (!init_fftw_threads(p.shape.precision)) return nullptr;
+    measurements_.load_wisdom_file(p.shape.precision);
+    poll_measurements();
+
+    auto it = entries_.find(p);
+    if (it == entries_.end()) {
+        evict_if_full();
+        Entry e;
+        e.plan = plan_from_wisdom(p, in, out);
+        if (!e.plan) {
+            FftwPlan h = make_fftw_plan(p, in, out, FFTW_ESTIMATE);
+            if (!h) return nullptr;
+            ++statistics_.cheap_plans;
+            e.plan = std::make_shared<Plan>(p, h, false);
+        }
+        it = entries_.emplace(p, std::move(e)).first;
+    }
+
+    Entry& e = it->second;
+    e.uses += 1;
+    e.last_use = ++clock_;
+    if (!e.plan->measured) {
+        if (e.wisdom_arrived) {
+            e.wisdom_arrived = false;
+            if (auto better = plan_from_wisdom(p, in, out)) {
+                e.plan->superseded = true;
+                e.plan = std::move(better);
+            }
+        } else if (!e.measurement_requested &&
+                   (e.uses >= 2 || element_count(p.shape) >= measure_at_once_elements)) {
+            e.measurement_requested = true;
+            if (measurements_.request(p)) ++statistics_.measurements_requested;
+        }
+    }
+    return e.plan;
+}
+
+void PlanCache::evict_if_full() {
+    while (entries_.size() >= max_entries) {
+        auto oldest = entries_.end();
+        for (auto it = entries_.begin(); it != entries_.end(); ++it)
+            if (oldest == entries_.end() || it->second.last_use < oldest->second.last_use) oldest = it;
+        oldest->second.plan->superseded = true;  // descriptors holding it look again
+        entries_.erase(oldest);
+    }
+}
+
+}  // namespace lumadex::dfti

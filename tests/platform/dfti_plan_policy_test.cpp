@@ -1,0 +1,131 @@
+// The plan policy and the thread rule: cheap plans first, measured plans
+// from the helper process once they are ready, the same results either way,
+// no helper left behind; the thread count in force at commit is the one used.
+#include <gtest/gtest.h>
+#include <omp.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "lumadex_dfti_planner.h"
+#include "mkl_dfti.h"
+
+namespace {
+
+using cd = std::complex<double>;
+
+// A 128 x 256 out-of-place transform, large enough to be measured at once.
+std::vector<cd> transform_128x256(const std::vector<cd>& in, MKL_LONG* threads_used = nullptr) {
+    DFTI_DESCRIPTOR_HANDLE h = nullptr;
+    MKL_LONG n[] = {128, 256};
+    EXPECT_EQ(DftiCreateDescriptor(&h, DFTI_DOUBLE, DFTI_COMPLEX, MKL_LONG{2}, n), 0);
+    EXPECT_EQ(DftiSetValue(h, DFTI_PLACEMENT, DFTI_NOT_INPLACE), 0);
+    EXPECT_EQ(DftiSetValue(h, DFTI_FORWARD_SCALE, 1.0 / 128), 0);
+    EXPECT_EQ(DftiCommitDescriptor(h), 0);
+    if (threads_used) {
+        EXPECT_EQ(LumadexDftiGetThreads(h, threads_used), 0);
+    }
+    std::vector<cd> out(in.size());
+    EXPECT_EQ(DftiComputeForward(h, const_cast<cd*>(in.data()), out.data()), 0);
+    EXPECT_EQ(DftiFreeDescriptor(&h), 0);
+    return out;
+}
+
+double max_difference(const std::vector<cd>& a, const std::vector<cd>& b) {
+    double worst = 0;
+    for (size_t i = 0; i < a.size(); ++i) worst = std::max(worst, std::abs(a[i] - b[i]));
+    return worst;
+}
+
+std::vector<cd> random_image(size_t n, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> v(-1, 1);
+    std::vector<cd> x(n);
+    for (auto& e : x) e = {v(rng), v(rng)};
+    return x;
+}
+
+bool no_child_processes() { return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD; }
+
+}  // namespace
+
+TEST(DftiPlanPolicy, MeasuredPlanReplacesTheCheapOneWithoutChangingResults) {
+    LumadexDftiSetPlannerHelper(LUMADEX_TEST_PLANNER_HELPER);
+    const auto x = random_image(128 * 256, 1);
+    LumadexDftiPlanStatistics before{}, after{};
+    LumadexDftiGetPlanStatistics(&before);
+
+    const auto first = transform_128x256(x);
+    ASSERT_TRUE(LumadexDftiWaitForMeasurements(120));
+    const auto second = transform_128x256(x);
+    LumadexDftiGetPlanStatistics(&after);
+
+    // Either the wisdom file already had this geometry (a measured plan at
+    // once), or a cheap plan served first and the helper's plan second.
+    EXPECT_GE(after.measured_plans, before.measured_plans + 1);
+    if (after.cheap_plans > before.cheap_plans) {
+        EXPECT_EQ(after.measurements_requested, before.measurements_requested + 1);
+        EXPECT_EQ(after.measurements_arrived, before.measurements_arrived + 1);
+    }
+    EXPECT_LE(max_difference(first, second), 1e-12);
+    cd sum = 0;
+    for (const auto& v : x) sum += v;
+    EXPECT_LE(std::abs(first[0] * 128.0 - sum), 1e-10) << "scaled zero frequency";
+    EXPECT_TRUE(no_child_processes());
+}
+
+TEST(DftiPlanPolicy, WithoutTheHelperCheapPlansServe) {
+    LumadexDftiSetPlannerHelper("/nonexistent/lumadex-fft-planner");
+    LumadexDftiPlanStatistics before{}, after{};
+    LumadexDftiGetPlanStatistics(&before);
+    std::vector<cd> line(3 * 97), out(3 * 97);
+    line[5] = 1;
+    for (int repeat = 0; repeat < 3; ++repeat) {
+        DFTI_DESCRIPTOR_HANDLE h = nullptr;
+        ASSERT_EQ(DftiCreateDescriptor(&h, DFTI_DOUBLE, DFTI_COMPLEX, MKL_LONG{1}, MKL_LONG{97}), 0);
+        ASSERT_EQ(DftiSetValue(h, DFTI_NUMBER_OF_TRANSFORMS, MKL_LONG{3}), 0);
+        ASSERT_EQ(DftiSetValue(h, DFTI_INPUT_DISTANCE, MKL_LONG{97}), 0);
+        ASSERT_EQ(DftiSetValue(h, DFTI_OUTPUT_DISTANCE, MKL_LONG{97}), 0);
+        ASSERT_EQ(DftiSetValue(h, DFTI_PLACEMENT, DFTI_NOT_INPLACE), 0);
+        ASSERT_EQ(DftiCommitDescriptor(h), 0);
+        ASSERT_EQ(DftiComputeBackward(h, line.data(), out.data()), 0);
+        DftiFreeDescriptor(&h);
+        EXPECT_NEAR(std::arg(out[1]), 2 * M_PI * 5 / 97, 1e-12);
+    }
+    LumadexDftiGetPlanStatistics(&after);
+    EXPECT_EQ(after.measurements_requested, before.measurements_requested);
+    EXPECT_FALSE(LumadexDftiMeasurementsPending());
+    LumadexDftiSetPlannerHelper(LUMADEX_TEST_PLANNER_HELPER);
+}
+
+TEST(DftiThreads, TheCountAtCommitIsTheCountUsed) {
+    const int saved = omp_get_max_threads();
+    const auto x = random_image(128 * 256, 2);
+    MKL_LONG used = 0;
+    omp_set_num_threads(1);
+    const auto one = transform_128x256(x, &used);
+    EXPECT_EQ(used, 1);
+    EXPECT_EQ(omp_get_max_threads(), 1) << "the caller's setting is restored";
+    omp_set_num_threads(2);
+    const auto two = transform_128x256(x, &used);
+    EXPECT_EQ(used, 2);
+    EXPECT_LE(max_difference(one, two), 1e-12);
+
+    // Committed under one count, computed under another: the commit's count.
+    DFTI_DESCRIPTOR_HANDLE h = nullptr;
+    ASSERT_EQ(DftiCreateDescriptor(&h, DFTI_SINGLE, DFTI_COMPLEX, MKL_LONG{1}, MKL_LONG{64}), 0);
+    omp_set_num_threads(1);
+    ASSERT_EQ(DftiCommitDescriptor(h), 0);
+    omp_set_num_threads(2);
+    ASSERT_EQ(LumadexDftiGetThreads(h, &used), 0);
+    EXPECT_EQ(used, 1);
+    std::vector<std::complex<float>> data(64, 1.0f);
+    ASSERT_EQ(DftiComputeForward(h, data.data()), 0);
+    EXPECT_EQ(omp_get_max_threads(), 2);
+    EXPECT_EQ(data[0], std::complex<float>(64, 0));
+    DftiFreeDescriptor(&h);
+    omp_set_num_threads(saved);
+}
