@@ -197,6 +197,7 @@ HostState::HostState(std::uint32_t version) : version(version), ports(new Ports{
     ports->host = this;
     for (const HostFunctionSpec& spec : host_function_specs())
         prototypes.emplace(std::string(spec.prototype), Prototype{&spec});
+    add_host_book(book);
 }
 
 HostState::~HostState()
@@ -205,6 +206,7 @@ HostState::~HostState()
     script_functions.clear();
     pending = {};
     raised = {};
+    remove_host_book(book);
     ports->host = nullptr;
     if (ports->link_references > 1 || ports->call_references > 1) {
         // A plug-in still holds the link: leave the block to it, answering as

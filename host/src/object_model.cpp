@@ -7,6 +7,7 @@
 #include <new>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 #include "objects.h"
 
@@ -131,8 +132,8 @@ const std::array<dm_class_table, kClassCount> kClassTables =
 
 std::shared_ptr<ObjectBook>& current_book_slot()
 {
-    static std::shared_ptr<ObjectBook> slot;
-    return slot;
+    static auto* slot = new std::shared_ptr<ObjectBook>;  // outlives every host
+    return *slot;
 }
 
 }  // namespace
@@ -174,12 +175,23 @@ void release_reference(dm_object* object)
     if (--object->references == 0) delete object;
 }
 
+std::vector<std::shared_ptr<ObjectBook>>& host_books()
+{
+    static auto* books = new std::vector<std::shared_ptr<ObjectBook>>;  // outlives every host
+    return *books;
+}
+
 std::shared_ptr<ObjectBook> current_book()
 {
     static const std::shared_ptr<ObjectBook> process_book = std::make_shared<ObjectBook>();
-    const std::shared_ptr<ObjectBook>& current = current_book_slot();
-    return current ? current : process_book;
+    if (const std::shared_ptr<ObjectBook>& current = current_book_slot()) return current;
+    const auto& books = host_books();
+    return books.empty() ? process_book : books.back();
 }
+
+void add_host_book(const std::shared_ptr<ObjectBook>& book) { host_books().push_back(book); }
+
+void remove_host_book(const std::shared_ptr<ObjectBook>& book) { std::erase(host_books(), book); }
 
 CurrentBookScope::CurrentBookScope(std::shared_ptr<ObjectBook> book)
     : previous_(std::exchange(current_book_slot(), std::move(book)))

@@ -37,12 +37,13 @@ struct FunctionObject : dm_object {
     const std::string signature;
 };
 
-// The book new objects are counted in: that of the host currently serving a
-// plug-in call (strings made through the class table have no other way to
-// say which host they belong to), else a process-wide book.
+// The book new objects are counted in when nothing else says which host
+// they belong to (strings made through the class table): the host serving
+// the plug-in call in progress, else the most recently made host still
+// alive, else a process-wide book.
 std::shared_ptr<ObjectBook> current_book();
 
-// Marks `book` as the current one for the lifetime of the guard.
+// Marks `book` as that of the host serving a call, for the guard's lifetime.
 class CurrentBookScope {
 public:
     explicit CurrentBookScope(std::shared_ptr<ObjectBook> book);
@@ -53,5 +54,9 @@ public:
 private:
     std::shared_ptr<ObjectBook> previous_;
 };
+
+// Hosts announce their books while they live.
+void add_host_book(const std::shared_ptr<ObjectBook>& book);
+void remove_host_book(const std::shared_ptr<ObjectBook>& book);
 
 }  // namespace lumadex::host
