@@ -77,6 +77,15 @@ def _script_value(value):
 
 _FUNCTION_NAME = re.compile(r"(\w+)\s*\(")
 
+# Real path of each plug-in file loaded into an open host -> that host's core.
+_OPEN_PLUGINS = {}
+
+
+def _close_host(core, plugin_key):
+    if _OPEN_PLUGINS.get(plugin_key) is core:
+        del _OPEN_PLUGINS[plugin_key]
+    core.close()
+
 
 class Host:
     """A host stand-in with the plug-in loaded: every registered script function is callable.
@@ -85,23 +94,32 @@ class Host:
             spectrum = host.ZEPPureFFT(host.image(pixels.astype(np.complex64)), 1.0, None)
 
     plugin: the plug-in file to load; default, the one built with this package.
+    A plug-in file is loaded into one open host at a time (the library, and so
+    its link to the host, exists once per process).
     version: the host version the plug-in sees: 0x030A0000, "3.10.0" or
     (3, 10, 0); default, a current one. A plug-in that refuses to start says
     why in startup_errors().
     """
 
     def __init__(self, plugin=None, *, version=None):
-        self._core = _lumadex.HostCore() if version is None else _lumadex.HostCore(_host_version(version))
-        # Shut the plug-in down when this object goes, or at interpreter exit.
-        self._finalizer = weakref.finalize(self, self._core.close)
+        self._names = {}
+        core = _lumadex.HostCore() if version is None else _lumadex.HostCore(_host_version(version))
         path = os.fspath(plugin) if plugin is not None else default_plugin_path()
         if not path:
             raise FileNotFoundError("this lumadex build has no plug-in; build the ZEP32 target or name a plug-in file")
         if not os.path.exists(path):
             raise FileNotFoundError(f"no plug-in file at {path}")
-        self._core.load_plugin(path)
-        self._names = {}
-        for signature in self._core.signatures():
+        # The plug-in library is loaded once per process and links itself to
+        # one host: a second open host would take it away from the first.
+        key = os.path.realpath(path)
+        if key in _OPEN_PLUGINS:
+            raise RuntimeError(f"the plug-in {path} is loaded into another open lumadex.Host; close that one first")
+        core.load_plugin(path)
+        _OPEN_PLUGINS[key] = core
+        self._core = core
+        # Shut the plug-in down on close(), when this object goes, or at interpreter exit.
+        self._finalizer = weakref.finalize(self, _close_host, core, key)
+        for signature in core.signatures():
             match = _FUNCTION_NAME.search(signature)
             if match:
                 self._names.setdefault(match.group(1), []).append(signature)

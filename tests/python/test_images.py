@@ -1,0 +1,155 @@
+"""Host images from and to numpy: data types, axis order, calibrations, tags, sub-areas, pixel views."""
+
+import numpy as np
+import pytest
+
+import lumadex
+from lumadex import DataType
+
+ARRAY_DTYPES = {
+    np.int8: DataType.Int8,
+    np.uint8: DataType.UInt8,
+    np.int16: DataType.Int16,
+    np.uint16: DataType.UInt16,
+    np.int32: DataType.Int32,
+    np.uint32: DataType.UInt32,
+    np.float32: DataType.Real4,
+    np.float64: DataType.Real8,
+    np.complex64: DataType.Complex8,
+    np.complex128: DataType.Complex16,
+    np.bool_: DataType.Binary,
+}
+
+
+def random_pixels(rng, shape, dtype):
+    dtype = np.dtype(dtype)
+    if dtype == np.bool_:
+        return rng.random(shape) < 0.5
+    if dtype.kind in "iu":
+        info = np.iinfo(dtype)
+        return rng.integers(info.min, info.max, size=shape, dtype=dtype, endpoint=True)
+    if dtype.kind == "c":
+        return (rng.standard_normal(shape) + 1j * rng.standard_normal(shape)).astype(dtype)
+    return rng.standard_normal(shape).astype(dtype)
+
+
+@pytest.mark.parametrize("dtype", list(ARRAY_DTYPES), ids=lambda d: np.dtype(d).name)
+def test_every_dtype_round_trips_with_its_data_type(host, rng, dtype):
+    pixels = random_pixels(rng, (3, 5), dtype)
+    image = host.image(pixels, "round trip")
+    assert image.data_type is ARRAY_DTYPES[dtype]
+    assert image.name == "round trip"
+    copy = image.array()
+    assert copy.dtype == pixels.dtype
+    np.testing.assert_array_equal(copy, pixels)
+
+
+@pytest.mark.parametrize("shape", [(7,), (4, 6), (2, 3, 5), (2, 1, 3, 4), (2, 2, 1, 3, 2)])
+def test_shapes_of_one_to_five_dimensions_keep_numpy_order(host, rng, shape):
+    pixels = random_pixels(rng, shape, np.float32)
+    image = host.image(pixels)
+    assert image.shape == shape and image.ndim == len(shape) and image.size == pixels.size
+    np.testing.assert_array_equal(image.array(), pixels)
+    blank = host.new_image("blank", "Real4", *shape)
+    assert blank.shape == shape and not blank.array().any()
+
+
+def test_non_contiguous_and_byte_swapped_arrays_are_copied_in_c_order(host, rng):
+    pixels = random_pixels(rng, (6, 8), np.float64)
+    np.testing.assert_array_equal(host.image(pixels.T).array(), pixels.T)
+    np.testing.assert_array_equal(host.image(pixels[::2, 1::3]).array(), pixels[::2, 1::3])
+    swapped = pixels.astype(">f8")
+    image = host.image(swapped)
+    assert image.data_type is DataType.Real8
+    np.testing.assert_array_equal(image.array(), pixels)
+
+
+def test_new_image_takes_the_data_type_as_member_code_or_name(host):
+    for data_type in (DataType.Complex16, 13, "Complex16", "Complex 16"):
+        assert host.new_image("z", data_type, 2, 3).data_type is DataType.Complex16
+    assert host.new_image("rgb", DataType.RGB, 2, 2).array().dtype == np.uint32
+
+
+def test_the_last_numpy_axis_is_the_host_x_axis(host, rng):
+    pixels = random_pixels(rng, (4, 9), np.int16)
+    image = host.image(pixels)
+    # Host dimension 0 (x) has its own calibration; it is the axis of length 9.
+    image.set_calibration(0, 1.5, 0.25, "nm")
+    image.set_calibration(1, -2.0, 4.0, "um")
+    assert image.calibration(0) == (1.5, 0.25, "nm")
+    assert image.calibration(1) == lumadex.Calibration(-2.0, 4.0, "um")
+    # A sub-area given as (top, left, bottom, right) is numpy's [top:bottom, left:right].
+    np.testing.assert_array_equal(image.subarea(1, 2, 3, 8).array(), pixels[1:3, 2:8])
+
+
+def test_names_and_tags(host):
+    image = host.new_image("first", DataType.Real4, 2, 2)
+    image.name = "second"
+    assert image.name == "second"
+    assert image.tags() == {}
+    image.set_tag("Microscope:Voltage", 300000.0)
+    image.set_tag("Microscope:Name", "demo")
+    image.set_tag("Frames", np.int32(12))
+    assert image.tags() == {"Microscope": {"Voltage": 300000.0, "Name": "demo"}, "Frames": 12}
+    clone = image.clone()
+    assert not clone.is_same(image)
+    assert clone.name == "second" and clone.tags() == image.tags()
+
+
+def test_sub_areas_share_their_parents_pixels(host, rng):
+    pixels = random_pixels(rng, (5, 6, 7), np.complex64)
+    parent = host.image(pixels)
+    box = parent.box((1, 2, 3), (4, 5, 7))
+    assert box.is_subarea and not parent.is_subarea
+    assert box.shape == (3, 3, 4)
+    np.testing.assert_array_equal(box.array(), pixels[1:4, 2:5, 3:7])
+
+    box.write(np.zeros(box.shape))
+    expected = pixels.copy()
+    expected[1:4, 2:5, 3:7] = 0
+    np.testing.assert_array_equal(parent.array(), expected)
+
+
+def test_pixel_view_is_a_writable_zero_copy_view_with_the_parents_strides(host, rng):
+    pixels = random_pixels(rng, (6, 10), np.float32)
+    parent = host.image(pixels)
+    area = parent.subarea(2, 3, 5, 9)
+    with area.pixels() as view:
+        assert view.shape == (3, 6)
+        assert view.strides == (10 * 4, 4)  # the parent's row pitch
+        np.testing.assert_array_equal(view, pixels[2:5, 3:9])
+        view *= -1
+    expected = pixels.copy()
+    expected[2:5, 3:9] *= -1
+    np.testing.assert_array_equal(parent.array(), expected)
+    del view
+
+
+def test_bad_arrays_and_requests_raise_clear_errors(host):
+    with pytest.raises(TypeError, match="float16"):
+        host.image(np.zeros(4, np.float16))
+    with pytest.raises(TypeError, match="object"):
+        host.image(np.array([1, "a"], dtype=object))
+    with pytest.raises(ValueError, match="1 to 5 dimensions"):
+        host.image(np.zeros((1, 2, 1, 2, 1, 2), np.float32))
+    with pytest.raises(ValueError, match="1 to 5 dimensions"):
+        host.image(np.float32(1.0))
+    with pytest.raises(ValueError, match="1 to 5 dimensions"):
+        host.new_image("none", DataType.Real4)
+    with pytest.raises(ValueError, match="code 5"):
+        host.new_image("bad", 5, 2)
+    with pytest.raises(ValueError, match="named"):
+        host.new_image("bad", "Real 16", 2)
+
+    image = host.new_image("small", DataType.Real4, 3, 4)
+    with pytest.raises(IndexError):
+        image.calibration(2)
+    with pytest.raises(ValueError, match="2-D"):
+        host.new_image("line", DataType.Real4, 8).subarea(0, 0, 1, 4)
+    with pytest.raises(ValueError):
+        image.subarea(0, 0, 4, 4)  # past the bottom edge
+    with pytest.raises(ValueError, match="shape"):
+        image.write(np.zeros((4, 3)))
+    with pytest.raises(TypeError, match="complex"):
+        image.write(np.zeros((3, 4), np.complex64))
+    np.testing.assert_array_equal(image.array(), 0)
