@@ -26,7 +26,7 @@ struct HostState::Ports {
         Ports* ports;
     } registry;
     HostState* host;  // null once the host is gone
-    std::int64_t link_references = 1;  // the host's own
+    std::int64_t link_references = 1;  // one is the host's own
     std::int64_t call_references = 1;
 };
 
@@ -45,8 +45,19 @@ HostState* host_of(C* self)
 
 // --- link object (link.h) ---------------------------------------------------
 
+// The block goes with the last reference once the host is gone.
+void release_ports_if_unused(Ports& ports)
+{
+    if (!ports.host && ports.link_references <= 0 && ports.call_references <= 0) delete &ports;
+}
+
 void link_add_ref(dm_link* self) { ++ports_of(self).link_references; }
-void link_release(dm_link* self) { --ports_of(self).link_references; }
+void link_release(dm_link* self)
+{
+    Ports& ports = ports_of(self);
+    --ports.link_references;
+    release_ports_if_unused(ports);
+}
 std::uint32_t link_host_version(dm_link* self)
 {
     const HostState* host = host_of(self);
@@ -63,7 +74,12 @@ const dm_link_vtbl kLinkTable = {link_add_ref, link_release, link_host_version, 
 // --- host call interface (host_call.h) --------------------------------------
 
 void call_add_ref(dm_host_call* self) { ++ports_of(self).call_references; }
-void call_release(dm_host_call* self) { --ports_of(self).call_references; }
+void call_release(dm_host_call* self)
+{
+    Ports& ports = ports_of(self);
+    --ports.call_references;
+    release_ports_if_unused(ports);
+}
 void call_clear_error(dm_host_call* self)
 {
     if (HostState* host = host_of(self)) host->pending = {};
@@ -207,14 +223,13 @@ HostState::~HostState()
     pending = {};
     raised = {};
     remove_host_book(book);
+    // Give back the host's own references; a plug-in that still holds the
+    // link (one whose library stays loaded) frees the block when it lets go,
+    // and meanwhile sees a host that is gone.
     ports->host = nullptr;
-    if (ports->link_references > 1 || ports->call_references > 1) {
-        // A plug-in still holds the link: leave the block to it, answering as
-        // a host that is gone.
-        std::fprintf(stderr, "lumadex host: a plug-in kept a reference to the link object\n");
-        return;
-    }
-    delete ports;
+    --ports->link_references;
+    --ports->call_references;
+    release_ports_if_unused(*ports);
 }
 
 dm_link* HostState::link() { return &ports->link.base; }

@@ -1,8 +1,11 @@
 #include "plugin_loader.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
 #include <algorithm>
+#include <set>
+#include <string>
 
 #include "host_state.h"
 
@@ -18,15 +21,44 @@ Fn entry_point(void* library, const char* name, const std::filesystem::path& pat
     return reinterpret_cast<Fn>(symbol);
 }
 
+// The file names of every object loaded in the process.
+std::set<std::string> loaded_objects()
+{
+    std::set<std::string> names;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            if (info->dlpi_name && *info->dlpi_name) static_cast<std::set<std::string>*>(data)->insert(info->dlpi_name);
+            return 0;
+        },
+        &names);
+    return names;
+}
+
+// Keeps the libraries a plug-in brought into the process loaded after the
+// plug-in itself is unloaded. Runtime libraries start threads that outlive
+// the calls that made them (OpenMP's worker pool, for one); unmapping their
+// code under those threads would crash the process.
+void pin_libraries_loaded_with(void* library, const std::set<std::string>& before)
+{
+    link_map* self = nullptr;
+    if (dlinfo(library, RTLD_DI_LINKMAP, &self) != 0) self = nullptr;
+    for (const std::string& name : loaded_objects()) {
+        if (before.count(name) || (self && self->l_name && name == self->l_name)) continue;
+        if (void* pinned = dlopen(name.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(pinned);
+    }
+}
+
 }  // namespace
 
 LoadedPlugin::LoadedPlugin(HostState& host, std::filesystem::path path) : host_(host), path_(std::move(path))
 {
+    const std::set<std::string> before = loaded_objects();
     library_ = dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!library_) {
         const char* why = dlerror();
         throw UsageError("Cannot load " + path_.string() + ": " + (why ? why : "unknown reason") + ".");
     }
+    pin_libraries_loaded_with(library_, before);
     try {
         for (const auto& other : host.plugins)
             if (other->library() == library_) throw UsageError(path_.string() + " is loaded already.");

@@ -45,25 +45,32 @@ bool is_complex_image(const Value& value)
 
 constexpr int kNoFit = -1;
 
-// How well an argument fits a parameter: kNoFit, 0 (fits), or 1 (a complex
-// image meets ComplexImagePtr, preferred over ImageRef).
+// How well an argument fits a parameter: kNoFit, or a score where higher is
+// better. An image fits ImageRef; a complex image fits ComplexImagePtr best of
+// all, so that of two forms differing only there, a complex source reaches the
+// ComplexImagePtr form and a real source the ImageRef form. A real image still
+// fits ComplexImagePtr, last of all, so that a function with only that form
+// gets to refuse the image with its own message.
 int fit(ScriptType parameter, const Argument& argument)
 {
     const Value& value = argument.value;
     if (argument.out != is_out_type(parameter)) return kNoFit;
     switch (parameter) {
     case ScriptType::LongOut:
-    case ScriptType::DoubleOut: return is_null(value) || is_number(value) ? 0 : kNoFit;
-    case ScriptType::ImageOut: return is_null(value) || image_of(value) ? 0 : kNoFit;
-    case ScriptType::ImageRef: return is_null(value) || image_of(value) ? 0 : kNoFit;
-    case ScriptType::ComplexImagePtr: return is_null(value) ? 0 : is_complex_image(value) ? 1 : kNoFit;
-    case ScriptType::String: return std::holds_alternative<std::string>(value) ? 0 : kNoFit;
-    case ScriptType::TagGroup: return std::holds_alternative<TagGroup>(value) ? 0 : kNoFit;
+    case ScriptType::DoubleOut: return is_null(value) || is_number(value) ? 1 : kNoFit;
+    case ScriptType::ImageOut:
+    case ScriptType::ImageRef: return is_null(value) || image_of(value) ? 1 : kNoFit;
+    case ScriptType::ComplexImagePtr:
+        if (is_null(value)) return 1;
+        if (!image_of(value)) return kNoFit;
+        return is_complex_image(value) ? 2 : 0;
+    case ScriptType::String: return std::holds_alternative<std::string>(value) ? 1 : kNoFit;
+    case ScriptType::TagGroup: return std::holds_alternative<TagGroup>(value) ? 1 : kNoFit;
     case ScriptType::Long:
     case ScriptType::Float:
     case ScriptType::Double:
     case ScriptType::Bool:
-    case ScriptType::Char: return is_number(value) ? 0 : kNoFit;
+    case ScriptType::Char: return is_number(value) ? 1 : kNoFit;
     case ScriptType::Void: return kNoFit;
     }
     return kNoFit;

@@ -65,7 +65,7 @@ TEST_F(ScriptCalls, LoadingRegistersEveryFormAndUnloadingRemovesThem)
 {
     EXPECT_TRUE(host.startup_errors().empty());
     const auto signatures = host.signatures();
-    ASSERT_EQ(signatures.size(), 14u);
+    ASSERT_EQ(signatures.size(), 15u);
     EXPECT_EQ(signatures[3],
               "long TestScalars(long n, float   f, bool bFlag, char cLetter, dm_string strText, long * nOut, double "
               "*fOut)");
@@ -95,7 +95,7 @@ TEST(PluginLoading, VersionCheckAndLibrariesThatAreNotPlugins)
         Host exact(0x030A0000u);
         exact.load_plugin(LUMADEX_TEST_PLUGIN);
         EXPECT_TRUE(exact.startup_errors().empty());
-        EXPECT_EQ(exact.signatures().size(), 14u);
+        EXPECT_EQ(exact.signatures().size(), 15u);
         EXPECT_THROW(exact.load_plugin(LUMADEX_TEST_PLUGIN), UsageError);  // loaded already
     }
     Host host;
@@ -155,6 +155,10 @@ TEST_F(ScriptCalls, OverloadsAreToldApartByTheImageKind)
     EXPECT_EQ(std::get<std::string>(call("TestKind", args)), "complex image");
     args[0].value = std::monostate{};  // an omitted image fits the ImageRef form
     EXPECT_EQ(std::get<std::string>(call("TestKind", args)), "real image");
+    // With no ImageRef form to prefer, a real image reaches a ComplexImagePtr
+    // parameter, so that the handler can refuse it in its own words.
+    std::vector<Argument> real = {{host.new_image("r", DataType::Int16, sizes)}};
+    EXPECT_EQ(std::get<std::int64_t>(call("TestTypeCode", real)), 1);
     EXPECT_EQ(error_of("TestKind", {{std::string("x")}}), "No form of TestKind takes (string).");
     EXPECT_EQ(error_of("TestKind", {}), "No form of TestKind takes ().");
     EXPECT_EQ(error_of("TestNothing", {}), "Unknown script function TestNothing.");

@@ -90,6 +90,7 @@ HostFunction kImageClone{"ImageRef ImageClone( ImageRef )"};
 HostFunction kComplexImage{"ComplexImagePtr ComplexImage( string, long, long, long )"};
 HostFunction kIsRealDataType{"Boolean IsRealDataType( ImageRef, long )"};
 HostFunction kGetSize{"void GetSize( ImageRef, long *, long * )"};
+HostFunction kGetDataType{"short GetDataType( ImageRef )"};
 HostFunction kDimensionSize{"uint32 ImageGetDimensionSize( ImageRef, uint32 )"};
 HostFunction kGetName{"dm_string GetName( ImageRef )"};
 HostFunction kGetCalibration{"void ImageGetDimensionCalibration( ImageRef, long, float *, float *, dm_string *, long )"};
@@ -340,6 +341,16 @@ dm_object* TestRaiseString(dm_object* message)
     });
 }
 
+// The host's data-type code of an image passed as ComplexImagePtr.
+std::int32_t TestTypeCode(dm_object* image)
+{
+    return guarded<std::int32_t>([&] {
+        std::int16_t code = 0;
+        call(kGetDataType, &code, image);
+        return static_cast<std::int32_t>(code);
+    });
+}
+
 // The host's ImageGetDimensionSize; its errors pass through unchanged.
 std::int32_t TestDimension(dm_object* image, std::int32_t dim)
 {
@@ -404,6 +415,7 @@ void register_all()
     add("void TestRaisePair(long nCode)", address(TestRaisePair));
     add("ImageRef TestRaiseString(dm_string strMessage)", address(TestRaiseString));
     add("long TestDimension(ImageRef img, long nDim)", address(TestDimension));
+    add("long TestTypeCode(ComplexImagePtr cimSrc)", address(TestTypeCode));
     add("dm_string TestDescribe(ImageRef img)", address(TestDescribe));
     add("void TestForgetOnShutdown()", address(TestForgetOnShutdown));
 }
