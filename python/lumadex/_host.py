@@ -15,6 +15,7 @@ ScriptError = _lumadex.ScriptError
 ScriptError.__doc__ = "A script call failed; str(error) is the script error's exact text."
 UsageError = _lumadex.UsageError
 UsageError.__doc__ = "The host refused a request as misuse of its API (a ValueError)."
+ScriptError.__module__ = UsageError.__module__ = "lumadex"
 
 MAX_DIMENSIONS = _lumadex.MAX_DIMENSIONS
 

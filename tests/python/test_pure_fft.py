@@ -170,8 +170,11 @@ def failed_call_leaves(host, function, source, destination, message):
 def test_failed_calls_give_the_exact_message_and_change_nothing(host, rng, function):
     complex8 = host.image(random_complex(rng, (6, 6), np.complex64))
     complex16 = host.image(random_complex(rng, (6, 6), np.complex128))
+    real = host.image(rng.standard_normal((6, 6)).astype(np.float32))
     failed_call_leaves(host, function, complex8, complex16, DATA_TYPE_MESSAGE)
     failed_call_leaves(host, function, complex16, complex8, DATA_TYPE_MESSAGE)
+    failed_call_leaves(host, function, real, real, DATA_TYPE_MESSAGE)
+    failed_call_leaves(host, function, real, None, DATA_TYPE_MESSAGE)  # the clone it made must be released
 
     for other_shape in [(6, 5), (5, 6), (2, 6, 6), (36,)]:
         other = host.image(random_complex(rng, other_shape, np.complex64))
