@@ -3,6 +3,7 @@
 import numbers
 import os
 import re
+import warnings
 import weakref
 
 import numpy as np
@@ -96,7 +97,8 @@ class Host:
 
     plugin: the plug-in file to load; default, the one built with this package.
     A plug-in file is loaded into one open host at a time (the library, and so
-    its link to the host, exists once per process).
+    its link to the host, exists once per process): a new host closes, with a
+    warning, the open host that holds the same plug-in file.
     version: the host version the plug-in sees: 0x030A0000, "3.10.0" or
     (3, 10, 0); default, a current one. A plug-in that refuses to start says
     why in startup_errors().
@@ -111,10 +113,14 @@ class Host:
         if not os.path.exists(path):
             raise FileNotFoundError(f"no plug-in file at {path}")
         # The plug-in library is loaded once per process and links itself to
-        # one host: a second open host would take it away from the first.
+        # one host, so a host that still holds it is closed first (as when a
+        # notebook cell that makes a host runs again).
         key = os.path.realpath(path)
-        if key in _OPEN_PLUGINS:
-            raise RuntimeError(f"the plug-in {path} is loaded into another open lumadex.Host; close that one first")
+        previous = _OPEN_PLUGINS.get(key)
+        if previous is not None:
+            warnings.warn(f"closing the lumadex.Host that holds {path}: a plug-in is loaded into one host at a time",
+                          stacklevel=2)
+            _close_host(previous, key)
         core.load_plugin(path)
         _OPEN_PLUGINS[key] = core
         self._core = core
