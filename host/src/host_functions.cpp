@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 
 #include "dm/image_data.h"
 #include "host_state.h"

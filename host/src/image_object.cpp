@@ -57,13 +57,12 @@ Ref<ImageObject> make_image(std::shared_ptr<ObjectBook> book, std::string name, 
                             std::span<const std::int64_t> sizes)
 {
     check_image_sizes(sizes, type);
-    auto pixels = std::make_shared<PixelBuffer>(
-        static_cast<std::size_t>(dense_layout(nullptr, sizes, element_size(type)).element_count()) *
-        element_size(type));
+    const std::size_t bytes = element_size(type);
+    const PixelLayout dense = dense_layout(nullptr, sizes, bytes);
+    auto pixels = std::make_shared<PixelBuffer>(static_cast<std::size_t>(dense.element_count()) * bytes);
     Ref<ImageObject> image = make_object<ImageObject>(std::move(book));
     image->type = type;
-    image->num_dims = static_cast<int>(sizes.size());
-    const PixelLayout dense = dense_layout(nullptr, sizes, element_size(type));
+    image->num_dims = dense.num_dims;
     std::copy(dense.sizes, dense.sizes + dense.num_dims, image->sizes);
     std::copy(dense.strides, dense.strides + dense.num_dims, image->strides);
     image->pixels = std::move(pixels);

@@ -65,7 +65,7 @@ TEST_F(ScriptCalls, LoadingRegistersEveryFormAndUnloadingRemovesThem)
 {
     EXPECT_TRUE(host.startup_errors().empty());
     const auto signatures = host.signatures();
-    ASSERT_EQ(signatures.size(), 15u);
+    ASSERT_EQ(signatures.size(), 18u);
     EXPECT_EQ(signatures[3],
               "long TestScalars(long n, float   f, bool bFlag, char cLetter, dm_string strText, long * nOut, double "
               "*fOut)");
@@ -95,7 +95,7 @@ TEST(PluginLoading, VersionCheckAndLibrariesThatAreNotPlugins)
         Host exact(0x030A0000u);
         exact.load_plugin(LUMADEX_TEST_PLUGIN);
         EXPECT_TRUE(exact.startup_errors().empty());
-        EXPECT_EQ(exact.signatures().size(), 15u);
+        EXPECT_EQ(exact.signatures().size(), 18u);
         EXPECT_THROW(exact.load_plugin(LUMADEX_TEST_PLUGIN), UsageError);  // loaded already
     }
     Host host;
@@ -142,6 +142,19 @@ TEST_F(ScriptCalls, ScalarsStringsAndNumberOutParameters)
     args[6].out = false;
     EXPECT_EQ(error_of("TestScalars", args),
               "No form of TestScalars takes (number, number, number, number, string, out number, number).");
+}
+
+TEST_F(ScriptCalls, FloatBoolAndCharResults)
+{
+    std::vector<Argument> args = {{std::int64_t{-5}}};
+    EXPECT_EQ(std::get<double>(call("TestHalf", args)), -2.5);
+    EXPECT_EQ(std::get<std::int64_t>(call("TestPositive", args)), 0);
+    args[0].value = 0.5;
+    EXPECT_EQ(std::get<std::int64_t>(call("TestPositive", args)), 1);
+    args[0].value = std::int64_t{'y'};
+    EXPECT_EQ(std::get<std::int64_t>(call("TestNextLetter", args)), 'z');
+    args[0].value = std::int64_t{-2};
+    EXPECT_EQ(std::get<std::int64_t>(call("TestNextLetter", args)), -1);
 }
 
 TEST_F(ScriptCalls, OverloadsAreToldApartByTheImageKind)

@@ -381,6 +381,11 @@ dm_object* TestDescribe(dm_object* image)
     });
 }
 
+// Small results: float, bool and char come back through the C return value.
+float TestHalf(float value) { return value / 2; }
+std::uint8_t TestPositive(double value) { return value > 0 ? 1 : 0; }
+char TestNextLetter(char letter) { return static_cast<char>(letter + 1); }
+
 void TestForgetOnShutdown() { g_forget_on_shutdown = true; }
 
 // --- registration ------------------------------------------------------------------
@@ -417,6 +422,9 @@ void register_all()
     add("long TestDimension(ImageRef img, long nDim)", address(TestDimension));
     add("long TestTypeCode(ComplexImagePtr cimSrc)", address(TestTypeCode));
     add("dm_string TestDescribe(ImageRef img)", address(TestDescribe));
+    add("float TestHalf(float fValue)", address(TestHalf));
+    add("bool TestPositive(double fValue)", address(TestPositive));
+    add("char TestNextLetter(char cLetter)", address(TestNextLetter));
     add("void TestForgetOnShutdown()", address(TestForgetOnShutdown));
 }
 
