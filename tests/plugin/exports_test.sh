@@ -9,6 +9,11 @@ unexpected=$(nm -D --defined-only "$plugin" | awk '{print $3}' | c++filt |
 for entry in DMPlugIn_GetVersion DMPlugIn_Link_2 PlugInStartup PlugInRun PlugInCleanup PlugInShutdown; do
   nm -D --defined-only "$plugin" | grep -q " $entry\$" || { echo "missing export: $entry"; exit 1; }
 done
+exported=$(nm -D --defined-only "$plugin" | c++filt)
+for entry in 'zep::PureFFT<float>(' 'zep::PureFFT<double>(' 'zep::PureIFFT<float>(' 'zep::PureIFFT<double>(' \
+             'zep::DLLTraceAddCounter(char const*, long)'; do
+  grep -qF "$entry" <<<"$exported" || { echo "missing export: $entry"; exit 1; }
+done
 if [ -n "$unexpected" ]; then
   echo "unexpected exports:"; echo "$unexpected"; exit 1
 fi
