@@ -206,9 +206,13 @@ public:
     // --- script functions --------------------------------------------------
     std::vector<std::string> signatures() const;  // registration order
     // Call `name` with overload resolution by the arguments: count, then kind
-    // (image, number, string; a complex image for ComplexImagePtr, any image
-    // or null for ImageRef). Throws ScriptError with the script error's text,
-    // or with a message naming the function when no form fits.
+    // (image or null for ImageRef and ComplexImagePtr, number, string, tag
+    // group; out-arguments only for pointer parameters). Among the forms that
+    // fit, a complex image prefers ComplexImagePtr and a real image ImageRef;
+    // a real image still fits ComplexImagePtr, least of all, so that a
+    // function with only that form refuses the image in its own words.
+    // Throws ScriptError with the script error's text, or with a message
+    // naming the function when no form fits.
     Value call(std::string_view name, std::span<Argument> args);
 
     // --- what scripts showed ----------------------------------------------
