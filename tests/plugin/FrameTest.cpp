@@ -195,3 +195,51 @@ TEST(ErrorFormatting, PairsFormatByCode)
 }
 
 }  // namespace
+
+namespace {
+
+std::int32_t CountOf(const char* counterName)
+{
+    for (const auto& [name, entry] : zep::CallCounters())
+        if (std::string(name) == counterName) return entry.count;
+    return 0;
+}
+
+std::size_t ZepSignatures(const lumadex::host::Host& host)
+{
+    std::size_t count = 0;
+    for (const std::string& signature : host.signatures()) count += signature.find(" ZEP") != std::string::npos;
+    return count;
+}
+
+// Start-up as the entry points drive it, without a loader in between.
+TEST(Startup, TheLastLinkObjectWinsAndAFailedVersionCheckIsCounted)
+{
+    lumadex::host::Host first, second;
+    DMPlugIn_Link_2(first.link());
+    DMPlugIn_Link_2(second.link());
+    PlugInStartup();
+    EXPECT_EQ(ZepSignatures(first), 0u);
+    EXPECT_GT(ZepSignatures(second), 0u);
+    PlugInShutdown();
+    EXPECT_EQ(ZepSignatures(second), 0u);
+    Gatan::PlugIn::UnlinkFromHost();
+
+    lumadex::host::Host old(0x0309FFFF);
+    const std::int32_t starts = CountOf("PlugIn_Start");
+    DMPlugIn_Link_2(old.link());
+    PlugInStartup();
+    EXPECT_EQ(CountOf("PlugIn_Start"), starts + 1);
+    EXPECT_EQ(ZepSignatures(old), 0u);
+    PlugInShutdown();
+    Gatan::PlugIn::UnlinkFromHost();
+
+    // No link object at all: the default context is too old as well.
+    PlugInStartup();
+    EXPECT_EQ(CountOf("PlugIn_Start"), starts + 2);
+    EXPECT_EQ(Gatan::PlugIn::HostVersion(), 0u);
+    PlugInShutdown();
+    Gatan::PlugIn::UnlinkFromHost();
+}
+
+}  // namespace
