@@ -208,6 +208,10 @@ class Host:
         """
         if not 1 <= len(shape) <= MAX_DIMENSIONS:
             raise ValueError(f"an image has 1 to {MAX_DIMENSIONS} dimensions, not {len(shape)}")
+        empty = [axis for axis, n in enumerate(shape) if int(n) < 1]
+        if empty:
+            raise ValueError(f"every axis of an image needs at least one pixel; "
+                             f"shape {tuple(shape)} has none along axis {empty[0]}")
         sizes = [int(n) for n in reversed(shape)]
         return Image(self._core.new_image(str(name), int(as_data_type(data_type)), sizes))
 

@@ -136,6 +136,8 @@ def test_bad_arrays_and_requests_raise_clear_errors(host):
         host.image(np.float32(1.0))
     with pytest.raises(ValueError, match="1 to 5 dimensions"):
         host.new_image("none", DataType.Real4)
+    with pytest.raises(ValueError, match="axis 0"):
+        host.image(np.zeros((0, 3), np.float32))
     with pytest.raises(ValueError, match="code 5"):
         host.new_image("bad", 5, 2)
     with pytest.raises(ValueError, match="named"):
