@@ -3,10 +3,13 @@
 // through the plug-in object raise each kind of failure.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "Dfti.h"
 #include "Errors.h"
+#include "ImageUtility.h"
 #include "HostImageFunctions.h"
 #include "HostLink.h"
 #include "PlugInMain.h"
@@ -178,6 +181,51 @@ TEST_F(FrameTest, FailedCallsAreCountedAndReturnTheFailureValue)
     EXPECT_EQ(std::get<std::int64_t>(host_->call("ZEPTestLongResult", args)), 42);
     args = {Argument{std::int64_t{-1}}};
     EXPECT_THROW(host_->call("ZEPTestLongResult", args), ScriptError);
+}
+
+// Views see what the host reports: missing dimensions have size 1 and
+// stride 0, and a copy of a view keeps the pixels locked.
+TEST_F(FrameTest, ViewsDescribeTheLockedPixels)
+{
+    using lumadex::host::DataType;
+    lumadex::host::Image line = host_->new_image("line", DataType::Real4, std::vector<std::int64_t>{7});
+    lumadex::host::Image plane = host_->new_image("plane", DataType::Real8, std::vector<std::int64_t>{5, 3});
+    {
+        const tarn::dm::image<float> view(Gatan::DM::Image::Borrow(line.get()), tarn::dm::kLockDense);
+        EXPECT_EQ(view.num_dims(), 1);
+        EXPECT_EQ(view.size(0), 7);
+        EXPECT_EQ(view.size(1), 1);
+        EXPECT_EQ(view.stride(0), 4);
+        EXPECT_EQ(view.stride(1), 0);
+        EXPECT_EQ(view.pitch(1), 7);  // the width serves as row pitch
+    }
+    std::optional<tarn::dm::image<double>> copy;
+    {
+        const tarn::dm::image<double> view(Gatan::DM::Image::Borrow(plane.get()), tarn::dm::kLockInPlace);
+        EXPECT_EQ(view.size(2), 1);
+        EXPECT_EQ(view.size(3), 1);
+        EXPECT_EQ(view.stride(1), 5 * 8);
+        EXPECT_EQ(view.stride(2), 0);
+        copy.emplace(view);
+    }
+    // The copy holds the lock: the host refuses to retype the image.
+    EXPECT_THROW(Gatan::DM::ImageChangeDataType(Gatan::DM::Image::Borrow(plane.get()), 2), Gatan::dmplugin_exception);
+    copy.reset();
+    EXPECT_NO_THROW(Gatan::DM::ImageChangeDataType(Gatan::DM::Image::Borrow(plane.get()), 2));
+}
+
+TEST_F(FrameTest, DescriptorFailuresCarryTheLibrarysText)
+{
+    const MKL_LONG zero = 0;
+    try {
+        zep::dfti::Descriptor descriptor(DFTI_SINGLE, DFTI_COMPLEX, 1, &zero);
+        FAIL() << "a length of 0 was accepted";
+    } catch (const std::runtime_error& e) {
+        DFTI_DESCRIPTOR_HANDLE handle = nullptr;
+        const MKL_LONG status = DftiCreateDescriptor(&handle, DFTI_SINGLE, DFTI_COMPLEX, MKL_LONG{1}, zero);
+        EXPECT_NE(status, 0);
+        EXPECT_STREQ(e.what(), DftiErrorMessage(status));
+    }
 }
 
 TEST(ErrorFormatting, PairsFormatByCode)
