@@ -340,7 +340,8 @@ Status compute(DFTI_DESCRIPTOR* d, bool forward, void* in, va_list ap) {
     problem.out_alignment = fftw_alignment(shape.precision, out_data);
 
     std::shared_ptr<Plan> plan = dir.last_plan;
-    if (!plan || !plan->measured || plan->superseded || !(plan->problem == problem)) {
+    const bool settled = plan && plan->measured && !plan->superseded && plan->problem == problem;
+    if (!settled) {
         plan = PlanCache::instance().plan_for(problem, in_data, out_data);
         dir.last_plan = plan;
     }
@@ -355,6 +356,7 @@ Status compute(DFTI_DESCRIPTOR* d, bool forward, void* in, va_list ap) {
                            dir.scale, d->threads);
     }
     if (scratch.data) ScratchPool::instance().release(scratch);
+    if (!settled) PlanCache::instance().start_queued_measurements();
     return status;
 }
 

@@ -158,11 +158,20 @@ std::optional<FftwProblem> FftwProblem::from_text(std::string_view text) {
     return f;
 }
 
+namespace {
+int threads_state[2] = {0, 0};  // per precision: 0 untried, 1 ready, -1 failed
+}
+
 bool init_fftw_threads(Precision p) {
-    static int state[2] = {0, 0};  // 0 untried, 1 ready, -1 failed
-    int& st = state[static_cast<int>(p)];
+    int& st = threads_state[static_cast<int>(p)];
     if (st == 0) st = (p == Precision::single ? fftwf_init_threads() : fftw_init_threads()) ? 1 : -1;
     return st == 1;
+}
+
+void cleanup_fftw() {
+    if (threads_state[0] == 1) fftwf_cleanup_threads();
+    if (threads_state[1] == 1) fftw_cleanup_threads();
+    threads_state[0] = threads_state[1] = 0;
 }
 
 FftwPlan make_fftw_plan(const FftwProblem& p, void* in, void* out, unsigned flags) {

@@ -37,6 +37,10 @@ using FftwPlan = void*;
 // cannot run threads. Not thread-safe: call with the planner lock held.
 bool init_fftw_threads(Precision p);
 
+// Frees all of FFTW's global state (wisdom, twiddles, thread set-up) for the
+// precisions initialised above. Every FFTW plan of the process becomes invalid.
+void cleanup_fftw();
+
 // Plans the problem on the given arrays with the given planner flags
 // (FFTW_ESTIMATE, FFTW_MEASURE, FFTW_WISDOM_ONLY...) and the problem's thread
 // count; null when FFTW finds no plan. FFTW's planner is not thread-safe:

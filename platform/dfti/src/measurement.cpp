@@ -88,8 +88,11 @@ bool MeasurementService::request(const FftwProblem& p) {
     if (helper_path_.empty() || access(helper_path_.c_str(), X_OK) != 0) return false;
     if (queue_.size() >= max_queue) return false;
     queue_.push_back(p);
-    if (!running_) start_next();
     return true;
+}
+
+void MeasurementService::start_queued() {
+    if (!running_) start_next();
 }
 
 void MeasurementService::start_next() {
@@ -164,10 +167,8 @@ std::vector<FftwProblem> MeasurementService::poll() {
             arrived.push_back(r.problem);
         }
         finish(r);
-        start_next();
     } else if (std::chrono::steady_clock::now() - r.started > helper_time_limit) {
         finish(r);
-        start_next();
     }
     return arrived;
 }

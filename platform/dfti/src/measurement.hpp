@@ -43,10 +43,13 @@ public:
     void set_helper_path(std::string path);
 
     // Queues a measurement; false when measuring is off or the queue is full.
+    // The helper starts at the next start_queued(), called once the current
+    // transform is done so that the helper does not compete with it.
     bool request(const FftwProblem& p);
+    void start_queued();
 
-    // Non-blocking: reaps a finished helper, imports its wisdom, starts the
-    // next queued one. Returns the problems whose measured wisdom arrived.
+    // Non-blocking: reaps a finished helper and imports its wisdom. Returns
+    // the problems whose measured wisdom arrived.
     std::vector<FftwProblem> poll();
 
     bool busy() const { return running_.has_value() || !queue_.empty(); }

@@ -1,5 +1,6 @@
 #include "plan_cache.hpp"
 
+#include <dlfcn.h>
 #include <fftw3.h>
 
 #include <vector>
@@ -19,17 +20,32 @@ int64_t element_count(const Shape& s) {
     return n;
 }
 
+// FFTW's threads are the OpenMP runtime's worker pool. When the library that
+// contains this layer is unloaded, the runtime could be unloaded with it while
+// those workers sleep inside it, and they would crash when woken. So the
+// runtime is pinned in memory once it is in use; its idle workers stay parked
+// there. (Ending them at unload is no option: omp_pause_resource_all joins
+// them, and a worker's exit needs the loader lock that dlclose holds.)
+void keep_openmp_runtime_loaded() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    if (void* runtime = dlopen("libgomp.so.1", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(runtime);
+}
+
 }  // namespace
 
 std::recursive_mutex& PlanCache::planner_lock() {
-    // Never destroyed: plans still owned by descriptors may be freed late.
-    static auto* lock = new std::recursive_mutex;
-    return *lock;
+    // Its destructor does nothing on this platform, so a plan that a
+    // descriptor still holds may be freed even after the cache is gone.
+    static std::recursive_mutex lock;
+    return lock;
 }
 
 Plan::~Plan() {
     std::lock_guard guard(PlanCache::planner_lock());
     destroy_fftw_plan(problem.shape.precision, handle);
+    --alive;
 }
 
 PlanCache& PlanCache::instance() {
@@ -41,6 +57,9 @@ PlanCache::~PlanCache() {
     std::lock_guard guard(planner_lock());
     measurements_.shutdown();
     entries_.clear();
+    // FFTW's own memory would outlive an unloaded FFTW; free it unless a
+    // descriptor that was never freed still holds a plan.
+    if (Plan::alive == 0) cleanup_fftw();
 }
 
 void PlanCache::set_helper_path(std::string path) {
@@ -48,9 +67,15 @@ void PlanCache::set_helper_path(std::string path) {
     measurements_.set_helper_path(std::move(path));
 }
 
+void PlanCache::start_queued_measurements() {
+    std::lock_guard guard(planner_lock());
+    measurements_.start_queued();
+}
+
 bool PlanCache::measurements_pending() {
     std::lock_guard guard(planner_lock());
     poll_measurements();
+    measurements_.start_queued();
     return measurements_.busy();
 }
 
@@ -76,6 +101,7 @@ std::shared_ptr<Plan> PlanCache::plan_from_wisdom(const FftwProblem& p, void* in
 
 std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* out) {
     std::lock_guard guard(planner_lock());
+    keep_openmp_runtime_loaded();
     if (!init_fftw_threads(p.shape.precision)) return nullptr;
     measurements_.load_wisdom_file(p.shape.precision);
     poll_measurements();

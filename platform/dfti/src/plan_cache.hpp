@@ -37,8 +37,9 @@ struct Plan {
     bool measured = false;
     std::atomic<bool> superseded{false};  // a better plan for the same problem exists
 
-    Plan(const FftwProblem& p, FftwPlan h, bool m) : problem(p), handle(h), measured(m) {}
+    Plan(const FftwProblem& p, FftwPlan h, bool m) : problem(p), handle(h), measured(m) { ++alive; }
     ~Plan();
+    static inline std::atomic<int> alive{0};
     Plan(const Plan&) = delete;
     Plan& operator=(const Plan&) = delete;
 };
@@ -58,6 +59,9 @@ public:
     // (only their alignment and placement matter; they are not touched).
     // Null when FFTW cannot plan the problem.
     std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out);
+
+    // Starts a queued measurement, if any; call after a transform has run.
+    void start_queued_measurements();
 
     void set_helper_path(std::string path);
     bool measurements_pending();

@@ -1,0 +1,273 @@
+// Speed of the FFT descriptor layer against raw FFTW on the same geometry.
+//
+// Per case and thread count it prints, in milliseconds:
+//   first    the layer's first call (create, configure, commit, compute, free,
+//            exactly as the plug-in calls it), planning included
+//   worst    the slowest layer call until its measured plan is in place
+//   cheap    raw FFTW: an FFTW_ESTIMATE plan's planning plus one execution
+//   steady   the layer's calls once settled (median)
+//   measured raw FFTW: executions of an FFTW_MEASURE plan (median)
+// The layer's calls scale by 1/sqrt(N) (a scale pass the raw plan does not
+// have); bench/fft/run.sh adds scipy.fft and the ratios.
+//
+// Usage: fft_bench <planner-helper> [case-name ...]
+#include <fftw3.h>
+#include <omp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <complex>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "lumadex_dfti_planner.h"
+#include "mkl_dfti.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double milliseconds_of(const std::function<void()>& f) {
+    const auto t0 = Clock::now();
+    f();
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// One benchmark geometry.
+struct Case {
+    std::string name;
+    bool single;
+    enum { complex_in_place, real_to_half, rows_batch } form;
+    std::vector<long> lengths;  // for rows_batch: {H, W}
+};
+
+const std::vector<Case> all_cases = {
+    {"c2c-f32-1024x1024", true, Case::complex_in_place, {1024, 1024}},
+    {"c2c-f64-1024x1024", false, Case::complex_in_place, {1024, 1024}},
+    {"c2c-f32-2048x2048", true, Case::complex_in_place, {2048, 2048}},
+    {"c2c-f64-2048x2048", false, Case::complex_in_place, {2048, 2048}},
+    {"c2c-f32-1000x1000", true, Case::complex_in_place, {1000, 1000}},
+    {"c2c-f64-1000x1000", false, Case::complex_in_place, {1000, 1000}},
+    {"c2c-f32-1021x1021", true, Case::complex_in_place, {1021, 1021}},
+    {"c2c-f64-1021x1021", false, Case::complex_in_place, {1021, 1021}},
+    {"c2c-f32-128x128x128", true, Case::complex_in_place, {128, 128, 128}},
+    {"c2c-f64-128x128x128", false, Case::complex_in_place, {128, 128, 128}},
+    {"r2c-f32-2048x2048", true, Case::real_to_half, {2048, 2048}},
+    {"r2c-f64-2048x2048", false, Case::real_to_half, {2048, 2048}},
+    {"rows-f32-2048x2048", true, Case::rows_batch, {2048, 2048}},
+    {"rows-f64-2048x2048", false, Case::rows_batch, {2048, 2048}},
+};
+
+long product(const std::vector<long>& v) {
+    long p = 1;
+    for (long x : v) p *= x;
+    return p;
+}
+
+// Buffers of one case: complex (or real) input and, for real-to-half, the
+// half-spectrum output; allocated by FFTW so that alignments are stable.
+struct Buffers {
+    void* in = nullptr;
+    void* out = nullptr;
+    size_t in_bytes = 0;
+    Buffers(const Case& c) {
+        const size_t real = c.single ? 4 : 8;
+        const long n = product(c.lengths);
+        if (c.form == Case::real_to_half) {
+            in_bytes = n * real;
+            const long half = n / c.lengths.back() * (c.lengths.back() / 2 + 1);
+            out = fftw_malloc(half * 2 * real);
+            std::memset(out, 0, half * 2 * real);
+        } else {
+            in_bytes = n * 2 * real;
+        }
+        in = fftw_malloc(in_bytes);
+        std::mt19937 rng(1);
+        std::uniform_real_distribution<double> v(-1, 1);
+        for (size_t i = 0; i < in_bytes / real; ++i) {
+            if (c.single) static_cast<float*>(in)[i] = static_cast<float>(v(rng));
+            else static_cast<double*>(in)[i] = v(rng);
+        }
+    }
+    ~Buffers() {
+        fftw_free(in);
+        fftw_free(out);
+    }
+};
+
+// One call through the layer, as the plug-in makes it.
+void layer_call(const Case& c, Buffers& b) {
+    DFTI_DESCRIPTOR_HANDLE h = nullptr;
+    const auto precision = c.single ? DFTI_SINGLE : DFTI_DOUBLE;
+    std::vector<MKL_LONG> n(c.lengths.begin(), c.lengths.end());
+    const double scale = 1.0 / std::sqrt(static_cast<double>(product(c.lengths)));
+    MKL_LONG status = 0;
+    if (c.form == Case::rows_batch) {
+        const MKL_LONG rows = n[0], width = n[1];
+        status |= DftiCreateDescriptor(&h, precision, DFTI_COMPLEX, MKL_LONG{1}, width);
+        status |= DftiSetValue(h, DFTI_NUMBER_OF_TRANSFORMS, rows);
+        status |= DftiSetValue(h, DFTI_INPUT_DISTANCE, width);
+        status |= DftiSetValue(h, DFTI_OUTPUT_DISTANCE, width);
+        status |= DftiSetValue(h, DFTI_BACKWARD_SCALE, 1.0 / std::sqrt(static_cast<double>(width)));
+    } else {
+        const auto domain = c.form == Case::real_to_half ? DFTI_REAL : DFTI_COMPLEX;
+        status |= DftiCreateDescriptor(&h, precision, domain, static_cast<MKL_LONG>(n.size()), n.data());
+        status |= DftiSetValue(h, DFTI_BACKWARD_SCALE, scale);
+        status |= DftiSetValue(h, DFTI_FORWARD_SCALE, scale);
+        if (c.form == Case::real_to_half) {
+            status |= DftiSetValue(h, DFTI_CONJUGATE_EVEN_STORAGE, DFTI_COMPLEX_COMPLEX);
+            status |= DftiSetValue(h, DFTI_PLACEMENT, DFTI_NOT_INPLACE);
+        }
+    }
+    status |= DftiCommitDescriptor(h);
+    if (c.form == Case::real_to_half) status |= DftiComputeForward(h, b.in, b.out);
+    else status |= DftiComputeBackward(h, b.in);
+    status |= DftiFreeDescriptor(&h);
+    if (status != 0) {
+        std::fprintf(stderr, "fft_bench: DFTI call failed in %s\n", c.name.c_str());
+        std::exit(1);
+    }
+}
+
+// The same transform planned directly with FFTW's guru interface.
+struct RawPlan {
+    const Case& c;
+    void* plan = nullptr;
+    RawPlan(const Case& c, Buffers& b, unsigned flags) : c(c) {
+        std::vector<fftw_iodim64> dims;
+        fftw_iodim64 batch{1, 0, 0};
+        int batch_rank = 0;
+        if (c.form == Case::rows_batch) {
+            dims.push_back({c.lengths[1], 1, 1});
+            batch = {c.lengths[0], c.lengths[1], c.lengths[1]};
+            batch_rank = 1;
+        } else {
+            long in_stride = 1, out_stride = 1;
+            dims.resize(c.lengths.size());
+            for (size_t i = c.lengths.size(); i-- > 0;) {
+                dims[i] = {c.lengths[i], in_stride, out_stride};
+                const long last = i + 1 == c.lengths.size() && c.form == Case::real_to_half;
+                in_stride *= c.lengths[i];
+                out_stride *= last ? c.lengths[i] / 2 + 1 : c.lengths[i];
+            }
+        }
+        const int rank = static_cast<int>(dims.size());
+        if (c.single) {
+            if (c.form == Case::real_to_half)
+                plan = fftwf_plan_guru64_dft_r2c(rank, dims.data(), 0, &batch, static_cast<float*>(b.in),
+                                                 static_cast<fftwf_complex*>(b.out), flags);
+            else
+                plan = fftwf_plan_guru64_dft(rank, dims.data(), batch_rank, &batch, static_cast<fftwf_complex*>(b.in),
+                                             static_cast<fftwf_complex*>(b.in), FFTW_BACKWARD, flags);
+        } else {
+            if (c.form == Case::real_to_half)
+                plan = fftw_plan_guru64_dft_r2c(rank, dims.data(), 0, &batch, static_cast<double*>(b.in),
+                                                static_cast<fftw_complex*>(b.out), flags);
+            else
+                plan = fftw_plan_guru64_dft(rank, dims.data(), batch_rank, &batch, static_cast<fftw_complex*>(b.in),
+                                            static_cast<fftw_complex*>(b.in), FFTW_BACKWARD, flags);
+        }
+    }
+    void execute() {
+        if (c.single) fftwf_execute(static_cast<fftwf_plan>(plan));
+        else fftw_execute(static_cast<fftw_plan>(plan));
+    }
+    ~RawPlan() {
+        if (c.single) fftwf_destroy_plan(static_cast<fftwf_plan>(plan));
+        else fftw_destroy_plan(static_cast<fftw_plan>(plan));
+    }
+};
+
+void forget_wisdom() {
+    fftw_forget_wisdom();
+    fftwf_forget_wisdom();
+}
+
+// Repeats f until about `budget_ms` have passed (at least 5 runs); median.
+double steady_ms(const std::function<void()>& f, double budget_ms) {
+    std::vector<double> t;
+    double spent = 0;
+    while (t.size() < 5 || (spent < budget_ms && t.size() < 200)) {
+        t.push_back(milliseconds_of(f));
+        spent += t.back();
+    }
+    return median(t);
+}
+
+void run(const Case& c, int threads) {
+    omp_set_num_threads(threads);
+    fftw_plan_with_nthreads(threads);
+    fftwf_plan_with_nthreads(threads);
+    Buffers b(c);
+
+    // The layer: first call, then calls every 20 ms until its measured plan
+    // is in (the helper measures on spare cores), then steady state.
+    forget_wisdom();
+    const double first = milliseconds_of([&] { layer_call(c, b); });
+    double worst = first;
+    const auto deadline = Clock::now() + std::chrono::seconds(120);
+    int after_arrival = 0;
+    double last = first;
+    while (after_arrival < 2 && Clock::now() < deadline) {
+        // Idle time between calls, as a script has, lets the helper measure.
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(std::max(20.0, 2 * last)));
+        if (!LumadexDftiMeasurementsPending()) ++after_arrival;
+        const double t = milliseconds_of([&] { layer_call(c, b); });
+        if (std::getenv("FFT_BENCH_TRACE")) {
+            LumadexDftiPlanStatistics s{};
+            LumadexDftiGetPlanStatistics(&s);
+            std::fprintf(stderr, "  call %.2f ms (cheap %llu measured %llu requested %llu arrived %llu)\n", t,
+                         s.cheap_plans, s.measured_plans, s.measurements_requested, s.measurements_arrived);
+        }
+        worst = std::max(worst, t);
+        last = t;
+    }
+    const double steady = steady_ms([&] { layer_call(c, b); }, 700);
+
+    // Raw FFTW, planned from scratch (no wisdom from the layer's helper).
+    std::vector<double> cheap_runs;
+    for (int i = 0; i < 3; ++i) {
+        forget_wisdom();
+        cheap_runs.push_back(milliseconds_of([&] {
+            RawPlan p(c, b, FFTW_ESTIMATE);
+            p.execute();
+        }));
+    }
+    forget_wisdom();
+    RawPlan measured(c, b, FFTW_MEASURE);
+    const double raw = steady_ms([&] { measured.execute(); }, 700);
+
+    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\n", c.name.c_str(), threads, first, worst,
+                median(cheap_runs), steady, raw);
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: fft_bench <planner-helper> [case ...]\n");
+        return 2;
+    }
+    fftw_init_threads();
+    fftwf_init_threads();
+    LumadexDftiSetPlannerHelper(argv[1]);
+    std::vector<std::string> wanted(argv + 2, argv + argc);
+    std::printf("case\tthreads\tfirst\tworst\tcheap\tsteady\tmeasured\n");
+    for (int threads : {1, 2})
+        for (const Case& c : all_cases)
+            if (wanted.empty() || std::find(wanted.begin(), wanted.end(), c.name) != wanted.end()) run(c, threads);
+    return 0;
+}

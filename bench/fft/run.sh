@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# FFT descriptor layer against raw FFTW and scipy.fft, one table.
+# Usage: bench/fft/run.sh [build-dir] [case ...]   (default build dir: build)
+# Builds nothing: run `cmake --build --preset release` first.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="${1:-$here/../../build}"
+shift || true
+bench="$build/bench/fft/fft_bench"
+helper="$build/plugin/lumadex-fft-planner"
+for f in "$bench" "$helper"; do
+  [ -x "$f" ] || { echo "run.sh: $f is missing; build the release preset first" >&2; exit 1; }
+done
+# A fresh wisdom cache, so that first calls are really first calls.
+cache="$(mktemp -d)"
+trap 'rm -rf "$cache"' EXIT
+XDG_CACHE_HOME="$cache" "$bench" "$helper" "$@" | /usr/bin/python3 "$here/scipy_bench.py"

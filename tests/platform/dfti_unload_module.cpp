@@ -1,0 +1,22 @@
+// A loadable module holding its own copy of the descriptor layer, as the
+// plug-in does: the unload test loads it, starts a measurement, unloads it.
+#include <complex>
+#include <vector>
+
+#include "lumadex_dfti_planner.h"
+#include "mkl_dfti.h"
+
+// Runs a transform large enough to be measured at once; returns nonzero when
+// a helper process is measuring afterwards, or -1 on a DFTI failure.
+extern "C" __attribute__((visibility("default"))) int run_transform_and_measure(const char* helper) {
+    LumadexDftiSetPlannerHelper(helper);
+    std::vector<std::complex<double>> data(512 * 384, 1.0);
+    DFTI_DESCRIPTOR_HANDLE h = nullptr;
+    MKL_LONG n[] = {512, 384};
+    MKL_LONG status = DftiCreateDescriptor(&h, DFTI_DOUBLE, DFTI_COMPLEX, MKL_LONG{2}, n);
+    status |= DftiCommitDescriptor(h);
+    status |= DftiComputeForward(h, data.data());
+    status |= DftiFreeDescriptor(&h);
+    if (status != 0 || data[0] != std::complex<double>(512 * 384, 0)) return -1;
+    return LumadexDftiMeasurementsPending();
+}
