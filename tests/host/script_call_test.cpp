@@ -101,6 +101,13 @@ TEST(PluginLoading, VersionCheckAndLibrariesThatAreNotPlugins)
     Host host;
     EXPECT_THROW(host.load_plugin("/nonexistent/plugin.so"), UsageError);
     EXPECT_THROW(host.load_plugin("libm.so.6"), UsageError);  // no entry points
+    try {
+        host.load_plugin(LUMADEX_TEST_PLUGIN_V3);
+        ADD_FAILURE();
+    } catch (const UsageError& error) {
+        EXPECT_NE(std::string(error.what()).find("speaks link protocol version 3; this host speaks version 2."),
+                  std::string::npos);
+    }
     EXPECT_TRUE(host.signatures().empty());
 }
 

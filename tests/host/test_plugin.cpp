@@ -14,6 +14,11 @@
 
 #define TEST_EXPORT extern "C" __attribute__((visibility("default")))
 
+// Built a second time with another version, to be refused by the loader.
+#ifndef TEST_LINK_VERSION
+#define TEST_LINK_VERSION DM_PLUGIN_LINK_VERSION
+#endif
+
 namespace {
 
 dm_link* g_link_slot = nullptr;
@@ -437,7 +442,7 @@ void raise_text(const char* text)
 
 }  // namespace
 
-TEST_EXPORT std::int32_t DMPlugIn_GetVersion() { return DM_PLUGIN_LINK_VERSION; }
+TEST_EXPORT std::int32_t DMPlugIn_GetVersion() { return TEST_LINK_VERSION; }
 
 TEST_EXPORT dm_link* DMPlugIn_Link_2(dm_link* link)
 {
