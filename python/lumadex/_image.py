@@ -122,7 +122,8 @@ class Image:
         if source.shape != self.shape:
             raise ValueError(f"an array of shape {source.shape} does not fit an image of shape {self.shape}")
         if not np.can_cast(source.dtype, self.dtype, casting="same_kind"):
-            raise TypeError(f"an array of dtype {source.dtype} cannot be written into {self.data_type.host_name} pixels")
+            raise TypeError(f"an array of dtype {source.dtype} cannot be written into "
+                            f"{self.data_type.host_name} pixels")
         self._core.write(np.ascontiguousarray(source, dtype=self.dtype))
 
     @contextlib.contextmanager

@@ -192,7 +192,8 @@ PYBIND11_MODULE(_lumadex, m) {
     m.def("data_types", &describe_data_types, "(code, numpy dtype, element size, host name) per host data type");
 
     py::class_<ImageCore>(m, "ImageCore")
-        .def_property_readonly("data_type", [](const ImageCore& c) { return static_cast<std::uint32_t>(c.image.data_type()); })
+        .def_property_readonly("data_type",
+                               [](const ImageCore& c) { return static_cast<std::uint32_t>(c.image.data_type()); })
         .def_property_readonly("sizes", [](const ImageCore& c) { return c.image.sizes(); })
         .def_property("name", [](const ImageCore& c) { return c.image.name(); },
                       [](ImageCore& c, const std::string& name) { c.image.set_name(name); })
