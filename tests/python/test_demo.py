@@ -5,13 +5,18 @@ import re
 import subprocess
 import sys
 
+import lumadex
+
 DEMO = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "demo.py")
 
 
 def test_demo_writes_its_pictures_and_a_small_round_trip_error(tmp_path):
     out = tmp_path / "pictures"
+    # The package this test imports, wherever PYTHONPATH found it (it may be a relative path).
+    package_root = os.path.dirname(os.path.dirname(os.path.abspath(lumadex.__file__)))
+    environment = dict(os.environ, PYTHONPATH=package_root)
     run = subprocess.run([sys.executable, DEMO, str(out), "--size", "96"],
-                         capture_output=True, text=True, timeout=120, cwd=tmp_path)
+                         capture_output=True, text=True, timeout=120, cwd=tmp_path, env=environment)
     assert run.returncode == 0, run.stderr
     for picture in ("power_spectrum.png", "round_trip.png"):
         with open(out / picture, "rb") as png:

@@ -17,6 +17,9 @@ SHAPES = [
     (1, 1), (9, 1), (1, 9), (5, 8), (13, 17), (64, 48), (31, 20),  # 2-D
     (3, 5, 7), (4, 6, 8), (2, 11, 1), (1, 4, 6), (5, 3, 2),  # 3-D
 ]
+# And a few drawn at random (fixed seed, so a failure reproduces).
+_draw = np.random.default_rng(2024)
+SHAPES += [tuple(int(n) for n in _draw.integers(1, 48 // ndim + 8, size=ndim)) for ndim in (1, 2, 3) for _ in range(2)]
 
 DATA_TYPE_MESSAGE = "All data type should be Complex 8 or Complex 16."
 SIZE_MESSAGE = "Images of different size cannot appear in this function."
