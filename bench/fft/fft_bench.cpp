@@ -195,25 +195,25 @@ void forget_wisdom() {
     fftwf_forget_wisdom();
 }
 
-// Repeats f until about `budget_ms` have passed (at least 5 runs); median.
-double steady_ms(const std::function<void()>& f, double budget_ms) {
-    std::vector<double> t;
-    double spent = 0;
-    while (t.size() < 5 || (spent < budget_ms && t.size() < 200)) {
-        t.push_back(milliseconds_of(f));
-        spent += t.back();
-    }
-    return median(t);
-}
-
 void run(const Case& c, int threads) {
     omp_set_num_threads(threads);
     fftw_plan_with_nthreads(threads);
     fftwf_plan_with_nthreads(threads);
     Buffers b(c);
 
-    // The layer: first call, then calls every 20 ms until its measured plan
-    // is in (the helper measures on spare cores), then steady state.
+    // Raw FFTW's cheap plan first, so that neither side finds the other's
+    // wisdom or twiddle tables.
+    std::vector<double> cheap_runs;
+    for (int i = 0; i < 3; ++i) {
+        forget_wisdom();
+        cheap_runs.push_back(milliseconds_of([&] {
+            RawPlan p(c, b, FFTW_ESTIMATE);
+            p.execute();
+        }));
+    }
+
+    // The layer: first call, then calls with idle time between them (as a
+    // script has) until its measured plan is in.
     forget_wisdom();
     const double first = milliseconds_of([&] { layer_call(c, b); });
     double worst = first;
@@ -221,7 +221,6 @@ void run(const Case& c, int threads) {
     int after_arrival = 0;
     double last = first;
     while (after_arrival < 2 && Clock::now() < deadline) {
-        // Idle time between calls, as a script has, lets the helper measure.
         std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(std::max(20.0, 2 * last)));
         if (!LumadexDftiMeasurementsPending()) ++after_arrival;
         const double t = milliseconds_of([&] { layer_call(c, b); });
@@ -234,23 +233,22 @@ void run(const Case& c, int threads) {
         worst = std::max(worst, t);
         last = t;
     }
-    const double steady = steady_ms([&] { layer_call(c, b); }, 700);
 
-    // Raw FFTW, planned from scratch (no wisdom from the layer's helper).
-    std::vector<double> cheap_runs;
-    for (int i = 0; i < 3; ++i) {
-        forget_wisdom();
-        cheap_runs.push_back(milliseconds_of([&] {
-            RawPlan p(c, b, FFTW_ESTIMATE);
-            p.execute();
-        }));
-    }
+    // Raw FFTW's measured plan, planned from scratch (without the wisdom the
+    // layer's helper brought), then both timed alternately so that both see
+    // the same machine load.
     forget_wisdom();
     RawPlan measured(c, b, FFTW_MEASURE);
-    const double raw = steady_ms([&] { measured.execute(); }, 700);
+    std::vector<double> layer_times, raw_times;
+    double spent = 0;
+    while (layer_times.size() < 7 || (spent < 1500 && layer_times.size() < 200)) {
+        layer_times.push_back(milliseconds_of([&] { layer_call(c, b); }));
+        raw_times.push_back(milliseconds_of([&] { measured.execute(); }));
+        spent += layer_times.back() + raw_times.back();
+    }
 
     std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\n", c.name.c_str(), threads, first, worst,
-                median(cheap_runs), steady, raw);
+                median(cheap_runs), median(layer_times), median(raw_times));
     std::fflush(stdout);
 }
 

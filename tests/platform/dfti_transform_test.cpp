@@ -4,6 +4,7 @@
 // half and half to real, scales), and by the algebraic identities of the DFT
 // (linearity, impulse response, shift theorem) on larger ones.
 #include <gtest/gtest.h>
+#include <omp.h>
 
 #include <algorithm>
 #include <cmath>
@@ -31,13 +32,14 @@ struct Case {
     SideLayout in, out;  // positions in elements of each side's own type
     bool in_complex = true, out_complex = true;
     bool in_real_parts = false, out_real_parts = false;  // real side inside a complex buffer
+    int threads = 1;  // omp_set_num_threads before commit: batches run differently per count
 
     std::string describe() const {
         std::ostringstream s;
         s << (single ? "single " : "double ") << (real ? "real " : "complex ") << (forward ? "forward " : "backward ")
           << (in_place ? "in-place " : "out-of-place ") << "lengths";
         for (long n : lengths) s << ' ' << n;
-        s << " count " << count << " scale " << scale << " in strides";
+        s << " count " << count << " threads " << threads << " scale " << scale << " in strides";
         for (long v : in.stride) s << ' ' << v;
         s << " offset " << in.offset << " distance " << in.distance << " out strides";
         for (long v : out.stride) s << ' ' << v;
@@ -79,7 +81,8 @@ Case random_case(std::mt19937& rng) {
     c.in_place = pick(rng, 0, 3) == 0;
     const int rank = static_cast<int>(pick(rng, 1, 3));
     for (int i = 0; i < rank; ++i) c.lengths.push_back(lengths_pool[pick(rng, 0, 12)]);
-    c.count = pick(rng, 0, 2) == 0 ? pick(rng, 2, 3) : 1;
+    c.count = pick(rng, 0, 2) == 0 ? pick(rng, 2, 9) : 1;
+    c.threads = static_cast<int>(pick(rng, 1, 2));
     c.scale = pick(rng, 0, 2) == 0 ? 1.0 : 0.25 * pick(rng, 1, 12) - 1.5;
     if (c.scale == 0) c.scale = 0.5;
 
@@ -210,7 +213,10 @@ void run_case(const Case& c, std::mt19937& rng) {
         set_ok(DftiSetValue(h, used, c.scale));
         set_ok(DftiSetValue(h, unused, 3.0));
     }
+    const int saved_threads = omp_get_max_threads();
+    omp_set_num_threads(c.threads);
     set_ok(DftiCommitDescriptor(h));
+    omp_set_num_threads(saved_threads);
     if (c.in_place) st = c.forward ? DftiComputeForward(h, in.data()) : DftiComputeBackward(h, in.data());
     else st = c.forward ? DftiComputeForward(h, in.data(), out.data()) : DftiComputeBackward(h, in.data(), out.data());
     ASSERT_EQ(st, 0) << DftiErrorMessage(st);

@@ -1,17 +1,22 @@
 // lumadex-fft-planner: measures one FFT problem for the descriptor layer.
 //
-// Usage: lumadex-fft-planner "<problem text>"   (FftwProblem::to_text)
+// Usage: lumadex-fft-planner "<problem text>" <parent pid>
+//   (the problem as FftwProblem::to_text writes it)
 // Plans the problem with FFTW_MEASURE on zeroed arrays of the same layout,
 // alignment, placement and thread count, prints FFTW's wisdom on standard
 // output and exits with 0; exits with 1 if the problem does not parse or FFTW
-// finds no plan. It runs at idle priority so that it only uses spare cores.
+// finds no plan. It runs at low priority, the parent stops it while it
+// transforms, and it dies with the process that started it.
 #include <fftw3.h>
 #include <omp.h>
-#include <sched.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -53,15 +58,18 @@ struct Array {
     ~Array() { fftw_free(memory); }
 };
 
-void lower_priority() {
-    sched_param none{};
-    if (sched_setscheduler(0, SCHED_IDLE, &none) != 0) setpriority(PRIO_PROCESS, 0, 19);
-}
+// Low priority: the helper takes cores the script leaves idle, and little
+// of those it uses (when the parent has stopped pausing it).
+void lower_priority() { setpriority(PRIO_PROCESS, 0, 10); }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 1;
+    if (argc != 3) return 1;
+    // The parent may stop this process (SIGSTOP) while it computes; should
+    // it die meanwhile, this process must not stay behind, stopped.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != static_cast<pid_t>(std::atol(argv[2]))) return 1;
     const auto problem = FftwProblem::from_text(argv[1]);
     if (!problem) return 1;
     lower_priority();

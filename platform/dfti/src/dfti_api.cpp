@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <numeric>
 #include <thread>
 #include <utility>
 
@@ -293,6 +294,81 @@ private:
     int saved_, threads_;
 };
 
+// Keeps the planner helper stopped while a transform runs.
+class TransformScope {
+public:
+    TransformScope() : paused_(PlanCache::instance().transform_begins()) {}
+    ~TransformScope() {
+        if (paused_) PlanCache::instance().transform_ends();
+    }
+
+private:
+    bool paused_;
+};
+
+// A scaled batch of many transforms runs in chunks that fit in a core's
+// cache: each chunk is transformed and then scaled while still in cache,
+// instead of a second pass over the whole output afterwards (which costs as
+// much as the transforms themselves when they are short). The chunks are
+// spread over the threads, each running a single-threaded plan.
+// Returns false when the problem is not worth chunking (status untouched).
+bool run_in_chunks(const FftwProblem& whole, char* in, char* out, double scale, Status& status) {
+    constexpr int64_t chunk_bytes = 32 << 10;  // a level-1 data cache
+    const Shape& shape = whole.shape;
+    const int threads = whole.threads;
+    const int64_t count = shape.batch.n;
+    if (scale == 1.0 || count < 2 * static_cast<int64_t>(threads)) return false;
+
+    const auto in_bytes = static_cast<int64_t>(input_element_bytes(shape));
+    const auto out_bytes = static_cast<int64_t>(output_element_bytes(shape));
+    Shape one = shape;
+    one.batch = {1, 0, 0};
+    const int64_t item_bytes = std::max(input_layout(one).count() * in_bytes, output_layout(one).count() * out_bytes);
+
+    // Chunks start at the same alignment: their byte steps are multiples of 64.
+    auto items_for_alignment = [](int64_t distance_bytes) {
+        const int64_t g = std::gcd(std::llabs(distance_bytes), int64_t{64});
+        return g == 0 ? int64_t{1} : 64 / g;
+    };
+    const int64_t quantum = std::lcm(items_for_alignment(shape.batch.in_stride * in_bytes),
+                                     items_for_alignment(shape.batch.out_stride * out_bytes));
+    int64_t items = std::max<int64_t>(1, chunk_bytes / std::max<int64_t>(1, item_bytes));
+    items = std::min(items, (count + threads - 1) / threads);
+    items = (items + quantum - 1) / quantum * quantum;
+    const int64_t chunks = (count + items - 1) / items;
+    if (chunks < threads) return false;
+
+    FftwProblem part = whole;
+    part.threads = 1;
+    part.shape.batch.n = items;
+    FftwProblem last = part;
+    last.shape.batch.n = count - (chunks - 1) * items;
+    const int64_t in_step = items * shape.batch.in_stride * in_bytes;
+    const int64_t out_step = items * shape.batch.out_stride * out_bytes;
+    char* last_in = in + (chunks - 1) * in_step;
+    char* last_out = out + (chunks - 1) * out_step;
+    std::shared_ptr<Plan> part_plan = PlanCache::instance().plan_for(part, in, out);
+    std::shared_ptr<Plan> last_plan = last.shape.batch.n == items ? part_plan
+                                                                   : PlanCache::instance().plan_for(last, last_in, last_out);
+    if (!part_plan || !last_plan) {
+        status = planner_failed;
+        return true;
+    }
+    const Layout part_out = output_layout(part.shape), last_out_layout = output_layout(last.shape);
+    const int components = output_is_complex(shape.kind) ? 2 : 1;
+
+    TransformScope measurements_paused;
+#pragma omp parallel for schedule(static) num_threads(threads)
+    for (int64_t c = 0; c < chunks; ++c) {
+        const bool final = c == chunks - 1;
+        const Plan& plan = final ? *last_plan : *part_plan;
+        char* chunk_out = out + c * out_step;
+        execute_fftw_plan(plan.problem, plan.handle, in + c * in_step, chunk_out);
+        scale_elements(chunk_out, final ? last_out_layout : part_out, shape.precision, components, scale, 1);
+    }
+    return true;
+}
+
 Status compute(DFTI_DESCRIPTOR* d, bool forward, void* in, va_list ap) {
     if (!d) return null_handle;
     if (!d->committed) return not_committed;
@@ -339,21 +415,25 @@ Status compute(DFTI_DESCRIPTOR* d, bool forward, void* in, va_list ap) {
     problem.in_alignment = fftw_alignment(shape.precision, in_data);
     problem.out_alignment = fftw_alignment(shape.precision, out_data);
 
-    std::shared_ptr<Plan> plan = dir.last_plan;
-    const bool settled = plan && plan->measured && !plan->superseded && plan->problem == problem;
-    if (!settled) {
-        plan = PlanCache::instance().plan_for(problem, in_data, out_data);
-        dir.last_plan = plan;
-    }
     Status status = ok;
-    if (!plan) {
-        status = planner_failed;
-    } else {
-        ThreadCountScope threads(d->threads);
-        execute_fftw_plan(problem, plan->handle, in_data, out_data);
-        if (dir.scale != 1.0)
-            scale_elements(out_data, output_layout(shape), shape.precision, output_is_complex(shape.kind) ? 2 : 1,
-                           dir.scale, d->threads);
+    bool settled = false;
+    if (!run_in_chunks(problem, in_data, out_data, dir.scale, status)) {
+        std::shared_ptr<Plan> plan = dir.last_plan;
+        settled = plan && plan->measured && !plan->superseded && plan->problem == problem;
+        if (!settled) {
+            plan = PlanCache::instance().plan_for(problem, in_data, out_data);
+            dir.last_plan = plan;
+        }
+        if (!plan) {
+            status = planner_failed;
+        } else {
+            TransformScope measurements_paused;
+            ThreadCountScope threads(d->threads);
+            execute_fftw_plan(problem, plan->handle, in_data, out_data);
+            if (dir.scale != 1.0)
+                scale_elements(out_data, output_layout(shape), shape.precision,
+                               output_is_complex(shape.kind) ? 2 : 1, dir.scale, d->threads);
+        }
     }
     if (scratch.data) ScratchPool::instance().release(scratch);
     if (!settled) PlanCache::instance().start_queued_measurements();

@@ -118,7 +118,9 @@ void MeasurementService::start_next() {
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
         const std::string text = p.to_text();
-        char* argv[] = {const_cast<char*>(helper_path_.c_str()), const_cast<char*>(text.c_str()), nullptr};
+        std::string parent = std::to_string(getpid());
+        char* argv[] = {const_cast<char*>(helper_path_.c_str()), const_cast<char*>(text.c_str()), parent.data(),
+                        nullptr};
         pid_t pid = -1;
         const int rc = posix_spawn(&pid, helper_path_.c_str(), &actions, &attributes, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -134,8 +136,34 @@ void MeasurementService::start_next() {
         r.pid = pid;
         r.pipe_fd = fds[0];
         r.started = std::chrono::steady_clock::now();
+        if (transforms_running_ > 0) {
+            kill(pid, SIGSTOP);
+            r.stopped = true;
+            r.stopped_at = r.started;
+        }
         running_ = std::move(r);
     }
+}
+
+void MeasurementService::transform_begins() {
+    if (++transforms_running_ != 1 || !running_ || running_->pid <= 0) return;
+    Running& r = *running_;
+    const auto now = std::chrono::steady_clock::now();
+    const auto elapsed = now - r.started;
+    if (!r.starving && elapsed > std::chrono::seconds(1) && (elapsed - r.stopped_for) * 4 < elapsed)
+        r.starving = true;
+    if (r.starving) return;
+    kill(r.pid, SIGSTOP);
+    r.stopped = true;
+    r.stopped_at = now;
+}
+
+void MeasurementService::transform_ends() {
+    if (--transforms_running_ != 0 || !running_ || !running_->stopped) return;
+    Running& r = *running_;
+    if (r.pid > 0) kill(r.pid, SIGCONT);
+    r.stopped = false;
+    r.stopped_for += std::chrono::steady_clock::now() - r.stopped_at;
 }
 
 std::vector<FftwProblem> MeasurementService::poll() {

@@ -12,8 +12,8 @@
 // the wisdom once the helper has exited cleanly. Importing and replanning
 // from wisdom take milliseconds.
 //
-// At most one helper runs at a time, at idle priority; further requests
-// wait in a short queue. Wisdom imported from helpers is also kept in a cache
+// At most one helper runs at a time, at low priority (nice 10); further
+// requests wait in a short queue. Wisdom imported from helpers is also kept in a cache
 // file ($XDG_CACHE_HOME/lumadex, else ~/.cache/lumadex) and read back by the
 // next process. The file is only a cache: missing, unreadable, corrupt or
 // unwritable, it changes no result and fails no call (FFTW rejects wisdom
@@ -54,6 +54,17 @@ public:
 
     bool busy() const { return running_.has_value() || !queue_.empty(); }
 
+    // Transforms of this process stop the helper while they run (SIGSTOP,
+    // SIGCONT), so that a measurement never slows a transform down; FFTW
+    // keeps the fastest of several timings per candidate, so an interrupted
+    // timing does not mislead it. Calls nest; the helper runs again when the
+    // last transform ends. A script that transforms back to back would starve
+    // the helper that way and keep its cheap plans for ever: once a helper has
+    // run less than a quarter of the time for over a second, it is no longer
+    // stopped, and shares the cores at its lower priority until it is done.
+    void transform_begins();
+    void transform_ends();
+
     // Reads the wisdom file of one precision into FFTW (once per process).
     void load_wisdom_file(Precision p);
 
@@ -70,6 +81,10 @@ private:
         bool exited = false;
         bool clean = false;
         std::chrono::steady_clock::time_point started;
+        std::chrono::steady_clock::time_point stopped_at;
+        std::chrono::steady_clock::duration stopped_for{};
+        bool stopped = false;
+        bool starving = false;
     };
 
     void start_next();
@@ -81,6 +96,7 @@ private:
     bool helper_checked_ = false;
     std::deque<FftwProblem> queue_;
     std::optional<Running> running_;
+    int transforms_running_ = 0;
     bool wisdom_file_loaded_[2] = {false, false};
 };
 

@@ -70,13 +70,27 @@ void PlanCache::set_helper_path(std::string path) {
 void PlanCache::start_queued_measurements() {
     std::lock_guard guard(planner_lock());
     measurements_.start_queued();
+    measuring_ = measurements_.busy();
+}
+
+bool PlanCache::transform_begins() {
+    if (!measuring_) return false;
+    std::lock_guard guard(planner_lock());
+    measurements_.transform_begins();
+    return true;
+}
+
+void PlanCache::transform_ends() {
+    std::lock_guard guard(planner_lock());
+    measurements_.transform_ends();
 }
 
 bool PlanCache::measurements_pending() {
     std::lock_guard guard(planner_lock());
     poll_measurements();
     measurements_.start_queued();
-    return measurements_.busy();
+    measuring_ = measurements_.busy();
+    return measuring_;
 }
 
 PlanStatistics PlanCache::statistics() {

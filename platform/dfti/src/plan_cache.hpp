@@ -63,6 +63,11 @@ public:
     // Starts a queued measurement, if any; call after a transform has run.
     void start_queued_measurements();
 
+    // Bracket every transform: the helper does not run meanwhile. begin
+    // returns whether end must be called.
+    bool transform_begins();
+    void transform_ends();
+
     void set_helper_path(std::string path);
     bool measurements_pending();
     PlanStatistics statistics();
@@ -91,6 +96,7 @@ private:
     MeasurementService measurements_;
     PlanStatistics statistics_;
     uint64_t clock_ = 0;
+    std::atomic<bool> measuring_{false};  // a helper runs: transforms must pause it
 };
 
 }  // namespace lumadex::dfti

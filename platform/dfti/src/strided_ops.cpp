@@ -45,20 +45,26 @@ struct Rows {
 constexpr int64_t parallel_threshold = 1 << 15;
 
 template <typename R, int C>
+void scale_row(R* p, int64_t inner_n, int64_t step, R s) {
+    if (step == C) {
+        for (int64_t i = 0; i < inner_n * C; ++i) p[i] *= s;
+    } else {
+        for (int64_t i = 0; i < inner_n; ++i)
+            for (int c = 0; c < C; ++c) p[i * step + c] *= s;
+    }
+}
+
+template <typename R, int C>
 void scale_rows(R* base, const Layout& l, R s, int threads) {
     const Rows rows(l);
     const int64_t step = rows.step(l) * C;
     const int64_t inner_n = rows.inner_n;
-    const bool parallel = threads > 1 && rows.count * inner_n >= parallel_threshold;
-#pragma omp parallel for schedule(static) num_threads(threads) if (parallel)
-    for (int64_t r = 0; r < rows.count; ++r) {
-        R* p = base + rows.start(r, l) * C;
-        if (step == C) {
-            for (int64_t i = 0; i < inner_n * C; ++i) p[i] *= s;
-        } else {
-            for (int64_t i = 0; i < inner_n; ++i)
-                for (int c = 0; c < C; ++c) p[i * step + c] *= s;
-        }
+    if (threads > 1 && rows.count * inner_n >= parallel_threshold) {
+#pragma omp parallel for schedule(static) num_threads(threads)
+        for (int64_t r = 0; r < rows.count; ++r) scale_row<R, C>(base + rows.start(r, l) * C, inner_n, step, s);
+    } else {
+        // No parallel region at all: this also runs per cache-sized chunk.
+        for (int64_t r = 0; r < rows.count; ++r) scale_row<R, C>(base + rows.start(r, l) * C, inner_n, step, s);
     }
 }
 
