@@ -27,14 +27,9 @@ std::uint64_t gLinkGeneration = 0;
 std::array<const dm_class_table*, DM::kClassCount> gClassTables{};
 
 constexpr std::array<const char*, DM::kClassCount> kClassIdentifiers = {
-    DM_CLASS_THROWABLE,         DM_CLASS_FUNCTION,
-    DM_CLASS_SCRIPT_CLASS,      DM_CLASS_STRING,
-    DM_CLASS_SCRIPT_OBJECT,     DM_CLASS_IMAGE,
-    DM_CLASS_ROI,               DM_CLASS_TAG_GROUP,
-    DM_CLASS_WINDOW,            DM_CLASS_COMPONENT,
-    DM_CLASS_IMAGE_DISPLAY,     DM_CLASS_LINE_PLOT_IMAGE_DISPLAY,
-    DM_CLASS_RASTER_IMAGE_DISPLAY, DM_CLASS_SURFACE_PLOT_IMAGE_DISPLAY,
-    DM_CLASS_IMAGE_DOCUMENT,
+#define DM_CLASS_IDENTIFIER(name, identifier) identifier,
+    DM_CLASSES(DM_CLASS_IDENTIFIER)
+#undef DM_CLASS_IDENTIFIER
 };
 
 void ReleaseLink(dm_link*& link)

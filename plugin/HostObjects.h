@@ -16,21 +16,9 @@ namespace Gatan::DM {
 // The host classes whose tables the plug-in binds at link time, in binding
 // order.
 enum class ClassId : int {
-    Throwable,
-    Function,
-    ScriptClass,
-    String,
-    ScriptObject,
-    Image,
-    RegionOfInterest,
-    TagGroup,
-    Window,
-    Component,
-    ImageDisplay,
-    LinePlotImageDisplay,
-    RasterImageDisplay,
-    SurfacePlotImageDisplay,
-    ImageDocument,
+#define DM_CLASS_NAME(name, identifier) name,
+    DM_CLASSES(DM_CLASS_NAME)
+#undef DM_CLASS_NAME
     Count
 };
 

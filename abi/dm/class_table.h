@@ -53,6 +53,25 @@ typedef struct dm_class_table {
 #define DM_CLASS_SURFACE_PLOT_IMAGE_DISPLAY "Gatan:DigitalMicrograph:SurfacePlotImageDisplay"
 #define DM_CLASS_IMAGE_DOCUMENT "Gatan:DigitalMicrograph:ImageDocument"
 
+/* Every class, in binding order, as X(name, identifier): one list for both
+ * sides of the link to expand into their own enumerations and tables. */
+#define DM_CLASSES(X)                                                   \
+    X(Throwable, DM_CLASS_THROWABLE)                                    \
+    X(Function, DM_CLASS_FUNCTION)                                      \
+    X(ScriptClass, DM_CLASS_SCRIPT_CLASS)                               \
+    X(String, DM_CLASS_STRING)                                          \
+    X(ScriptObject, DM_CLASS_SCRIPT_OBJECT)                             \
+    X(Image, DM_CLASS_IMAGE)                                            \
+    X(RegionOfInterest, DM_CLASS_ROI)                                   \
+    X(TagGroup, DM_CLASS_TAG_GROUP)                                     \
+    X(Window, DM_CLASS_WINDOW)                                          \
+    X(Component, DM_CLASS_COMPONENT)                                    \
+    X(ImageDisplay, DM_CLASS_IMAGE_DISPLAY)                             \
+    X(LinePlotImageDisplay, DM_CLASS_LINE_PLOT_IMAGE_DISPLAY)           \
+    X(RasterImageDisplay, DM_CLASS_RASTER_IMAGE_DISPLAY)                \
+    X(SurfacePlotImageDisplay, DM_CLASS_SURFACE_PLOT_IMAGE_DISPLAY)     \
+    X(ImageDocument, DM_CLASS_IMAGE_DOCUMENT)
+
 #ifdef __cplusplus
 }
 #endif

@@ -15,21 +15,9 @@ namespace lumadex::host {
 namespace {
 
 constexpr std::array<const char*, kClassCount> kClassIdentifiers = {
-    DM_CLASS_THROWABLE,
-    DM_CLASS_FUNCTION,
-    DM_CLASS_SCRIPT_CLASS,
-    DM_CLASS_STRING,
-    DM_CLASS_SCRIPT_OBJECT,
-    DM_CLASS_IMAGE,
-    DM_CLASS_ROI,
-    DM_CLASS_TAG_GROUP,
-    DM_CLASS_WINDOW,
-    DM_CLASS_COMPONENT,
-    DM_CLASS_IMAGE_DISPLAY,
-    DM_CLASS_LINE_PLOT_IMAGE_DISPLAY,
-    DM_CLASS_RASTER_IMAGE_DISPLAY,
-    DM_CLASS_SURFACE_PLOT_IMAGE_DISPLAY,
-    DM_CLASS_IMAGE_DOCUMENT,
+#define DM_CLASS_IDENTIFIER(name, identifier) identifier,
+    DM_CLASSES(DM_CLASS_IDENTIFIER)
+#undef DM_CLASS_IDENTIFIER
 };
 
 // Every live object of every host in the process. Hosts run one call at a

@@ -19,21 +19,9 @@ namespace lumadex::host {
 
 // The host classes, in the order of their class tables.
 enum class ClassIndex : int {
-    Throwable,
-    Function,
-    ScriptClass,
-    String,
-    ScriptObject,
-    Image,
-    RegionOfInterest,
-    TagGroup,
-    Window,
-    Component,
-    ImageDisplay,
-    LinePlotImageDisplay,
-    RasterImageDisplay,
-    SurfacePlotImageDisplay,
-    ImageDocument,
+#define DM_CLASS_NAME(name, identifier) name,
+    DM_CLASSES(DM_CLASS_NAME)
+#undef DM_CLASS_NAME
     Count
 };
 
