@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Set-up, build and every test: the release build (C++ and Python tests), then
-# the C++ tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Set-up, build and every test: the C++ tests under AddressSanitizer and
+# UndefinedBehaviorSanitizer, then the release build's C++ and Python tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
