@@ -153,6 +153,18 @@ TEST(DftiBadCalls, DisjointSubAreasOfOneImageAreNotAnOverlap) {
                    "overlaps");
     DftiFreeDescriptor(&h);
     expect_failure(DftiFreeDescriptor(&h), DFTI_BAD_DESCRIPTOR, "handle is null");
+
+    // Two columns of one image: strided runs that interleave without meeting.
+    MKL_LONG column[] = {0, width};
+    ASSERT_EQ(DftiCreateDescriptor(&h, DFTI_SINGLE, DFTI_COMPLEX, MKL_LONG{1}, height), 0);
+    ASSERT_EQ(DftiSetValue(h, DFTI_PLACEMENT, DFTI_NOT_INPLACE), 0);
+    ASSERT_EQ(DftiSetValue(h, DFTI_INPUT_STRIDES, column), 0);
+    ASSERT_EQ(DftiSetValue(h, DFTI_OUTPUT_STRIDES, column), 0);
+    ASSERT_EQ(DftiCommitDescriptor(h), 0);
+    EXPECT_EQ(DftiComputeForward(h, image.data() + 2, image.data() + 3), 0);
+    expect_failure(DftiComputeForward(h, image.data() + 2, image.data() + 2 + 2 * width),
+                   DFTI_INCONSISTENT_CONFIGURATION, "overlaps");
+    DftiFreeDescriptor(&h);
 }
 
 TEST(DftiConfiguration, ValuesReadBackAsSet) {

@@ -96,6 +96,7 @@ TYPED_TEST(PureFFTTyped, DisjointSubareasOfOneImage)
         {{12, 10}, {0, 0}, {6, 5}, {5, 4}},           // apart
         {{12, 4}, {0, 0}, {6, 0}, {5, 4}},            // side by side: the rows interleave
         {{7, 6, 5}, {0, 0, 0}, {3, 2, 1}, {3, 2, 4}}, // boxes of a stack
+        {{5, 4}, {0, 0}, {4, 0}, {1, 4}},             // two columns
     };
     for (const Case& c : cases) {
         const Field<T> parentField = RandomField<T>(c.parent, 11);

@@ -46,12 +46,16 @@ Layout side_layout(const Shape& s, int64_t offset, bool input) {
 }
 
 // Byte intervals [begin, end) covering the layout, one per run along its
-// axis of smallest |stride|; empty when there would be more than `limit`.
+// axis of unit stride (one per element when it has none); empty when there
+// would be more than `limit`.
 std::vector<std::pair<int64_t, int64_t>> runs(const Layout& l, int64_t element_bytes,
                                               int64_t limit) {
     int inner = -1;
     for (int i = 0; i < l.rank; ++i)
         if (l.n[i] > 1 && (inner < 0 || std::abs(l.stride[i]) < std::abs(l.stride[inner]))) inner = i;
+    // Only neighbours one element apart make a contiguous run; a column of a
+    // wider image is a run of single elements.
+    if (inner >= 0 && std::abs(l.stride[inner]) != 1) inner = -1;
     std::vector<std::pair<int64_t, int64_t>> out;
     int64_t run_count = 1;
     for (int i = 0; i < l.rank; ++i)
