@@ -15,8 +15,11 @@ void CheckSameSize(const Image& a, const Image& b)
     std::int32_t widthA = 0, heightA = 0, widthB = 0, heightB = 0;
     Gatan::DM::GetSize(a, &widthA, &heightA);
     Gatan::DM::GetSize(b, &widthB, &heightB);
+    // The transform's lengths come from the source; a fourth dimension must
+    // match as well, or the destination would be written past its end.
     if (widthA != widthB || heightA != heightB ||
-        Gatan::DM::ImageGetDimensionSize(a, 2) != Gatan::DM::ImageGetDimensionSize(b, 2))
+        Gatan::DM::ImageGetDimensionSize(a, 2) != Gatan::DM::ImageGetDimensionSize(b, 2) ||
+        Gatan::DM::ImageGetDimensionSize(a, 3) != Gatan::DM::ImageGetDimensionSize(b, 3))
         throw std::runtime_error("Images of different size cannot appear in this function.");
 }
 

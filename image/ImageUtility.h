@@ -10,6 +10,7 @@
 #include <complex>
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "HostImageFunctions.h"
@@ -96,6 +97,9 @@ image<T>::image(const Gatan::DM::Image& hostImage, std::uint32_t flags)
       data_(static_cast<T*>(lock_->data())),
       numDims_(static_cast<int>(Gatan::DM::ImageGetNumDimensions(hostImage)))
 {
+    // The algorithms see x, y, z and a fourth dimension; a fifth would be
+    // silently left out.
+    if (numDims_ > 4) throw std::runtime_error("Images of more than four dimensions cannot appear in this function.");
     for (int d = 0; d < 4; ++d)
         size_[d] = d < numDims_ ? static_cast<std::int32_t>(Gatan::DM::ImageGetDimensionSize(hostImage, d)) : 1;
 }

@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "HostImageFunctions.h"
 #include "HostLink.h"
 
 namespace Gatan {
@@ -35,19 +36,15 @@ DM::Throwable ThrowableFromPair(dm_host_call* host, std::int32_t code, std::intp
     return DM::Throwable::Adopt(host->vtbl->throwable_from_error(host, code, param));
 }
 
-DM::Throwable ThrowableFromText(const std::string& text)
-{
-    static PlugIn::HostFunction newThrowable("Throwable NewThrowableFromString( dm_string )");
-    DM::String string = PlugIn::MakeString(text);
-    return DM::Throwable::Adopt(newThrowable.Call<dm_object*>(string.get()));
-}
-
 DM::Throwable ThrowableForCurrentException(dm_host_call* host)
 {
     try {
         throw;
     } catch (const dmplugin_exception& e) {
         return e.throwable();
+    } catch (const std::bad_alloc&) {
+        // Memory ran out: the out-of-memory pair, whichever allocation it was.
+        return ThrowableFromPair(host, kErrOutOfMemory, kOutOfMemoryParam);
     } catch (const gatan_exception& e) {
         std::int32_t code = 0;
         std::intptr_t param = 0;
@@ -57,7 +54,7 @@ DM::Throwable ThrowableForCurrentException(dm_host_call* host)
         CopyCut(e.what(), gMessageCopy);
         return ThrowableFromPair(host, kErrMessage, reinterpret_cast<std::intptr_t>(gMessageCopy));
     } catch (const _com_error& e) {
-        if (!e.Description().empty()) return ThrowableFromText(e.Description());
+        if (!e.Description().empty()) return PlugIn::NewThrowableFromString(e.Description());
         return ThrowableFromPair(host, kErrComFailure, e.Error());
     } catch (...) {
         return ThrowableFromPair(host, kErrUnspecified, 0);
@@ -115,9 +112,7 @@ void PlugInErrorManager::ReportError(std::int32_t code, std::intptr_t param, std
     std::string text;
     FormatError(code, param, text);
     CopyCut(text.c_str(), gReportBuffer);
-    static PlugIn::HostFunction showAlert("void ShowAlert( dm_string, long )");
-    DM::String message = PlugIn::MakeString(gReportBuffer);
-    showAlert.Call<void>(message.get(), kind);
+    DM::ShowAlert(gReportBuffer, kind);
 }
 
 std::int32_t PlugInErrorManager::GetErrorText(std::int32_t code, std::intptr_t param, char* buffer,
@@ -146,7 +141,8 @@ void ReportCurrentException(dm_host_call* context)
     if (!host) return;  // nowhere to report: the default context has no host
     try {
         DM::Throwable throwable = ThrowableForCurrentException(host);
-        if (throwable) host->vtbl->raise_throwable(host, throwable.get());
+        if (!throwable) throwable = ThrowableFromPair(host, kErrUnspecified, 0);
+        host->vtbl->raise_throwable(host, throwable.get());
     } catch (...) {
         // Making the Throwable failed (the host is out of memory or lacks a
         // function): fall back on the one pair every host can format.
@@ -165,7 +161,5 @@ void AssertionFailed(const char* file, long line, const char* expression, int mo
     if (mode == 2) throw std_gatan_exception(kErrUnspecified, reinterpret_cast<std::intptr_t>(text));
     RaiseError(kErrUnspecified, reinterpret_cast<std::intptr_t>(text));
 }
-
-void OutOfMemoryHandler() { RaiseError(kErrOutOfMemory, 14); }
 
 }  // namespace Gatan

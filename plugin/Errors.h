@@ -4,6 +4,7 @@
 // script call, ReportCurrentException turns the exception in hand into a host
 // Throwable and raises it in the script:
 //   - dmplugin_exception  the host's own Throwable, passed on unchanged;
+//   - std::bad_alloc      the pair (kErrOutOfMemory, 14);
 //   - gatan_exception     an error pair (code, param) the host formats;
 //   - std::exception      the pair (kErrMessage, what()), cut to 255 chars;
 //   - _com_error          its description, or the pair (kErrComFailure, hr);
@@ -27,6 +28,9 @@ enum : std::int32_t {
     kErrOutOfMemory = 28810,
     kErrComFailure = 28811,
 };
+
+// The param that goes with kErrOutOfMemory.
+inline constexpr std::intptr_t kOutOfMemoryParam = 14;
 
 // An error that travels as a pair (code, param).
 class gatan_exception : public std::exception {
@@ -101,8 +105,6 @@ void ReportCurrentException(dm_host_call* context);
 // (modes 0 and 1 through the installed manager, mode 2 thrown directly).
 [[noreturn]] void AssertionFailed(const char* file, long line, const char* expression, int mode);
 
-// The allocation-failure handler: out-of-memory as the pair (28810, 14).
-void OutOfMemoryHandler();
 
 }  // namespace Gatan
 

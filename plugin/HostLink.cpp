@@ -73,27 +73,26 @@ namespace {
 {
     const std::string message =
         std::string("A function of the following prototype can not be found:\n\n") + prototype;
-    static HostFunction newThrowable("Throwable NewThrowableFromString( dm_string )");
-    if (std::strcmp(prototype, newThrowable.prototype()) == 0) {
+    if (std::strcmp(prototype, kNewThrowableFromString) == 0) {
         // Without that function the host can still make the Throwable from
         // a message pair.
         dm_host_call* host = HostCallInterface();
         throw dmplugin_exception(DM::Throwable::Adopt(host->vtbl->throwable_from_error(
             host, kErrMessage, reinterpret_cast<std::intptr_t>(message.c_str()))));
     }
-    DM::String text = MakeString(message);
-    throw dmplugin_exception(DM::Throwable::Adopt(newThrowable.Call<dm_object*>(text.get())));
-}
-
-// The host's pending error, taken over as an exception.
-[[noreturn]] void ThrowPendingError(dm_host_call* host)
-{
-    DM::Throwable pending = DM::Throwable::Adopt(host->vtbl->pending_throwable(host));
-    host->vtbl->clear_error(host);
-    throw dmplugin_exception(std::move(pending));
+    throw dmplugin_exception(NewThrowableFromString(message));
 }
 
 }  // namespace
+
+void ThrowPendingError(dm_host_call* host)
+{
+    DM::Throwable pending = DM::Throwable::Adopt(host->vtbl->pending_throwable(host));
+    host->vtbl->clear_error(host);
+    // A host that failed without saying why still failed.
+    if (!pending) throw std::runtime_error("A host call failed.");
+    throw dmplugin_exception(std::move(pending));
+}
 
 dm_link* StoreLinkObject(dm_link* link)
 {
@@ -164,6 +163,12 @@ DM::String MakeString(std::string_view text)
     dm_object* string = table->string_from_text(text.data(), text.data() + text.size());
     if (!string) throw std::bad_alloc();
     return DM::String::Adopt(string);
+}
+
+DM::Throwable NewThrowableFromString(std::string_view text)
+{
+    static HostFunction newThrowable(kNewThrowableFromString);
+    return DM::Throwable::Adopt(newThrowable.Call<dm_object*>(MakeString(text).get()));
 }
 
 std::string StringText(const DM::String& string)

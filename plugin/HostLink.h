@@ -77,6 +77,15 @@ private:
     std::uint64_t found_in_generation_ = 0;
 };
 
+// Takes over the host's pending error after a call answered a non-zero
+// status: dmplugin_exception with the host's Throwable.
+[[noreturn]] void ThrowPendingError(dm_host_call* host);
+
+inline constexpr const char* kNewThrowableFromString = "Throwable NewThrowableFromString( dm_string )";
+
+// A new Throwable carrying `text`, made by the host.
+DM::Throwable NewThrowableFromString(std::string_view text);
+
 // --- strings ---------------------------------------------------------------------
 
 // A new host string holding `text`.

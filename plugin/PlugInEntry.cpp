@@ -3,27 +3,11 @@
 // error; none lets an exception out.
 #include <cstdint>
 
-#include "CallTracing.h"
-#include "Errors.h"
 #include "Export.h"
 #include "HostLink.h"
 #include "PlugInMain.h"
+#include "ScriptFrame.h"
 #include "dm/plugin_entry.h"
-
-namespace {
-
-template <class Step>
-void RunEntryStep(const char* counterName, Step&& step)
-{
-    try {
-        zep::CallTimer timer(counterName);
-        step();
-    } catch (...) {
-        Gatan::ReportCurrentException(nullptr);
-    }
-}
-
-}  // namespace
 
 extern "C" {
 
@@ -35,7 +19,7 @@ ZEP_EXPORT void PlugInStartup()
 {
     Gatan::PlugIn::PlugInMain& plugIn = Gatan::PlugIn::Instance();
     Gatan::PlugIn::LinkToHost();
-    RunEntryStep("PlugIn_Start", [&] {
+    zep::ScriptCall("PlugIn_Start", [&] {
         if (Gatan::PlugIn::HostVersion() < DM_MINIMUM_HOST_VERSION)
             Gatan::RaiseError(Gatan::kErrMessage,
                               reinterpret_cast<std::intptr_t>("This plugin requires DM 3.10.0 or later."));
@@ -45,18 +29,18 @@ ZEP_EXPORT void PlugInStartup()
 
 ZEP_EXPORT void PlugInRun()
 {
-    RunEntryStep("PlugIn_Run", [] { Gatan::PlugIn::Instance().Run(); });
+    zep::ScriptCall("PlugIn_Run", [] { Gatan::PlugIn::Instance().Run(); });
 }
 
 ZEP_EXPORT void PlugInCleanup()
 {
-    RunEntryStep("PlugIn_Cleanup", [] { Gatan::PlugIn::Instance().Cleanup(); });
+    zep::ScriptCall("PlugIn_Cleanup", [] { Gatan::PlugIn::Instance().Cleanup(); });
 }
 
 ZEP_EXPORT void PlugInShutdown()
 {
     Gatan::PlugIn::PlugInMain& plugIn = Gatan::PlugIn::Instance();
-    RunEntryStep("PlugIn_End", [&] {
+    zep::ScriptCall("PlugIn_End", [&] {
         plugIn.End();
         plugIn.RemoveAllFunctions();
     });

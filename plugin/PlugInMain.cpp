@@ -17,11 +17,7 @@ DM::Function PlugInMain::AddFunction(std::string_view signature, void* handler)
     const dm_handler_descriptor descriptor = {DM_HANDLER_C_FUNCTION, handler};
     dm_object* made =
         registry->vtbl->add_function(registry, signature.data(), signature.data() + signature.size(), &descriptor);
-    if (!made) {
-        DM::Throwable refusal = DM::Throwable::Adopt(host->vtbl->pending_throwable(host));
-        host->vtbl->clear_error(host);
-        throw dmplugin_exception(std::move(refusal));
-    }
+    if (!made) ThrowPendingError(host);
     DM::Function function = DM::Function::Adopt(made);
     functions_.push_back(function);
     return function;

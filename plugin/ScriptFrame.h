@@ -62,18 +62,13 @@ template <class Body>
 auto ScriptCall(const char* counterName, Body&& body)
 {
     using Value = std::invoke_result_t<Body&>;
-    if constexpr (std::is_void_v<Value>) {
-        try {
-            std::optional<CallTimer> timer;
-            if (counterName) timer.emplace(counterName);
+    if constexpr (std::is_void_v<Value>)
+        ScriptCallOr(counterName, false, [&] {
             body();
-        } catch (...) {
-            Gatan::ReportCurrentException(nullptr);
-        }
-    } else {
-        using Result = typename detail::ScriptValue<Value>::type;
-        return ScriptCallOr(counterName, Result{}, body);
-    }
+            return false;
+        });
+    else
+        return ScriptCallOr(counterName, typename detail::ScriptValue<Value>::type{}, body);
 }
 
 }  // namespace zep

@@ -125,7 +125,9 @@ TYPED_TEST(PureFFTTyped, DisjointSubareasOfOneImage)
             const std::int64_t x = i % n[0], y = i / n[0] % n[1], z = i / (n[0] * n[1]);
             const bool inside = x >= start[0] && x < end[0] && y >= start[1] && y < end[1] && z >= start[2] &&
                                 z < end[2];
-            if (!inside) ASSERT_EQ(after[i], parentField.values[i]) << "pixel " << i;
+            if (!inside) {
+                ASSERT_EQ(after[i], parentField.values[i]) << "pixel " << i;
+            }
         }
     }
 }
@@ -145,12 +147,20 @@ TYPED_TEST(PureFFTTyped, RefusesBadImagesAndLeavesTheDestinationAlone)
     EXPECT_EQ(CallError(this->host_, "ZEPPureIFFT", {Arg(real), Arg(1.0), Null()}),
               "All data type should be Complex 8 or Complex 16.");
 
-    const std::vector<std::vector<std::int64_t>> wrongShapes = {{6, 5}, {4, 6}, {6, 4, 2}};
+    const std::vector<std::vector<std::int64_t>> wrongShapes = {{6, 5}, {4, 6}, {6, 4, 2}, {6, 4, 1, 3}};
     for (const auto& shape : wrongShapes) {
         Image wrong = this->host_.new_image("wrong", ComplexType<T>(), shape);
         EXPECT_EQ(CallError(this->host_, "ZEPPureFFT", {Arg(source), Arg(1.0), Arg(wrong)}),
                   "Images of different size cannot appear in this function.");
     }
+
+    // A fourth dimension must match too; a fifth is more than the views hold.
+    Image stack4 = this->host_.new_image("4-D", ComplexType<T>(), std::vector<std::int64_t>{6, 4, 1, 3});
+    EXPECT_EQ(CallError(this->host_, "ZEPPureFFT", {Arg(stack4), Arg(1.0), Arg(destination)}),
+              "Images of different size cannot appear in this function.");
+    Image stack5 = this->host_.new_image("5-D", ComplexType<T>(), std::vector<std::int64_t>{6, 4, 1, 1, 2});
+    EXPECT_EQ(CallError(this->host_, "ZEPPureFFT", {Arg(stack5), Arg(1.0), Null()}),
+              "Images of more than four dimensions cannot appear in this function.");
 
     // Overlapping sub-areas, including one whose first pixel lies outside the
     // source's first rows but still inside the box.
