@@ -94,8 +94,8 @@ std::string error_pair_text(std::int32_t code, std::intptr_t param)
         return text ? std::string(text) : std::string("An unspecified error has occurred.");
     }
     char buffer[256];
-    std::snprintf(buffer, sizeof buffer, "An error (%d,%d) has occurred.", static_cast<int>(code),
-                  static_cast<int>(param));
+    std::snprintf(buffer, sizeof buffer, "An error (%d,%lld) has occurred.", static_cast<int>(code),
+                  static_cast<long long>(param));
     return buffer;
 }
 

@@ -4,6 +4,7 @@
 #include <link.h>
 
 #include <algorithm>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -48,6 +49,32 @@ void pin_libraries_loaded_with(void* library, const std::set<std::string>& befor
     }
 }
 
+// The plug-in libraries some host holds, across every host of the process.
+struct ClaimedLibraries {
+    std::mutex mutex;
+    std::set<void*> libraries;
+};
+
+ClaimedLibraries& claimed_libraries()
+{
+    static ClaimedLibraries claims;
+    return claims;
+}
+
+bool claim_library(void* library)
+{
+    ClaimedLibraries& claims = claimed_libraries();
+    std::lock_guard lock(claims.mutex);
+    return claims.libraries.insert(library).second;
+}
+
+void release_library(void* library)
+{
+    ClaimedLibraries& claims = claimed_libraries();
+    std::lock_guard lock(claims.mutex);
+    claims.libraries.erase(library);
+}
+
 }  // namespace
 
 LoadedPlugin::LoadedPlugin(HostState& host, std::filesystem::path path) : host_(host), path_(std::move(path))
@@ -59,9 +86,13 @@ LoadedPlugin::LoadedPlugin(HostState& host, std::filesystem::path path) : host_(
         throw UsageError("Cannot load " + path_.string() + ": " + (why ? why : "unknown reason") + ".");
     }
     pin_libraries_loaded_with(library_, before);
+    bool claimed_here = false;
     try {
-        for (const auto& other : host.plugins)
-            if (other->library() == library_) throw UsageError(path_.string() + " is loaded already.");
+        // A library exists once per process and links to one host at a time:
+        // a second host would take it away from the first.
+        if (!claim_library(library_))
+            throw UsageError(path_.string() + " is loaded already, by this or another host.");
+        claimed_here = true;
         const auto version = entry_point<DMPlugIn_GetVersion_fn>(library_, "DMPlugIn_GetVersion", path_)();
         if (version != DM_PLUGIN_LINK_VERSION)
             throw UsageError(path_.string() + " speaks link protocol version " + std::to_string(version) +
@@ -72,6 +103,7 @@ LoadedPlugin::LoadedPlugin(HostState& host, std::filesystem::path path) : host_(
         cleanup_ = entry_point<PlugInCleanup_fn>(library_, "PlugInCleanup", path_);
         shutdown_ = entry_point<PlugInShutdown_fn>(library_, "PlugInShutdown", path_);
     } catch (...) {
+        if (claimed_here) release_library(library_);
         dlclose(library_);
         throw;
     }
@@ -79,7 +111,9 @@ LoadedPlugin::LoadedPlugin(HostState& host, std::filesystem::path path) : host_(
 
 LoadedPlugin::~LoadedPlugin()
 {
-    if (library_) dlclose(library_);
+    if (!library_) return;
+    release_library(library_);
+    dlclose(library_);
 }
 
 void LoadedPlugin::enter(void (*entry)())

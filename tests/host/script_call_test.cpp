@@ -97,6 +97,11 @@ TEST(PluginLoading, VersionCheckAndLibrariesThatAreNotPlugins)
         EXPECT_TRUE(exact.startup_errors().empty());
         EXPECT_EQ(exact.signatures().size(), 18u);
         EXPECT_THROW(exact.load_plugin(LUMADEX_TEST_PLUGIN), UsageError);  // loaded already
+        // The library links to one host at a time: a second host may not
+        // take it away from the first.
+        Host other;
+        EXPECT_THROW(other.load_plugin(LUMADEX_TEST_PLUGIN), UsageError);
+        EXPECT_EQ(exact.signatures().size(), 18u);
     }
     Host host;
     EXPECT_THROW(host.load_plugin("/nonexistent/plugin.so"), UsageError);
