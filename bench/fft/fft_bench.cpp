@@ -1,14 +1,24 @@
 // Speed of the FFT descriptor layer against raw FFTW on the same geometry.
 //
 // Per case and thread count it prints, in milliseconds:
-//   first    the layer's first call (create, configure, commit, compute, free,
-//            exactly as the plug-in calls it), planning included
-//   worst    the slowest layer call until its measured plan is in place
-//   cheap    raw FFTW: an FFTW_ESTIMATE plan's planning plus one execution
-//   steady   the layer's calls once settled (median)
-//   measured raw FFTW: executions of an FFTW_MEASURE plan (median)
-// The layer's calls scale by 1/sqrt(N) (a scale pass the raw plan does not
-// have); bench/fft/run.sh adds scipy.fft and the ratios.
+//   first        the layer's first call (create, configure, commit, compute,
+//                free, exactly as the plug-in calls it), planning included
+//   worst        the slowest layer call from the first until its measured
+//                plan is in place (at least `calls_compared` calls)
+//   cheap        raw FFTW: an FFTW_ESTIMATE plan's planning, one execution
+//                and the scale pass; one such call is paired with each layer
+//                call above (median)
+//   cheap_worst  the slowest of those raw cheap calls
+//   steady       the layer's calls once settled (median)
+//   measured     raw FFTW: executions of an FFTW_MEASURE plan (median)
+//   scaled       the same executions followed by a plain parallel 1/sqrt(N)
+//                scale pass over the output (median)
+// The layer's calls scale by 1/sqrt(N); `cheap` and `scaled` are raw FFTW
+// doing that same job, `measured` is raw FFTW without the scale pass. Single
+// calls on a shared 2-core machine vary by up to 1.8x, so the slowest layer
+// call is compared with the slowest of as many raw cheap calls made under the
+// same conditions, not with a typical one. bench/fft/run.sh adds scipy.fft
+// and the ratios.
 //
 // Usage: fft_bench <planner-helper> [case-name ...]
 #include <fftw3.h>
@@ -195,60 +205,109 @@ void forget_wisdom() {
     fftwf_forget_wisdom();
 }
 
+// Multiplies the case's output by its 1/sqrt(N) scale, as plainly as a
+// caller of raw FFTW would: one parallel vectorised pass.
+template <typename Real>
+void scale_pass(Real* data, long count, Real scale, int threads) {
+#pragma omp parallel for simd schedule(static) num_threads(threads)
+    for (long i = 0; i < count; ++i) data[i] *= scale;
+}
+
+struct Output {
+    void* data;
+    long reals;  // number of real values in the output
+    double scale;
+};
+
+Output output_of(const Case& c, Buffers& b) {
+    const long n = product(c.lengths);
+    if (c.form == Case::real_to_half)
+        return {b.out, 2 * (n / c.lengths.back()) * (c.lengths.back() / 2 + 1), 1.0 / std::sqrt(double(n))};
+    if (c.form == Case::rows_batch) return {b.in, 2 * n, 1.0 / std::sqrt(double(c.lengths[1]))};
+    return {b.in, 2 * n, 1.0 / std::sqrt(double(n))};
+}
+
+void scale_output(const Case& c, const Output& o, int threads) {
+    if (c.single) scale_pass(static_cast<float*>(o.data), o.reals, static_cast<float>(o.scale), threads);
+    else scale_pass(static_cast<double*>(o.data), o.reals, o.scale, threads);
+}
+
+// Calls are spaced as a script spaces them: idle time of twice the last
+// call (at least 20 ms) before each.
+void idle_after(double last_ms) {
+    std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(std::max(20.0, 2 * last_ms)));
+}
+
+constexpr size_t calls_compared = 25;
+
 void run(const Case& c, int threads) {
     omp_set_num_threads(threads);
     fftw_plan_with_nthreads(threads);
     fftwf_plan_with_nthreads(threads);
     Buffers b(c);
+    const Output out = output_of(c, b);
 
-    // Raw FFTW's cheap plan first, so that neither side finds the other's
-    // wisdom or twiddle tables.
-    std::vector<double> cheap_runs;
-    for (int i = 0; i < 3; ++i) {
+    // The layer's first call, then calls with idle time between them until
+    // its measured plan is in. Each layer call is paired with a raw cheap
+    // call under the same conditions (idle time before it, the helper
+    // stopped while it runs), so that both series see the same machine.
+    // The very first raw cheap call comes before the layer's first call and
+    // finds no twiddle tables of the layer's.
+    auto cheap_call = [&] {
+        LumadexDftiHeavyWorkBegins();
         forget_wisdom();
-        cheap_runs.push_back(milliseconds_of([&] {
+        const double t = milliseconds_of([&] {
             RawPlan p(c, b, FFTW_ESTIMATE);
             p.execute();
-        }));
-    }
-
-    // The layer: first call, then calls with idle time between them (as a
-    // script has) until its measured plan is in.
+            scale_output(c, out, threads);
+        });
+        LumadexDftiHeavyWorkEnds();
+        return t;
+    };
+    std::vector<double> cheap_runs = {cheap_call()};
+    idle_after(cheap_runs.back());
     forget_wisdom();
-    const double first = milliseconds_of([&] { layer_call(c, b); });
-    double worst = first;
+    std::vector<double> transition = {milliseconds_of([&] { layer_call(c, b); })};
     const auto deadline = Clock::now() + std::chrono::seconds(120);
     int after_arrival = 0;
-    double last = first;
-    while (after_arrival < 2 && Clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(std::max(20.0, 2 * last)));
+    while ((after_arrival < 2 || transition.size() < calls_compared) && Clock::now() < deadline) {
+        idle_after(std::max(transition.back(), cheap_runs.back()));
+        cheap_runs.push_back(cheap_call());
+        idle_after(std::max(transition.back(), cheap_runs.back()));
         if (!LumadexDftiMeasurementsPending()) ++after_arrival;
-        const double t = milliseconds_of([&] { layer_call(c, b); });
+        transition.push_back(milliseconds_of([&] { layer_call(c, b); }));
         if (std::getenv("FFT_BENCH_TRACE")) {
             LumadexDftiPlanStatistics s{};
             LumadexDftiGetPlanStatistics(&s);
-            std::fprintf(stderr, "  call %.2f ms (cheap %llu measured %llu requested %llu arrived %llu)\n", t,
-                         s.cheap_plans, s.measured_plans, s.measurements_requested, s.measurements_arrived);
+            std::fprintf(stderr, "  call %.2f ms, cheap %.2f ms (cheap %llu measured %llu requested %llu arrived %llu)\n",
+                         transition.back(), cheap_runs.back(), s.cheap_plans, s.measured_plans,
+                         s.measurements_requested, s.measurements_arrived);
         }
-        worst = std::max(worst, t);
-        last = t;
     }
 
     // Raw FFTW's measured plan, planned from scratch (without the wisdom the
-    // layer's helper brought), then both timed alternately so that both see
-    // the same machine load.
+    // layer's helper brought), then the layer, the raw plan and the raw plan
+    // with its scale pass timed in turn, so that all three see the same
+    // machine load.
     forget_wisdom();
     RawPlan measured(c, b, FFTW_MEASURE);
-    std::vector<double> layer_times, raw_times;
+    std::vector<double> layer_times, raw_times, scaled_times;
     double spent = 0;
-    while (layer_times.size() < 7 || (spent < 1500 && layer_times.size() < 200)) {
+    while (layer_times.size() < 9 || (spent < 2000 && layer_times.size() < 300)) {
         layer_times.push_back(milliseconds_of([&] { layer_call(c, b); }));
         raw_times.push_back(milliseconds_of([&] { measured.execute(); }));
-        spent += layer_times.back() + raw_times.back();
+        scale_output(c, out, threads);  // untimed: keeps the values from growing without bound
+        scaled_times.push_back(milliseconds_of([&] {
+            measured.execute();
+            scale_output(c, out, threads);
+        }));
+        spent += layer_times.back() + raw_times.back() + scaled_times.back();
     }
 
-    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\n", c.name.c_str(), threads, first, worst,
-                median(cheap_runs), median(layer_times), median(raw_times));
+    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\n", c.name.c_str(), threads, transition.front(),
+                *std::max_element(transition.begin(), transition.end()), median(cheap_runs),
+                *std::max_element(cheap_runs.begin(), cheap_runs.end()), median(layer_times), median(raw_times),
+                median(scaled_times));
     std::fflush(stdout);
 }
 
@@ -263,7 +322,7 @@ int main(int argc, char** argv) {
     fftwf_init_threads();
     LumadexDftiSetPlannerHelper(argv[1]);
     std::vector<std::string> wanted(argv + 2, argv + argc);
-    std::printf("case\tthreads\tfirst\tworst\tcheap\tsteady\tmeasured\n");
+    std::printf("case\tthreads\tfirst\tworst\tcheap\tcheap_worst\tsteady\tmeasured\tscaled\n");
     for (int threads : {1, 2})
         for (const Case& c : all_cases)
             if (wanted.empty() || std::find(wanted.begin(), wanted.end(), c.name) != wanted.end()) run(c, threads);

@@ -1,13 +1,18 @@
 // The plan policy and the thread rule: cheap plans first, measured plans
 // from the helper process once they are ready, the same results either way,
 // no helper left behind; the thread count in force at commit is the one used.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <omp.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <complex>
+#include <cstdlib>
+#include <fstream>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "lumadex_dfti_planner.h"
@@ -49,6 +54,37 @@ std::vector<cd> random_image(size_t n, unsigned seed) {
 }
 
 bool no_child_processes() { return waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD; }
+
+// The state letter and parent of a process, from /proc/<pid>/stat
+// ("pid (name) state ppid ..."); state 0 when it is gone.
+struct ProcessState {
+    char state = 0;
+    pid_t parent = 0;
+    std::string name;
+};
+ProcessState process_state(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    if (!std::getline(in, line)) return {};
+    const size_t open = line.find('('), close = line.rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close + 4 > line.size()) return {};
+    return {line[close + 2], static_cast<pid_t>(std::atol(line.c_str() + close + 4)),
+            line.substr(open + 1, close - open - 1)};
+}
+
+// The planner helper this process runs, or 0.
+pid_t helper_process() {
+    DIR* proc = opendir("/proc");
+    pid_t found = 0;
+    while (dirent* entry = proc ? readdir(proc) : nullptr) {
+        const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
+        if (pid <= 0) continue;
+        const ProcessState s = process_state(pid);
+        if (s.parent == getpid() && s.name.rfind("lumadex-fft", 0) == 0) found = pid;
+    }
+    if (proc) closedir(proc);
+    return found;
+}
 
 }  // namespace
 
@@ -99,6 +135,36 @@ TEST(DftiPlanPolicy, WithoutTheHelperCheapPlansServe) {
     EXPECT_EQ(after.measurements_requested, before.measurements_requested);
     EXPECT_FALSE(LumadexDftiMeasurementsPending());
     LumadexDftiSetPlannerHelper(LUMADEX_TEST_PLANNER_HELPER);
+}
+
+TEST(DftiPlanPolicy, TheHelperIsStoppedWhileHeavyWorkRuns) {
+    LumadexDftiSetPlannerHelper(LUMADEX_TEST_PLANNER_HELPER);
+    // A geometry of its own per run, so that no wisdom file knows it, large
+    // enough to be measured at once and for the measurement to take a while.
+    const MKL_LONG rows = 512, width = 384 + getpid() % 61;
+    std::vector<cd> data(rows * width, 1.0);
+    DFTI_DESCRIPTOR_HANDLE h = nullptr;
+    MKL_LONG n[] = {rows, width};
+    ASSERT_EQ(DftiCreateDescriptor(&h, DFTI_DOUBLE, DFTI_COMPLEX, MKL_LONG{2}, n), 0);
+    ASSERT_EQ(DftiCommitDescriptor(h), 0);
+    ASSERT_EQ(DftiComputeForward(h, data.data()), 0);
+    ASSERT_EQ(DftiFreeDescriptor(&h), 0);
+    ASSERT_TRUE(LumadexDftiMeasurementsPending());
+    const pid_t helper = helper_process();
+    ASSERT_GT(helper, 0) << "the measurement runs in a child process";
+    EXPECT_NE(process_state(helper).state, 'T') << "it runs once the transform is done";
+
+    LumadexDftiHeavyWorkBegins();
+    LumadexDftiHeavyWorkBegins();
+    EXPECT_EQ(process_state(helper).state, 'T') << "stopped, and all its threads with it";
+    LumadexDftiHeavyWorkEnds();
+    EXPECT_EQ(process_state(helper).state, 'T') << "still inside the outer bracket";
+    LumadexDftiHeavyWorkEnds();
+    EXPECT_NE(process_state(helper).state, 'T');
+    LumadexDftiHeavyWorkEnds();  // one End too many is ignored
+
+    ASSERT_TRUE(LumadexDftiWaitForMeasurements(120));
+    EXPECT_TRUE(no_child_processes());
 }
 
 TEST(DftiThreads, TheCountAtCommitIsTheCountUsed) {

@@ -25,6 +25,13 @@ int LumadexDftiMeasurementsPending(void);
    passed; nonzero when none is pending. */
 int LumadexDftiWaitForMeasurements(double timeout_seconds);
 
+/* Bracket heavy work of this process outside this layer (another numeric
+   kernel, a reference transform in a benchmark): the planner helper is
+   stopped meanwhile, as it is during this layer's own transforms, so that it
+   does not compete for the cores. Calls nest; every Begin needs its End. */
+void LumadexDftiHeavyWorkBegins(void);
+void LumadexDftiHeavyWorkEnds(void);
+
 /* Thread count that computations of a committed descriptor use. */
 MKL_LONG LumadexDftiGetThreads(DFTI_DESCRIPTOR_HANDLE handle, MKL_LONG *threads);
 

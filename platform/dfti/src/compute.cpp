@@ -203,7 +203,6 @@ Status compute(DFTI_DESCRIPTOR& descriptor, bool forward, void* in, void* out) {
         }
     }
     if (scratch.data) ScratchPool::instance().release(scratch);
-    if (!settled) PlanCache::instance().start_queued_measurements();
     return status;
 }
 

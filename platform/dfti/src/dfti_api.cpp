@@ -357,6 +357,10 @@ int LumadexDftiWaitForMeasurements(double timeout_seconds) {
     return 1;
 }
 
+void LumadexDftiHeavyWorkBegins(void) { PlanCache::instance().pause_measurements(); }
+
+void LumadexDftiHeavyWorkEnds(void) { PlanCache::instance().resume_measurements(); }
+
 MKL_LONG LumadexDftiGetThreads(DFTI_DESCRIPTOR_HANDLE handle, MKL_LONG* threads) {
     if (!handle) return null_handle;
     if (!threads) return null_value_pointer;

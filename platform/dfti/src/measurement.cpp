@@ -60,6 +60,17 @@ bool make_directories(const std::string& path) {
     return true;
 }
 
+// Stops the helper and waits until all its threads have stopped: a signal
+// only marks them, and a thread that is still computing when the transform
+// starts takes a core and cache from it. Returns at once if the helper has
+// exited (it is not reaped here) or is not this process's child to wait for.
+void stop_and_wait(pid_t pid) {
+    kill(pid, SIGSTOP);
+    siginfo_t info{};
+    while (waitid(P_PID, pid, &info, WSTOPPED | WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+    }
+}
+
 }  // namespace
 
 std::string wisdom_cache_directory() {
@@ -137,7 +148,7 @@ void MeasurementService::start_next() {
         r.pipe_fd = fds[0];
         r.started = std::chrono::steady_clock::now();
         if (transforms_running_ > 0) {
-            kill(pid, SIGSTOP);
+            stop_and_wait(pid);
             r.stopped = true;
             r.stopped_at = r.started;
         }
@@ -153,12 +164,13 @@ void MeasurementService::transform_begins() {
     if (!r.starving && elapsed > std::chrono::seconds(1) && (elapsed - r.stopped_for) * 4 < elapsed)
         r.starving = true;
     if (r.starving) return;
-    kill(r.pid, SIGSTOP);
+    stop_and_wait(r.pid);
     r.stopped = true;
     r.stopped_at = now;
 }
 
 void MeasurementService::transform_ends() {
+    if (transforms_running_ == 0) return;  // an End without its Begin
     if (--transforms_running_ != 0 || !running_ || !running_->stopped) return;
     Running& r = *running_;
     if (r.pid > 0) kill(r.pid, SIGCONT);

@@ -43,8 +43,12 @@ public:
     void set_helper_path(std::string path);
 
     // Queues a measurement; false when measuring is off or the queue is full.
-    // The helper starts at the next start_queued(), called once the current
-    // transform is done so that the helper does not compete with it.
+    // The helper starts at the next start_queued(), which the layer calls as
+    // a transform begins: the helper starts stopped and runs once the
+    // transform is done. Spawning at the start rather than the end of a call
+    // matters with several threads: after a parallel region the idle OpenMP
+    // workers spin for some milliseconds, and a process spawned then waited
+    // behind one of them while posix_spawn kept the caller waiting too.
     bool request(const FftwProblem& p);
     void start_queued();
 

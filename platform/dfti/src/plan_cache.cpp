@@ -67,20 +67,23 @@ void PlanCache::set_helper_path(std::string path) {
     measurements_.set_helper_path(std::move(path));
 }
 
-void PlanCache::start_queued_measurements() {
-    std::lock_guard guard(planner_lock());
-    measurements_.start_queued();
-    measuring_ = measurements_.busy();
-}
-
 bool PlanCache::transform_begins() {
     if (!measuring_) return false;
     std::lock_guard guard(planner_lock());
     measurements_.transform_begins();
+    measurements_.start_queued();
+    measuring_ = measurements_.busy();
     return true;
 }
 
-void PlanCache::transform_ends() {
+void PlanCache::transform_ends() { resume_measurements(); }
+
+void PlanCache::pause_measurements() {
+    std::lock_guard guard(planner_lock());
+    measurements_.transform_begins();
+}
+
+void PlanCache::resume_measurements() {
     std::lock_guard guard(planner_lock());
     measurements_.transform_ends();
 }
@@ -150,6 +153,7 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
             if (measurements_.request(p)) ++statistics_.measurements_requested;
         }
     }
+    measuring_ = measurements_.busy();
     return e.plan;
 }
 

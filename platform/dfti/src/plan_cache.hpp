@@ -60,13 +60,16 @@ public:
     // Null when FFTW cannot plan the problem.
     std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out);
 
-    // Starts a queued measurement, if any; call after a transform has run.
-    void start_queued_measurements();
-
-    // Bracket every transform: the helper does not run meanwhile. begin
-    // returns whether end must be called.
+    // Bracket every transform: the helper does not run meanwhile, and a
+    // queued measurement starts (stopped until the transform ends). begin
+    // returns whether end must be called (not when nothing is measuring).
     bool transform_begins();
     void transform_ends();
+
+    // The same for work outside this layer; always counted, so that a pause
+    // that spans the start of a measurement still ends.
+    void pause_measurements();
+    void resume_measurements();
 
     void set_helper_path(std::string path);
     bool measurements_pending();
@@ -96,7 +99,7 @@ private:
     MeasurementService measurements_;
     PlanStatistics statistics_;
     uint64_t clock_ = 0;
-    std::atomic<bool> measuring_{false};  // a helper runs: transforms must pause it
+    std::atomic<bool> measuring_{false};  // a helper runs or is queued: transforms must see to it
 };
 
 }  // namespace lumadex::dfti
