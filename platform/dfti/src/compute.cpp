@@ -63,10 +63,10 @@ private:
     int saved_, threads_;
 };
 
-// Keeps the planner helper stopped while a transform runs.
+// Keeps the planner helper stopped while a transform with this many threads runs.
 class TransformScope {
 public:
-    TransformScope() : paused_(PlanCache::instance().transform_begins()) {}
+    explicit TransformScope(int threads) : paused_(PlanCache::instance().transform_begins(threads)) {}
     ~TransformScope() {
         if (paused_) PlanCache::instance().transform_ends();
     }
@@ -126,7 +126,7 @@ bool run_in_chunks(const FftwProblem& whole, char* in, char* out, double scale, 
     const Layout part_out = output_layout(part.shape), last_out_layout = output_layout(last.shape);
     const int components = output_is_complex(shape.kind) ? 2 : 1;
 
-    TransformScope measurements_paused;
+    TransformScope measurements_paused(threads);
 #pragma omp parallel for schedule(static) num_threads(threads)
     for (int64_t c = 0; c < chunks; ++c) {
         const bool final = c == chunks - 1;
@@ -194,7 +194,7 @@ Status compute(DFTI_DESCRIPTOR& descriptor, bool forward, void* in, void* out) {
         if (!plan) {
             status = planner_failed;
         } else {
-            TransformScope measurements_paused;
+            TransformScope measurements_paused(d->threads);
             ThreadCountScope threads(d->threads);
             execute_fftw_plan(problem, plan->handle, in_data, out_data);
             if (dir.scale != 1.0)

@@ -2,12 +2,14 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -58,6 +60,16 @@ bool make_directories(const std::string& path) {
         }
     }
     return true;
+}
+
+int cores_available() {
+    static const int cores = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+        return std::max(1, CPU_COUNT(&set));
+    }();
+    return cores;
 }
 
 // Stops the helper and waits until all its threads have stopped: a signal
@@ -156,26 +168,34 @@ void MeasurementService::start_next() {
     }
 }
 
-void MeasurementService::transform_begins() {
+void MeasurementService::transform_begins(int threads) {
     if (++transforms_running_ != 1 || !running_ || running_->pid <= 0) return;
     Running& r = *running_;
     const auto now = std::chrono::steady_clock::now();
     const auto elapsed = now - r.started;
-    if (!r.starving && elapsed > std::chrono::seconds(1) && (elapsed - r.stopped_for) * 4 < elapsed)
-        r.starving = true;
-    if (r.starving) return;
+    const bool starving = elapsed > std::chrono::seconds(1) && (elapsed - r.stopped_for) * 4 < elapsed;
+    const bool leaves_a_core_idle = threads > 0 && threads < cores_available();
+    if (starving && leaves_a_core_idle) r.shares_idle_core = true;
+    if (r.shares_idle_core && leaves_a_core_idle) return;
     stop_and_wait(r.pid);
     r.stopped = true;
     r.stopped_at = now;
+    r.transform_started = now;
+    r.yield_owed = starving;
 }
 
-void MeasurementService::transform_ends() {
-    if (transforms_running_ == 0) return;  // an End without its Begin
-    if (--transforms_running_ != 0 || !running_ || !running_->stopped) return;
+std::chrono::steady_clock::duration MeasurementService::transform_ends() {
+    using std::chrono::steady_clock;
+    if (transforms_running_ == 0) return {};  // an End without its Begin
+    if (--transforms_running_ != 0 || !running_ || !running_->stopped) return {};
     Running& r = *running_;
     if (r.pid > 0) kill(r.pid, SIGCONT);
     r.stopped = false;
-    r.stopped_for += std::chrono::steady_clock::now() - r.stopped_at;
+    const auto now = steady_clock::now();
+    r.stopped_for += now - r.stopped_at;
+    if (!r.yield_owed) return {};
+    r.yield_owed = false;
+    return std::min<steady_clock::duration>((now - r.transform_started) / 10, std::chrono::milliseconds(100));
 }
 
 std::vector<FftwProblem> MeasurementService::poll() {

@@ -62,12 +62,21 @@ public:
     // SIGCONT), so that a measurement never slows a transform down; FFTW
     // keeps the fastest of several timings per candidate, so an interrupted
     // timing does not mislead it. Calls nest; the helper runs again when the
-    // last transform ends. A script that transforms back to back would starve
-    // the helper that way and keep its cheap plans for ever: once a helper has
-    // run less than a quarter of the time for over a second, it is no longer
-    // stopped, and shares the cores at its lower priority until it is done.
-    void transform_begins();
-    void transform_ends();
+    // last transform ends.
+    //
+    // A script that transforms back to back would starve the helper that way
+    // and keep its cheap plans for ever. So once a helper has run less than a
+    // quarter of the time for over a second, it is starving, and:
+    //  - a transform that leaves a core idle (fewer threads than cores) no
+    //    longer stops it: it measures on the idle core from then on;
+    //  - a transform that takes every core still stops it, and then yields
+    //    the cores to it for a tenth of the transform's own duration, which
+    //    transform_ends returns for the caller to sleep (outside any lock).
+    //    The helper measures on otherwise idle cores, so its timings stay
+    //    true, and no call takes more than a tenth longer than it would.
+    // `threads` is the transform's thread count; 0 means all cores.
+    void transform_begins(int threads);
+    std::chrono::steady_clock::duration transform_ends();
 
     // Reads the wisdom file of one precision into FFTW (once per process).
     void load_wisdom_file(Precision p);
@@ -88,7 +97,9 @@ private:
         std::chrono::steady_clock::time_point stopped_at;
         std::chrono::steady_clock::duration stopped_for{};
         bool stopped = false;
-        bool starving = false;
+        bool shares_idle_core = false;  // starving once, beside a transform that left a core idle
+        bool yield_owed = false;        // the transform running now owes it a share of the cores
+        std::chrono::steady_clock::time_point transform_started;
     };
 
     void start_next();

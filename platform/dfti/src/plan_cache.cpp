@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fftw3.h>
 
+#include <thread>
 #include <vector>
 
 namespace lumadex::dfti {
@@ -67,25 +68,32 @@ void PlanCache::set_helper_path(std::string path) {
     measurements_.set_helper_path(std::move(path));
 }
 
-bool PlanCache::transform_begins() {
+bool PlanCache::transform_begins(int threads) {
     if (!measuring_) return false;
     std::lock_guard guard(planner_lock());
-    measurements_.transform_begins();
+    measurements_.transform_begins(threads);
     measurements_.start_queued();
     measuring_ = measurements_.busy();
     return true;
 }
 
-void PlanCache::transform_ends() { resume_measurements(); }
+void PlanCache::transform_ends() {
+    std::chrono::steady_clock::duration yield{};
+    {
+        std::lock_guard guard(planner_lock());
+        yield = measurements_.transform_ends();
+    }
+    if (yield.count() > 0) std::this_thread::sleep_for(yield);
+}
 
 void PlanCache::pause_measurements() {
     std::lock_guard guard(planner_lock());
-    measurements_.transform_begins();
+    measurements_.transform_begins(0);
 }
 
 void PlanCache::resume_measurements() {
     std::lock_guard guard(planner_lock());
-    measurements_.transform_ends();
+    measurements_.transform_ends();  // work outside the layer owes the helper nothing
 }
 
 bool PlanCache::measurements_pending() {

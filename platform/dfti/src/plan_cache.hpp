@@ -60,10 +60,12 @@ public:
     // Null when FFTW cannot plan the problem.
     std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out);
 
-    // Bracket every transform: the helper does not run meanwhile, and a
-    // queued measurement starts (stopped until the transform ends). begin
-    // returns whether end must be called (not when nothing is measuring).
-    bool transform_begins();
+    // Bracket every transform (run with `threads` threads): the helper does
+    // not run meanwhile, and a queued measurement starts (stopped until the
+    // transform ends). begin returns whether end must be called (not when
+    // nothing is measuring). end may sleep briefly to give a starving helper
+    // its share of the cores (see MeasurementService::transform_begins).
+    bool transform_begins(int threads);
     void transform_ends();
 
     // The same for work outside this layer; always counted, so that a pause
