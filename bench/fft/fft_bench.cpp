@@ -13,6 +13,8 @@
 //   measured     raw FFTW: executions of an FFTW_MEASURE plan (median)
 //   scaled       the same executions followed by a plain parallel 1/sqrt(N)
 //                scale pass over the output (median)
+//   calls        layer calls until the measured plan was ready
+//   settled_s    seconds from the first call until then (-1: never)
 // The layer's calls scale by 1/sqrt(N); `cheap` and `scaled` are raw FFTW
 // doing that same job, `measured` is raw FFTW without the scale pass. Single
 // calls on a shared 2-core machine vary by up to 1.8x, so the slowest layer
@@ -20,7 +22,11 @@
 // same conditions, not with a typical one. bench/fft/run.sh adds scipy.fft
 // and the ratios.
 //
-// Usage: fft_bench <planner-helper> [case-name ...]
+// With --tight-loop the calls follow each other without idle time, as in a
+// script's inner loop: the helper then measures only in the share of time
+// the layer yields to it.
+//
+// Usage: fft_bench <planner-helper> [--tight-loop] [case-name ...]
 #include <fftw3.h>
 #include <omp.h>
 
@@ -233,8 +239,11 @@ void scale_output(const Case& c, const Output& o, int threads) {
 }
 
 // Calls are spaced as a script spaces them: idle time of twice the last
-// call (at least 20 ms) before each.
+// call (at least 20 ms) before each; with --tight-loop, none at all.
+bool tight_loop = false;
+
 void idle_after(double last_ms) {
+    if (tight_loop) return;
     std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(std::max(20.0, 2 * last_ms)));
 }
 
@@ -254,7 +263,7 @@ void run(const Case& c, int threads) {
     // The very first raw cheap call comes before the layer's first call and
     // finds no twiddle tables of the layer's.
     auto cheap_call = [&] {
-        LumadexDftiHeavyWorkBegins();
+        LumadexDftiHeavyWorkBegins(threads);
         forget_wisdom();
         const double t = milliseconds_of([&] {
             RawPlan p(c, b, FFTW_ESTIMATE);
@@ -267,21 +276,29 @@ void run(const Case& c, int threads) {
     std::vector<double> cheap_runs = {cheap_call()};
     idle_after(cheap_runs.back());
     forget_wisdom();
+    const auto began = Clock::now();
     std::vector<double> transition = {milliseconds_of([&] { layer_call(c, b); })};
-    const auto deadline = Clock::now() + std::chrono::seconds(120);
+    const auto deadline = began + std::chrono::seconds(120);
     int after_arrival = 0;
+    double settled_seconds = -1;  // until no measurement was pending any more
+    size_t settled_calls = 0;
     while ((after_arrival < 2 || transition.size() < calls_compared) && Clock::now() < deadline) {
         idle_after(std::max(transition.back(), cheap_runs.back()));
         cheap_runs.push_back(cheap_call());
         idle_after(std::max(transition.back(), cheap_runs.back()));
-        if (!LumadexDftiMeasurementsPending()) ++after_arrival;
+        if (!LumadexDftiMeasurementsPending() && after_arrival++ == 0) {
+            settled_seconds = std::chrono::duration<double>(Clock::now() - began).count();
+            settled_calls = transition.size();
+        }
         transition.push_back(milliseconds_of([&] { layer_call(c, b); }));
         if (std::getenv("FFT_BENCH_TRACE")) {
             LumadexDftiPlanStatistics s{};
             LumadexDftiGetPlanStatistics(&s);
-            std::fprintf(stderr, "  call %.2f ms, cheap %.2f ms (cheap %llu measured %llu requested %llu arrived %llu)\n",
+            std::fprintf(stderr,
+                         "  call %.2f ms, cheap %.2f ms (cheap %llu measured %llu requested %llu arrived %llu "
+                         "dropped %llu)\n",
                          transition.back(), cheap_runs.back(), s.cheap_plans, s.measured_plans,
-                         s.measurements_requested, s.measurements_arrived);
+                         s.measurements_requested, s.measurements_arrived, s.measurements_dropped);
         }
     }
 
@@ -304,10 +321,10 @@ void run(const Case& c, int threads) {
         spent += layer_times.back() + raw_times.back() + scaled_times.back();
     }
 
-    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\n", c.name.c_str(), threads, transition.front(),
-                *std::max_element(transition.begin(), transition.end()), median(cheap_runs),
+    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%zu\t%.2f\n", c.name.c_str(), threads,
+                transition.front(), *std::max_element(transition.begin(), transition.end()), median(cheap_runs),
                 *std::max_element(cheap_runs.begin(), cheap_runs.end()), median(layer_times), median(raw_times),
-                median(scaled_times));
+                median(scaled_times), settled_calls, settled_seconds);
     std::fflush(stdout);
 }
 
@@ -315,14 +332,18 @@ void run(const Case& c, int threads) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: fft_bench <planner-helper> [case ...]\n");
+        std::fprintf(stderr, "usage: fft_bench <planner-helper> [--tight-loop] [case ...]\n");
         return 2;
     }
     fftw_init_threads();
     fftwf_init_threads();
     LumadexDftiSetPlannerHelper(argv[1]);
     std::vector<std::string> wanted(argv + 2, argv + argc);
-    std::printf("case\tthreads\tfirst\tworst\tcheap\tcheap_worst\tsteady\tmeasured\tscaled\n");
+    if (!wanted.empty() && wanted.front() == "--tight-loop") {
+        tight_loop = true;
+        wanted.erase(wanted.begin());
+    }
+    std::printf("case\tthreads\tfirst\tworst\tcheap\tcheap_worst\tsteady\tmeasured\tscaled\tcalls\tsettled_s\n");
     for (int threads : {1, 2})
         for (const Case& c : all_cases)
             if (wanted.empty() || std::find(wanted.begin(), wanted.end(), c.name) != wanted.end()) run(c, threads);

@@ -154,8 +154,8 @@ TEST(DftiPlanPolicy, TheHelperIsStoppedWhileHeavyWorkRuns) {
     ASSERT_GT(helper, 0) << "the measurement runs in a child process";
     EXPECT_NE(process_state(helper).state, 'T') << "it runs once the transform is done";
 
-    LumadexDftiHeavyWorkBegins();
-    LumadexDftiHeavyWorkBegins();
+    LumadexDftiHeavyWorkBegins(0);
+    LumadexDftiHeavyWorkBegins(0);
     EXPECT_EQ(process_state(helper).state, 'T') << "stopped, and all its threads with it";
     LumadexDftiHeavyWorkEnds();
     EXPECT_EQ(process_state(helper).state, 'T') << "still inside the outer bracket";

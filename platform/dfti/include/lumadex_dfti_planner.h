@@ -28,8 +28,11 @@ int LumadexDftiWaitForMeasurements(double timeout_seconds);
 /* Bracket heavy work of this process outside this layer (another numeric
    kernel, a reference transform in a benchmark): the planner helper is
    stopped meanwhile, as it is during this layer's own transforms, so that it
-   does not compete for the cores. Calls nest; every Begin needs its End. */
-void LumadexDftiHeavyWorkBegins(void);
+   does not compete for the cores. `threads` is how many cores the work
+   keeps busy (0: all); work that leaves a core idle lets a helper that has
+   been starved for a while go on measuring there. Calls nest; every Begin
+   needs its End. */
+void LumadexDftiHeavyWorkBegins(int threads);
 void LumadexDftiHeavyWorkEnds(void);
 
 /* Thread count that computations of a committed descriptor use. */
@@ -40,6 +43,7 @@ struct LumadexDftiPlanStatistics {
     unsigned long long measured_plans;         /* plans built from measured wisdom */
     unsigned long long measurements_requested; /* helper runs queued */
     unsigned long long measurements_arrived;   /* helper runs whose wisdom was imported */
+    unsigned long long measurements_dropped;   /* helper runs repeated: measured in too short slices */
 };
 void LumadexDftiGetPlanStatistics(struct LumadexDftiPlanStatistics *statistics);
 

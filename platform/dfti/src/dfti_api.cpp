@@ -357,7 +357,7 @@ int LumadexDftiWaitForMeasurements(double timeout_seconds) {
     return 1;
 }
 
-void LumadexDftiHeavyWorkBegins(void) { PlanCache::instance().pause_measurements(); }
+void LumadexDftiHeavyWorkBegins(int threads) { PlanCache::instance().pause_measurements(threads); }
 
 void LumadexDftiHeavyWorkEnds(void) { PlanCache::instance().resume_measurements(); }
 
@@ -372,7 +372,8 @@ MKL_LONG LumadexDftiGetThreads(DFTI_DESCRIPTOR_HANDLE handle, MKL_LONG* threads)
 void LumadexDftiGetPlanStatistics(struct LumadexDftiPlanStatistics* statistics) {
     if (!statistics) return;
     const PlanStatistics s = PlanCache::instance().statistics();
-    *statistics = {s.cheap_plans, s.measured_plans, s.measurements_requested, s.measurements_arrived};
+    *statistics = {s.cheap_plans, s.measured_plans, s.measurements_requested, s.measurements_arrived,
+                   s.measurements_dropped};
 }
 
 }  // extern "C"

@@ -210,4 +210,9 @@ bool import_wisdom(Precision p, const std::string& text) {
                                    : fftw_import_wisdom_from_string(text.c_str())) != 0;
 }
 
+void forget_wisdom(Precision p) {
+    if (p == Precision::single) fftwf_forget_wisdom();
+    else fftw_forget_wisdom();
+}
+
 }  // namespace lumadex::dfti

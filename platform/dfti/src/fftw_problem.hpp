@@ -56,5 +56,6 @@ int fftw_alignment(Precision p, const void* data);
 // Wisdom as text (empty on failure), and import of such text (false if rejected).
 std::string export_wisdom(Precision p);
 bool import_wisdom(Precision p, const std::string& text);
+void forget_wisdom(Precision p);
 
 }  // namespace lumadex::dfti

@@ -23,6 +23,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <deque>
 #include <optional>
 #include <string>
@@ -64,19 +65,24 @@ public:
     // timing does not mislead it. Calls nest; the helper runs again when the
     // last transform ends.
     //
-    // A script that transforms back to back would starve the helper that way
-    // and keep its cheap plans for ever. So once a helper has run less than a
-    // quarter of the time for over a second, it is starving, and:
-    //  - a transform that leaves a core idle (fewer threads than cores) no
-    //    longer stops it: it measures on the idle core from then on;
-    //  - a transform that takes every core still stops it, and then yields
-    //    the cores to it for a tenth of the transform's own duration, which
-    //    transform_ends returns for the caller to sleep (outside any lock).
-    //    The helper measures on otherwise idle cores, so its timings stay
-    //    true, and no call takes more than a tenth longer than it would.
+    // A script that transforms back to back leaves the helper only the short
+    // gaps between its calls:
+    //  - Once a helper has run less than a quarter of the time for over a
+    //    second, a transform that leaves a core idle (fewer threads than
+    //    cores) no longer stops it: it measures on the idle core from then on.
+    //  - Transforms that take every core always stop it. FFTW times each
+    //    candidate plan several times and keeps the fastest, which survives
+    //    an occasional stop but not slices shorter than the transforms
+    //    between them: a plan measured that way was seen 2.5 times slower
+    //    than a true measured plan. A measurement made mostly in such slices
+    //    is dropped and repeated, so it comes once the script leaves the
+    //    cores idle for a while (until then the cheap plan serves).
     // `threads` is the transform's thread count; 0 means all cores.
     void transform_begins(int threads);
-    std::chrono::steady_clock::duration transform_ends();
+    void transform_ends();
+
+    // Measurements dropped as disturbed so far.
+    uint64_t disturbed() const { return disturbed_; }
 
     // Reads the wisdom file of one precision into FFTW (once per process).
     void load_wisdom_file(Precision p);
@@ -98,8 +104,10 @@ private:
         std::chrono::steady_clock::duration stopped_for{};
         bool stopped = false;
         bool shares_idle_core = false;  // starving once, beside a transform that left a core idle
-        bool yield_owed = false;        // the transform running now owes it a share of the cores
-        std::chrono::steady_clock::time_point transform_started;
+        // Running time in slices between stops, and the part of it spent in
+        // slices shorter than the transform that ended them.
+        std::chrono::steady_clock::time_point resumed_at;
+        std::chrono::steady_clock::duration last_slice{}, ran{}, ran_in_short_slices{};
     };
 
     void start_next();
@@ -112,6 +120,7 @@ private:
     std::deque<FftwProblem> queue_;
     std::optional<Running> running_;
     int transforms_running_ = 0;
+    uint64_t disturbed_ = 0;
     bool wisdom_file_loaded_[2] = {false, false};
 };
 

@@ -3,7 +3,6 @@
 #include <dlfcn.h>
 #include <fftw3.h>
 
-#include <thread>
 #include <vector>
 
 namespace lumadex::dfti {
@@ -77,23 +76,16 @@ bool PlanCache::transform_begins(int threads) {
     return true;
 }
 
-void PlanCache::transform_ends() {
-    std::chrono::steady_clock::duration yield{};
-    {
-        std::lock_guard guard(planner_lock());
-        yield = measurements_.transform_ends();
-    }
-    if (yield.count() > 0) std::this_thread::sleep_for(yield);
-}
+void PlanCache::transform_ends() { resume_measurements(); }
 
-void PlanCache::pause_measurements() {
+void PlanCache::pause_measurements(int threads) {
     std::lock_guard guard(planner_lock());
-    measurements_.transform_begins(0);
+    measurements_.transform_begins(threads);
 }
 
 void PlanCache::resume_measurements() {
     std::lock_guard guard(planner_lock());
-    measurements_.transform_ends();  // work outside the layer owes the helper nothing
+    measurements_.transform_ends();
 }
 
 bool PlanCache::measurements_pending() {
@@ -106,7 +98,9 @@ bool PlanCache::measurements_pending() {
 
 PlanStatistics PlanCache::statistics() {
     std::lock_guard guard(planner_lock());
-    return statistics_;
+    PlanStatistics s = statistics_;
+    s.measurements_dropped = measurements_.disturbed();
+    return s;
 }
 
 void PlanCache::poll_measurements() {

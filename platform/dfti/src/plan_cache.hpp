@@ -49,6 +49,7 @@ struct PlanStatistics {
     uint64_t measured_plans = 0;
     uint64_t measurements_requested = 0;
     uint64_t measurements_arrived = 0;
+    uint64_t measurements_dropped = 0;
 };
 
 class PlanCache {
@@ -63,14 +64,13 @@ public:
     // Bracket every transform (run with `threads` threads): the helper does
     // not run meanwhile, and a queued measurement starts (stopped until the
     // transform ends). begin returns whether end must be called (not when
-    // nothing is measuring). end may sleep briefly to give a starving helper
-    // its share of the cores (see MeasurementService::transform_begins).
+    // nothing is measuring).
     bool transform_begins(int threads);
     void transform_ends();
 
     // The same for work outside this layer; always counted, so that a pause
     // that spans the start of a measurement still ends.
-    void pause_measurements();
+    void pause_measurements(int threads);
     void resume_measurements();
 
     void set_helper_path(std::string path);
