@@ -12,7 +12,9 @@
 //  3. Once the helper's wisdom has arrived, the next lookup replaces the cheap
 //     plan by one built with FFTW_WISDOM_ONLY (no measuring, no stall).
 // So no call waits for a measurement, and repeat calls reach the speed of a
-// measured plan as soon as the helper is done. Without the helper, cheap plans
+// measured plan as soon as the helper is done. The helper only runs while no
+// transform does; when it gets the cores only in short gaps, it is done once
+// the script pauses (see measurement.hpp). Without the helper, cheap plans
 // serve throughout.
 //
 // All planner calls happen under one lock (FFTW's planner is not
