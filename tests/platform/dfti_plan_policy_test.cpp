@@ -74,6 +74,21 @@ ProcessState process_state(pid_t pid) {
             line.substr(open + 1, close - open - 1)};
 }
 
+// One in-place transform of rows x (min_width + a number drawn from the
+// process id): a geometry of its own per run, so that no wisdom file knows
+// it, and large enough to be measured at once. Returns the DFTI status.
+MKL_LONG transform_new_geometry(MKL_LONG rows, MKL_LONG min_width) {
+    const MKL_LONG width = min_width + getpid() % 61;
+    std::vector<cd> data(rows * width, 1.0);
+    DFTI_DESCRIPTOR_HANDLE h = nullptr;
+    MKL_LONG n[] = {rows, width};
+    MKL_LONG status = DftiCreateDescriptor(&h, DFTI_DOUBLE, DFTI_COMPLEX, MKL_LONG{2}, n);
+    status |= DftiCommitDescriptor(h);
+    status |= DftiComputeForward(h, data.data());
+    status |= DftiFreeDescriptor(&h);
+    return status;
+}
+
 // The planner helper this process runs, or 0.
 pid_t helper_process() {
     DIR* proc = opendir("/proc");
@@ -141,16 +156,8 @@ TEST(DftiPlanPolicy, WithoutTheHelperCheapPlansServe) {
 
 TEST(DftiPlanPolicy, TheHelperIsStoppedWhileHeavyWorkRuns) {
     LumadexDftiSetPlannerHelper(LUMADEX_TEST_PLANNER_HELPER);
-    // A geometry of its own per run, so that no wisdom file knows it, large
-    // enough to be measured at once and for the measurement to take a while.
-    const MKL_LONG rows = 512, width = 384 + getpid() % 61;
-    std::vector<cd> data(rows * width, 1.0);
-    DFTI_DESCRIPTOR_HANDLE h = nullptr;
-    MKL_LONG n[] = {rows, width};
-    ASSERT_EQ(DftiCreateDescriptor(&h, DFTI_DOUBLE, DFTI_COMPLEX, MKL_LONG{2}, n), 0);
-    ASSERT_EQ(DftiCommitDescriptor(h), 0);
-    ASSERT_EQ(DftiComputeForward(h, data.data()), 0);
-    ASSERT_EQ(DftiFreeDescriptor(&h), 0);
+    // Large enough for the measurement to take a while.
+    ASSERT_EQ(transform_new_geometry(512, 384), 0);
     ASSERT_TRUE(LumadexDftiMeasurementsPending());
     const pid_t helper = helper_process();
     ASSERT_GT(helper, 0) << "the measurement runs in a child process";
@@ -173,14 +180,7 @@ TEST(DftiPlanPolicy, AMeasurementCutIntoShortSlicesIsRepeated) {
     LumadexDftiSetPlannerHelper(LUMADEX_TEST_PLANNER_HELPER);
     LumadexDftiPlanStatistics before{}, now{};
     LumadexDftiGetPlanStatistics(&before);
-    const MKL_LONG rows = 256, width = 130 + getpid() % 31;  // unknown to any wisdom file
-    std::vector<cd> data(rows * width, 1.0);
-    DFTI_DESCRIPTOR_HANDLE h = nullptr;
-    MKL_LONG n[] = {rows, width};
-    ASSERT_EQ(DftiCreateDescriptor(&h, DFTI_DOUBLE, DFTI_COMPLEX, MKL_LONG{2}, n), 0);
-    ASSERT_EQ(DftiCommitDescriptor(h), 0);
-    ASSERT_EQ(DftiComputeForward(h, data.data()), 0);
-    ASSERT_EQ(DftiFreeDescriptor(&h), 0);
+    ASSERT_EQ(transform_new_geometry(256, 130), 0);
 
     // Work that takes every core for 4 ms at a time with short gaps, as a
     // tight loop of large transforms would: the helper measures only in the
