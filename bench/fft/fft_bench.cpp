@@ -13,6 +13,10 @@
 //   measured     raw FFTW: executions of an FFTW_MEASURE plan (median)
 //   scaled       the same executions followed by a plain parallel 1/sqrt(N)
 //                scale pass over the output (median)
+//   cheap_spread how much the slowest of the odd-numbered raw cheap calls and
+//                the slowest of the even-numbered ones differ (the larger over
+//                the smaller): what worst/cheap_worst shows between two
+//                series of the same calls on this machine
 //   calls        layer calls until the measured plan was ready
 //   settled_s    seconds from the first call until then (-1: never)
 // The layer's calls scale by 1/sqrt(N); `cheap` and `scaled` are raw FFTW
@@ -321,10 +325,14 @@ void run(const Case& c, int threads) {
         spent += layer_times.back() + raw_times.back() + scaled_times.back();
     }
 
-    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%zu\t%.2f\n", c.name.c_str(), threads,
+    double slowest[2] = {0, 0};
+    for (size_t i = 0; i < cheap_runs.size(); ++i) slowest[i % 2] = std::max(slowest[i % 2], cheap_runs[i]);
+    const double spread = std::max(slowest[0], slowest[1]) / std::min(slowest[0], slowest[1]);
+
+    std::printf("%s\t%d\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%.3f\t%zu\t%.2f\n", c.name.c_str(), threads,
                 transition.front(), *std::max_element(transition.begin(), transition.end()), median(cheap_runs),
                 *std::max_element(cheap_runs.begin(), cheap_runs.end()), median(layer_times), median(raw_times),
-                median(scaled_times), settled_calls, settled_seconds);
+                median(scaled_times), spread, settled_calls, settled_seconds);
     std::fflush(stdout);
 }
 
@@ -343,7 +351,7 @@ int main(int argc, char** argv) {
         tight_loop = true;
         wanted.erase(wanted.begin());
     }
-    std::printf("case\tthreads\tfirst\tworst\tcheap\tcheap_worst\tsteady\tmeasured\tscaled\tcalls\tsettled_s\n");
+    std::printf("case\tthreads\tfirst\tworst\tcheap\tcheap_worst\tsteady\tmeasured\tscaled\tcheap_spread\tcalls\tsettled_s\n");
     for (int threads : {1, 2})
         for (const Case& c : all_cases)
             if (wanted.empty() || std::find(wanted.begin(), wanted.end(), c.name) != wanted.end()) run(c, threads);
