@@ -14,13 +14,16 @@ done
 # A fresh wisdom cache, so that first calls are really first calls.
 cache="$(mktemp -d)"
 trap 'rm -rf "$cache"' EXIT
-XDG_CACHE_HOME="$cache" "$bench" "$helper" "$@" | /usr/bin/python3 "$here/scipy_bench.py"
+# Each part runs alone: Python starting up beside fft_bench would disturb it.
+table="$cache/table.tsv"
+XDG_CACHE_HOME="$cache" "$bench" "$helper" "$@" > "$table"
+/usr/bin/python3 "$here/scipy_bench.py" < "$table"
 if [ $# -eq 0 ]; then
   # The same without idle time between calls, on one case: how the plan
   # policy treats a script's inner loop.
   rm -rf "$cache"/*
   echo
   echo "Tight loop (no idle time between calls):"
-  XDG_CACHE_HOME="$cache" "$bench" "$helper" --tight-loop c2c-f32-1024x1024 c2c-f64-128x128x128 \
-    | /usr/bin/python3 "$here/scipy_bench.py"
+  XDG_CACHE_HOME="$cache" "$bench" "$helper" --tight-loop c2c-f32-1024x1024 c2c-f64-128x128x128 > "$table"
+  /usr/bin/python3 "$here/scipy_bench.py" < "$table"
 fi

@@ -2,12 +2,14 @@
 // from the helper process once they are ready, the same results either way,
 // no helper left behind; the thread count in force at commit is the one used.
 #include <dirent.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <omp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <complex>
 #include <cstdlib>
@@ -202,6 +204,34 @@ TEST(DftiPlanPolicy, AMeasurementCutIntoShortSlicesIsRepeated) {
     LumadexDftiGetPlanStatistics(&now);
     EXPECT_EQ(now.measurements_arrived, before.measurements_arrived + 1);
     EXPECT_TRUE(no_child_processes());
+}
+
+TEST(DftiPlanPolicy, AFailingHelperIsTriedTwiceThenCheapPlansServe) {
+    // A helper that counts its runs and fails.
+    char directory[] = "/tmp/lumadex-failing-helper-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string helper = std::string(directory) + "/helper", runs = std::string(directory) + "/runs";
+    std::ofstream(helper) << "#!/bin/sh\necho run >> " << runs << "\nexit 1\n";
+    ASSERT_EQ(chmod(helper.c_str(), 0700), 0);
+    LumadexDftiSetPlannerHelper(helper.c_str());
+    LumadexDftiPlanStatistics before{}, after{};
+    LumadexDftiGetPlanStatistics(&before);
+
+    ASSERT_EQ(transform_new_geometry(256, 700), 0);
+    ASSERT_TRUE(LumadexDftiWaitForMeasurements(60));
+    ASSERT_EQ(transform_new_geometry(256, 700), 0);
+    LumadexDftiGetPlanStatistics(&after);
+    EXPECT_EQ(after.measurements_arrived, before.measurements_arrived);
+    EXPECT_EQ(after.cheap_plans, before.cheap_plans + 1) << "the cheap plan goes on serving";
+    std::ifstream counted(runs);
+    int lines = 0;
+    for (std::string line; std::getline(counted, line);) ++lines;
+    EXPECT_EQ(lines, 2);
+    EXPECT_TRUE(no_child_processes());
+    std::remove(runs.c_str());
+    std::remove(helper.c_str());
+    rmdir(directory);
+    LumadexDftiSetPlannerHelper(LUMADEX_TEST_PLANNER_HELPER);
 }
 
 TEST(DftiThreads, TheCountAtCommitIsTheCountUsed) {

@@ -110,7 +110,7 @@ bool MeasurementService::request(const FftwProblem& p) {
     }
     if (helper_path_.empty() || access(helper_path_.c_str(), X_OK) != 0) return false;
     if (queue_.size() >= max_queue) return false;
-    queue_.push_back(p);
+    queue_.push_back({p, 0});
     return true;
 }
 
@@ -120,8 +120,9 @@ void MeasurementService::start_queued() {
 
 void MeasurementService::start_next() {
     while (!running_ && !queue_.empty()) {
-        FftwProblem p = queue_.front();
+        const Queued next = queue_.front();
         queue_.pop_front();
+        const FftwProblem& p = next.problem;
 
         int fds[2];
         if (pipe2(fds, O_CLOEXEC) != 0) return;
@@ -156,6 +157,7 @@ void MeasurementService::start_next() {
         fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK);
         Running r;
         r.problem = p;
+        r.failures = next.failures;
         r.pid = pid;
         r.pipe_fd = fds[0];
         r.started = r.resumed_at = std::chrono::steady_clock::now();
@@ -225,11 +227,13 @@ std::vector<FftwProblem> MeasurementService::poll() {
             // them: FFTW's timings were cut too often to be trusted. The
             // measurement is repeated; it gets the cores once the script
             // leaves them idle for longer.
-            if (queue_.size() < max_queue) queue_.push_back(r.problem);
+            if (queue_.size() < max_queue) queue_.push_back({r.problem, r.failures});
             ++disturbed_;
         } else if (r.clean && import_wisdom(r.problem.shape.precision, r.output)) {
             save_wisdom_file(r.problem.shape.precision);
             arrived.push_back(r.problem);
+        } else if (r.failures == 0 && queue_.size() < max_queue) {
+            queue_.push_back({r.problem, 1});  // a helper that failed gets one more try
         }
         finish(r);
     } else if (std::chrono::steady_clock::now() - r.started > helper_time_limit) {

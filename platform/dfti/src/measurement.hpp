@@ -93,6 +93,7 @@ public:
 private:
     struct Running {
         FftwProblem problem;
+        int failures = 0;
         pid_t pid = -1;
         int pipe_fd = -1;
         std::string output;
@@ -117,7 +118,11 @@ private:
 
     std::string helper_path_;
     bool helper_checked_ = false;
-    std::deque<FftwProblem> queue_;
+    struct Queued {
+        FftwProblem problem;
+        int failures = 0;  // earlier runs of this request that failed
+    };
+    std::deque<Queued> queue_;
     std::optional<Running> running_;
     int transforms_running_ = 0;
     uint64_t disturbed_ = 0;

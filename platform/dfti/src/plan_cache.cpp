@@ -148,6 +148,11 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
             if (auto better = plan_from_wisdom(p, in, out)) {
                 e.plan->superseded = true;
                 e.plan = std::move(better);
+            } else if (!e.measured_again) {
+                // The wisdom did not give a plan (forgotten by someone in
+                // between, say): the next lookup asks for it once more.
+                e.measured_again = true;
+                e.measurement_requested = false;
             }
         } else if (!e.measurement_requested &&
                    (e.uses >= 2 || element_count(p.shape) >= measure_at_once_elements)) {

@@ -93,6 +93,7 @@ private:
         uint64_t last_use = 0;
         bool measurement_requested = false;
         bool wisdom_arrived = false;
+        bool measured_again = false;
     };
 
     void poll_measurements();
