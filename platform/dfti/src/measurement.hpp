@@ -13,7 +13,9 @@
 // from wisdom take milliseconds.
 //
 // At most one helper runs at a time, at low priority (nice 10); further
-// requests wait in a short queue. Wisdom imported from helpers is also kept in a cache
+// requests wait in a short queue. A helper that fails (exits with an error,
+// is killed) is run once more, then the problem keeps its cheap plan.
+// Wisdom imported from helpers is also kept in a cache
 // file ($XDG_CACHE_HOME/lumadex, else ~/.cache/lumadex) and read back by the
 // next process. The file is only a cache: missing, unreadable, corrupt or
 // unwritable, it changes no result and fails no call (FFTW rejects wisdom
