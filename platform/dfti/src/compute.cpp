@@ -153,8 +153,9 @@ bool run_in_chunks(const FftwProblem& whole, char* in, char* out, double scale, 
 //     into a small contiguous buffer, transformed there, and written back
 //     with the scale applied, so the scale costs no pass of its own.
 
+// Columns of one block width: their problem on a buffer, and its plan.
 struct Block {
-    int64_t width = 0;  // columns in the block
+    FftwProblem problem;
     FftwPlan plan = nullptr;
 };
 
@@ -198,40 +199,37 @@ Status run_two_passes(const FftwProblem& whole, char* in, char* out, double scal
     rows.shape.axes[0] = row;
     rows.shape.batch = column;
 
-    // Columns per block: one cache line of complex elements.
-    const int64_t block = std::max<int64_t>(1, 128 / static_cast<int64_t>(2 * sizeof(R)));
+    // Columns per block: one cache line of complex elements; the last block
+    // may be narrower.
+    const int64_t width = std::max<int64_t>(1, 128 / static_cast<int64_t>(2 * sizeof(R)));
     const int64_t n = column.n;
-    const int64_t full_blocks = row.n / block, rest = row.n % block;
-    FftwProblem block_problem = whole;
-    block_problem.shape.rank = 1;
-    block_problem.shape.axes[0] = {n, 1, 1};
-    block_problem.in_place = true;
-    block_problem.destroy_input = false;
-    block_problem.threads = 1;
-
+    const int64_t full_blocks = row.n / width, rest = row.n % width;
     std::vector<R*> buffers(static_cast<size_t>(threads), nullptr);
-    Status status = ok;
+    for (R*& b : buffers) b = static_cast<R*>(fftw_malloc(static_cast<size_t>(2 * width * n) * sizeof(R)));
+    const bool allocated = std::all_of(buffers.begin(), buffers.end(), [](R* b) { return b != nullptr; });
+
+    Block blocks[2];  // full width, rest
     FftwPlan rows_plan = nullptr;
-    Block blocks[2];
-    FftwProblem block_problems[2] = {block_problem, block_problem};
-    {
+    Status status = allocated ? ok : out_of_memory;
+    if (allocated) {
         std::lock_guard guard(PlanCache::planner_lock());
-        for (R*& b : buffers) b = static_cast<R*>(fftw_malloc(static_cast<size_t>(2 * block * n) * sizeof(R)));
-        const bool allocated = std::all_of(buffers.begin(), buffers.end(), [](R* b) { return b != nullptr; });
-        if (allocated) {
-            rows_plan = make_fftw_plan(rows, in, out, FFTW_ESTIMATE);
-            const int64_t widths[2] = {full_blocks > 0 ? block : 0, rest};
-            for (int k = 0; k < 2; ++k) {
-                if (widths[k] == 0) continue;
-                block_problems[k].shape.batch = {widths[k], n, n};
-                block_problems[k].in_alignment = block_problems[k].out_alignment =
-                    fftw_alignment(s.precision, buffers[0]);
-                blocks[k] = {widths[k], make_fftw_plan(block_problems[k], buffers[0], buffers[0], FFTW_ESTIMATE)};
-            }
+        rows_plan = make_fftw_plan(rows, in, out, FFTW_ESTIMATE);
+        const int64_t widths[2] = {full_blocks > 0 ? width : 0, rest};
+        for (int k = 0; k < 2; ++k) {
+            if (widths[k] == 0) continue;
+            Block& b = blocks[k];
+            b.problem = whole;
+            b.problem.shape.rank = 1;
+            b.problem.shape.axes[0] = {n, 1, 1};
+            b.problem.shape.batch = {widths[k], n, n};
+            b.problem.in_place = true;
+            b.problem.destroy_input = false;
+            b.problem.threads = 1;
+            b.problem.in_alignment = b.problem.out_alignment = fftw_alignment(s.precision, buffers[0]);
+            b.plan = make_fftw_plan(b.problem, buffers[0], buffers[0], FFTW_ESTIMATE);
+            if (!b.plan) status = planner_failed;
         }
-        if (!allocated) status = out_of_memory;
-        else if (!rows_plan || (full_blocks > 0 && !blocks[0].plan) || (rest > 0 && !blocks[1].plan))
-            status = planner_failed;
+        if (!rows_plan) status = planner_failed;
     }
 
     if (status == ok) {
@@ -244,18 +242,20 @@ Status run_two_passes(const FftwProblem& whole, char* in, char* out, double scal
         R* columns = reinterpret_cast<R*>(out);
         const auto r_scale = static_cast<R>(scale);
 #pragma omp parallel for schedule(static) num_threads(threads)
-        for (int64_t b = 0; b < block_count; ++b) {
-            const int k = b < full_blocks ? 0 : 1;
-            column_block<R>(columns + 2 * b * block * row.out_stride, n, column.out_stride, row.out_stride,
-                            block_problems[k], blocks[k].plan, blocks[k].width,
+        for (int64_t i = 0; i < block_count; ++i) {
+            const Block& b = blocks[i < full_blocks ? 0 : 1];
+            column_block<R>(columns + 2 * i * width * row.out_stride, n, column.out_stride, row.out_stride,
+                            b.problem, b.plan, b.problem.shape.batch.n,
                             buffers[static_cast<size_t>(omp_get_thread_num())], r_scale);
         }
     }
 
-    std::lock_guard guard(PlanCache::planner_lock());
-    if (rows_plan) destroy_fftw_plan(s.precision, rows_plan);
-    for (const Block& b : blocks)
-        if (b.plan) destroy_fftw_plan(s.precision, b.plan);
+    {
+        std::lock_guard guard(PlanCache::planner_lock());
+        if (rows_plan) destroy_fftw_plan(s.precision, rows_plan);
+        for (const Block& b : blocks)
+            if (b.plan) destroy_fftw_plan(s.precision, b.plan);
+    }
     for (R* b : buffers) fftw_free(b);
     return status;
 }

@@ -183,7 +183,6 @@ void MeasurementService::transform_begins(int threads) {
     r.stopped = true;
     r.stopped_at = now;
     r.last_slice = now - r.resumed_at;
-    r.ran += r.last_slice;
 }
 
 void MeasurementService::transform_ends() {
@@ -221,8 +220,8 @@ std::vector<FftwProblem> MeasurementService::poll() {
         }
     }
     if (r.exited && r.output_closed) {
-        if (!r.stopped) r.ran += std::chrono::steady_clock::now() - r.resumed_at;
-        if (r.clean && r.ran_in_short_slices * 2 > r.ran) {
+        const auto ran = std::chrono::steady_clock::now() - r.started - r.stopped_for;
+        if (r.clean && r.ran_in_short_slices * 2 > ran) {
             // Mostly measured in slices shorter than the transforms between
             // them: FFTW's timings were cut too often to be trusted. The
             // measurement is repeated; it gets the cores once the script

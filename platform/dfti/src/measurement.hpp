@@ -107,10 +107,10 @@ private:
         std::chrono::steady_clock::duration stopped_for{};
         bool stopped = false;
         bool shares_idle_core = false;  // starving once, beside a transform that left a core idle
-        // Running time in slices between stops, and the part of it spent in
+        // The slice it last ran between stops, and its running time spent in
         // slices shorter than the transform that ended them.
         std::chrono::steady_clock::time_point resumed_at;
-        std::chrono::steady_clock::duration last_slice{}, ran{}, ran_in_short_slices{};
+        std::chrono::steady_clock::duration last_slice{}, ran_in_short_slices{};
     };
 
     void start_next();
