@@ -62,13 +62,6 @@ constexpr const char* kGetDataType = "short GetDataType( ImageRef )";
 constexpr const char* kDimensionSize = "uint32 ImageGetDimensionSize( ImageRef, uint32 )";
 constexpr const char* kChangeType = "void ImageChangeDataType( BasicImage, uint32 )";
 
-std::int16_t data_type(Abi& abi, dm_object* image)
-{
-    std::int16_t code = -1;
-    EXPECT_EQ(abi.call(kGetDataType, &code, image), DM_STATUS_OK);
-    return code;
-}
-
 template <class T>
 std::vector<T> pixels(const Image& image)
 {
@@ -179,43 +172,6 @@ TEST(HostFunctions, ConstructorsMakeTheAskedTypeAndSizes)
               DM_STATUS_OK);
     EXPECT_EQ(width, 9);
     EXPECT_EQ(height, 1);
-}
-
-TEST(HostFunctions, DataTypePredicates)
-{
-    Host host;
-    Abi abi(host);
-    const std::int64_t sizes[] = {2};
-    const struct {
-        DataType type;
-        bool integer, complex, binary;
-        std::int32_t real_bytes, complex_bytes;
-    } cases[] = {{DataType::Int8, true, false, false, 0, 0},     {DataType::UInt32, true, false, false, 0, 0},
-                 {DataType::Real4, false, false, false, 4, 0},   {DataType::Real8, false, false, false, 8, 0},
-                 {DataType::Complex8, false, true, false, 0, 8}, {DataType::Complex16, false, true, false, 0, 16},
-                 {DataType::Binary, false, false, true, 0, 0},   {DataType::RGB, false, false, false, 0, 0}};
-    for (const auto& c : cases) {
-        Image image = host.new_image("t", c.type, sizes);
-        std::uint8_t answer = 9;
-        std::uint32_t code = 0, bytes = 0;
-        EXPECT_EQ(data_type(abi, image.get()), static_cast<std::int16_t>(c.type));
-        EXPECT_EQ(abi.call("uint32 ImageGetDataType( ImageRef )", &code, image.get()), DM_STATUS_OK);
-        EXPECT_EQ(code, static_cast<std::uint32_t>(c.type));
-        EXPECT_EQ(abi.call("uint32 ImageGetDataElementByteSize( ImageRef )", &bytes, image.get()), DM_STATUS_OK);
-        EXPECT_EQ(bytes, element_size(c.type));
-        abi.call("Boolean ImageIsDataTypeInteger( ImageRef )", &answer, image.get());
-        EXPECT_EQ(answer, c.integer);
-        abi.call("Boolean ImageIsDataTypeComplex( ImageRef )", &answer, image.get());
-        EXPECT_EQ(answer, c.complex);
-        abi.call("Boolean ImageIsDataTypeBinary( ImageRef )", &answer, image.get());
-        EXPECT_EQ(answer, c.binary);
-        for (std::int32_t n : {4, 8, 16}) {
-            abi.call("Boolean IsRealDataType( ImageRef, long )", &answer, image.get(), n);
-            EXPECT_EQ(answer, c.real_bytes == n);
-            abi.call("Boolean IsComplexDataType( ImageRef, long )", &answer, image.get(), n);
-            EXPECT_EQ(answer, c.complex_bytes == n);
-        }
-    }
 }
 
 TEST(HostFunctions, ConversionRules)

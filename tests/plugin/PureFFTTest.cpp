@@ -72,17 +72,6 @@ TYPED_TEST(PureFFTTyped, InPlaceAndGivenDestination)
     EXPECT_LT(RelativeError(ReadPixels<T>(given), expected), Tolerance<T>());
 }
 
-TYPED_TEST(PureFFTTyped, ForwardThenInverseWithOneOverNRestores)
-{
-    using T = TypeParam;
-    const Field<T> field = RandomField<T>({9, 6}, 3);
-    Image image = MakeImage(this->host_, field);
-    Call(this->host_, "ZEPPureFFT", {Arg(image), Arg(1.0), Arg(image)});
-    Call(this->host_, "ZEPPureIFFT", {Arg(image), Arg(1.0 / 54), Arg(image)});
-    std::vector<std::complex<double>> original(field.values.begin(), field.values.end());
-    EXPECT_LT(RelativeError(ReadPixels<T>(image), original), Tolerance<T>());
-}
-
 // Source and destination are disjoint sub-areas of one image: each is
 // transformed where it lies, with the parent's pitches, and nothing else of
 // the parent changes.
@@ -178,52 +167,6 @@ TYPED_TEST(PureFFTTyped, RefusesBadImagesAndLeavesTheDestinationAlone)
     }
     EXPECT_EQ(ReadPixels<T>(parent), parentBefore);
     EXPECT_EQ(ReadPixels<T>(destination), destinationField.values);
-}
-
-TEST_F(PluginTest, CreatedDestinationGetsReciprocalCalibrationAndTheTags)
-{
-    Image source = MakeImage(host_, RandomField<float>({8, 5}, 1), "lattice");
-    source.set_calibration(0, {3.0f, 0.5f, "nm"});
-    source.set_calibration(1, {1.0f, 2.0f, ""});
-    source.tags().set("Microscope:Voltage", 300.0);
-
-    Image spectrum = std::get<Image>(Call(host_, "ZEPPureFFT", {Arg(source), Arg(1.0), Null()}));
-    EXPECT_FLOAT_EQ(spectrum.calibration(0).origin, 0.0f);
-    EXPECT_FLOAT_EQ(spectrum.calibration(0).scale, 1.0f / (8 * 0.5f));
-    EXPECT_EQ(spectrum.calibration(0).units, "1/nm");
-    EXPECT_FLOAT_EQ(spectrum.calibration(1).scale, 1.0f / (5 * 2.0f));
-    EXPECT_EQ(spectrum.calibration(1).units, "");
-    EXPECT_EQ(std::get<double>(spectrum.tags().get("Microscope:Voltage")), 300.0);
-
-    Image back = std::get<Image>(Call(host_, "ZEPPureIFFT", {Arg(spectrum), Arg(1.0), Null()}));
-    EXPECT_EQ(back.calibration(0).units, "nm");
-    EXPECT_FLOAT_EQ(back.calibration(0).scale, 0.5f);
-    EXPECT_FLOAT_EQ(back.calibration(0).origin, 0.0f);
-
-    // A destination the caller gives keeps its own calibration.
-    Image given = MakeImage(host_, RandomField<float>({8, 5}, 2));
-    Call(host_, "ZEPPureFFT", {Arg(source), Arg(1.0), Arg(given)});
-    EXPECT_EQ(given.calibration(0).units, "");
-    EXPECT_FLOAT_EQ(given.calibration(0).scale, 1.0f);
-}
-
-TEST_F(PluginTest, CountersCountEveryCallFailedOrNot)
-{
-    Call(host_, "ZEPDLLTraceInit", {});
-    Image image = MakeImage(host_, RandomField<double>({4, 4}, 1));
-    Image real = host_.new_image("real", DataType::Real8, std::vector<std::int64_t>{4, 4});
-    Call(host_, "ZEPPureFFT", {Arg(image), Arg(1.0), Arg(image)});
-    Call(host_, "ZEPPureFFT", {Arg(image), Arg(1.0), Arg(image)});
-    CallError(host_, "ZEPPureFFT", {Arg(real), Arg(1.0), Null()});
-
-    host::TagGroup counters = std::get<host::TagGroup>(Call(host_, "ZEPDLLTraceGetCounter", {}));
-    EXPECT_EQ(std::get<std::int32_t>(counters.get("zep__PureFFTDM:Count")), 3);
-    EXPECT_GT(std::get<double>(counters.get("zep__PureFFTDM:Ticks")), 0.0);
-    EXPECT_FALSE(counters.contains("zep__PureIFFTDM:Count"));
-
-    Call(host_, "ZEPDLLTraceInit", {});
-    host::TagGroup empty = std::get<host::TagGroup>(Call(host_, "ZEPDLLTraceGetCounter", {}));
-    EXPECT_EQ(empty.size(), 0u);
 }
 
 TEST_F(PluginTest, RegistersTheSignaturesExactly)
