@@ -53,6 +53,7 @@ void MyPlugIn::AddBlock(const std::string& prefix, std::span<const zep::ScriptFu
 void MyPlugIn::Start()
 {
     const std::string prefix = "ZEP";
+    AddBlock(prefix, zep::SimdFunctions());
     AddBlock(prefix, zep::FourierFunctions());
     AddBlock(prefix, zep::DirectFunctions());
 }

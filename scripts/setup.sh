@@ -8,6 +8,7 @@ packages=(
   libfftw3-dev libopenblas-openmp-dev libffi-dev
   libgtest-dev libbenchmark-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy python3-matplotlib
+  libsleef-dev liblapacke-dev libboost-math-dev python3-mpmath python3-skimage python3-hyperspy
 )
 
 missing=()
