@@ -7,16 +7,10 @@ namespace tarn::dm {
 std::string DataTypeName(std::uint32_t code)
 {
     switch (code) {
-    case kInteger1Signed:
-    case kInteger1Unsigned: return "Integer 1";
-    case kInteger2Signed:
-    case kInteger2Unsigned: return "Integer 2";
-    case kInteger4Signed:
-    case kInteger4Unsigned: return "Integer 4";
-    case kReal4: return "Real 4";
-    case kReal8: return "Real 8";
-    case kComplex8: return "Complex 8";
-    case kComplex16: return "Complex 16";
+#define ZEP_DATA_TYPE(code, identifier, name, bytes, kind) \
+    case code: return name;
+        DM_DATA_TYPES(ZEP_DATA_TYPE)
+#undef ZEP_DATA_TYPE
     default: return "Unknown";
     }
 }

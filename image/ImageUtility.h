@@ -15,22 +15,17 @@
 
 #include "HostImageFunctions.h"
 #include "HostObjects.h"
+#include "dm/data_types.h"
 #include "dm/image_data.h"
 
 namespace tarn::dm {
 
-// Host data-type codes.
+// Host data-type codes, from the one table of data types: kInt16, kReal4,
+// kComplex8, kUInt8, ... kBinary.
 enum DataTypeCode : std::uint32_t {
-    kInteger2Signed = 1,
-    kReal4 = 2,
-    kComplex8 = 3,
-    kInteger1Unsigned = 6,
-    kInteger4Signed = 7,
-    kInteger1Signed = 9,
-    kInteger2Unsigned = 10,
-    kInteger4Unsigned = 11,
-    kReal8 = 12,
-    kComplex16 = 13,
+#define ZEP_DATA_TYPE(code, identifier, name, bytes, kind) k##identifier = code,
+    DM_DATA_TYPES(ZEP_DATA_TYPE)
+#undef ZEP_DATA_TYPE
 };
 
 // The name the messages use: kind and element size in bytes ("Complex 8").
@@ -97,6 +92,11 @@ image<T>::image(const Gatan::DM::Image& hostImage, std::uint32_t flags)
       data_(static_cast<T*>(lock_->data())),
       numDims_(static_cast<int>(Gatan::DM::ImageGetNumDimensions(hostImage)))
 {
+    // A view of another element size would read past the pixels' end: a
+    // frame that forgot its type check fails here instead.
+    if (Gatan::DM::ImageGetDataElementByteSize(hostImage) != sizeof(T))
+        throw std::runtime_error("Images of data type " + DataTypeName(Gatan::DM::ImageGetDataType(hostImage)) +
+                                 " cannot appear in this function.");
     // The algorithms see x, y, z and a fourth dimension; a fifth would be
     // silently left out.
     if (numDims_ > 4) throw std::runtime_error("Images of more than four dimensions cannot appear in this function.");

@@ -317,7 +317,7 @@ void show_alert(HostCallArgs& call)
 
 void new_throwable_from_string(HostCallArgs& call) { call.set_result(call.host.make_throwable(call.text(0))); }
 
-constexpr HostFunctionSpec kHostFunctions[] = {
+constexpr PrototypeEntry kHostFunctions[] = {
     {"ComplexImagePtr ComplexImage( string, long, long )", "ComplexImage", 3, complex_image},
     {"ComplexImagePtr ComplexImage( string, long, long, long )", "ComplexImage", 4, complex_image},
     {"ComplexImagePtr ComplexImage( string, long, long, long, long )", "ComplexImage", 5, complex_image},
@@ -367,15 +367,15 @@ constexpr HostFunctionSpec kHostFunctions[] = {
 
 }  // namespace
 
-std::span<const HostFunctionSpec> host_function_specs() { return kHostFunctions; }
+std::span<const PrototypeEntry> prototype_table() { return kHostFunctions; }
 
-void run_host_function(HostState& host, const HostFunctionSpec& spec, void* result, void* const* args, int argc)
+void run_host_function(HostState& host, const PrototypeEntry& entry, void* result, void* const* args, int argc)
 {
-    if (argc < 0 || (spec.argc >= 0 && argc != spec.argc))
-        throw UsageError("it takes " + std::to_string(spec.argc) + " arguments, not " + std::to_string(argc) + ".");
+    if (argc < 0 || (entry.argc >= 0 && argc != entry.argc))
+        throw UsageError("it takes " + std::to_string(entry.argc) + " arguments, not " + std::to_string(argc) + ".");
     if (argc > 0 && !args) throw UsageError("the argument list is missing.");
     HostCallArgs call{host, result, args, argc};
-    spec.run(call);
+    entry.run(call);
 }
 
 }  // namespace lumadex::host

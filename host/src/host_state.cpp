@@ -211,8 +211,8 @@ HostState::HostState(std::uint32_t version) : version(version), ports(new Ports{
     ports->call = {{&kHostCallTable}, ports};
     ports->registry = {{&kRegistryTable}, ports};
     ports->host = this;
-    for (const HostFunctionSpec& spec : host_function_specs())
-        prototypes.emplace(std::string(spec.prototype), Prototype{&spec});
+    for (const PrototypeEntry& entry : prototype_table())
+        prototypes.emplace(std::string(entry.prototype), Prototype{&entry});
     add_host_book(book);
 }
 
@@ -248,13 +248,13 @@ dm_host_function* HostState::lookup(std::string_view prototype)
 {
     auto it = prototypes.find(prototype);
     if (it == prototypes.end() || it->second.withdrawn) return nullptr;
-    Prototype& entry = it->second;
-    if (!entry.current || entry.current->stale) {
-        function_handles.push_back(std::make_unique<dm_host_function>(dm_host_function{entry.spec, entry.stale_next}));
-        entry.stale_next = false;
-        entry.current = function_handles.back().get();
+    Prototype& known = it->second;
+    if (!known.current || known.current->stale) {
+        function_handles.push_back(std::make_unique<dm_host_function>(dm_host_function{known.entry, known.stale_next}));
+        known.stale_next = false;
+        known.current = function_handles.back().get();
     }
-    return entry.current;
+    return known.current;
 }
 
 std::int32_t HostState::call_host_function(dm_host_function* function, void* result, void* const* args, int argc)
@@ -262,16 +262,16 @@ std::int32_t HostState::call_host_function(dm_host_function* function, void* res
     const bool known = std::any_of(function_handles.begin(), function_handles.end(),
                                    [&](const auto& handle) { return handle.get() == function; });
     if (!known) return fail(DM_STATUS_ERROR, "call_function: the function handle is not one the host handed out.");
-    const HostFunctionSpec& spec = *function->spec;
-    if (function->stale || prototypes.find(spec.prototype)->second.withdrawn)
-        return fail(DM_STATUS_STALE, std::string(spec.name) + ": the function handle is stale; look it up again.");
+    const PrototypeEntry& entry = *function->entry;
+    if (function->stale || prototypes.find(entry.prototype)->second.withdrawn)
+        return fail(DM_STATUS_STALE, std::string(entry.name) + ": the function handle is stale; look it up again.");
     try {
-        run_host_function(*this, spec, result, args, argc);
+        run_host_function(*this, entry, result, args, argc);
         return DM_STATUS_OK;
     } catch (const std::bad_alloc&) {
-        return fail(DM_STATUS_ERROR, std::string(spec.name) + ": out of memory.");
+        return fail(DM_STATUS_ERROR, std::string(entry.name) + ": out of memory.");
     } catch (const std::exception& error) {
-        return fail(DM_STATUS_ERROR, std::string(spec.name) + ": " + error.what());
+        return fail(DM_STATUS_ERROR, std::string(entry.name) + ": " + error.what());
     }
 }
 

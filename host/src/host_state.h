@@ -22,27 +22,28 @@ namespace lumadex::host {
 class HostState;
 struct HostCallArgs;
 
-// One host function, found by its exact prototype text.
-struct HostFunctionSpec {
+// One entry of the host's prototype table: a host function, found by its
+// exact prototype text.
+struct PrototypeEntry {
     std::string_view prototype;
     std::string_view name;  // for messages
     int argc;               // fixed argument count; -1: counted by a "uint32..." run
     void (*run)(HostCallArgs& call);
 };
 
-// Every host function the host offers.
-std::span<const HostFunctionSpec> host_function_specs();
+// The prototype table: every host function the host offers.
+std::span<const PrototypeEntry> prototype_table();
 
 // Runs one host function call; throws on bad input (the message becomes the
 // pending Throwable's).
-void run_host_function(HostState& host, const HostFunctionSpec& spec, void* result, void* const* args, int argc);
+void run_host_function(HostState& host, const PrototypeEntry& entry, void* result, void* const* args, int argc);
 
 }  // namespace lumadex::host
 
 // A handle from the registry's lookup. It stays valid while the host lives;
 // once stale, calls through it answer DM_STATUS_STALE.
 struct dm_host_function {
-    const lumadex::host::HostFunctionSpec* spec;
+    const lumadex::host::PrototypeEntry* entry;
     bool stale = false;
 };
 
@@ -79,7 +80,7 @@ public:
 
     // --- host functions ---------------------------------------------------
     struct Prototype {
-        const HostFunctionSpec* spec;
+        const PrototypeEntry* entry;
         dm_host_function* current = nullptr;  // what lookup hands out
         bool withdrawn = false;
         bool stale_next = false;  // the next handle made starts stale

@@ -35,66 +35,56 @@ void store_as(std::byte* element, T value)
     std::memcpy(element, &value, sizeof value);
 }
 
-}  // namespace
+// One row of the data-type table, for the type with `code`; null for codes
+// the host does not know.
+struct DataTypeRow {
+    std::uint32_t code;
+    std::string_view name;
+    std::size_t bytes;
+    dm_data_kind kind;
+};
 
-std::size_t element_size(DataType type)
+const DataTypeRow* find_row(std::uint32_t code)
 {
-    switch (type) {
-    case DataType::Int8:
-    case DataType::UInt8:
-    case DataType::Binary: return 1;
-    case DataType::Int16:
-    case DataType::UInt16: return 2;
-    case DataType::Int32:
-    case DataType::UInt32:
-    case DataType::Real4:
-    case DataType::RGB: return 4;
-    case DataType::Real8:
-    case DataType::Complex8: return 8;
-    case DataType::Complex16: return 16;
-    }
+    static constexpr DataTypeRow kRows[] = {
+#define LUMADEX_DATA_TYPE(code, identifier, name, bytes, kind) {code, name, bytes, kind},
+        DM_DATA_TYPES(LUMADEX_DATA_TYPE)
+#undef LUMADEX_DATA_TYPE
+    };
+    for (const DataTypeRow& row : kRows)
+        if (row.code == code) return &row;
+    return nullptr;
+}
+
+const DataTypeRow& row_of(DataType type)
+{
+    if (const DataTypeRow* row = find_row(static_cast<std::uint32_t>(type))) return *row;
     throw UsageError("Unknown data type " + std::to_string(static_cast<std::uint32_t>(type)) + ".");
 }
 
-std::string_view data_type_name(DataType type)
-{
-    switch (type) {
-    case DataType::Int8:
-    case DataType::UInt8: return "Integer 1";
-    case DataType::Int16:
-    case DataType::UInt16: return "Integer 2";
-    case DataType::Int32:
-    case DataType::UInt32: return "Integer 4";
-    case DataType::Real4: return "Real 4";
-    case DataType::Real8: return "Real 8";
-    case DataType::Complex8: return "Complex 8";
-    case DataType::Complex16: return "Complex 16";
-    case DataType::Binary: return "Binary";
-    case DataType::RGB: return "RGB";
-    }
-    return "unknown";
-}
+}  // namespace
+
+std::size_t element_size(DataType type) { return row_of(type).bytes; }
+std::string_view data_type_name(DataType type) { return row_of(type).name; }
+dm_data_kind data_type_kind(DataType type) { return row_of(type).kind; }
 
 std::optional<DataType> data_type_from_code(std::uint32_t code)
 {
-    switch (code) {
-    case 1: case 2: case 3: case 6: case 7: case 8: case 9: case 10: case 11: case 12: case 13: case 14:
-        return static_cast<DataType>(code);
-    default: return std::nullopt;
-    }
+    if (!find_row(code)) return std::nullopt;
+    return static_cast<DataType>(code);
 }
 
 TypeKind type_kind(DataType type)
 {
-    switch (type) {
-    case DataType::Real4:
-    case DataType::Real8: return TypeKind::Real;
-    case DataType::Complex8:
-    case DataType::Complex16: return TypeKind::Complex;
-    case DataType::Binary: return TypeKind::Binary;
-    case DataType::RGB: return TypeKind::RGB;
-    default: return TypeKind::Integer;
+    switch (data_type_kind(type)) {
+    case DM_KIND_SIGNED:
+    case DM_KIND_UNSIGNED: return TypeKind::Integer;
+    case DM_KIND_REAL: return TypeKind::Real;
+    case DM_KIND_COMPLEX: return TypeKind::Complex;
+    case DM_KIND_BINARY: return TypeKind::Binary;
+    case DM_KIND_RGB: return TypeKind::RGB;
     }
+    return TypeKind::Integer;
 }
 
 PixelBuffer::PixelBuffer(std::size_t bytes)
@@ -115,10 +105,10 @@ void check_image_sizes(std::span<const std::int64_t> sizes, DataType type)
         if (size < 1 || size > std::numeric_limits<std::int32_t>::max())
             throw UsageError("The size " + std::to_string(size) + " along dimension " + std::to_string(d) +
                              " is not between 1 and 2147483647.");
-        // Both factors are below 2^41 here, so the product cannot overflow.
+        // Compared before it is formed: bytes <= 2^40 and size < 2^31 could
+        // still wrap past 2^63 in the product.
+        if (size > kMaxImageBytes / bytes) throw UsageError("The image would need more than 2^40 bytes.");
         bytes *= size;
-        if (bytes > kMaxImageBytes)
-            throw UsageError("The image would need more than 2^40 bytes.");
     }
 }
 

@@ -253,7 +253,14 @@ class Host:
         """
         tags = self.call("ZEPDLLTraceGetCounter")
         if tags is None:
-            raise ScriptError("ZEPDLLTraceGetCounter returned no tag group")
+            # The plug-in answers null, by design, only when building the tag
+            # group failed: a tag-group function of the host refused or memory
+            # ran out. Say so rather than return an empty dictionary.
+            raise ScriptError(
+                "ZEPDLLTraceGetCounter returned no tag group: the plug-in could not build it "
+                "(a host tag-group function (NewTagGroup, TagGroupSetTagAsDouble, TagGroupSetTagAsLong) "
+                "failed or memory ran out)"
+            )
         return {
             name.replace("__", "::"): {"count": int(entry["Count"]), "seconds": float(entry["Ticks"])}
             for name, entry in tags.items()

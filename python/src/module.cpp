@@ -14,39 +14,32 @@
 #include <string>
 #include <vector>
 
+#include "dm/data_types.h"
+#include "dm/image_data.h"
 #include "session.h"
 #include "values.h"
 
 namespace lumadex::python {
 namespace {
 
-// Locks that show the pixels where they lie: a sub-area keeps its parent's strides.
-constexpr std::uint32_t kLockInPlace = 32;
-
-const std::vector<host::DataType>& all_data_types() {
-    using host::DataType;
-    static const std::vector<DataType> types = {
-        DataType::Int16, DataType::Real4,  DataType::Complex8, DataType::UInt8,
-        DataType::Int32, DataType::RGB,    DataType::Int8,     DataType::UInt16,
-        DataType::UInt32, DataType::Real8, DataType::Complex16, DataType::Binary,
-    };
-    return types;
-}
-
 host::DataType data_type_from_code(std::uint32_t code) {
-    for (host::DataType type : all_data_types()) {
-        if (static_cast<std::uint32_t>(type) == code) return type;
+    switch (code) {
+#define LUMADEX_DATA_TYPE(code, identifier, name, bytes, kind) \
+    case code: return host::DataType::identifier;
+        DM_DATA_TYPES(LUMADEX_DATA_TYPE)
+#undef LUMADEX_DATA_TYPE
     }
     throw py::value_error("no host data type has the code " + std::to_string(code));
 }
 
-// (code, numpy dtype, element size, the host's name) for every data type.
+// (code, identifier, numpy dtype, element size, the host's name) for every
+// data type, from the one table.
 py::list describe_data_types() {
     py::list out;
-    for (host::DataType type : all_data_types()) {
-        out.append(py::make_tuple(static_cast<std::uint32_t>(type), numpy_dtype(type),
-                                  host::element_size(type), std::string(host::data_type_name(type))));
-    }
+#define LUMADEX_DATA_TYPE(code, identifier, name, bytes, kind) \
+    out.append(py::make_tuple(code, #identifier, numpy_dtype(host::DataType::identifier), bytes, name));
+    DM_DATA_TYPES(LUMADEX_DATA_TYPE)
+#undef LUMADEX_DATA_TYPE
     return out;
 }
 
@@ -163,7 +156,7 @@ ImageCore subarea(const ImageCore& core, const std::vector<std::int64_t>& start,
 }
 
 PixelLockCore lock_pixels(const ImageCore& core) {
-    return PixelLockCore{core.session, core.image, core.image.lock(kLockInPlace)};
+    return PixelLockCore{core.session, core.image, core.image.lock(DM_LOCK_IN_PLACE)};
 }
 
 // A numpy array over the locked pixels; it keeps the lock object alive.
@@ -189,7 +182,7 @@ PYBIND11_MODULE(_lumadex, m) {
     py::register_exception<host::UsageError>(m, "UsageError", PyExc_ValueError);
 
     m.attr("MAX_DIMENSIONS") = host::kMaxDimensions;
-    m.def("data_types", &describe_data_types, "(code, numpy dtype, element size, host name) per host data type");
+    m.def("data_types", &describe_data_types, "(code, identifier, numpy dtype, element size, host name) per host data type");
 
     py::class_<ImageCore>(m, "ImageCore")
         .def_property_readonly("data_type",

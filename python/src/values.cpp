@@ -8,21 +8,17 @@
 
 namespace lumadex::python {
 
+// The numpy dtype of one pixel follows from the type's kind and size; RGB's
+// four channels read as one packed unsigned integer.
 py::dtype numpy_dtype(host::DataType type) {
-    using host::DataType;
-    switch (type) {
-    case DataType::Int8: return py::dtype::of<std::int8_t>();
-    case DataType::UInt8: return py::dtype::of<std::uint8_t>();
-    case DataType::Int16: return py::dtype::of<std::int16_t>();
-    case DataType::UInt16: return py::dtype::of<std::uint16_t>();
-    case DataType::Int32: return py::dtype::of<std::int32_t>();
-    case DataType::UInt32: return py::dtype::of<std::uint32_t>();
-    case DataType::RGB: return py::dtype::of<std::uint32_t>();
-    case DataType::Real4: return py::dtype::of<float>();
-    case DataType::Real8: return py::dtype::of<double>();
-    case DataType::Complex8: return py::dtype::of<std::complex<float>>();
-    case DataType::Complex16: return py::dtype::of<std::complex<double>>();
-    case DataType::Binary: return py::dtype::of<bool>();
+    const std::string bytes = std::to_string(host::element_size(type));
+    switch (host::data_type_kind(type)) {
+    case DM_KIND_SIGNED: return py::dtype("i" + bytes);
+    case DM_KIND_UNSIGNED:
+    case DM_KIND_RGB: return py::dtype("u" + bytes);
+    case DM_KIND_REAL: return py::dtype("f" + bytes);
+    case DM_KIND_COMPLEX: return py::dtype("c" + bytes);
+    case DM_KIND_BINARY: return py::dtype::of<bool>();
     }
     throw host::UsageError("unknown host data type " + std::to_string(static_cast<unsigned>(type)));
 }

@@ -20,6 +20,8 @@
 #include <string>
 #include <string_view>
 #include <variant>
+
+#include "dm/data_types.h"
 #include <vector>
 
 extern "C" {
@@ -43,24 +45,16 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
-// Host data-type codes.
+// Host data-type codes, from the one table of data types.
 enum class DataType : std::uint32_t {
-    Int16 = 1,
-    Real4 = 2,
-    Complex8 = 3,
-    UInt8 = 6,
-    Int32 = 7,
-    RGB = 8,  // a type the plug-in refuses: 4 bytes per pixel
-    Int8 = 9,
-    UInt16 = 10,
-    UInt32 = 11,
-    Real8 = 12,
-    Complex16 = 13,
-    Binary = 14,  // one byte per pixel, 0 or 1
+#define LUMADEX_DATA_TYPE(code, identifier, name, bytes, kind) identifier = code,
+    DM_DATA_TYPES(LUMADEX_DATA_TYPE)
+#undef LUMADEX_DATA_TYPE
 };
 
 std::size_t element_size(DataType type);
 std::string_view data_type_name(DataType type);  // "Real 4", "Complex 16", "Binary", "RGB"
+dm_data_kind data_type_kind(DataType type);
 
 constexpr int kMaxDimensions = 5;
 
