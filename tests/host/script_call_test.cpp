@@ -49,13 +49,6 @@ protected:
         return image;
     }
 
-    static std::vector<float> pixels(const Image& image)
-    {
-        std::vector<float> values(static_cast<std::size_t>(image.element_count()));
-        image.read_pixels(values.data(), values.size() * sizeof(float));
-        return values;
-    }
-
     Host host;
     Plugin* plugin = nullptr;
     std::int64_t baseline = 0;
@@ -196,22 +189,22 @@ TEST_F(ScriptCalls, ImagesInImagesOutAndTheCallersDestination)
     std::vector<Argument> args = {{source}, {2.0}, {std::monostate{}}};
     Value result = call("TestScale", args);
     Image made = std::get<Image>(result);
-    EXPECT_EQ(pixels(made), (std::vector<float>{2, 4, 6, 8, 10, 12}));
+    EXPECT_EQ(made.pixels<float>(), (std::vector<float>{2, 4, 6, 8, 10, 12}));
     EXPECT_EQ(made.name(), "source");  // a clone of the source
-    EXPECT_EQ(pixels(source), (std::vector<float>{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(source.pixels<float>(), (std::vector<float>{1, 2, 3, 4, 5, 6}));
 
     Image destination = real_image(std::vector<float>(6, 0.0f), 3);
     args[1].value = -1.0;
     args[2].value = destination;
     result = call("TestScale", args);
     EXPECT_EQ(std::get<Image>(result), destination);
-    EXPECT_EQ(pixels(destination), (std::vector<float>{-1, -2, -3, -4, -5, -6}));
+    EXPECT_EQ(destination.pixels<float>(), (std::vector<float>{-1, -2, -3, -4, -5, -6}));
 
     // Check before write: a refused source leaves the destination alone.
     const std::int64_t sizes[] = {3, 2};
     args[0].value = host.new_image("int", DataType::Int16, sizes);
     EXPECT_EQ(error_of("TestScale", args), "TestScale takes Real 4 images.");
-    EXPECT_EQ(pixels(destination), (std::vector<float>{-1, -2, -3, -4, -5, -6}));
+    EXPECT_EQ(destination.pixels<float>(), (std::vector<float>{-1, -2, -3, -4, -5, -6}));
     args.clear();
     result = Value();
     made = Image();
@@ -226,7 +219,7 @@ TEST_F(ScriptCalls, ImageOutParameterAndComplexResult)
     EXPECT_TRUE(std::holds_alternative<std::monostate>(call("TestMakeImage", args)));
     Image made = std::get<Image>(args[2].value);
     EXPECT_EQ(made.sizes(), (std::vector<std::int64_t>{4, 3}));
-    EXPECT_EQ(pixels(made), (std::vector<float>{0, 1, 2, 3, 100, 101, 102, 103, 200, 201, 202, 203}));
+    EXPECT_EQ(made.pixels<float>(), (std::vector<float>{0, 1, 2, 3, 100, 101, 102, 103, 200, 201, 202, 203}));
     EXPECT_EQ(live(), 1);
 
     // The handler replaces the image the out-argument held.
@@ -321,7 +314,7 @@ TEST_F(ScriptCalls, SubareaPixelsUnderBothLockFlags)
         const float value = -static_cast<float>(flags);
         std::vector<Argument> args = {{area}, {static_cast<double>(value)}, {flags}};
         call("TestFill", args);
-        const std::vector<float> after = pixels(parent);
+        const std::vector<float> after = parent.pixels<float>();
         for (int y = 0; y < 6; ++y)
             for (int x = 0; x < 8; ++x) {
                 const bool inside = x >= 2 && x < 5 && y >= 1 && y < 4;

@@ -78,14 +78,6 @@ Image MakeImage(host::Host& h, const Field<T>& field, const std::string& name = 
     return image;
 }
 
-template <class T>
-std::vector<std::complex<T>> ReadPixels(const Image& image)
-{
-    std::vector<std::complex<T>> values(static_cast<std::size_t>(image.element_count()));
-    image.read_pixels(values.data(), values.size() * sizeof(std::complex<T>));
-    return values;
-}
-
 // Largest difference relative to the largest magnitude of the expected values.
 template <class T>
 double RelativeError(const std::vector<std::complex<T>>& actual, const std::vector<std::complex<double>>& expected)

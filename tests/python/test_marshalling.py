@@ -1,8 +1,8 @@
-"""Every kind of value across a script call, through the host's own small test plug-in.
+"""Values across a script call as Python sees them, through the host's own small test plug-in.
 
-Its functions do simple, known things with every script type (out-parameters,
-strings, images made by the plug-in), so what comes back into Python can be
-checked exactly.
+Its functions do simple, known things with every script type, so what comes
+back into Python (Ref values, numpy order, exact error texts) can be checked
+exactly. The host's side of the same calls is tested in C++ under ASan.
 """
 
 import os
@@ -63,47 +63,9 @@ def test_an_image_made_by_the_plugin_comes_back_in_numpy_order(test_host):
     np.testing.assert_array_equal(old.array(), 1)
 
 
-def test_overloads_are_chosen_by_the_kind_of_image(test_host):
-    assert test_host.TestKind(test_host.image(np.ones(3))) == "real image"
-    assert test_host.TestKind(test_host.image(np.ones(3, np.complex128))) == "complex image"
-    assert test_host.TestComplex(4).data_type is lumadex.DataType.Complex8
-
-
-def test_the_plugin_sees_x_as_the_last_numpy_axis(test_host):
-    image = test_host.image(np.zeros((3, 7), np.float32), "probe")
-    image.set_calibration(0, 0.0, 0.1, "nm")
-    image.set_calibration(1, 0.0, 0.2, "um")
-    assert test_host.TestDescribe(image) == "probe 7x3 nm"
-    assert test_host.TestDimension(image, 0) == 7
-
-
-def test_a_sub_area_filled_by_the_plugin(test_host):
-    parent = test_host.image(np.zeros((4, 6), np.float32))
-    in_place_lock = 32
-    test_host.TestFill(parent.subarea(1, 2, 3, 5), 9.0, in_place_lock)
-    expected = np.zeros((4, 6))
-    expected[1:3, 2:5] = 9
-    np.testing.assert_array_equal(parent.array(), expected)
-    assert test_host.TestSum(parent, in_place_lock) == 9 * 6
-
-
 def test_script_errors_carry_the_exact_text(test_host):
     with pytest.raises(lumadex.ScriptError) as raised:
         test_host.TestRaiseString("An exact sentence, blanks  included.")
     assert str(raised.value) == "An exact sentence, blanks  included."
-    with pytest.raises(lumadex.ScriptError, match="^A message from the pair.$"):
-        test_host.TestRaisePair(28802)
-    with pytest.raises(lumadex.ScriptError, match=r"^An error \(5,7\) has occurred.$"):
-        test_host.TestRaisePair(5)
     with pytest.raises(lumadex.ScriptError, match="must be a whole number"):
         test_host.TestScalars(2**40, 1.5, True, 65, "", Ref(0), Ref(0.0))
-
-
-def test_refs_and_values_in_each_others_places_fit_no_form(test_host):
-    count, total = Ref(7), Ref(0.5)
-    with pytest.raises(lumadex.ScriptError, match="No form of TestScalars"):
-        test_host.TestScalars(4, 1.5, True, 65, "", 7, total)
-    with pytest.raises(lumadex.ScriptError, match="No form of TestScalars"):
-        test_host.TestScalars(Ref(4), 1.5, True, 65, "", count, total)
-    assert (count.value, total.value) == (7, 0.5)
-    assert test_host.results() == []

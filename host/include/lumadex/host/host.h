@@ -141,6 +141,14 @@ public:
 
     // Dense copies of the pixels, x fastest; `bytes` must be element_count() * element_size().
     void read_pixels(void* out, std::size_t bytes) const;
+    // The same as a vector of T, whose size must be the element size.
+    template <class T>
+    std::vector<T> pixels() const
+    {
+        std::vector<T> values(static_cast<std::size_t>(element_count()));
+        read_pixels(values.data(), values.size() * sizeof(T));
+        return values;
+    }
     void write_pixels(const void* in, std::size_t bytes);
 
     // Locks as the plug-in does (flags 1 or 32 of abi/dm/image_data.h).
