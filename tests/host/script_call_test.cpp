@@ -1,6 +1,6 @@
 // Script calls into the test plug-in: loading, every script type, overloads,
 // out-parameters, errors raised by the handler or passed through from the
-// host, pixel locks of sub-areas, and no object left behind by any call.
+// host, and no object left behind by any call.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -58,7 +58,7 @@ TEST_F(ScriptCalls, LoadingRegistersEveryFormAndUnloadingRemovesThem)
 {
     EXPECT_TRUE(host.startup_errors().empty());
     const auto signatures = host.signatures();
-    ASSERT_EQ(signatures.size(), 18u);
+    ASSERT_EQ(signatures.size(), 16u);
     EXPECT_EQ(signatures[3],
               "long TestScalars(long n, float   f, bool bFlag, char cLetter, dm_string strText, long * nOut, double "
               "*fOut)");
@@ -88,13 +88,13 @@ TEST(PluginLoading, VersionCheckAndLibrariesThatAreNotPlugins)
         Host exact(0x030A0000u);
         exact.load_plugin(LUMADEX_TEST_PLUGIN);
         EXPECT_TRUE(exact.startup_errors().empty());
-        EXPECT_EQ(exact.signatures().size(), 18u);
+        EXPECT_EQ(exact.signatures().size(), 16u);
         EXPECT_THROW(exact.load_plugin(LUMADEX_TEST_PLUGIN), UsageError);  // loaded already
         // The library links to one host at a time: a second host may not
         // take it away from the first.
         Host other;
         EXPECT_THROW(other.load_plugin(LUMADEX_TEST_PLUGIN), UsageError);
-        EXPECT_EQ(exact.signatures().size(), 18u);
+        EXPECT_EQ(exact.signatures().size(), 16u);
     }
     Host host;
     EXPECT_THROW(host.load_plugin("/nonexistent/plugin.so"), UsageError);
@@ -275,60 +275,6 @@ TEST_F(ScriptCalls, RaisedErrorsReachTheCallerWithTheirExactText)
     args.clear();
     image = Image();
     EXPECT_EQ(live(), 0);
-}
-
-TEST_F(ScriptCalls, StaleAndWithdrawnHostFunctions)
-{
-    const char* prototype = "uint32 ImageGetDimensionSize( ImageRef, uint32 )";
-    const std::int64_t sizes[] = {6, 2};
-    std::vector<Argument> args = {{host.new_image("image", DataType::Real4, sizes)}, {std::int64_t{1}}};
-    EXPECT_EQ(std::get<std::int64_t>(call("TestDimension", args)), 2);
-    host.make_stale_once(prototype);
-    EXPECT_EQ(std::get<std::int64_t>(call("TestDimension", args)), 2);  // looked up again
-    host.withdraw_prototype(prototype);
-    EXPECT_EQ(error_of("TestDimension", args),
-              std::string("A function of the following prototype can not be found:\n\n") + prototype);
-    host.restore_prototype(prototype);
-    EXPECT_EQ(std::get<std::int64_t>(call("TestDimension", args)), 2);
-}
-
-TEST_F(ScriptCalls, SubareaPixelsUnderBothLockFlags)
-{
-    std::vector<float> values;
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 8; ++x) values.push_back(static_cast<float>(x + 100 * y));
-    Image parent = real_image(values, 8);
-    const std::int64_t start[] = {2, 1}, end[] = {5, 4};
-    Image area = parent.subarea(start, end);
-    double expected = 0;
-    for (int y = 1; y < 4; ++y)
-        for (int x = 2; x < 5; ++x) expected += x + 100 * y;
-
-    for (std::int64_t flags : {1, 32}) {
-        std::vector<Argument> args = {{area}, {flags}};
-        EXPECT_EQ(std::get<double>(call("TestSum", args)), expected) << flags;
-    }
-
-    // Fill the area through each lock flag: exactly its pixels change.
-    for (std::int64_t flags : {1, 32}) {
-        const float value = -static_cast<float>(flags);
-        std::vector<Argument> args = {{area}, {static_cast<double>(value)}, {flags}};
-        call("TestFill", args);
-        const std::vector<float> after = parent.pixels<float>();
-        for (int y = 0; y < 6; ++y)
-            for (int x = 0; x < 8; ++x) {
-                const bool inside = x >= 2 && x < 5 && y >= 1 && y < 4;
-                EXPECT_EQ(after[static_cast<std::size_t>(y * 8 + x)],
-                          inside ? value : static_cast<float>(x + 100 * y))
-                    << x << "," << y << " flags " << flags;
-            }
-    }
-
-    // A dense write is seen by an in-place read and the other way round.
-    std::vector<Argument> sum = {{area}, {std::int64_t{32}}};
-    EXPECT_EQ(std::get<double>(call("TestSum", sum)), -32.0 * 9);
-    EXPECT_EQ(error_of("TestSum", {{area}, {std::int64_t{2}}}),
-              "ImageGetLockedData: Unknown lock flags 2 (1 or 32 are known).");
 }
 
 TEST_F(ScriptCalls, NamesSizesAndCalibrationsReachTheHandler)

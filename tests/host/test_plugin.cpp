@@ -301,24 +301,6 @@ dm_object* TestTags(dm_object* source, double value)
     });
 }
 
-double TestSum(dm_object* image, std::int32_t flags)
-{
-    return guarded<double>([&] {
-        double sum = 0;
-        LockedFloats(image, static_cast<std::uint32_t>(flags)).for_each([&](float& v, const std::int32_t*) { sum += v; });
-        return sum;
-    });
-}
-
-void TestFill(dm_object* image, float value, std::int32_t flags)
-{
-    guarded<int>([&] {
-        LockedFloats(image, static_cast<std::uint32_t>(flags)).for_each([&](float& v, const std::int32_t*) { v = value; });
-        call(kDataChanged, nullptr, image);
-        return 0;
-    });
-}
-
 // Raises the error pair (code, 7), or (28802, text) for the message code.
 void TestRaisePair(std::int32_t code)
 {
@@ -420,8 +402,6 @@ void register_all()
     add("void TestMakeImage(long nWidth, long nHeight, ImageRef * imgOut)", address(TestMakeImage));
     add("ComplexImagePtr TestComplex(long nWidth)", address(TestComplex));
     add("TagGroup TestTags(TagGroup tgSource, double fValue)", address(TestTags));
-    add("double TestSum(ImageRef img, long eFlags)", address(TestSum));
-    add("void TestFill(ImageRef img, float fValue, long eFlags)", address(TestFill));
     add("void TestRaisePair(long nCode)", address(TestRaisePair));
     add("ImageRef TestRaiseString(dm_string strMessage)", address(TestRaiseString));
     add("long TestDimension(ImageRef img, long nDim)", address(TestDimension));
