@@ -1,4 +1,4 @@
-// The script functions registered after the subsystem blocks.
+// The call-counter script functions, registered after the thread functions.
 #include "CallTracing.h"
 #include "Registration.h"
 

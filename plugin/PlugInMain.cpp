@@ -55,6 +55,9 @@ void MyPlugIn::Start()
 {
     const std::string prefix = "ZEP";
     AddBlock(prefix, zep::SimdFunctions());
+    AddBlock(prefix, zep::VersionFunctions());
     AddBlock(prefix, zep::FourierFunctions());
+    AddBlock(prefix, zep::ThreadFunctions());
     AddBlock(prefix, zep::DirectFunctions());
+    AddBlock(prefix, zep::ShellFunctions());
 }

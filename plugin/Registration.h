@@ -25,7 +25,10 @@ void* HandlerAddress(Handler* handler)
 
 // The blocks, in registration order.
 std::span<const ScriptFunctionEntry> SimdFunctions();  // reads the processor feature words first
+std::span<const ScriptFunctionEntry> VersionFunctions();
 std::span<const ScriptFunctionEntry> FourierFunctions();
-std::span<const ScriptFunctionEntry> DirectFunctions();
+std::span<const ScriptFunctionEntry> ThreadFunctions();
+std::span<const ScriptFunctionEntry> DirectFunctions();  // the call counters
+std::span<const ScriptFunctionEntry> ShellFunctions();
 
 }  // namespace zep

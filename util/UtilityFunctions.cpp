@@ -1,6 +1,9 @@
 // The utility blocks of script functions, in registration order.
 #include "ProcessorFeatures.h"
 #include "Registration.h"
+#include "Shell.h"
+#include "Threads.h"
+#include "Versions.h"
 
 namespace zep {
 
@@ -10,6 +13,38 @@ std::span<const ScriptFunctionEntry> SimdFunctions()
     ReadProcessorFeatures();
     static const ScriptFunctionEntry kFunctions[] = {
         {"void ", "SetUseSIMD(long isUseSIMD)", HandlerAddress(&SetUseSIMDHandler)},
+    };
+    return kFunctions;
+}
+
+std::span<const ScriptFunctionEntry> VersionFunctions()
+{
+    static const ScriptFunctionEntry kFunctions[] = {
+        {"long ", "GetVersion()", HandlerAddress(&GetVersionDM)},
+        {"dm_string ", "GetVersionString()", HandlerAddress(&GetVersionStringDM)},
+        {"long ", "GetMKLVersion()", HandlerAddress(&GetMKLVersionDM)},
+        {"dm_string ", "GetMKLVersionString()", HandlerAddress(&GetMKLVersionStringDM)},
+    };
+    return kFunctions;
+}
+
+// Registered after the subsystem blocks, before the call counters.
+std::span<const ScriptFunctionEntry> ThreadFunctions()
+{
+    static const ScriptFunctionEntry kFunctions[] = {
+        {"void ", "SetNumThreads(long n)", HandlerAddress(&SetNumThreadsDM)},
+        {"long ", "GetNumThreads()", HandlerAddress(&GetNumThreadsDM)},
+        {"long ", "GetMaxThreads()", HandlerAddress(&GetMaxThreadsDM)},
+    };
+    return kFunctions;
+}
+
+// Registered after the call counters.
+std::span<const ScriptFunctionEntry> ShellFunctions()
+{
+    static const ScriptFunctionEntry kFunctions[] = {
+        {"void ", "ShellExec(dm_string strCommandLine)", HandlerAddress(&ShellExecDM)},
+        {"dm_string ", "GetSpecialDirectory(long eType, long doCreate)", HandlerAddress(&GetSpecialDirectoryDM)},
     };
     return kFunctions;
 }

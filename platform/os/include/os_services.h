@@ -5,6 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
 
 extern "C" {
 
@@ -24,3 +27,30 @@ BOOL QueryPerformanceCounter(LARGE_INTEGER* count);
 BOOL QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 
 }
+
+// Linux services behind the plug-in's utilities. Each answers what the
+// Windows call it stands in for answered, in this platform's terms.
+namespace lumadex::os {
+
+// The file of the loaded module that holds `addressInside` (dladdr), as an
+// absolute path; empty when it cannot be told.
+std::string ModuleFilePath(const void* addressInside);
+
+// The bytes of the ELF section `name` in the file `path`; nothing when the
+// file cannot be read, is no 64-bit ELF file or has no such section. Sizes
+// and offsets read from the file are checked against the file's own size.
+std::optional<std::vector<unsigned char>> ReadElfSection(const std::string& path, const std::string& name);
+
+// The folder a Windows special-folder code (CSIDL) stands for here, ending
+// in '/', or nothing when the code has no counterpart. The create flag
+// 0x8000 in `code` creates a missing folder (and its parents); without it a
+// missing folder is nothing as well. The table is in special_folders.cpp.
+std::optional<std::string> SpecialFolderPath(std::int32_t code);
+
+// Starts `commandLine` under /bin/sh -c in a session of its own, with only
+// standard input, output and error inherited, and returns at once: the
+// command is neither waited for nor left behind as a zombie. An empty
+// command line starts nothing. Returns false when it could not be started.
+bool StartDetached(const std::string& commandLine);
+
+}  // namespace lumadex::os
