@@ -595,21 +595,15 @@ Ref<ImageObject> read_image(const Parser& file, const TagNode& entry, std::uint6
 
     const TagNode* pixels = data->find("Data");
     if (!pixels || pixels->group || pixels->info.empty() || pixels->info[0] != kArray) fail("has no pixel Data array");
-    // Compare without forming the product: the data block bounds every factor.
+    // The bytes the sizes need, each product checked for overflow before it is used.
     std::uint64_t needed = element_size(*type);
-    bool fits = true;
-    for (std::int64_t size : sizes) {
-        if (static_cast<std::uint64_t>(size) > pixels->bytes / needed) {
-            fits = false;
-            break;
-        }
-        needed *= static_cast<std::uint64_t>(size);
-    }
-    if (!fits || needed != pixels->bytes) {
+    bool overflow = false;
+    for (std::int64_t size : sizes) overflow = overflow || __builtin_mul_overflow(needed, static_cast<std::uint64_t>(size), &needed);
+    if (overflow || needed != pixels->bytes) {
         std::string shape;
         for (std::int64_t size : sizes) shape += (shape.empty() ? "" : " x ") + std::to_string(size);
         fail("has a pixel Data block of " + str(pixels->bytes) + " bytes, but " + shape + " " +
-             std::string(data_type_name(*type)) + " pixels need " + (fits ? str(needed) : std::string("more")));
+             std::string(data_type_name(*type)) + " pixels need " + (overflow ? std::string("more than 2^64") : str(needed)));
     }
 
     Ref<ImageObject> image = make_object<ImageObject>(book);
