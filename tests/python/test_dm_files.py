@@ -131,10 +131,10 @@ def data(label, info, value=b""):
     return struct.pack(">BH", 21, len(label)) + label + struct.pack(">Q", len(inner)) + inner
 
 
-def image_list(dims=(2, 2), pixels=bytes(16), data_info=(20, 6, 4)):
+def image_list(dims=(2, 2), pixels=bytes(16), data_info=(20, 6, 4), endian="<"):
     return group(b"ImageList", group(b"", group(
-        b"ImageData", data(b"Data", data_info, pixels), data(b"DataType", [3], struct.pack("<i", 2)),
-        group(b"Dimensions", *[data(b"", [5], struct.pack("<I", n)) for n in dims]))))
+        b"ImageData", data(b"Data", data_info, pixels), data(b"DataType", [3], struct.pack(endian + "i", 2)),
+        group(b"Dimensions", *[data(b"", [5], struct.pack(endian + "I", n)) for n in dims]))))
 
 
 def nested(depth):
@@ -173,10 +173,18 @@ def test_missing_file_and_unwritable_folder_are_clear_errors(host, tmp_path):
         host.open(tmp_path)
     with pytest.raises(lumadex.FileError, match="cannot be written"):
         host.image(np.zeros(3, np.float32)).save(tmp_path / "no" / "such.dm4")
-    (tmp_path / "a.dm4").write_bytes(dm4(image_list(pixels=np.arange(4, dtype="<f4").tobytes())))
+    with pytest.raises(lumadex.FileError, match="DM files hold 1 to 4 dimensions"):
+        host.image(np.zeros((1, 2, 1, 2, 1), np.float32)).save(tmp_path / "five.dm4")
+    assert os.listdir(tmp_path) == []
+
+
+def test_big_endian_file_and_saved_subarea_read_back(host, tmp_path):
+    (tmp_path / "a.dm4").write_bytes(dm4(image_list(pixels=np.arange(4, dtype=">f4").tobytes(), endian=">"), order=0))
     (image,) = host.open(tmp_path / "a.dm4")
     np.testing.assert_array_equal(image.array(), [[0, 1], [2, 3]])
-    assert os.listdir(tmp_path) == ["a.dm4"]
+    whole = host.image(np.arange(20, dtype=np.int16).reshape(4, 5))
+    whole.box((1, 1), (3, 4)).save(tmp_path / "b.dm3")
+    np.testing.assert_array_equal(host.open(tmp_path / "b.dm3")[0].array(), whole.array()[1:3, 1:4])
 
 
 @needs_corpus
