@@ -560,6 +560,13 @@ std::size_t component_bytes(DataType type)
     }
 }
 
+// A calibration number as the host keeps it: a float, saturated rather than out of range.
+float to_float(double value)
+{
+    constexpr double kMax = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(value, -kMax, kMax));
+}
+
 // Large pixel buffers are filled far faster in huge pages (fewer page faults),
 // as numpy does for its large arrays; a hint only, ignored where unsupported.
 void advise_huge_pages(std::byte* data, std::uint64_t bytes)
@@ -585,10 +592,13 @@ Ref<ImageObject> read_image(const Parser& file, const TagNode& entry, std::uint6
 
     const std::optional<double> code = file.number_of(data->find("DataType"));
     if (!code) fail("has no DataType");
-    const std::optional<DataType> type = host_type(static_cast<std::uint64_t>(*code));
+    const bool whole = *code >= 0 && *code <= 1e6 && *code == std::floor(*code);  // NaN is not
+    const std::optional<DataType> type = whole ? host_type(static_cast<std::uint64_t>(*code)) : std::nullopt;
     if (!type) {
         const bool packed = *code == 5 || *code == 27 || *code == 28;
-        fail("has the data type " + std::to_string(static_cast<long long>(*code)) +
+        char shown[32];
+        std::snprintf(shown, sizeof shown, "%g", *code);
+        fail("has the data type " + std::string(shown) +
              (packed ? " (packed complex), which the host does not hold" : ", which the host does not know"));
     }
 
@@ -641,8 +651,8 @@ Ref<ImageObject> read_image(const Parser& file, const TagNode& entry, std::uint6
     if (per_dimension && per_dimension->group) {
         for (std::size_t d = 0; d < sizes.size() && d < per_dimension->children.size(); ++d) {
             const TagNode& cal = per_dimension->children[d];
-            image->calibrations[d].origin = static_cast<float>(file.number_of(cal.find("Origin")).value_or(0.0));
-            image->calibrations[d].scale = static_cast<float>(file.number_of(cal.find("Scale")).value_or(1.0));
+            image->calibrations[d].origin = to_float(file.number_of(cal.find("Origin")).value_or(0.0));
+            image->calibrations[d].scale = to_float(file.number_of(cal.find("Scale")).value_or(1.0));
             image->calibrations[d].units = file.text_of(cal.find("Units")).value_or("");
         }
     }
