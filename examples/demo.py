@@ -5,7 +5,9 @@ A synthetic high-resolution micrograph of a hexagonal crystal lattice (with
 shot noise) is transformed by the plug-in (ZEPPureFFT), its power spectrum is
 shown with the Bragg spots, the spacing of the strongest spot is measured, and
 the spectrum is transformed back (ZEPPureIFFT with 1/N) to check the round trip.
-Finally the plug-in's call counters are printed.
+The plug-in's call counters are printed; then a real micrograph recorded by a
+microscope (a DM3 file among HyperSpy's test files, when installed) is opened
+and shown with its power spectrum, both with calibrated axes.
 
     PYTHONPATH=build/python /usr/bin/python3 examples/demo.py [OUTPUT_DIR] [--size N]
 
@@ -15,6 +17,7 @@ Each step is a small function in STEPS, run in order on one shared Demo record.
 
 import argparse
 import dataclasses
+import importlib.util
 import os
 import sys
 import time
@@ -150,13 +153,52 @@ def inverse_transform(demo):
     demo.save(figure, "round_trip.png")
 
 
+def recorded_file():
+    """A real micrograph recorded by a microscope: HyperSpy's DM3 test file, when python3-hyperspy is installed."""
+    spec = importlib.util.find_spec("hyperspy")
+    path = spec and os.path.join(os.path.dirname(spec.origin), "tests", "io", "dm3_2D_data", "multi_signal.dm3")
+    return path if path and os.path.exists(path) else None
+
+
+def show_recorded_file(demo):
+    path = recorded_file()
+    if path is None:
+        print("recorded file: none here (python3-hyperspy holds the DM files)")
+        return
+    recorded = demo.host.open(path)[0]  # the file's first image: a STEM HAADF micrograph
+    pixels = recorded.array().astype(np.float64)
+    image = demo.host.image((pixels - pixels.mean()).astype(np.complex64), recorded.name)
+    for dim in (0, 1):
+        image.set_calibration(dim, *recorded.calibration(dim))
+    spectrum = demo.host.ZEPPureFFT(image, 1.0, None)
+    power = np.fft.fftshift(np.log1p(np.abs(spectrum.array()) ** 2))
+    origin, scale, units = recorded.calibration(0)
+    _, k_scale, k_units = spectrum.calibration(0)
+    rows, cols = pixels.shape
+    print(f"recorded file {os.path.basename(path)}: \"{recorded.name}\", {cols} x {rows} "
+          f"{recorded.data_type.host_name}, {scale:.4f} {units} per pixel")
+    figure, (left, right) = plt.subplots(1, 2, figsize=(11, 5.2))
+    left.imshow(pixels, cmap="gray", extent=(-origin * scale, (cols - origin) * scale, (rows - origin) * scale,
+                                             -origin * scale))
+    left.set_title(f"{recorded.name} ({os.path.basename(path)})")
+    left.set_xlabel(f"x ({units})")
+    left.set_ylabel(f"y ({units})")
+    low, high = (-(cols // 2) - 0.5) * k_scale, (cols - cols // 2 - 0.5) * k_scale
+    right.imshow(power, cmap="inferno", extent=(low, high, high, low))
+    right.set_title("Power spectrum (log, centre)")
+    right.set_xlabel(f"kx ({k_units})")
+    right.set_ylabel(f"ky ({k_units})")
+    figure.tight_layout()
+    demo.save(figure, "recorded_file.png")
+
+
 def print_counters(demo):
     print("call counters:")
     for name, counter in sorted(demo.host.counters().items()):
         print(f"  {name:<20} {counter['count']:>4} calls {counter['seconds'] * 1000:>9.3f} ms")
 
 
-STEPS = [make_input, forward_transform, show_power_spectrum, inverse_transform, print_counters]
+STEPS = [make_input, forward_transform, show_power_spectrum, inverse_transform, print_counters, show_recorded_file]
 
 
 def main(argv=None):

@@ -93,6 +93,11 @@ PixelBuffer::PixelBuffer(std::size_t bytes)
     std::memset(data_, 0, bytes);
 }
 
+PixelBuffer::PixelBuffer(std::size_t bytes, Uninitialised)
+    : data_(static_cast<std::byte*>(::operator new(bytes ? bytes : 1, std::align_val_t{64}))), bytes_(bytes)
+{
+}
+
 PixelBuffer::~PixelBuffer() { ::operator delete(data_, std::align_val_t{64}); }
 
 void check_image_sizes(std::span<const std::int64_t> sizes, DataType type)

@@ -25,6 +25,9 @@ TypeKind type_kind(DataType type);
 class PixelBuffer {
 public:
     explicit PixelBuffer(std::size_t bytes);  // std::bad_alloc when memory runs out
+    // Without the zeroing, for a caller that fills every byte at once (a file reader).
+    struct Uninitialised {};
+    PixelBuffer(std::size_t bytes, Uninitialised);
     ~PixelBuffer();
     PixelBuffer(const PixelBuffer&) = delete;
     PixelBuffer& operator=(const PixelBuffer&) = delete;

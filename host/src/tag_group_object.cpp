@@ -52,9 +52,10 @@ void set_tag(TagGroupObject& group, std::string_view path, TagData value)
                              "\" is a value, not a group.");
         parent = next->get();
     }
-    if (TagGroupObject::Entry* entry = find_entry(*parent, names.back()))
+    if (TagGroupObject::Entry* entry = find_entry(*parent, names.back())) {
         entry->value = std::move(value);
-    else
+        entry->encoding = 0;  // a script's value, stored by its own kind
+    } else
         parent->entries.push_back({std::string(names.back()), std::move(value)});
 }
 
@@ -77,7 +78,7 @@ Ref<TagGroupObject> copy_tag_group(const TagGroupObject& source)
 {
     Ref<TagGroupObject> copy = make_object<TagGroupObject>(source.book);
     copy->entries.reserve(source.entries.size());
-    for (const auto& entry : source.entries) copy->entries.push_back({entry.name, copy_value(entry.value)});
+    for (const auto& entry : source.entries) copy->entries.push_back({entry.name, copy_value(entry.value), entry.encoding});
     return copy;
 }
 
@@ -86,9 +87,10 @@ void copy_tags_from(TagGroupObject& target, const TagGroupObject& source)
     // Copy first: the source may be the target itself or one of its groups.
     const Ref<TagGroupObject> copy = copy_tag_group(source);
     for (auto& entry : copy->entries) {
-        if (TagGroupObject::Entry* existing = find_entry(target, entry.name))
+        if (TagGroupObject::Entry* existing = find_entry(target, entry.name)) {
             existing->value = std::move(entry.value);
-        else
+            existing->encoding = entry.encoding;
+        } else
             target.entries.push_back(std::move(entry));
     }
 }

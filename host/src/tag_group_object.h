@@ -24,8 +24,13 @@ struct TagGroupObject : dm_object {
     explicit TagGroupObject(std::shared_ptr<ObjectBook> book) : dm_object(kClass, std::move(book)) {}
 
     struct Entry {
-        std::string name;
+        std::string name;  // empty in a list (a DM TagList, array or struct)
         TagData value;
+        // How a DM file stores the value: its tag type code (2 short ... 12
+        // uint64, 18 string, 15 struct, 20 array) as read from a file, kept so
+        // that saving writes it back alike; 0 for a value set from a script,
+        // which files store as long, double, UTF-16 text or a tag group.
+        std::uint16_t encoding = 0;
     };
     std::vector<Entry> entries;  // in insertion order
 };

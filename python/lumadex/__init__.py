@@ -14,12 +14,13 @@ failed calls raise lumadex.ScriptError with the script's exact message.
 """
 
 from ._datatypes import DataType, as_data_type, data_type_of
-from ._host import MAX_DIMENSIONS, Host, Ref, ScriptError, UsageError, default_plugin_path
+from ._host import MAX_DIMENSIONS, FileError, Host, Ref, ScriptError, UsageError, default_plugin_path
 from ._image import Calibration, Image
 
 __all__ = [
     "Calibration",
     "DataType",
+    "FileError",
     "Host",
     "Image",
     "MAX_DIMENSIONS",

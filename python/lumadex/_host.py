@@ -16,7 +16,9 @@ ScriptError = _lumadex.ScriptError
 ScriptError.__doc__ = "A script call failed; str(error) is the script error's exact text."
 UsageError = _lumadex.UsageError
 UsageError.__doc__ = "The host refused a request as misuse of its API (a ValueError)."
-ScriptError.__module__ = UsageError.__module__ = "lumadex"
+FileError = _lumadex.FileError
+FileError.__doc__ = "A DM3 / DM4 file could not be read or written; the message names the file and the fault."
+ScriptError.__module__ = UsageError.__module__ = FileError.__module__ = "lumadex"
 
 MAX_DIMENSIONS = _lumadex.MAX_DIMENSIONS
 
@@ -214,6 +216,10 @@ class Host:
                              f"shape {tuple(shape)} has none along axis {empty[0]}")
         sizes = [int(n) for n in reversed(shape)]
         return Image(self._core.new_image(str(name), int(as_data_type(data_type)), sizes))
+
+    def open(self, path):
+        """The images of a DM3 / DM4 file, in file order (thumbnails skipped); FileError if it cannot be read whole."""
+        return [Image(core) for core in self._core.open_file(os.fspath(path))]
 
     # --- script calls ----------------------------------------------------------
     def call(self, name, *args):

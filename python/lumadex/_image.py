@@ -2,6 +2,7 @@
 
 import collections
 import contextlib
+import os
 
 import numpy as np
 
@@ -106,6 +107,11 @@ class Image:
     def clone(self):
         """A dense copy with name, calibrations and tags."""
         return Image(self._core.clone())
+
+    def save(self, path):
+        """Writes the image (pixels, name, calibrations, tags) as DM4, or DM3 when `path` ends in .dm3."""
+        path = os.fspath(path)
+        self._core.save(path, 3 if path.lower().endswith(".dm3") else 4)
 
     # --- pixels ------------------------------------------------------------
     def array(self):

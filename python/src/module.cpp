@@ -180,6 +180,7 @@ PYBIND11_MODULE(_lumadex, m) {
 
     py::register_exception<host::ScriptError>(m, "ScriptError", PyExc_RuntimeError);
     py::register_exception<host::UsageError>(m, "UsageError", PyExc_ValueError);
+    py::register_exception<host::FileError>(m, "FileError", PyExc_OSError);
 
     m.attr("MAX_DIMENSIONS") = host::kMaxDimensions;
     m.def("data_types", &describe_data_types, "(code, identifier, numpy dtype, element size, host name) per host data type");
@@ -209,7 +210,10 @@ PYBIND11_MODULE(_lumadex, m) {
         .def("read", &read_pixels)
         .def("write", &write_pixels)
         .def("lock", &lock_pixels)
-        .def("same_object", [](const ImageCore& a, const ImageCore& b) { return a.image == b.image; });
+        .def("same_object", [](const ImageCore& a, const ImageCore& b) { return a.image == b.image; })
+        .def("save", [](const ImageCore& c, const std::filesystem::path& path, int version) {
+            host::save_file({&c.image, 1}, path, version);
+        });
 
     py::class_<PixelLockCore>(m, "PixelLockCore")
         .def("array", &locked_array)
@@ -234,6 +238,13 @@ PYBIND11_MODULE(_lumadex, m) {
         .def("live_objects", &live_objects)
         .def("new_image", &new_image)
         .def("call", &call)
+        .def("open_file",
+             [](Session& s, const std::filesystem::path& path) {
+                 std::vector<ImageCore> images;
+                 for (host::Image& image : open_session(s).host->open_file(path))
+                     images.push_back(ImageCore{s.shared_from_this(), std::move(image)});
+                 return images;
+             })
         .def("results", [](const Session& s) { return s.host->results(); })
         .def("alerts", [](const Session& s) { return s.host->alerts(); });
 }

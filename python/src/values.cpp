@@ -1,5 +1,6 @@
 #include "values.h"
 
+#include <algorithm>
 #include <complex>
 #include <cstdint>
 #include <string>
@@ -42,8 +43,17 @@ py::object tag_value_to_python(const host::TagValue& value) {
 
 py::object tags_to_dict(const host::TagGroup& group) {
     if (!group) return py::none();
+    const auto entries = group.entries();
+    // A group of unnamed entries (a list, an array or a struct read from a file) is a list.
+    const bool list = !entries.empty() && std::all_of(entries.begin(), entries.end(),
+                                                      [](const auto& entry) { return entry.first.empty(); });
+    if (list) {
+        py::list items;
+        for (const auto& entry : entries) items.append(tag_value_to_python(entry.second));
+        return items;
+    }
     py::dict dict;
-    for (const auto& [name, value] : group.entries()) dict[py::str(name)] = tag_value_to_python(value);
+    for (const auto& [name, value] : entries) dict[py::str(name)] = tag_value_to_python(value);
     return dict;
 }
 

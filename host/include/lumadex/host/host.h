@@ -45,6 +45,13 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
+// A DM3 / DM4 file that cannot be read or written: the message names the file
+// and what is wrong with it.
+class FileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Host data-type codes, from the one table of data types.
 enum class DataType : std::uint32_t {
 #define LUMADEX_DATA_TYPE(code, identifier, name, bytes, kind) identifier = code,
@@ -231,8 +238,22 @@ public:
 
     dm_link* link();  // borrowed
 
+    // --- DM3 / DM4 files (dm_file.cpp) ----------------------------------------
+    // Every image of the file in file order, thumbnails skipped: pixels, name,
+    // calibrations, and the image's tags with their stored types. All or
+    // nothing: a file that cannot be read whole throws FileError.
+    std::vector<Image> open_file(const std::filesystem::path& path);
+
 private:
     std::unique_ptr<HostState> state_;
 };
+
+// Writes the images (dense copies of sub-areas) into one DM4 file, or DM3 when
+// `version` is 3. The file appears whole or not at all; FileError on failure.
+void save_file(std::span<const Image> images, const std::filesystem::path& path, int version = 4);
+
+// The tag tree as text: one "name (type) = value" line per tag, indented two
+// blanks per level; list entries are numbered [0], [1]...
+std::string format_tags(const TagGroup& tags);
 
 }  // namespace lumadex::host

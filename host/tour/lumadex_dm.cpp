@@ -1,0 +1,68 @@
+// lumadex-dm: what a DM3 / DM4 file holds, as the host stand-in reads it.
+//
+//   lumadex-dm [--tags] file.dm4 [more files...]
+//
+// Prints each image's name, data type, shape (x first) and per-dimension
+// calibration (origin, scale, units); with --tags also the image's tag tree
+// with the stored type of every tag. A file that cannot be read is reported
+// on stderr and the exit status is 1.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <string>
+
+#include "lumadex/host/host.h"
+
+namespace {
+
+void print_image(const lumadex::host::Image& image, std::size_t index, bool tags)
+{
+    std::string shape;
+    for (std::int64_t size : image.sizes()) shape += (shape.empty() ? "" : " x ") + std::to_string(size);
+    std::printf("image %zu: \"%s\", %s, %s\n", index, image.name().c_str(),
+                std::string(lumadex::host::data_type_name(image.data_type())).c_str(), shape.c_str());
+    for (int d = 0; d < image.num_dims(); ++d) {
+        const lumadex::host::Calibration c = image.calibration(d);
+        std::printf("  dimension %d: origin %g, scale %g, units \"%s\"\n", d, static_cast<double>(c.origin),
+                    static_cast<double>(c.scale), c.units.c_str());
+    }
+    if (tags) {
+        const std::string tree = lumadex::host::format_tags(image.tags());
+        std::printf("  tags:\n");
+        std::size_t start = 0;
+        while (start < tree.size()) {
+            const std::size_t end = tree.find('\n', start);
+            std::printf("    %s\n", tree.substr(start, end - start).c_str());
+            start = end + 1;
+        }
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    bool tags = false;
+    int first = 1;
+    if (argc > 1 && std::strcmp(argv[1], "--tags") == 0) {
+        tags = true;
+        first = 2;
+    }
+    if (first >= argc) {
+        std::fprintf(stderr, "usage: %s [--tags] file.dm4 [more files...]\n", argv[0]);
+        return 2;
+    }
+    int status = 0;
+    lumadex::host::Host host;
+    for (int i = first; i < argc; ++i) {
+        try {
+            const auto images = host.open_file(argv[i]);
+            std::printf("%s: %zu image%s\n", argv[i], images.size(), images.size() == 1 ? "" : "s");
+            for (std::size_t k = 0; k < images.size(); ++k) print_image(images[k], k, tags);
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "lumadex-dm: %s\n", error.what());
+            status = 1;
+        }
+    }
+    return status;
+}

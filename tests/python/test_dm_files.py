@@ -1,0 +1,210 @@
+"""DM3 / DM4 files: the corpus recorded by microscopes (HyperSpy's test files) read as HyperSpy reads them,
+every data type saved and read back by the host and by HyperSpy, and bad files refused with clear errors."""
+
+import glob
+import logging
+import os
+import re
+import struct
+
+import numpy as np
+import pytest
+
+import lumadex
+
+logging.getLogger("hyperspy").setLevel(logging.ERROR)
+dm = pytest.importorskip("hyperspy.io_plugins.digital_micrograph")
+CORPUS = sorted(glob.glob(os.path.join(os.path.dirname(dm.__file__), "..", "tests", "io", "**", "*.dm[34]"),
+                          recursive=True))
+needs_corpus = pytest.mark.skipif(not CORPUS, reason="HyperSpy's DM test files are not installed")
+LIST_KEY = re.compile(r"(TagGroup|Data)\d+$")
+
+
+def plain(value):
+    """A HyperSpy or lumadex tag value in one form: unnamed entries as lists, empty values as None."""
+    if isinstance(value, dict):
+        if value and all(LIST_KEY.match(k) for k in value):
+            value = list(value.values())
+        else:
+            return {k: plain(v) for k, v in value.items()} or None
+    if isinstance(value, (list, tuple)):
+        return [plain(v) for v in value] or None
+    return value if value != "" else None
+
+
+def assert_tags_equal(ours, theirs, path=""):
+    if isinstance(theirs, dict):
+        assert isinstance(ours, dict) and list(ours) == list(theirs), path
+        for key in theirs:
+            assert_tags_equal(ours[key], theirs[key], f"{path}:{key}")
+    elif isinstance(theirs, list):
+        assert isinstance(ours, list) and len(ours) == len(theirs), path
+        for i, (a, b) in enumerate(zip(ours, theirs)):
+            assert_tags_equal(a, b, f"{path}[{i}]")
+    elif isinstance(theirs, (int, float)) and not isinstance(ours, str):
+        assert ours == pytest.approx(theirs, rel=1e-15), path
+    else:
+        assert ours == theirs, path
+
+
+def reference(path):
+    """HyperSpy's reading: (pixels with RGBA as 4 bytes, axes, title, ImageTags) per image."""
+    out = []
+    for signal in dm.file_reader(path):
+        data = signal["data"]
+        if data.dtype.names:  # RGBA records; the host keeps the file's B, G, R, A bytes in one element
+            data = np.ascontiguousarray(data[["B", "G", "R", "A"]]).view(np.uint32).reshape(data.shape)
+        tags = signal["original_metadata"]["ImageList"]["TagGroup0"].get("ImageTags", {})
+        out.append((data, signal["axes"], signal["metadata"]["General"]["title"], tags))
+    return out
+
+
+def assert_as_hyperspy_reads(images, path):
+    expected = reference(path)
+    assert len(images) == len(expected)
+    for image, (data, axes, title, tags) in zip(images, expected):
+        pixels = image.array()
+        assert pixels.shape == data.shape and pixels.dtype == data.dtype.newbyteorder("=")
+        np.testing.assert_array_equal(pixels, data)
+        assert image.name == title
+        for axis, host_dim in zip(axes, reversed(range(image.ndim))):
+            origin, scale, units = image.calibration(host_dim)
+            assert (scale, -origin * scale, units) == pytest.approx((axis["scale"], axis["offset"], axis["units"]))
+        assert_tags_equal(plain(image.tags()), plain(tags))
+
+
+@needs_corpus
+@pytest.mark.parametrize("path", CORPUS, ids=lambda p: os.path.relpath(p, os.path.dirname(os.path.dirname(p))))
+def test_corpus_file_reads_as_hyperspy_reads_it_and_saves_unchanged(host, tmp_path, path):
+    images = host.open(path)
+    assert_as_hyperspy_reads(images, path)
+    # Saved again (one image per file), the host and HyperSpy read back the same image and tags.
+    for k, image in enumerate(images):
+        copy = tmp_path / f"copy{k}{os.path.splitext(path)[1]}"
+        image.save(copy)
+        (back,) = host.open(copy)
+        np.testing.assert_array_equal(back.array(), image.array())
+        assert (back.name, back.tags()) == (image.name, image.tags())
+        assert [back.calibration(d) for d in range(back.ndim)] == [image.calibration(d) for d in range(image.ndim)]
+        (data, _, title, tags), = reference(copy)
+        assert_tags_equal(plain(image.tags()), plain(tags))
+
+
+DTYPES = [np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32, np.float32, np.float64,
+          np.complex64, np.complex128, np.bool_]
+
+
+@pytest.mark.parametrize("suffix", [".dm4", ".dm3"])
+@pytest.mark.parametrize("dtype", DTYPES, ids=lambda d: np.dtype(d).name)
+def test_every_data_type_saved_reads_back_unchanged_by_host_and_hyperspy(host, rng, tmp_path, dtype, suffix):
+    shape = (2, 3, 4, 5)[: 1 + DTYPES.index(dtype) % 4]
+    pixels = (rng.standard_normal(shape + (2,)) * 1000).view(np.complex128)[..., 0].astype(dtype) \
+        if np.dtype(dtype).kind == "c" else (rng.random(shape) * 300 - 100).astype(dtype)
+    image = host.image(pixels, "saved ü")
+    for dim in range(image.ndim):
+        image.set_calibration(dim, 0.5 * dim, 0.25 + dim, ["nm", "1/µm", "eV", ""][dim])
+    image.set_tag("Microscope:Voltage", 300000.0)
+    image.set_tag("Microscope:Name", "TEM ø")
+    image.set_tag("Count", -7)
+    path = tmp_path / f"image{suffix}"
+    image.save(path)
+    (back,) = host.open(path)
+    assert back.dtype == pixels.dtype and back.name == "saved ü"
+    np.testing.assert_array_equal(back.array(), pixels)
+    assert back.tags() == image.tags() == {"Microscope": {"Voltage": 300000.0, "Name": "TEM ø"}, "Count": -7}
+    assert_as_hyperspy_reads([back], str(path))
+
+
+def dm4(*root_tags, order=1):
+    """A DM4 file holding `root_tags` (bytes of whole tags) in its root group."""
+    body = b"\0\1" + struct.pack(">Q", len(root_tags)) + b"".join(root_tags)
+    return struct.pack(">IQI", 4, len(body) + 8, order) + body + bytes(8)
+
+
+def group(label, *tags):
+    inner = b"\0\1" + struct.pack(">Q", len(tags)) + b"".join(tags)
+    return struct.pack(">BH", 20, len(label)) + label + struct.pack(">Q", len(inner)) + inner
+
+
+def data(label, info, value=b""):
+    inner = b"%%%%" + struct.pack(f">{len(info) + 1}Q", len(info), *info) + value
+    return struct.pack(">BH", 21, len(label)) + label + struct.pack(">Q", len(inner)) + inner
+
+
+def image_list(dims=(2, 2), pixels=bytes(16), data_info=(20, 6, 4), endian="<"):
+    return group(b"ImageList", group(b"", group(
+        b"ImageData", data(b"Data", data_info, pixels), data(b"DataType", [3], struct.pack(endian + "i", 2)),
+        group(b"Dimensions", *[data(b"", [5], struct.pack(endian + "I", n)) for n in dims]))))
+
+
+def nested(depth):
+    return group(b"g", nested(depth - 1)) if depth else group(b"g")
+
+
+BAD_FILES = {
+    "wrong magic": (b"PK\3\4" + bytes(40), "not a DM3 or DM4 file"),
+    "too short": (b"\0\0\0\4", "too short"),
+    "tag count beyond the file": (struct.pack(">IQI", 4, 0, 1) + b"\0\1" + struct.pack(">Q", 2**62), "claims"),
+    "array claiming terabytes": (dm4(data(b"Huge", [20, 7, 2**40])), "larger than the rest of the file"),
+    "overflowing array of arrays": (dm4(data(b"Huge", [20, 20, 7, 2**33, 2**33])), "larger than the rest"),
+    "tags nested without end": (dm4(nested(200)), "nested deeper"),
+    "unknown tag kind": (dm4(b"\x07\0\1x"), "unknown kind 7"),
+    "no image list": (dm4(data(b"Other", [3], bytes(4))), "no ImageList"),
+    "data shorter than its dimensions": (dm4(image_list(dims=(2, 3))), "need 24"),
+    "dimension of zero": (dm4(image_list(dims=(0, 2))), "not a size"),
+    "packed complex": (dm4(image_list().replace(struct.pack("<i", 2), struct.pack("<i", 27))), "packed complex"),
+    "truncated pixels": (dm4(image_list())[:-20], "truncated"),
+    "big-endian file cut short": (dm4(image_list(), order=0)[:70], "truncated"),
+}
+
+
+@pytest.mark.parametrize("content, words", BAD_FILES.values(), ids=BAD_FILES.keys())
+def test_bad_file_is_a_clear_error_naming_the_file(host, tmp_path, content, words):
+    path = tmp_path / "bad.dm4"
+    path.write_bytes(content)
+    with pytest.raises(lumadex.FileError, match=re.escape(str(path)) + ".*" + words):
+        host.open(path)
+
+
+def test_missing_file_and_unwritable_folder_are_clear_errors(host, tmp_path):
+    with pytest.raises(lumadex.FileError, match="nowhere.dm4: cannot be opened"):
+        host.open(tmp_path / "nowhere.dm4")
+    with pytest.raises(lumadex.FileError, match="is not a regular file"):
+        host.open(tmp_path)
+    with pytest.raises(lumadex.FileError, match="cannot be written"):
+        host.image(np.zeros(3, np.float32)).save(tmp_path / "no" / "such.dm4")
+    with pytest.raises(lumadex.FileError, match="DM files hold 1 to 4 dimensions"):
+        host.image(np.zeros((1, 2, 1, 2, 1), np.float32)).save(tmp_path / "five.dm4")
+    assert os.listdir(tmp_path) == []
+
+
+def test_big_endian_file_and_saved_subarea_read_back(host, tmp_path):
+    (tmp_path / "a.dm4").write_bytes(dm4(image_list(pixels=np.arange(4, dtype=">f4").tobytes(), endian=">"), order=0))
+    (image,) = host.open(tmp_path / "a.dm4")
+    np.testing.assert_array_equal(image.array(), [[0, 1], [2, 3]])
+    whole = host.image(np.arange(20, dtype=np.int16).reshape(4, 5))
+    whole.box((1, 1), (3, 4)).save(tmp_path / "b.dm3")
+    np.testing.assert_array_equal(host.open(tmp_path / "b.dm3")[0].array(), whole.array()[1:3, 1:4])
+
+
+@needs_corpus
+def test_mutated_corpus_files_open_whole_or_fail_cleanly(host, rng, tmp_path):
+    path = tmp_path / "mutant.dm4"
+    outcomes = {"opened": 0, "refused": 0}
+    for variant in range(3000):
+        content = bytearray(open(CORPUS[variant % len(CORPUS)], "rb").read())
+        if variant % 3 == 0:
+            del content[rng.integers(0, len(content)):]
+        for _ in range(rng.integers(1, 8)):
+            if content:
+                content[rng.integers(0, len(content))] ^= 1 << int(rng.integers(0, 8))
+        path.write_bytes(content)
+        try:
+            images = host.open(path)
+            for image in images:
+                assert image.array().size == np.prod(image.shape)
+            outcomes["opened"] += 1
+        except lumadex.FileError as error:
+            assert str(error).startswith(str(path) + ": ")
+            outcomes["refused"] += 1
+    assert outcomes["opened"] > 100 and outcomes["refused"] > 500, outcomes
