@@ -55,5 +55,7 @@ void MyPlugIn::Start()
     const std::string prefix = "ZEP";
     AddBlock(prefix, zep::SimdFunctions());
     AddBlock(prefix, zep::FourierFunctions());
+    // The matrix and the element-wise blocks come here, in that order.
+    AddBlock(prefix, zep::WarpFunctions());
     AddBlock(prefix, zep::DirectFunctions());
 }
