@@ -22,7 +22,7 @@ struct LineSample {
 // are read pixel for pixel.
 
 template <class T, class P>
-void GatherLinear(const T* row, const AxisSamples<P>& xs, T* out, std::int64_t n)
+LUMADEX_WARP_INLINE void GatherLinear(const T* row, const AxisSamples<P>& xs, T* out, std::int64_t n)
 {
     const std::int64_t* i0 = xs.first.data();
     const std::int64_t* i1 = xs.second.data();
@@ -32,14 +32,14 @@ void GatherLinear(const T* row, const AxisSamples<P>& xs, T* out, std::int64_t n
 }
 
 template <class T, class P>
-void BlendLinear(const T* line0, const T* line1, P f, T* out, std::int64_t n)
+LUMADEX_WARP_INLINE void BlendLinear(const T* line0, const T* line1, P f, T* out, std::int64_t n)
 {
 #pragma omp simd
     for (std::int64_t x = 0; x < n; ++x) out[x] = Linear(line0[x], line1[x], f);
 }
 
 template <class T, class P>
-void GatherBilinear(const T* row0, const T* row1, P fy, const AxisSamples<P>& xs, T* out, std::int64_t n)
+LUMADEX_WARP_INLINE void GatherBilinear(const T* row0, const T* row1, P fy, const AxisSamples<P>& xs, T* out, std::int64_t n)
 {
     const std::int64_t* i0 = xs.first.data();
     const std::int64_t* i1 = xs.second.data();
@@ -50,7 +50,7 @@ void GatherBilinear(const T* row0, const T* row1, P fy, const AxisSamples<P>& xs
 }
 
 template <class T, class P>
-void BlendBilinear(const T* g00, const T* g10, const T* g01, const T* g11, P fx, P fy, T* out, std::int64_t n)
+LUMADEX_WARP_INLINE void BlendBilinear(const T* g00, const T* g10, const T* g01, const T* g11, P fx, P fy, T* out, std::int64_t n)
 {
 #pragma omp simd
     for (std::int64_t x = 0; x < n; ++x) out[x] = static_cast<T>(Bilinear(g00[x], g10[x], g01[x], g11[x], fx, fy));
@@ -58,7 +58,7 @@ void BlendBilinear(const T* g00, const T* g10, const T* g01, const T* g11, P fx,
 
 // rowJK: source row j (0 or 1 of the pair along y) in plane k (along z).
 template <class T, class P>
-void GatherTrilinear(const T* row00, const T* row10, const T* row01, const T* row11, P fy, P fz,
+LUMADEX_WARP_INLINE void GatherTrilinear(const T* row00, const T* row10, const T* row01, const T* row11, P fy, P fz,
                      const AxisSamples<P>& xs, T* out, std::int64_t n)
 {
     const std::int64_t* i0 = xs.first.data();
@@ -74,6 +74,69 @@ void GatherTrilinear(const T* row00, const T* row10, const T* row01, const T* ro
 
 // --- the warp ----------------------------------------------------------------------
 
+template <class T>
+struct ResampleJob {
+    Grid<const T> src;
+    Grid<T> dst;
+    unsigned axes;
+    std::int64_t extent[3];           // destination pixels written along x, y, z
+    AxisSamples<Position<T>> samples[3];  // along the warped axes
+
+    // One destination row's source lines along y or z (axis 1 or 2).
+    LineSample<Position<T>> Line(int axis, std::int64_t d) const
+    {
+        if (axes & (1u << axis)) {
+            const AxisSamples<Position<T>>& s = samples[axis];
+            return {s.first[d], s.second[d], s.fraction[d]};
+        }
+        return {d * src.pitch[axis], d * src.pitch[axis], Position<T>(0)};
+    }
+};
+
+template <class T>
+LUMADEX_WARP_INLINE void ResampleRows(const ResampleJob<T>& job, std::int64_t begin, std::int64_t end)
+{
+    const std::int64_t width = job.extent[0];
+    const AxisSamples<Position<T>>& xs = job.samples[0];
+    const T* s = job.src.data;
+    for (std::int64_t r = begin; r < end; ++r) {
+        const std::int64_t y = r % job.extent[1], z = r / job.extent[1];
+        T* out = job.dst.data + z * job.dst.pitch[2] + y * job.dst.pitch[1];
+        const auto ly = job.Line(1, y), lz = job.Line(2, z);
+        switch (job.axes) {
+        case kX: GatherLinear(s + ly.first + lz.first, xs, out, width); break;
+        case kY: BlendLinear(s + ly.first + lz.first, s + ly.second + lz.first, ly.fraction, out, width); break;
+        case kZ: BlendLinear(s + ly.first + lz.first, s + ly.first + lz.second, lz.fraction, out, width); break;
+        case kXY:
+            GatherBilinear(s + ly.first + lz.first, s + ly.second + lz.first, ly.fraction, xs, out, width);
+            break;
+        case kXZ:
+            GatherBilinear(s + ly.first + lz.first, s + ly.first + lz.second, lz.fraction, xs, out, width);
+            break;
+        case kYZ:
+            BlendBilinear(s + ly.first + lz.first, s + ly.second + lz.first, s + ly.first + lz.second,
+                          s + ly.second + lz.second, ly.fraction, lz.fraction, out, width);
+            break;
+        default:
+            GatherTrilinear(s + ly.first + lz.first, s + ly.second + lz.first, s + ly.first + lz.second,
+                            s + ly.second + lz.second, ly.fraction, lz.fraction, xs, out, width);
+        }
+    }
+}
+
+template <class T>
+void ResampleRowsBaseline(const ResampleJob<T>& job, std::int64_t begin, std::int64_t end)
+{
+    ResampleRows(job, begin, end);
+}
+
+template <class T>
+__attribute__((target("avx2"))) void ResampleRowsAvx2(const ResampleJob<T>& job, std::int64_t begin,
+                                                      std::int64_t end)
+{
+    ResampleRows(job, begin, end);
+}
+
 // Resamples `src` into `dst` along `axes` (factors coefs[axis]). Along a
 // warped axis every destination index is sampled; along the others the
 // destination takes the source's indices, all of them, or with
@@ -82,53 +145,26 @@ template <class T>
 void Resample(const tarn::dm::image<T>& srcView, const double* coefs, float offset, tarn::dm::image<T>& dstView,
               unsigned axes, bool leadingOnly)
 {
-    using P = Position<T>;
-    const Grid<T> dst = GridOf(dstView);
-    std::int64_t extent[3];
+    ResampleJob<T> job{};
+    job.dst = GridOf(dstView);
+    job.axes = axes;
     for (int a = 0; a < 3; ++a) {
         if (axes & (1u << a))
-            extent[a] = dst.size[a];
+            job.extent[a] = job.dst.size[a];
         else
-            extent[a] = leadingOnly ? 1 : std::min<std::int64_t>(srcView.size(a), dst.size[a]);
+            job.extent[a] = leadingOnly ? 1 : std::min<std::int64_t>(srcView.size(a), job.dst.size[a]);
     }
-    const SourcePixels<T> pixels(srcView, dst, (axes & kZ) ? srcView.size(2) : extent[2]);
-    const Grid<const T>& src = pixels.grid();
-
-    AxisSamples<P> samples[3];
+    const SourcePixels<T> pixels(srcView, job.dst, (axes & kZ) ? srcView.size(2) : job.extent[2]);
+    job.src = pixels.grid();
     for (int a = 0; a < 3; ++a)
-        if (axes & (1u << a)) samples[a] = SampleAxis<P>(extent[a], coefs[a], offset, src.size[a], src.pitch[a]);
-    auto line = [&](int a, std::int64_t d) -> LineSample<P> {
-        if (axes & (1u << a)) {
-            const AxisSamples<P>& s = samples[a];
-            return {s.first[d], s.second[d], s.fraction[d]};
-        }
-        return {d * src.pitch[a], d * src.pitch[a], P(0)};
-    };
+        if (axes & (1u << a))
+            job.samples[a] = SampleAxis<Position<T>>(job.extent[a], coefs[a], offset, job.src.size[a], job.src.pitch[a]);
 
-    const std::int64_t width = extent[0];
-    ForEachRow(extent[1] * extent[2], width, [&](std::int64_t r) {
-        const std::int64_t y = r % extent[1], z = r / extent[1];
-        T* out = dst.data + z * dst.pitch[2] + y * dst.pitch[1];
-        const LineSample<P> ly = line(1, y), lz = line(2, z);
-        const T* s = src.data;
-        switch (axes) {
-        case kX: GatherLinear(s + ly.first + lz.first, samples[0], out, width); break;
-        case kY: BlendLinear(s + ly.first + lz.first, s + ly.second + lz.first, ly.fraction, out, width); break;
-        case kZ: BlendLinear(s + ly.first + lz.first, s + ly.first + lz.second, lz.fraction, out, width); break;
-        case kXY:
-            GatherBilinear(s + ly.first + lz.first, s + ly.second + lz.first, ly.fraction, samples[0], out, width);
-            break;
-        case kXZ:
-            GatherBilinear(s + ly.first + lz.first, s + ly.first + lz.second, lz.fraction, samples[0], out, width);
-            break;
-        case kYZ:
-            BlendBilinear(s + ly.first + lz.first, s + ly.second + lz.first, s + ly.first + lz.second,
-                          s + ly.second + lz.second, ly.fraction, lz.fraction, out, width);
-            break;
-        default:
-            GatherTrilinear(s + ly.first + lz.first, s + ly.second + lz.first, s + ly.first + lz.second,
-                            s + ly.second + lz.second, ly.fraction, lz.fraction, samples[0], out, width);
-        }
+    ForEachRowBlock(job.extent[1] * job.extent[2], job.extent[0], [&](std::int64_t begin, std::int64_t end, bool avx2) {
+        if (avx2)
+            ResampleRowsAvx2(job, begin, end);
+        else
+            ResampleRowsBaseline(job, begin, end);
     });
 }
 

@@ -18,7 +18,10 @@
 #include <functional>
 #include <vector>
 
+#include <omp.h>
+
 #include "ImageUtility.h"
+#include "ProcessorFeatures.h"
 
 namespace zep::warp {
 
@@ -41,8 +44,13 @@ template <class T>
 using Position = typename Arithmetic<T>::Position;
 
 // (1 - f)*g0 + f*g1
+// The forms and the row loops are always inlined, so that each is compiled
+// for the instruction set of the row function that calls it (see
+// ForEachRowBlock).
+#define LUMADEX_WARP_INLINE [[gnu::always_inline]] inline
+
 template <class T>
-inline T Linear(T g0, T g1, Position<T> f)
+LUMADEX_WARP_INLINE T Linear(T g0, T g1, Position<T> f)
 {
     using Weight = typename Arithmetic<T>::Weight;
     using Value = typename Arithmetic<T>::Value;
@@ -53,7 +61,7 @@ inline T Linear(T g0, T g1, Position<T> f)
 // g00 + fx*a + fy*b + fx*fy*c with a = g10 - g00, b = g01 - g00,
 // c = g11 - (b + a + g00); a, b and c in the pixel's own precision.
 template <class T>
-inline typename Arithmetic<T>::Value Bilinear(T g00, T g10, T g01, T g11, Position<T> fx, Position<T> fy)
+LUMADEX_WARP_INLINE typename Arithmetic<T>::Value Bilinear(T g00, T g10, T g01, T g11, Position<T> fx, Position<T> fy)
 {
     using Weight = typename Arithmetic<T>::Weight;
     using Value = typename Arithmetic<T>::Value;
@@ -67,7 +75,7 @@ inline typename Arithmetic<T>::Value Bilinear(T g00, T g10, T g01, T g11, Positi
 
 // P1*fz + P0*(1 - fz), of two bilinear values.
 template <class T>
-inline T Trilinear(typename Arithmetic<T>::Value p0, typename Arithmetic<T>::Value p1, Position<T> fz)
+LUMADEX_WARP_INLINE T Trilinear(typename Arithmetic<T>::Value p0, typename Arithmetic<T>::Value p1, Position<T> fz)
 {
     using Weight = typename Arithmetic<T>::Weight;
     const Weight w = fz;
@@ -169,16 +177,24 @@ private:
     Grid<const T> grid_;
 };
 
-// Runs row(r) for r < rows: in parallel (static schedule, the plug-in's
-// threads) when there is enough work to pay for the threads, else on the
-// calling thread. Every row writes its own pixels only.
-template <class Row>
-void ForEachRow(std::int64_t rows, std::int64_t pixelsPerRow, const Row& row)
+// Runs rows(begin, end) over blocks of [0, rows): one block per thread of
+// the plug-in's threads (a static schedule) when there is enough work to pay
+// for them, else the whole range on the calling thread. Every row writes its
+// own pixels only, so the result does not depend on the thread count.
+// `rows` is called as rows(begin, end, avx2): the row functions come in a
+// baseline and an AVX2 build (same arithmetic, no fused multiply-add, so the
+// same results), and AVX2 is taken when the processor feature words say so.
+template <class Rows>
+void ForEachRowBlock(std::int64_t rows, std::int64_t pixelsPerRow, const Rows& run)
 {
     constexpr std::int64_t kParallelPixels = std::int64_t{1} << 15;
     const bool parallel = rows > 1 && rows * pixelsPerRow >= kParallelPixels;
-#pragma omp parallel for schedule(static) if (parallel)
-    for (std::int64_t r = 0; r < rows; ++r) row(r);
+    const bool avx2 = HasAVX2();
+#pragma omp parallel if (parallel)
+    {
+        const std::int64_t threads = omp_get_num_threads(), thread = omp_get_thread_num();
+        run(rows * thread / threads, rows * (thread + 1) / threads, avx2);
+    }
 }
 
 }  // namespace zep::warp

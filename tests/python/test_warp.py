@@ -143,8 +143,16 @@ def test_linear_warp_interpolates_over_the_axes_longer_than_one_pixel(host, rng,
     assert not got[tuple(slice(e, None) for e in extent)].any()  # nothing written outside the warped line or plane
 
 
+@pytest.fixture(params=[1, 0], ids=["simd", "baseline"])
+def simd(request, host):
+    """Runs a test on the vectorised and on the baseline row functions."""
+    host.ZEPSetUseSIMD(request.param)
+    yield
+    host.ZEPSetUseSIMD(1)
+
+
 @pytest.mark.parametrize("operation", list(OPERATIONS))
-def test_given_destinations_sub_areas_and_in_place(host, rng, operation):
+def test_given_destinations_sub_areas_and_in_place(host, rng, simd, operation):
     axes, _ = OPERATIONS[operation]
     coefs, shape = (1.3, 0.8, 1.0), (3, 11, 12)
     pixels = random_pixels(rng, shape, np.float32)
@@ -182,7 +190,7 @@ def affine_reference(src, a, b, shape, fill):
     ((1, 0, 0), (0, 1, 0)), ((1, 0, 0.5), (0, 1, 0)), ((1, 0, -1), (0, 1, 0)),
     ((math.cos(0.3), -math.sin(0.3), 4.2), (math.sin(0.3), math.cos(0.3), -2.7)), ((0.7, 0.2, 1.1), (-0.1, 1.6, 0.3)),
 ])
-def test_affine_warp_matches_the_reference(host, rng, dtype, a, b):
+def test_affine_warp_matches_the_reference(host, rng, simd, dtype, a, b):
     pixels = random_pixels(rng, (2, 13, 16), dtype)
     coefs = host.image(np.array([a, b], np.float64))
     source = host.image(pixels, "grid")
