@@ -39,7 +39,8 @@ LUMADEX_WARP_INLINE void BlendLinear(const T* line0, const T* line1, P f, T* out
 }
 
 template <class T, class P>
-LUMADEX_WARP_INLINE void GatherBilinear(const T* row0, const T* row1, P fy, const AxisSamples<P>& xs, T* out, std::int64_t n)
+LUMADEX_WARP_INLINE void GatherBilinear(const T* row0, const T* row1, P fy, const AxisSamples<P>& xs, T* out,
+                                        std::int64_t n)
 {
     const std::int64_t* i0 = xs.first.data();
     const std::int64_t* i1 = xs.second.data();
@@ -50,7 +51,8 @@ LUMADEX_WARP_INLINE void GatherBilinear(const T* row0, const T* row1, P fy, cons
 }
 
 template <class T, class P>
-LUMADEX_WARP_INLINE void BlendBilinear(const T* g00, const T* g10, const T* g01, const T* g11, P fx, P fy, T* out, std::int64_t n)
+LUMADEX_WARP_INLINE void BlendBilinear(const T* g00, const T* g10, const T* g01, const T* g11, P fx, P fy, T* out,
+                                       std::int64_t n)
 {
 #pragma omp simd
     for (std::int64_t x = 0; x < n; ++x) out[x] = static_cast<T>(Bilinear(g00[x], g10[x], g01[x], g11[x], fx, fy));
@@ -158,7 +160,8 @@ void Resample(const tarn::dm::image<T>& srcView, const double* coefs, float offs
     job.src = pixels.grid();
     for (int a = 0; a < 3; ++a)
         if (axes & (1u << a))
-            job.samples[a] = SampleAxis<Position<T>>(job.extent[a], coefs[a], offset, job.src.size[a], job.src.pitch[a]);
+            job.samples[a] =
+                SampleAxis<Position<T>>(job.extent[a], coefs[a], offset, job.src.size[a], job.src.pitch[a]);
 
     ForEachRowBlock(job.extent[1] * job.extent[2], job.extent[0], [&](std::int64_t begin, std::int64_t end, bool avx2) {
         if (avx2)
