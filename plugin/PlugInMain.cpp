@@ -56,4 +56,5 @@ void MyPlugIn::Start()
     AddBlock(prefix, zep::SimdFunctions());
     AddBlock(prefix, zep::FourierFunctions());
     AddBlock(prefix, zep::DirectFunctions());
+    AddBlock(prefix, zep::StatisticsFunctions());
 }

@@ -27,5 +27,6 @@ void* HandlerAddress(Handler* handler)
 std::span<const ScriptFunctionEntry> SimdFunctions();  // reads the processor feature words first
 std::span<const ScriptFunctionEntry> FourierFunctions();
 std::span<const ScriptFunctionEntry> DirectFunctions();
+std::span<const ScriptFunctionEntry> StatisticsFunctions();
 
 }  // namespace zep

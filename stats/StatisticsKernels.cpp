@@ -1,0 +1,393 @@
+// The statistics kernels.
+//
+// Each kernel's inner loop is written once, over a fixed number of lanes that
+// the compiler turns into vector registers, and compiled three times: for
+// AVX-512, for AVX2 and for the base instruction set. Lane j takes the pixels
+// j, j + kLanes, ... of a row piece and its arithmetic is the same on every
+// variant, so all three give the same bits. Floating-point contraction is off
+// in this file for that reason: an AVX-512 fused multiply-add would round
+// differently from the base variant's multiply and add.
+#pragma GCC optimize("fp-contract=off")
+
+#include "StatisticsKernels.h"
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <type_traits>
+
+#include "ProcessorFeatures.h"
+
+namespace zep::stats {
+
+Isa SelectedIsa()
+{
+    // Foundation, doubleword/quadword, byte/word and vector-length extensions.
+    constexpr std::uint32_t kAvx512Subsets = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
+    if (HasAVX512F() && (FeatureWords().leaf7Ebx & kAvx512Subsets) == kAvx512Subsets) return Isa::Avx512;
+    if (HasAVX2()) return Isa::Avx2;
+    return Isa::Base;
+}
+
+namespace {
+
+constexpr int kLanes = 16;
+
+template <class T>
+constexpr T Highest()
+{
+    if constexpr (std::is_floating_point_v<T>) return std::numeric_limits<T>::infinity();
+    else return std::numeric_limits<T>::max();
+}
+
+template <class T>
+constexpr T Lowest()
+{
+    if constexpr (std::is_floating_point_v<T>) return -std::numeric_limits<T>::infinity();
+    else return std::numeric_limits<T>::lowest();
+}
+
+// Runs `piece(pointer, length, rank)` over every row piece of a chunk.
+template <class T, class Piece>
+void ForEachPiece(const T* data, const PixelGrid& grid, const Chunk& chunk, Piece&& piece)
+{
+    for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r)
+        piece(data + grid.RowOffset(r) + chunk.x0, static_cast<std::int32_t>(chunk.x1 - chunk.x0),
+              r * grid.width + chunk.x0);
+}
+
+// --- extremes -------------------------------------------------------------------
+
+// Per lane the extremes of a row piece and the index of their first
+// occurrence; -1 where the lane took no pixel (none smaller than Highest, or
+// larger than Lowest, or only NaN).
+template <class T>
+struct ExtremeLanes {
+    T min[kLanes], max[kLanes];
+    std::int32_t minAt[kLanes], maxAt[kLanes];
+};
+
+template <class T>
+[[gnu::always_inline]] inline void ScanExtremesBody(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+{
+    T mn[kLanes], mx[kLanes];
+    std::int32_t mi[kLanes], xi[kLanes];
+    for (int j = 0; j < kLanes; ++j) mn[j] = Highest<T>(), mx[j] = Lowest<T>(), mi[j] = xi[j] = -1;
+    std::int32_t i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) {
+            const T v = p[i + j];
+            const bool lower = v < mn[j], higher = v > mx[j];
+            mn[j] = lower ? v : mn[j];
+            mi[j] = lower ? i + j : mi[j];
+            mx[j] = higher ? v : mx[j];
+            xi[j] = higher ? i + j : xi[j];
+        }
+    for (int j = 0; i < n; ++i, ++j) {
+        const T v = p[i];
+        if (v < mn[j]) mn[j] = v, mi[j] = i;
+        if (v > mx[j]) mx[j] = v, xi[j] = i;
+    }
+    for (int j = 0; j < kLanes; ++j) out.min[j] = mn[j], out.max[j] = mx[j], out.minAt[j] = mi[j], out.maxAt[j] = xi[j];
+}
+
+template <class T>
+[[ZEP_TARGET_AVX512]] void ScanExtremesAvx512(const T* p, std::int32_t n,
+                                                                               ExtremeLanes<T>& out)
+{
+    ScanExtremesBody(p, n, out);
+}
+template <class T>
+[[gnu::target("avx2")]] void ScanExtremesAvx2(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+{
+    ScanExtremesBody(p, n, out);
+}
+template <class T>
+void ScanExtremesBase(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+{
+    ScanExtremesBody(p, n, out);
+}
+
+// A running extreme: value and rank, rank -1 while nothing was taken.
+template <class T>
+struct Extreme {
+    T value;
+    std::int64_t rank = -1;
+};
+
+// Takes (value, rank) when it beats `e` (`Better` is the strict order), or
+// equals it at an earlier rank.
+template <class T, class Better>
+void Offer(Extreme<T>& e, T value, std::int64_t rank, Better better)
+{
+    if (rank < 0) return;
+    if (e.rank < 0 || better(value, e.value) || (value == e.value && rank < e.rank)) e.value = value, e.rank = rank;
+}
+
+template <class T>
+struct ExtremePair {
+    Extreme<T> min{Highest<T>()}, max{Lowest<T>()};
+};
+
+// The first pixel in scan order equal to `value`, or -1.
+template <class T>
+std::int64_t FirstRankOf(const T* data, const PixelGrid& grid, T value)
+{
+    for (std::int64_t r = 0; r < grid.rows(); ++r) {
+        const T* row = data + grid.RowOffset(r);
+        for (std::int64_t x = 0; x < grid.width; ++x)
+            if (row[x] == value) return r * grid.width + x;
+    }
+    return -1;
+}
+
+}  // namespace
+
+template <class T>
+Extremes FindExtremes(const T* data, const PixelGrid& grid)
+{
+    const auto scan = Pick(&ScanExtremesAvx512<T>, &ScanExtremesAvx2<T>, &ScanExtremesBase<T>);
+    const auto partials = ForEachChunk(grid, ExtremePair<T>{}, [&](const Chunk& chunk, ExtremePair<T>& pair) {
+        ExtremeLanes<T> lanes;
+        ForEachPiece(data, grid, chunk, [&](const T* p, std::int32_t n, std::int64_t rank) {
+            scan(p, n, lanes);
+            for (int j = 0; j < kLanes; ++j) {
+                Offer(pair.min, lanes.min[j], lanes.minAt[j] < 0 ? -1 : rank + lanes.minAt[j], std::less<T>());
+                Offer(pair.max, lanes.max[j], lanes.maxAt[j] < 0 ? -1 : rank + lanes.maxAt[j], std::greater<T>());
+            }
+        });
+    });
+    ExtremePair<T> all;
+    for (const ExtremePair<T>& pair : partials) {
+        Offer(all.min, pair.min.value, pair.min.rank, std::less<T>());
+        Offer(all.max, pair.max.value, pair.max.rank, std::greater<T>());
+    }
+    // No lane takes a pixel equal to its start value; where nothing else was
+    // found, look for one. With NaN pixels only, the first pixel stands.
+    if (all.min.rank < 0) all.min.rank = FirstRankOf(data, grid, Highest<T>());
+    if (all.max.rank < 0) all.max.rank = FirstRankOf(data, grid, Lowest<T>());
+    Extremes result;
+    const double first = grid.count() > 0 ? static_cast<double>(data[0]) : 0.0;
+    result.min = all.min.rank < 0 ? first : static_cast<double>(all.min.value);
+    result.max = all.max.rank < 0 ? first : static_cast<double>(all.max.value);
+    result.minRank = std::max<std::int64_t>(all.min.rank, 0);
+    result.maxRank = std::max<std::int64_t>(all.max.rank, 0);
+    return result;
+}
+
+// --- survey ---------------------------------------------------------------------
+
+namespace {
+
+// 8- and 16-bit pixels are summed exactly: a row piece (at most kChunkPixels
+// pixels) in 32-bit lanes, squares in 64-bit lanes. Wider pixels in double.
+template <class T>
+inline constexpr bool kSumsExactly = std::is_integral_v<T> && sizeof(T) <= 2;
+
+template <class T>
+struct SurveyLanes {
+    using Sum = std::conditional_t<kSumsExactly<T>, std::int32_t, double>;
+    using Square = std::conditional_t<kSumsExactly<T>, std::uint64_t, double>;
+    T min[kLanes], max[kLanes];
+    Sum sum[kLanes], sumAbs[kLanes];
+    Square sumSquares[kLanes];
+};
+
+template <class T>
+[[gnu::always_inline]] inline void SurveyBody(const T* p, std::int32_t n, SurveyLanes<T>& out)
+{
+    using Sum = typename SurveyLanes<T>::Sum;
+    using Square = typename SurveyLanes<T>::Square;
+    T mn[kLanes], mx[kLanes];
+    Sum s[kLanes], a[kLanes];
+    Square q[kLanes];
+    for (int j = 0; j < kLanes; ++j) mn[j] = Highest<T>(), mx[j] = Lowest<T>(), s[j] = a[j] = 0, q[j] = 0;
+    const auto take = [&](T v, int j) {
+        mn[j] = v < mn[j] ? v : mn[j];
+        mx[j] = v > mx[j] ? v : mx[j];
+        const Sum w = static_cast<Sum>(v);
+        s[j] += w;
+        a[j] += w < 0 ? -w : w;
+        if constexpr (kSumsExactly<T>) {
+            const auto u = static_cast<std::uint32_t>(w);  // v * v < 2^32, so the square is exact modulo 2^32
+            q[j] += static_cast<Square>(u * u);
+        } else {
+            q[j] += w * w;
+        }
+    };
+    std::int32_t i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) take(p[i + j], j);
+    for (int j = 0; i < n; ++i, ++j) take(p[i], j);
+    for (int j = 0; j < kLanes; ++j)
+        out.min[j] = mn[j], out.max[j] = mx[j], out.sum[j] = s[j], out.sumAbs[j] = a[j], out.sumSquares[j] = q[j];
+}
+
+template <class T>
+[[ZEP_TARGET_AVX512]] void SurveyAvx512(const T* p, std::int32_t n, SurveyLanes<T>& out)
+{
+    SurveyBody(p, n, out);
+}
+template <class T>
+[[gnu::target("avx2")]] void SurveyAvx2(const T* p, std::int32_t n, SurveyLanes<T>& out)
+{
+    SurveyBody(p, n, out);
+}
+template <class T>
+void SurveyBase(const T* p, std::int32_t n, SurveyLanes<T>& out)
+{
+    SurveyBody(p, n, out);
+}
+
+template <class T>
+struct SurveyPartial {
+    using Sum = std::conditional_t<kSumsExactly<T>, std::int64_t, double>;
+    using Square = std::conditional_t<kSumsExactly<T>, std::uint64_t, double>;
+    T min = Highest<T>(), max = Lowest<T>();
+    Sum sum = 0, sumAbs = 0;
+    Square sumSquares = 0;
+};
+
+// True when some pixel equals `value`.
+template <class T>
+bool Holds(const T* data, const PixelGrid& grid, T value)
+{
+    return FirstRankOf(data, grid, value) >= 0;
+}
+
+}  // namespace
+
+template <class T>
+SurveyNumbers Survey(const T* data, const PixelGrid& grid)
+{
+    const auto survey = Pick(&SurveyAvx512<T>, &SurveyAvx2<T>, &SurveyBase<T>);
+    const auto partials = ForEachChunk(grid, SurveyPartial<T>{}, [&](const Chunk& chunk, SurveyPartial<T>& partial) {
+        SurveyLanes<T> lanes;
+        ForEachPiece(data, grid, chunk, [&](const T* p, std::int32_t n, std::int64_t) {
+            survey(p, n, lanes);
+            for (int j = 0; j < kLanes; ++j) {
+                partial.min = lanes.min[j] < partial.min ? lanes.min[j] : partial.min;
+                partial.max = lanes.max[j] > partial.max ? lanes.max[j] : partial.max;
+                partial.sum += lanes.sum[j];
+                partial.sumAbs += lanes.sumAbs[j];
+                partial.sumSquares += lanes.sumSquares[j];
+            }
+        });
+    });
+    SurveyPartial<T> all;
+    SurveyNumbers result;
+    for (const SurveyPartial<T>& partial : partials) {
+        all.min = partial.min < all.min ? partial.min : all.min;
+        all.max = partial.max > all.max ? partial.max : all.max;
+        result.sum += static_cast<double>(partial.sum);
+        result.sumSquares += static_cast<double>(partial.sumSquares);
+        result.sumAbs += static_cast<double>(partial.sumAbs);
+    }
+    // The lanes start at the type's extremes; an image that never went
+    // beyond them either holds such a pixel or none to take (no pixels, or
+    // NaN only), and then reports the largest finite double and its negative.
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    const bool minTaken = all.min != Highest<T>() || Holds(data, grid, Highest<T>());
+    const bool maxTaken = all.max != Lowest<T>() || Holds(data, grid, Lowest<T>());
+    result.min = minTaken ? static_cast<double>(all.min) : kLargest;
+    result.max = maxTaken ? static_cast<double>(all.max) : -kLargest;
+    return result;
+}
+
+// --- difference -------------------------------------------------------------------
+
+namespace {
+
+constexpr int kPairLanes = 8;
+
+struct DifferenceLanes {
+    double v[7][kPairLanes];
+};
+
+template <class T>
+[[gnu::always_inline]] inline void DifferenceBody(const T* pa, const T* pb, std::int32_t n, DifferenceLanes& out)
+{
+    double s1[kPairLanes], q1[kPairLanes], s2[kPairLanes], q2[kPairLanes], se[kPairLanes], qe[kPairLanes],
+        ae[kPairLanes];
+    for (int j = 0; j < kPairLanes; ++j) s1[j] = q1[j] = s2[j] = q2[j] = se[j] = qe[j] = ae[j] = 0;
+    const auto take = [&](T va, T vb, int j) {
+        const double a = static_cast<double>(va), b = static_cast<double>(vb), e = a - b;
+        s1[j] += a;
+        q1[j] += a * a;
+        s2[j] += b;
+        q2[j] += b * b;
+        se[j] += e;
+        qe[j] += e * e;
+        ae[j] += std::fabs(e);
+    };
+    std::int32_t i = 0;
+    for (; i + kPairLanes <= n; i += kPairLanes)
+        for (int j = 0; j < kPairLanes; ++j) take(pa[i + j], pb[i + j], j);
+    for (int j = 0; i < n; ++i, ++j) take(pa[i], pb[i], j);
+    for (int j = 0; j < kPairLanes; ++j) {
+        out.v[0][j] = s1[j], out.v[1][j] = q1[j], out.v[2][j] = s2[j], out.v[3][j] = q2[j];
+        out.v[4][j] = se[j], out.v[5][j] = qe[j], out.v[6][j] = ae[j];
+    }
+}
+
+template <class T>
+[[ZEP_TARGET_AVX512]] void DifferenceAvx512(const T* a, const T* b, std::int32_t n,
+                                                                             DifferenceLanes& out)
+{
+    DifferenceBody(a, b, n, out);
+}
+template <class T>
+[[gnu::target("avx2")]] void DifferenceAvx2(const T* a, const T* b, std::int32_t n, DifferenceLanes& out)
+{
+    DifferenceBody(a, b, n, out);
+}
+template <class T>
+void DifferenceBase(const T* a, const T* b, std::int32_t n, DifferenceLanes& out)
+{
+    DifferenceBody(a, b, n, out);
+}
+
+struct DifferencePartial {
+    double v[7] = {};
+};
+
+}  // namespace
+
+template <class T>
+DifferenceSums SurveyDifference(const T* a, const PixelGrid& gridA, const T* b, const PixelGrid& gridB)
+{
+    const auto difference = Pick(&DifferenceAvx512<T>, &DifferenceAvx2<T>, &DifferenceBase<T>);
+    // Pixels pair by rank: with equal shapes row by row, else as one run each.
+    const bool sameShape = gridA.width == gridB.width && gridA.height == gridB.height && gridA.depth == gridB.depth;
+    const PixelGrid ga = sameShape ? gridA : gridA.Flattened();
+    const PixelGrid gb = sameShape ? gridB : gridB.Flattened();
+    const auto partials = ForEachChunk(ga, DifferencePartial{}, [&](const Chunk& chunk, DifferencePartial& partial) {
+        DifferenceLanes lanes;
+        for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
+            difference(a + ga.RowOffset(r) + chunk.x0, b + gb.RowOffset(r) + chunk.x0,
+                       static_cast<std::int32_t>(chunk.x1 - chunk.x0), lanes);
+            for (int k = 0; k < 7; ++k)
+                for (int j = 0; j < kPairLanes; ++j) partial.v[k] += lanes.v[k][j];
+        }
+    });
+    double v[7] = {};
+    for (const DifferencePartial& partial : partials)
+        for (int k = 0; k < 7; ++k) v[k] += partial.v[k];
+    return {v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
+}
+
+#define ZEP_STATISTICS_INSTANTIATE(T)                                     \
+    template Extremes FindExtremes(const T*, const PixelGrid&);            \
+    template SurveyNumbers Survey(const T*, const PixelGrid&);             \
+    template DifferenceSums SurveyDifference(const T*, const PixelGrid&, const T*, const PixelGrid&);
+ZEP_STATISTICS_INSTANTIATE(std::int8_t)
+ZEP_STATISTICS_INSTANTIATE(std::uint8_t)
+ZEP_STATISTICS_INSTANTIATE(std::int16_t)
+ZEP_STATISTICS_INSTANTIATE(std::uint16_t)
+ZEP_STATISTICS_INSTANTIATE(std::int32_t)
+ZEP_STATISTICS_INSTANTIATE(std::uint32_t)
+ZEP_STATISTICS_INSTANTIATE(float)
+ZEP_STATISTICS_INSTANTIATE(double)
+#undef ZEP_STATISTICS_INSTANTIATE
+
+}  // namespace zep::stats
