@@ -11,7 +11,10 @@
 // m = k (N/2) mod N, so that even sizes give exactly +1 and -1) and are
 // multiplied per pixel. The modulus a is taken in double also for Complex 8,
 // where the squares of large spectra would overflow single precision.
-#pragma GCC optimize("fp-contract=off")
+// Divisions need not keep their trap order (and square roots need not set
+// errno: the build compiles this file with -fno-math-errno), so that the
+// loops over them vectorise.
+#pragma GCC optimize("fp-contract=off", "no-trapping-math")
 
 #include <array>
 #include <bit>
@@ -99,8 +102,10 @@ constexpr int kSumLanes = 8;
 template <class S, int Mode>
 [[gnu::always_inline]] inline double MaskRowBody(const MaskRow<S>& row)
 {
-    alignas(64) S out[2 * kBlock];
-    alignas(64) double modulus[kBlock];
+    // Each pass over a block has one shape of arithmetic, which the
+    // vectoriser handles; the block buffers stay in the first-level cache.
+    alignas(64) S pr[kBlock], pi[kBlock], w[kBlock], out[2 * kBlock];
+    alignas(64) double a[kBlock], modulus[kBlock];
     double lanes[kSumLanes] = {};
     for (std::int64_t start = 0; start < row.count; start += kBlock) {
         const int n = static_cast<int>(std::min<std::int64_t>(kBlock, row.count - start));
@@ -108,19 +113,28 @@ template <class S, int Mode>
         const S* r = row.reference + 2 * start;
         const double* phase = row.phaseX + 2 * start;
         const S* sx2 = row.sx2 + start;
-        for (int i = 0; i < n; ++i) {
+        for (int i = 0; i < n; ++i) {  // P = T conj(R)
             const S tr = t[2 * i], ti = t[2 * i + 1], rr = r[2 * i], ri = r[2 * i + 1];
-            const S pr = tr * rr + ti * ri, pi = ti * rr - tr * ri;
+            pr[i] = tr * rr + ti * ri;
+            pi[i] = ti * rr - tr * ri;
+        }
+        for (int i = 0; i < n; ++i) a[i] = std::sqrt(static_cast<double>(pr[i]) * pr[i] + static_cast<double>(pi[i]) * pi[i]);
+        if (row.masked) {
+            for (int i = 0; i < n; ++i) {
+                const S r2 = (sx2[i] + row.sy2) + row.sz2;
+                w[i] = ExpNonPositive<S>(r2 * r2 * row.exponentFactor);
+            }
+        } else {
+            for (int i = 0; i < n; ++i) w[i] = 1;
+        }
+        for (int i = 0; i < n; ++i) {
             const S cr = static_cast<S>(phase[2 * i] * row.phaseRe - phase[2 * i + 1] * row.phaseIm);
             const S ci = static_cast<S>(phase[2 * i] * row.phaseIm + phase[2 * i + 1] * row.phaseRe);
-            const S qr = pr * cr - pi * ci, qi = pr * ci + pi * cr;
-            const double a = std::sqrt(static_cast<double>(pr) * pr + static_cast<double>(pi) * pi);
-            const S r2 = (sx2[i] + row.sy2) + row.sz2;
-            const S w = row.masked ? ExpNonPositive<S>(r2 * r2 * row.exponentFactor) : S(1);
+            const S qr = pr[i] * cr - pi[i] * ci, qi = pr[i] * ci + pi[i] * cr;
             double norm = 1;
-            if constexpr (Mode == 2) norm = 1 / std::sqrt(a);
-            if constexpr (Mode == 3) norm = 1 / a;
-            const S g = a == 0 ? S(0) : static_cast<S>(w * norm);
+            if constexpr (Mode == 2) norm = 1 / std::sqrt(a[i]);
+            if constexpr (Mode == 3) norm = 1 / a[i];
+            const S g = a[i] == 0 ? S(0) : static_cast<S>(w[i] * norm);
             const S dr = qr * g, di = qi * g;
             out[2 * i] = dr, out[2 * i + 1] = di;
             modulus[i] = std::sqrt(static_cast<double>(dr) * dr + static_cast<double>(di) * di);

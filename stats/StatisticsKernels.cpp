@@ -60,33 +60,42 @@ void ForEachPiece(const T* data, const PixelGrid& grid, const Chunk& chunk, Piec
 
 // Per lane the extremes of a row piece and the index of their first
 // occurrence; -1 where the lane took no pixel (none smaller than Highest, or
-// larger than Lowest, or only NaN).
+// larger than Lowest, or only NaN). Values and indices have lanes of one
+// width, which the vectoriser needs: 16-bit indices for pieces of at most
+// kChunkPixels pixels of 8- and 16-bit types (8-bit values compared as
+// 16-bit), 32-bit indices otherwise.
 template <class T>
 struct ExtremeLanes {
-    T min[kLanes], max[kLanes];
-    std::int32_t minAt[kLanes], maxAt[kLanes];
+    using Value = std::conditional_t<sizeof(T) == 1, std::int16_t, T>;
+    using Index = std::conditional_t<sizeof(T) <= 2, std::int16_t, std::int32_t>;
+    Value min[kLanes], max[kLanes];
+    Index minAt[kLanes], maxAt[kLanes];
 };
+static_assert(kChunkPixels <= 32768, "16-bit lane indices");
 
 template <class T>
 [[gnu::always_inline]] inline void ScanExtremesBody(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
-    T mn[kLanes], mx[kLanes];
-    std::int32_t mi[kLanes], xi[kLanes];
+    using Value = typename ExtremeLanes<T>::Value;
+    using Index = typename ExtremeLanes<T>::Index;
+    Value mn[kLanes], mx[kLanes];
+    Index mi[kLanes], xi[kLanes];
     for (int j = 0; j < kLanes; ++j) mn[j] = Highest<T>(), mx[j] = Lowest<T>(), mi[j] = xi[j] = -1;
     std::int32_t i = 0;
     for (; i + kLanes <= n; i += kLanes)
         for (int j = 0; j < kLanes; ++j) {
-            const T v = p[i + j];
+            const Value v = p[i + j];
+            const Index at = static_cast<Index>(i + j);
             const bool lower = v < mn[j], higher = v > mx[j];
             mn[j] = lower ? v : mn[j];
-            mi[j] = lower ? i + j : mi[j];
+            mi[j] = lower ? at : mi[j];
             mx[j] = higher ? v : mx[j];
-            xi[j] = higher ? i + j : xi[j];
+            xi[j] = higher ? at : xi[j];
         }
     for (int j = 0; i < n; ++i, ++j) {
-        const T v = p[i];
-        if (v < mn[j]) mn[j] = v, mi[j] = i;
-        if (v > mx[j]) mx[j] = v, xi[j] = i;
+        const Value v = p[i];
+        if (v < mn[j]) mn[j] = v, mi[j] = static_cast<Index>(i);
+        if (v > mx[j]) mx[j] = v, xi[j] = static_cast<Index>(i);
     }
     for (int j = 0; j < kLanes; ++j) out.min[j] = mn[j], out.max[j] = mx[j], out.minAt[j] = mi[j], out.maxAt[j] = xi[j];
 }
@@ -152,8 +161,8 @@ Extremes FindExtremes(const T* data, const PixelGrid& grid)
         ForEachPiece(data, grid, chunk, [&](const T* p, std::int32_t n, std::int64_t rank) {
             scan(p, n, lanes);
             for (int j = 0; j < kLanes; ++j) {
-                Offer(pair.min, lanes.min[j], lanes.minAt[j] < 0 ? -1 : rank + lanes.minAt[j], std::less<T>());
-                Offer(pair.max, lanes.max[j], lanes.maxAt[j] < 0 ? -1 : rank + lanes.maxAt[j], std::greater<T>());
+                Offer(pair.min, static_cast<T>(lanes.min[j]), lanes.minAt[j] < 0 ? -1 : rank + lanes.minAt[j], std::less<T>());
+                Offer(pair.max, static_cast<T>(lanes.max[j]), lanes.maxAt[j] < 0 ? -1 : rank + lanes.maxAt[j], std::greater<T>());
             }
         });
     });
