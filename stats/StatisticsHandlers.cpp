@@ -135,11 +135,12 @@ void SurveyDifferenceDM(dm_object* imgSrc1, dm_object* imgSrc2, double* fSum1, d
             throw std::runtime_error("Images of different size cannot appear in this function.");
         const DifferenceSums sums = WithPixelType(type, [&]<class T>() {
             const tarn::dm::image<T> a(first, tarn::dm::kLockDense), b(second, tarn::dm::kLockDense);
-            const PixelGrid ga = ScanGrid(GridOf(a)), gb = ScanGrid(GridOf(b));
+            PixelGrid ga = GridOf(a), gb = GridOf(b);
             // Dense pixels pair in scan order whatever the shapes; pixels
             // with gaps pair only within images of one shape.
-            if ((ga.width != gb.width || ga.height != gb.height || ga.depth != gb.depth) &&
-                !(ga.contiguous() && gb.contiguous()))
+            if (ga.contiguous() && gb.contiguous())
+                ga = ga.Flattened(), gb = gb.Flattened();
+            else if (ga.width != gb.width || ga.height != gb.height || ga.depth != gb.depth)
                 throw std::runtime_error("The host handed over pixels that are not dense.");
             return SurveyDifference(a.data(), ga, b.data(), gb);
         });

@@ -363,13 +363,9 @@ struct DifferencePartial {
 }  // namespace
 
 template <class T>
-DifferenceSums SurveyDifference(const T* a, const PixelGrid& gridA, const T* b, const PixelGrid& gridB)
+DifferenceSums SurveyDifference(const T* a, const PixelGrid& ga, const T* b, const PixelGrid& gb)
 {
     const auto difference = Pick(&DifferenceAvx512<T>, &DifferenceAvx2<T>, &DifferenceBase<T>);
-    // Pixels pair by rank: with equal shapes row by row, else as one run each.
-    const bool sameShape = gridA.width == gridB.width && gridA.height == gridB.height && gridA.depth == gridB.depth;
-    const PixelGrid ga = sameShape ? gridA : gridA.Flattened();
-    const PixelGrid gb = sameShape ? gridB : gridB.Flattened();
     const auto partials = ForEachChunk(ga, DifferencePartial{}, [&](const Chunk& chunk, DifferencePartial& partial) {
         DifferenceLanes lanes;
         for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {

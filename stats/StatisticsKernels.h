@@ -40,8 +40,9 @@ Extremes FindExtremes(const T* data, const PixelGrid& grid);
 template <class T>
 SurveyNumbers Survey(const T* data, const PixelGrid& grid);
 
-// The grids hold the same number of pixels; they may differ in shape only
-// when both are contiguous.
+// The grids have one shape (pitches may differ); images of different shapes
+// but equal pixel counts pair in scan order as the flattened grids of their
+// contiguous pixels.
 template <class T>
 DifferenceSums SurveyDifference(const T* a, const PixelGrid& gridA, const T* b, const PixelGrid& gridB);
 
