@@ -12,6 +12,7 @@
 #include "StatisticsKernels.h"
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 #include <type_traits>
@@ -73,31 +74,44 @@ struct ExtremeLanes {
 };
 static_assert(kChunkPixels <= 32768, "16-bit lane indices");
 
+// kLanes values of T as one vector of the compiler's, which it keeps in
+// registers of whatever width the instruction set offers.
+template <class T, int N>
+struct VectorOf {
+    typedef T type __attribute__((vector_size(N * sizeof(T))));
+};
+template <class T>
+using Lanes = typename VectorOf<T, kLanes>::type;
+
 template <class T>
 [[gnu::always_inline]] inline void ScanExtremesBody(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
     using Value = typename ExtremeLanes<T>::Value;
     using Index = typename ExtremeLanes<T>::Index;
-    Value mn[kLanes], mx[kLanes];
-    Index mi[kLanes], xi[kLanes];
-    for (int j = 0; j < kLanes; ++j) mn[j] = Highest<T>(), mx[j] = Lowest<T>(), mi[j] = xi[j] = -1;
+    using Values = Lanes<Value>;
+    using Indices = Lanes<Index>;
+    Values mn = Values{} + static_cast<Value>(Highest<T>()), mx = Values{} + static_cast<Value>(Lowest<T>());
+    Indices mi = Indices{} - 1, xi = Indices{} - 1, iota;
+    for (int j = 0; j < kLanes; ++j) iota[j] = static_cast<Index>(j);
     std::int32_t i = 0;
-    for (; i + kLanes <= n; i += kLanes)
-        for (int j = 0; j < kLanes; ++j) {
-            const Value v = p[i + j];
-            const Index at = static_cast<Index>(i + j);
-            const bool lower = v < mn[j], higher = v > mx[j];
-            mn[j] = lower ? v : mn[j];
-            mi[j] = lower ? at : mi[j];
-            mx[j] = higher ? v : mx[j];
-            xi[j] = higher ? at : xi[j];
-        }
+    for (; i + kLanes <= n; i += kLanes) {
+        Lanes<T> raw;
+        std::memcpy(&raw, p + i, sizeof raw);
+        const Values v = __builtin_convertvector(raw, Values);
+        const Indices at = iota + static_cast<Index>(i);
+        const auto lower = v < mn, higher = v > mx;  // false for NaN
+        mn = lower ? v : mn;
+        mx = higher ? v : mx;
+        mi = __builtin_convertvector(lower, Indices) ? at : mi;
+        xi = __builtin_convertvector(higher, Indices) ? at : xi;
+    }
+    std::memcpy(out.min, &mn, sizeof mn), std::memcpy(out.max, &mx, sizeof mx);
+    std::memcpy(out.minAt, &mi, sizeof mi), std::memcpy(out.maxAt, &xi, sizeof xi);
     for (int j = 0; i < n; ++i, ++j) {
         const Value v = p[i];
-        if (v < mn[j]) mn[j] = v, mi[j] = static_cast<Index>(i);
-        if (v > mx[j]) mx[j] = v, xi[j] = static_cast<Index>(i);
+        if (v < out.min[j]) out.min[j] = v, out.minAt[j] = static_cast<Index>(i);
+        if (v > out.max[j]) out.max[j] = v, out.maxAt[j] = static_cast<Index>(i);
     }
-    for (int j = 0; j < kLanes; ++j) out.min[j] = mn[j], out.max[j] = mx[j], out.minAt[j] = mi[j], out.maxAt[j] = xi[j];
 }
 
 template <class T>
