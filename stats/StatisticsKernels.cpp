@@ -1,12 +1,14 @@
 // The statistics kernels.
 //
-// Each kernel's inner loop is written once, over a fixed number of lanes that
-// the compiler turns into vector registers, and compiled three times: for
-// AVX-512, for AVX2 and for the base instruction set. Lane j takes the pixels
-// j, j + kLanes, ... of a row piece and its arithmetic is the same on every
-// variant, so all three give the same bits. Floating-point contraction is off
-// in this file for that reason: an AVX-512 fused multiply-add would round
-// differently from the base variant's multiply and add.
+// Each kernel's inner loop is written once, over lanes that the compiler
+// turns into vector registers, and compiled three times: for AVX-512, for
+// AVX2 and for the base instruction set. The sums use a fixed number of
+// lanes (lane j takes the pixels j, j + kLanes, ... of a row piece) with the
+// same arithmetic on every variant, so all three give the same bits;
+// floating-point contraction is off in this file for that reason (an AVX-512
+// fused multiply-add would round differently from the base variant's
+// multiply and add). The extremes use lanes of one register's width, as
+// their values and first positions do not depend on the lanes.
 #pragma GCC optimize("fp-contract=off")
 
 #include "StatisticsKernels.h"
@@ -61,53 +63,57 @@ void ForEachPiece(const T* data, const PixelGrid& grid, const Chunk& chunk, Piec
 
 // Per lane the extremes of a row piece and the index of their first
 // occurrence; -1 where the lane took no pixel (none smaller than Highest, or
-// larger than Lowest, or only NaN). Values and indices have lanes of one
-// width, which the vectoriser needs: 16-bit indices for pieces of at most
-// kChunkPixels pixels of 8- and 16-bit types (8-bit values compared as
-// 16-bit), 32-bit indices otherwise.
+// larger than Lowest, or only NaN). The lanes are one vector register of the
+// instruction set (the extremes and their first positions do not depend on
+// how the pixels are dealt to lanes); indices have the width of the values
+// so that one comparison mask selects both: 16-bit for pieces of at most
+// kChunkPixels pixels of 8- and 16-bit types, 8-bit values being compared
+// as 16-bit ones.
 template <class T>
 struct ExtremeLanes {
     using Value = std::conditional_t<sizeof(T) == 1, std::int16_t, T>;
-    using Index = std::conditional_t<sizeof(T) <= 2, std::int16_t, std::int32_t>;
-    Value min[kLanes], max[kLanes];
-    Index minAt[kLanes], maxAt[kLanes];
+    using Index = std::conditional_t<sizeof(Value) == 2, std::int16_t,
+                                     std::conditional_t<sizeof(Value) == 4, std::int32_t, std::int64_t>>;
+    static constexpr int kMost = 64 / sizeof(Value);
+    int count;
+    Value min[kMost], max[kMost];
+    Index minAt[kMost], maxAt[kMost];
 };
 static_assert(kChunkPixels <= 32768, "16-bit lane indices");
 
-// kLanes values of T as one vector of the compiler's, which it keeps in
-// registers of whatever width the instruction set offers.
+// N values of T as one vector of the compiler's.
 template <class T, int N>
 struct VectorOf {
     typedef T type __attribute__((vector_size(N * sizeof(T))));
 };
-template <class T>
-using Lanes = typename VectorOf<T, kLanes>::type;
 
-template <class T>
+template <int VectorBytes, class T>
 [[gnu::always_inline]] inline void ScanExtremesBody(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
     using Value = typename ExtremeLanes<T>::Value;
     using Index = typename ExtremeLanes<T>::Index;
-    using Values = Lanes<Value>;
-    using Indices = Lanes<Index>;
+    constexpr int kCount = VectorBytes / sizeof(Value);
+    using Values = typename VectorOf<Value, kCount>::type;
+    using Indices = typename VectorOf<Index, kCount>::type;
     Values mn = Values{} + static_cast<Value>(Highest<T>()), mx = Values{} + static_cast<Value>(Lowest<T>());
     Indices mi = Indices{} - 1, xi = Indices{} - 1, iota;
-    for (int j = 0; j < kLanes; ++j) iota[j] = static_cast<Index>(j);
+    for (int j = 0; j < kCount; ++j) iota[j] = static_cast<Index>(j);
     std::int32_t i = 0;
-    for (; i + kLanes <= n; i += kLanes) {
-        Lanes<T> raw;
+    for (; i + kCount <= n; i += kCount) {
+        typename VectorOf<T, kCount>::type raw;
         std::memcpy(&raw, p + i, sizeof raw);
         const Values v = __builtin_convertvector(raw, Values);
         const Indices at = iota + static_cast<Index>(i);
-        const auto lower = v < mn, higher = v > mx;  // false for NaN
+        const Indices lower = v < mn, higher = v > mx;  // false for NaN
         mn = lower ? v : mn;
         mx = higher ? v : mx;
-        mi = __builtin_convertvector(lower, Indices) ? at : mi;
-        xi = __builtin_convertvector(higher, Indices) ? at : xi;
+        mi = lower ? at : mi;
+        xi = higher ? at : xi;
     }
+    out.count = kCount;
     std::memcpy(out.min, &mn, sizeof mn), std::memcpy(out.max, &mx, sizeof mx);
     std::memcpy(out.minAt, &mi, sizeof mi), std::memcpy(out.maxAt, &xi, sizeof xi);
-    for (int j = 0; i < n; ++i, ++j) {
+    for (int j = 0; i < n; ++i, j = (j + 1) % kCount) {
         const Value v = p[i];
         if (v < out.min[j]) out.min[j] = v, out.minAt[j] = static_cast<Index>(i);
         if (v > out.max[j]) out.max[j] = v, out.maxAt[j] = static_cast<Index>(i);
@@ -115,20 +121,19 @@ template <class T>
 }
 
 template <class T>
-[[ZEP_TARGET_AVX512]] void ScanExtremesAvx512(const T* p, std::int32_t n,
-                                                                               ExtremeLanes<T>& out)
+[[ZEP_TARGET_AVX512]] void ScanExtremesAvx512(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
-    ScanExtremesBody(p, n, out);
+    ScanExtremesBody<64>(p, n, out);
 }
 template <class T>
 [[gnu::target("avx2")]] void ScanExtremesAvx2(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
-    ScanExtremesBody(p, n, out);
+    ScanExtremesBody<32>(p, n, out);
 }
 template <class T>
 void ScanExtremesBase(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
-    ScanExtremesBody(p, n, out);
+    ScanExtremesBody<16>(p, n, out);
 }
 
 // A running extreme: value and rank, rank -1 while nothing was taken.
@@ -174,7 +179,7 @@ Extremes FindExtremes(const T* data, const PixelGrid& grid)
         ExtremeLanes<T> lanes;
         ForEachPiece(data, grid, chunk, [&](const T* p, std::int32_t n, std::int64_t rank) {
             scan(p, n, lanes);
-            for (int j = 0; j < kLanes; ++j) {
+            for (int j = 0; j < lanes.count; ++j) {
                 Offer(pair.min, static_cast<T>(lanes.min[j]), lanes.minAt[j] < 0 ? -1 : rank + lanes.minAt[j], std::less<T>());
                 Offer(pair.max, static_cast<T>(lanes.max[j]), lanes.maxAt[j] < 0 ? -1 : rank + lanes.maxAt[j], std::greater<T>());
             }
