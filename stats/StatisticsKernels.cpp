@@ -326,57 +326,86 @@ SurveyNumbers Survey(const T* data, const PixelGrid& grid)
 
 namespace {
 
-constexpr int kPairLanes = 8;
-
+// Sums of a, b, e and |e| (slots 0 to 3) and of a^2, b^2 and e^2 (0 to 2),
+// exactly for 8- and 16-bit pixels (as in the survey: |e| < 2^16, so e^2
+// fits 32 bits unsigned), in double otherwise.
+template <class T>
 struct DifferenceLanes {
-    double v[7][kPairLanes];
+    static constexpr int kCount = 8;
+    using Sum = std::conditional_t<kSumsExactly<T>, std::int32_t, double>;
+    using Square = std::conditional_t<kSumsExactly<T>, std::uint64_t, double>;
+    Sum sums[4][kCount];
+    Square squares[3][kCount];
 };
 
 template <class T>
-[[gnu::always_inline]] inline void DifferenceBody(const T* pa, const T* pb, std::int32_t n, DifferenceLanes& out)
+[[gnu::always_inline]] inline void DifferenceBody(const T* pa, const T* pb, std::int32_t n, DifferenceLanes<T>& out)
 {
-    double s1[kPairLanes], q1[kPairLanes], s2[kPairLanes], q2[kPairLanes], se[kPairLanes], qe[kPairLanes],
-        ae[kPairLanes];
-    for (int j = 0; j < kPairLanes; ++j) s1[j] = q1[j] = s2[j] = q2[j] = se[j] = qe[j] = ae[j] = 0;
-    const auto take = [&](T va, T vb, int j) {
-        const double a = static_cast<double>(va), b = static_cast<double>(vb), e = a - b;
-        s1[j] += a;
-        q1[j] += a * a;
-        s2[j] += b;
-        q2[j] += b * b;
-        se[j] += e;
-        qe[j] += e * e;
-        ae[j] += std::fabs(e);
-    };
+    using Lanes = DifferenceLanes<T>;
+    using Sum = typename Lanes::Sum;
+    using Square = typename Lanes::Square;
+    constexpr int K = Lanes::kCount;
+    using Sums = typename VectorOf<Sum, K>::type;
+    using Squares = typename VectorOf<Square, K>::type;
+    using Unsigned = typename VectorOf<std::uint32_t, K>::type;
+    Sums s[4] = {};
+    Squares q[3] = {};
     std::int32_t i = 0;
-    for (; i + kPairLanes <= n; i += kPairLanes)
-        for (int j = 0; j < kPairLanes; ++j) take(pa[i + j], pb[i + j], j);
-    for (int j = 0; i < n; ++i, ++j) take(pa[i], pb[i], j);
-    for (int j = 0; j < kPairLanes; ++j) {
-        out.v[0][j] = s1[j], out.v[1][j] = q1[j], out.v[2][j] = s2[j], out.v[3][j] = q2[j];
-        out.v[4][j] = se[j], out.v[5][j] = qe[j], out.v[6][j] = ae[j];
+    for (; i + K <= n; i += K) {
+        typename VectorOf<T, K>::type ra, rb;
+        std::memcpy(&ra, pa + i, sizeof ra);
+        std::memcpy(&rb, pb + i, sizeof rb);
+        const Sums a = __builtin_convertvector(ra, Sums), b = __builtin_convertvector(rb, Sums), e = a - b;
+        s[0] += a;
+        s[1] += b;
+        s[2] += e;
+        s[3] += e < Sums{} ? -e : e;
+        if constexpr (kSumsExactly<T>) {
+            const Unsigned ua = (Unsigned)a, ub = (Unsigned)b, ue = (Unsigned)e;  // squares < 2^32
+            q[0] += __builtin_convertvector(ua * ua, Squares);
+            q[1] += __builtin_convertvector(ub * ub, Squares);
+            q[2] += __builtin_convertvector(ue * ue, Squares);
+        } else {
+            q[0] += a * a;
+            q[1] += b * b;
+            q[2] += e * e;
+        }
+    }
+    std::memcpy(out.sums, s, sizeof s);
+    std::memcpy(out.squares, q, sizeof q);
+    for (int j = 0; i < n; ++i, ++j) {
+        const Sum a = static_cast<Sum>(pa[i]), b = static_cast<Sum>(pb[i]), e = a - b;
+        out.sums[0][j] += a, out.sums[1][j] += b, out.sums[2][j] += e, out.sums[3][j] += e < 0 ? -e : e;
+        if constexpr (kSumsExactly<T>) {
+            const auto ua = static_cast<std::uint32_t>(a), ub = static_cast<std::uint32_t>(b),
+                       ue = static_cast<std::uint32_t>(e);
+            out.squares[0][j] += ua * ua, out.squares[1][j] += ub * ub, out.squares[2][j] += ue * ue;
+        } else {
+            out.squares[0][j] += a * a, out.squares[1][j] += b * b, out.squares[2][j] += e * e;
+        }
     }
 }
 
 template <class T>
-[[ZEP_TARGET_AVX512]] void DifferenceAvx512(const T* a, const T* b, std::int32_t n,
-                                                                             DifferenceLanes& out)
+[[ZEP_TARGET_AVX512]] void DifferenceAvx512(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
 {
     DifferenceBody(a, b, n, out);
 }
 template <class T>
-[[gnu::target("avx2")]] void DifferenceAvx2(const T* a, const T* b, std::int32_t n, DifferenceLanes& out)
+[[gnu::target("avx2")]] void DifferenceAvx2(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
 {
     DifferenceBody(a, b, n, out);
 }
 template <class T>
-void DifferenceBase(const T* a, const T* b, std::int32_t n, DifferenceLanes& out)
+void DifferenceBase(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
 {
     DifferenceBody(a, b, n, out);
 }
 
+template <class T>
 struct DifferencePartial {
-    double v[7] = {};
+    std::conditional_t<kSumsExactly<T>, std::int64_t, double> sums[4] = {};
+    std::conditional_t<kSumsExactly<T>, std::uint64_t, double> squares[3] = {};
 };
 
 }  // namespace
@@ -384,20 +413,26 @@ struct DifferencePartial {
 template <class T>
 DifferenceSums SurveyDifference(const T* a, const PixelGrid& ga, const T* b, const PixelGrid& gb)
 {
+    using Lanes = DifferenceLanes<T>;
     const auto difference = Pick(&DifferenceAvx512<T>, &DifferenceAvx2<T>, &DifferenceBase<T>);
-    const auto partials = ForEachChunk(ga, DifferencePartial{}, [&](const Chunk& chunk, DifferencePartial& partial) {
-        DifferenceLanes lanes;
-        for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
-            difference(a + ga.RowOffset(r) + chunk.x0, b + gb.RowOffset(r) + chunk.x0,
-                       static_cast<std::int32_t>(chunk.x1 - chunk.x0), lanes);
-            for (int k = 0; k < 7; ++k)
-                for (int j = 0; j < kPairLanes; ++j) partial.v[k] += lanes.v[k][j];
-        }
-    });
-    double v[7] = {};
-    for (const DifferencePartial& partial : partials)
-        for (int k = 0; k < 7; ++k) v[k] += partial.v[k];
-    return {v[0], v[1], v[2], v[3], v[4], v[5], v[6]};
+    const auto partials =
+        ForEachChunk(ga, DifferencePartial<T>{}, [&](const Chunk& chunk, DifferencePartial<T>& partial) {
+            Lanes lanes;
+            for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
+                difference(a + ga.RowOffset(r) + chunk.x0, b + gb.RowOffset(r) + chunk.x0,
+                           static_cast<std::int32_t>(chunk.x1 - chunk.x0), lanes);
+                for (int j = 0; j < Lanes::kCount; ++j) {
+                    for (int k = 0; k < 4; ++k) partial.sums[k] += lanes.sums[k][j];
+                    for (int k = 0; k < 3; ++k) partial.squares[k] += lanes.squares[k][j];
+                }
+            }
+        });
+    double sums[4] = {}, squares[3] = {};
+    for (const DifferencePartial<T>& partial : partials) {
+        for (int k = 0; k < 4; ++k) sums[k] += static_cast<double>(partial.sums[k]);
+        for (int k = 0; k < 3; ++k) squares[k] += static_cast<double>(partial.squares[k]);
+    }
+    return {sums[0], squares[0], sums[1], squares[1], sums[2], squares[2], sums[3]};
 }
 
 #define ZEP_STATISTICS_INSTANTIATE(T)                                     \
