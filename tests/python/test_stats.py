@@ -192,6 +192,16 @@ def test_cross_correlation_mask(host, rng, dtype, mode, shape, centre, radius):
     np.testing.assert_allclose(target.array(), want, atol=tolerance * np.abs(want).max())
 
 
+def test_mask_of_sub_areas(host, rng):
+    t = (rng.standard_normal((12, 14)) + 1j * rng.standard_normal((12, 14))).astype(np.complex128)
+    want, want_mean = mask_oracle(t[2:9, 3:11], t[4:11, 5:13], (4, 3, 0), (1, 1, 1), 3.0, 2)
+    parent, mean = host.image(t), Ref(0.0)
+    result = host.ZEPCrossCorrelationMask(parent.subarea(2, 3, 9, 11), parent.subarea(4, 5, 11, 13), 4, 3, 0, 1, 1, 1,
+                                          3.0, 2, mean, None)
+    np.testing.assert_allclose(result.array(), want, atol=1e-13)
+    assert mean.value == pytest.approx(want_mean, rel=1e-13)
+
+
 def test_mode_outside_one_to_three_changes_nothing(host, rng):
     t = (rng.standard_normal((6, 6)) + 1j).astype(np.complex64)
     mean, destination = Ref(0.5), host.image(t * 2)
