@@ -62,4 +62,5 @@ void MyPlugIn::Start()
     AddBlock(prefix, zep::ThreadFunctions());
     AddBlock(prefix, zep::DirectFunctions());
     AddBlock(prefix, zep::ShellFunctions());
+    AddBlock(prefix, zep::StatisticsFunctions());
 }

@@ -31,5 +31,6 @@ std::span<const ScriptFunctionEntry> WarpFunctions();
 std::span<const ScriptFunctionEntry> ThreadFunctions();
 std::span<const ScriptFunctionEntry> DirectFunctions();  // the call counters
 std::span<const ScriptFunctionEntry> ShellFunctions();
+std::span<const ScriptFunctionEntry> StatisticsFunctions();
 
 }  // namespace zep

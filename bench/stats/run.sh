@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# The statistics functions against one parallel read pass and numpy, one table.
+# Usage: bench/stats/run.sh [build-dir] [case ...]   (default build dir: build)
+# Builds nothing: run `cmake --build --preset release` first.
+set -euo pipefail
+here="$(cd "$(dirname "$0")" && pwd)"
+build="${1:-$here/../../build}"
+shift || true
+bench="$build/bench/stats/stats_bench"
+[ -x "$bench" ] || { echo "run.sh: $bench is missing; build the release preset first" >&2; exit 1; }
+table="$(mktemp)"
+trap 'rm -f "$table"' EXIT
+# Each part runs alone, so that numpy starting up does not disturb the plug-in's timings.
+"$bench" "$@" > "$table"
+/usr/bin/python3 "$here/numpy_bench.py" < "$table"

@@ -1,0 +1,452 @@
+// The statistics kernels.
+//
+// Each kernel's inner loop is written once, over lanes that the compiler
+// turns into vector registers, and compiled three times: for AVX-512, for
+// AVX2 and for the base instruction set. The sums use a fixed number of
+// lanes (lane j takes the pixels j, j + kLanes, ... of a row piece) with the
+// same arithmetic on every variant, so all three give the same bits;
+// floating-point contraction is off in this file for that reason (an AVX-512
+// fused multiply-add would round differently from the base variant's
+// multiply and add). The extremes use lanes of one register's width, as
+// their values and first positions do not depend on the lanes.
+#pragma GCC optimize("fp-contract=off")
+
+#include "StatisticsKernels.h"
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <type_traits>
+
+#include "ProcessorFeatures.h"
+
+namespace zep::stats {
+
+Isa SelectedIsa()
+{
+    // Foundation, doubleword/quadword, byte/word and vector-length extensions.
+    constexpr std::uint32_t kAvx512Subsets = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
+    if (HasAVX512F() && (FeatureWords().leaf7Ebx & kAvx512Subsets) == kAvx512Subsets) return Isa::Avx512;
+    if (HasAVX2()) return Isa::Avx2;
+    return Isa::Base;
+}
+
+namespace {
+
+constexpr int kLanes = 16;
+
+template <class T>
+constexpr T Highest()
+{
+    if constexpr (std::is_floating_point_v<T>) return std::numeric_limits<T>::infinity();
+    else return std::numeric_limits<T>::max();
+}
+
+template <class T>
+constexpr T Lowest()
+{
+    if constexpr (std::is_floating_point_v<T>) return -std::numeric_limits<T>::infinity();
+    else return std::numeric_limits<T>::lowest();
+}
+
+// Runs `piece(pointer, length, rank)` over every row piece of a chunk.
+template <class T, class Piece>
+void ForEachPiece(const T* data, const PixelGrid& grid, const Chunk& chunk, Piece&& piece)
+{
+    for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r)
+        piece(data + grid.RowOffset(r) + chunk.x0, static_cast<std::int32_t>(chunk.x1 - chunk.x0),
+              r * grid.width + chunk.x0);
+}
+
+// --- extremes -------------------------------------------------------------------
+
+// Per lane the extremes of a row piece and the index of their first
+// occurrence; -1 where the lane took no pixel (none smaller than Highest, or
+// larger than Lowest, or only NaN). The lanes are one vector register of the
+// instruction set (the extremes and their first positions do not depend on
+// how the pixels are dealt to lanes); indices have the width of the values
+// so that one comparison mask selects both: 16-bit for pieces of at most
+// kChunkPixels pixels of 8- and 16-bit types, 8-bit values being compared
+// as 16-bit ones.
+template <class T>
+struct ExtremeLanes {
+    using Value = std::conditional_t<sizeof(T) == 1, std::int16_t, T>;
+    using Index = std::conditional_t<sizeof(Value) == 2, std::int16_t,
+                                     std::conditional_t<sizeof(Value) == 4, std::int32_t, std::int64_t>>;
+    static constexpr int kMost = 64 / sizeof(Value);
+    int count;
+    Value min[kMost], max[kMost];
+    Index minAt[kMost], maxAt[kMost];
+};
+static_assert(kChunkPixels <= 32768, "16-bit lane indices");
+
+// N values of T as one vector of the compiler's.
+template <class T, int N>
+struct VectorOf {
+    typedef T type __attribute__((vector_size(N * sizeof(T))));
+};
+
+template <int VectorBytes, class T>
+[[gnu::always_inline]] inline void ScanExtremesBody(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+{
+    using Value = typename ExtremeLanes<T>::Value;
+    using Index = typename ExtremeLanes<T>::Index;
+    constexpr int kCount = VectorBytes / sizeof(Value);
+    using Values = typename VectorOf<Value, kCount>::type;
+    using Indices = typename VectorOf<Index, kCount>::type;
+    Values mn = Values{} + static_cast<Value>(Highest<T>()), mx = Values{} + static_cast<Value>(Lowest<T>());
+    Indices mi = Indices{} - 1, xi = Indices{} - 1, iota;
+    for (int j = 0; j < kCount; ++j) iota[j] = static_cast<Index>(j);
+    std::int32_t i = 0;
+    for (; i + kCount <= n; i += kCount) {
+        typename VectorOf<T, kCount>::type raw;
+        std::memcpy(&raw, p + i, sizeof raw);
+        const Values v = __builtin_convertvector(raw, Values);
+        const Indices at = iota + static_cast<Index>(i);
+        const Indices lower = v < mn, higher = v > mx;  // false for NaN
+        mn = lower ? v : mn;
+        mx = higher ? v : mx;
+        mi = lower ? at : mi;
+        xi = higher ? at : xi;
+    }
+    out.count = kCount;
+    std::memcpy(out.min, &mn, sizeof mn), std::memcpy(out.max, &mx, sizeof mx);
+    std::memcpy(out.minAt, &mi, sizeof mi), std::memcpy(out.maxAt, &xi, sizeof xi);
+    for (int j = 0; i < n; ++i, j = (j + 1) % kCount) {
+        const Value v = p[i];
+        if (v < out.min[j]) out.min[j] = v, out.minAt[j] = static_cast<Index>(i);
+        if (v > out.max[j]) out.max[j] = v, out.maxAt[j] = static_cast<Index>(i);
+    }
+}
+
+template <class T>
+[[ZEP_TARGET_AVX512]] void ScanExtremesAvx512(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+{
+    ScanExtremesBody<64>(p, n, out);
+}
+template <class T>
+[[gnu::target("avx2")]] void ScanExtremesAvx2(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+{
+    ScanExtremesBody<32>(p, n, out);
+}
+template <class T>
+void ScanExtremesBase(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+{
+    ScanExtremesBody<16>(p, n, out);
+}
+
+// A running extreme: value and rank, rank -1 while nothing was taken.
+template <class T>
+struct Extreme {
+    T value;
+    std::int64_t rank = -1;
+};
+
+// Takes (value, rank) when it beats `e` (`Better` is the strict order), or
+// equals it at an earlier rank.
+template <class T, class Better>
+void Offer(Extreme<T>& e, T value, std::int64_t rank, Better better)
+{
+    if (rank < 0) return;
+    if (e.rank < 0 || better(value, e.value) || (value == e.value && rank < e.rank)) e.value = value, e.rank = rank;
+}
+
+template <class T>
+struct ExtremePair {
+    Extreme<T> min{Highest<T>()}, max{Lowest<T>()};
+};
+
+// The first pixel in scan order equal to `value`, or -1.
+template <class T>
+std::int64_t FirstRankOf(const T* data, const PixelGrid& grid, T value)
+{
+    for (std::int64_t r = 0; r < grid.rows(); ++r) {
+        const T* row = data + grid.RowOffset(r);
+        for (std::int64_t x = 0; x < grid.width; ++x)
+            if (row[x] == value) return r * grid.width + x;
+    }
+    return -1;
+}
+
+}  // namespace
+
+template <class T>
+Extremes FindExtremes(const T* data, const PixelGrid& grid)
+{
+    const auto scan = Pick(&ScanExtremesAvx512<T>, &ScanExtremesAvx2<T>, &ScanExtremesBase<T>);
+    const auto partials = ForEachChunk(grid, ExtremePair<T>{}, [&](const Chunk& chunk, ExtremePair<T>& pair) {
+        ExtremeLanes<T> lanes;
+        ForEachPiece(data, grid, chunk, [&](const T* p, std::int32_t n, std::int64_t rank) {
+            scan(p, n, lanes);
+            for (int j = 0; j < lanes.count; ++j) {
+                Offer(pair.min, static_cast<T>(lanes.min[j]), lanes.minAt[j] < 0 ? -1 : rank + lanes.minAt[j], std::less<T>());
+                Offer(pair.max, static_cast<T>(lanes.max[j]), lanes.maxAt[j] < 0 ? -1 : rank + lanes.maxAt[j], std::greater<T>());
+            }
+        });
+    });
+    ExtremePair<T> all;
+    for (const ExtremePair<T>& pair : partials) {
+        Offer(all.min, pair.min.value, pair.min.rank, std::less<T>());
+        Offer(all.max, pair.max.value, pair.max.rank, std::greater<T>());
+    }
+    // No lane takes a pixel equal to its start value; where nothing else was
+    // found, look for one. With NaN pixels only, the first pixel stands.
+    if (all.min.rank < 0) all.min.rank = FirstRankOf(data, grid, Highest<T>());
+    if (all.max.rank < 0) all.max.rank = FirstRankOf(data, grid, Lowest<T>());
+    Extremes result;
+    const double first = grid.count() > 0 ? static_cast<double>(data[0]) : 0.0;
+    result.min = all.min.rank < 0 ? first : static_cast<double>(all.min.value);
+    result.max = all.max.rank < 0 ? first : static_cast<double>(all.max.value);
+    result.minRank = std::max<std::int64_t>(all.min.rank, 0);
+    result.maxRank = std::max<std::int64_t>(all.max.rank, 0);
+    return result;
+}
+
+// --- survey ---------------------------------------------------------------------
+
+namespace {
+
+// 8- and 16-bit pixels are summed exactly: a row piece (at most kChunkPixels
+// pixels) in 32-bit lanes, squares in 64-bit lanes. Wider pixels in double.
+template <class T>
+inline constexpr bool kSumsExactly = std::is_integral_v<T> && sizeof(T) <= 2;
+
+template <class T>
+struct SurveyLanes {
+    using Sum = std::conditional_t<kSumsExactly<T>, std::int32_t, double>;
+    using Square = std::conditional_t<kSumsExactly<T>, std::uint64_t, double>;
+    T min[kLanes], max[kLanes];
+    Sum sum[kLanes], sumAbs[kLanes];
+    Square sumSquares[kLanes];
+};
+
+template <class T>
+[[gnu::always_inline]] inline void SurveyBody(const T* p, std::int32_t n, SurveyLanes<T>& out)
+{
+    using Sum = typename SurveyLanes<T>::Sum;
+    using Square = typename SurveyLanes<T>::Square;
+    T mn[kLanes], mx[kLanes];
+    Sum s[kLanes], a[kLanes];
+    Square q[kLanes];
+    for (int j = 0; j < kLanes; ++j) mn[j] = Highest<T>(), mx[j] = Lowest<T>(), s[j] = a[j] = 0, q[j] = 0;
+    const auto take = [&](T v, int j) {
+        mn[j] = v < mn[j] ? v : mn[j];
+        mx[j] = v > mx[j] ? v : mx[j];
+        const Sum w = static_cast<Sum>(v);
+        s[j] += w;
+        a[j] += w < 0 ? -w : w;
+        if constexpr (kSumsExactly<T>) {
+            const auto u = static_cast<std::uint32_t>(w);  // v * v < 2^32, so the square is exact modulo 2^32
+            q[j] += static_cast<Square>(u * u);
+        } else {
+            q[j] += w * w;
+        }
+    };
+    std::int32_t i = 0;
+    for (; i + kLanes <= n; i += kLanes)
+        for (int j = 0; j < kLanes; ++j) take(p[i + j], j);
+    for (int j = 0; i < n; ++i, ++j) take(p[i], j);
+    for (int j = 0; j < kLanes; ++j)
+        out.min[j] = mn[j], out.max[j] = mx[j], out.sum[j] = s[j], out.sumAbs[j] = a[j], out.sumSquares[j] = q[j];
+}
+
+template <class T>
+[[ZEP_TARGET_AVX512]] void SurveyAvx512(const T* p, std::int32_t n, SurveyLanes<T>& out)
+{
+    SurveyBody(p, n, out);
+}
+template <class T>
+[[gnu::target("avx2")]] void SurveyAvx2(const T* p, std::int32_t n, SurveyLanes<T>& out)
+{
+    SurveyBody(p, n, out);
+}
+template <class T>
+void SurveyBase(const T* p, std::int32_t n, SurveyLanes<T>& out)
+{
+    SurveyBody(p, n, out);
+}
+
+template <class T>
+struct SurveyPartial {
+    using Sum = std::conditional_t<kSumsExactly<T>, std::int64_t, double>;
+    using Square = std::conditional_t<kSumsExactly<T>, std::uint64_t, double>;
+    T min = Highest<T>(), max = Lowest<T>();
+    Sum sum = 0, sumAbs = 0;
+    Square sumSquares = 0;
+};
+
+// True when some pixel equals `value`.
+template <class T>
+bool Holds(const T* data, const PixelGrid& grid, T value)
+{
+    return FirstRankOf(data, grid, value) >= 0;
+}
+
+}  // namespace
+
+template <class T>
+SurveyNumbers Survey(const T* data, const PixelGrid& grid)
+{
+    const auto survey = Pick(&SurveyAvx512<T>, &SurveyAvx2<T>, &SurveyBase<T>);
+    const auto partials = ForEachChunk(grid, SurveyPartial<T>{}, [&](const Chunk& chunk, SurveyPartial<T>& partial) {
+        SurveyLanes<T> lanes;
+        ForEachPiece(data, grid, chunk, [&](const T* p, std::int32_t n, std::int64_t) {
+            survey(p, n, lanes);
+            for (int j = 0; j < kLanes; ++j) {
+                partial.min = lanes.min[j] < partial.min ? lanes.min[j] : partial.min;
+                partial.max = lanes.max[j] > partial.max ? lanes.max[j] : partial.max;
+                partial.sum += lanes.sum[j];
+                partial.sumAbs += lanes.sumAbs[j];
+                partial.sumSquares += lanes.sumSquares[j];
+            }
+        });
+    });
+    SurveyPartial<T> all;
+    SurveyNumbers result;
+    for (const SurveyPartial<T>& partial : partials) {
+        all.min = partial.min < all.min ? partial.min : all.min;
+        all.max = partial.max > all.max ? partial.max : all.max;
+        result.sum += static_cast<double>(partial.sum);
+        result.sumSquares += static_cast<double>(partial.sumSquares);
+        result.sumAbs += static_cast<double>(partial.sumAbs);
+    }
+    // The lanes start at the type's extremes; an image that never went
+    // beyond them either holds such a pixel or none to take (no pixels, or
+    // NaN only), and then reports the largest finite double and its negative.
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    const bool minTaken = all.min != Highest<T>() || Holds(data, grid, Highest<T>());
+    const bool maxTaken = all.max != Lowest<T>() || Holds(data, grid, Lowest<T>());
+    result.min = minTaken ? static_cast<double>(all.min) : kLargest;
+    result.max = maxTaken ? static_cast<double>(all.max) : -kLargest;
+    return result;
+}
+
+// --- difference -------------------------------------------------------------------
+
+namespace {
+
+// Sums of a, b, e and |e| (slots 0 to 3) and of a^2, b^2 and e^2 (0 to 2),
+// exactly for 8- and 16-bit pixels (as in the survey: |e| < 2^16, so e^2
+// fits 32 bits unsigned), in double otherwise.
+template <class T>
+struct DifferenceLanes {
+    static constexpr int kCount = 8;
+    using Sum = std::conditional_t<kSumsExactly<T>, std::int32_t, double>;
+    using Square = std::conditional_t<kSumsExactly<T>, std::uint64_t, double>;
+    Sum sums[4][kCount];
+    Square squares[3][kCount];
+};
+
+template <class T>
+[[gnu::always_inline]] inline void DifferenceBody(const T* pa, const T* pb, std::int32_t n, DifferenceLanes<T>& out)
+{
+    using Lanes = DifferenceLanes<T>;
+    using Sum = typename Lanes::Sum;
+    using Square = typename Lanes::Square;
+    constexpr int K = Lanes::kCount;
+    using Sums = typename VectorOf<Sum, K>::type;
+    using Squares = typename VectorOf<Square, K>::type;
+    using Unsigned = typename VectorOf<std::uint32_t, K>::type;
+    Sums s[4] = {};
+    Squares q[3] = {};
+    std::int32_t i = 0;
+    for (; i + K <= n; i += K) {
+        typename VectorOf<T, K>::type ra, rb;
+        std::memcpy(&ra, pa + i, sizeof ra);
+        std::memcpy(&rb, pb + i, sizeof rb);
+        const Sums a = __builtin_convertvector(ra, Sums), b = __builtin_convertvector(rb, Sums), e = a - b;
+        s[0] += a;
+        s[1] += b;
+        s[2] += e;
+        s[3] += e < Sums{} ? -e : e;
+        if constexpr (kSumsExactly<T>) {
+            const Unsigned ua = (Unsigned)a, ub = (Unsigned)b, ue = (Unsigned)e;  // squares < 2^32
+            q[0] += __builtin_convertvector(ua * ua, Squares);
+            q[1] += __builtin_convertvector(ub * ub, Squares);
+            q[2] += __builtin_convertvector(ue * ue, Squares);
+        } else {
+            q[0] += a * a;
+            q[1] += b * b;
+            q[2] += e * e;
+        }
+    }
+    std::memcpy(out.sums, s, sizeof s);
+    std::memcpy(out.squares, q, sizeof q);
+    for (int j = 0; i < n; ++i, ++j) {
+        const Sum a = static_cast<Sum>(pa[i]), b = static_cast<Sum>(pb[i]), e = a - b;
+        out.sums[0][j] += a, out.sums[1][j] += b, out.sums[2][j] += e, out.sums[3][j] += e < 0 ? -e : e;
+        if constexpr (kSumsExactly<T>) {
+            const auto ua = static_cast<std::uint32_t>(a), ub = static_cast<std::uint32_t>(b),
+                       ue = static_cast<std::uint32_t>(e);
+            out.squares[0][j] += ua * ua, out.squares[1][j] += ub * ub, out.squares[2][j] += ue * ue;
+        } else {
+            out.squares[0][j] += a * a, out.squares[1][j] += b * b, out.squares[2][j] += e * e;
+        }
+    }
+}
+
+template <class T>
+[[ZEP_TARGET_AVX512]] void DifferenceAvx512(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
+{
+    DifferenceBody(a, b, n, out);
+}
+template <class T>
+[[gnu::target("avx2")]] void DifferenceAvx2(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
+{
+    DifferenceBody(a, b, n, out);
+}
+template <class T>
+void DifferenceBase(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
+{
+    DifferenceBody(a, b, n, out);
+}
+
+template <class T>
+struct DifferencePartial {
+    std::conditional_t<kSumsExactly<T>, std::int64_t, double> sums[4] = {};
+    std::conditional_t<kSumsExactly<T>, std::uint64_t, double> squares[3] = {};
+};
+
+}  // namespace
+
+template <class T>
+DifferenceSums SurveyDifference(const T* a, const PixelGrid& ga, const T* b, const PixelGrid& gb)
+{
+    using Lanes = DifferenceLanes<T>;
+    const auto difference = Pick(&DifferenceAvx512<T>, &DifferenceAvx2<T>, &DifferenceBase<T>);
+    const auto partials =
+        ForEachChunk(ga, DifferencePartial<T>{}, [&](const Chunk& chunk, DifferencePartial<T>& partial) {
+            Lanes lanes;
+            for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
+                difference(a + ga.RowOffset(r) + chunk.x0, b + gb.RowOffset(r) + chunk.x0,
+                           static_cast<std::int32_t>(chunk.x1 - chunk.x0), lanes);
+                for (int j = 0; j < Lanes::kCount; ++j) {
+                    for (int k = 0; k < 4; ++k) partial.sums[k] += lanes.sums[k][j];
+                    for (int k = 0; k < 3; ++k) partial.squares[k] += lanes.squares[k][j];
+                }
+            }
+        });
+    double sums[4] = {}, squares[3] = {};
+    for (const DifferencePartial<T>& partial : partials) {
+        for (int k = 0; k < 4; ++k) sums[k] += static_cast<double>(partial.sums[k]);
+        for (int k = 0; k < 3; ++k) squares[k] += static_cast<double>(partial.squares[k]);
+    }
+    return {sums[0], squares[0], sums[1], squares[1], sums[2], squares[2], sums[3]};
+}
+
+#define ZEP_STATISTICS_INSTANTIATE(T)                                     \
+    template Extremes FindExtremes(const T*, const PixelGrid&);            \
+    template SurveyNumbers Survey(const T*, const PixelGrid&);             \
+    template DifferenceSums SurveyDifference(const T*, const PixelGrid&, const T*, const PixelGrid&);
+ZEP_STATISTICS_INSTANTIATE(std::int8_t)
+ZEP_STATISTICS_INSTANTIATE(std::uint8_t)
+ZEP_STATISTICS_INSTANTIATE(std::int16_t)
+ZEP_STATISTICS_INSTANTIATE(std::uint16_t)
+ZEP_STATISTICS_INSTANTIATE(std::int32_t)
+ZEP_STATISTICS_INSTANTIATE(std::uint32_t)
+ZEP_STATISTICS_INSTANTIATE(float)
+ZEP_STATISTICS_INSTANTIATE(double)
+#undef ZEP_STATISTICS_INSTANTIATE
+
+}  // namespace zep::stats

@@ -1,0 +1,49 @@
+// Summary numbers of real and integer images: extremes with their positions,
+// one-pass sums, and the sums of two images and of their difference.
+//
+// T is one of the pixel types int8_t, uint8_t, int16_t, uint16_t, int32_t,
+// uint32_t, float, double. Values are compared in T and summed in double
+// (8- and 16-bit integers exactly, in 64-bit integers per chunk). NaN pixels
+// are never taken as extremes and make the sums NaN. The vectorised variants
+// compute exactly what the base variant computes, lane for lane.
+#pragma once
+
+#include <cstdint>
+
+#include "PixelGrid.h"
+
+namespace zep::stats {
+
+// The smallest and largest value with the rank (scan-order index) of their
+// first occurrence. An image without pixels other than NaN reports its first
+// pixel for both, at rank 0.
+struct Extremes {
+    double min = 0, max = 0;
+    std::int64_t minRank = 0, maxRank = 0;
+};
+
+// Extremes and sums of all pixels. Without pixels, or with NaN pixels only,
+// min and max are the largest finite double and its negative.
+struct SurveyNumbers {
+    double min = 0, max = 0, sum = 0, sumSquares = 0, sumAbs = 0;
+};
+
+// Sums of a, of a squared, of b, of b squared, and of e = a - b, e squared
+// and |e|, a and b being the pixels of equal rank.
+struct DifferenceSums {
+    double sum1 = 0, sqSum1 = 0, sum2 = 0, sqSum2 = 0, sumDiff = 0, sumSqDiff = 0, sumAbsDiff = 0;
+};
+
+template <class T>
+Extremes FindExtremes(const T* data, const PixelGrid& grid);
+
+template <class T>
+SurveyNumbers Survey(const T* data, const PixelGrid& grid);
+
+// The grids have one shape (pitches may differ); images of different shapes
+// but equal pixel counts pair in scan order as the flattened grids of their
+// contiguous pixels.
+template <class T>
+DifferenceSums SurveyDifference(const T* a, const PixelGrid& gridA, const T* b, const PixelGrid& gridB);
+
+}  // namespace zep::stats
