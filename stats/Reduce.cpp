@@ -160,12 +160,12 @@ dm_object* ReduceDM(dm_object* imgSrc)
         using namespace tarn::dm;
         void (*fill)(const Image&, const Image&, std::uint32_t) = nullptr;
         switch (type) {
-        case kInteger1Signed: fill = &Fill<std::int8_t>; break;
-        case kInteger1Unsigned: fill = &Fill<std::uint8_t>; break;
-        case kInteger2Signed: fill = &Fill<std::int16_t>; break;
-        case kInteger2Unsigned: fill = &Fill<std::uint16_t>; break;
-        case kInteger4Signed: fill = &Fill<std::int32_t>; break;
-        case kInteger4Unsigned: fill = &Fill<std::uint32_t>; break;
+        case kInt8: fill = &Fill<std::int8_t>; break;
+        case kUInt8: fill = &Fill<std::uint8_t>; break;
+        case kInt16: fill = &Fill<std::int16_t>; break;
+        case kUInt16: fill = &Fill<std::uint16_t>; break;
+        case kInt32: fill = &Fill<std::int32_t>; break;
+        case kUInt32: fill = &Fill<std::uint32_t>; break;
         case kReal4: fill = &Fill<float>; break;
         case kReal8: fill = &Fill<double>; break;
         case kComplex8: fill = &Fill<std::complex<float>>; break;

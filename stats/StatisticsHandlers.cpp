@@ -27,12 +27,12 @@ auto WithPixelType(std::uint32_t type, Run&& run)
     switch (type) {
     case kReal4: return run.template operator()<float>();
     case kReal8: return run.template operator()<double>();
-    case kInteger1Signed: return run.template operator()<std::int8_t>();
-    case kInteger1Unsigned: return run.template operator()<std::uint8_t>();
-    case kInteger2Signed: return run.template operator()<std::int16_t>();
-    case kInteger2Unsigned: return run.template operator()<std::uint16_t>();
-    case kInteger4Signed: return run.template operator()<std::int32_t>();
-    case kInteger4Unsigned: return run.template operator()<std::uint32_t>();
+    case kInt8: return run.template operator()<std::int8_t>();
+    case kUInt8: return run.template operator()<std::uint8_t>();
+    case kInt16: return run.template operator()<std::int16_t>();
+    case kUInt16: return run.template operator()<std::uint16_t>();
+    case kInt32: return run.template operator()<std::int32_t>();
+    case kUInt32: return run.template operator()<std::uint32_t>();
     default: throw std::runtime_error("Invalid data type.");
     }
 }
