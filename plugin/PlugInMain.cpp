@@ -55,5 +55,6 @@ void MyPlugIn::Start()
     const std::string prefix = "ZEP";
     AddBlock(prefix, zep::SimdFunctions());
     AddBlock(prefix, zep::FourierFunctions());
+    AddBlock(prefix, zep::MatrixFunctions());
     AddBlock(prefix, zep::DirectFunctions());
 }
