@@ -24,7 +24,11 @@ std::vector<T> ExtractBand(const Matrix<const Source>& a, bool upper, int kd)
 {
     const int n = a.height, width = kd + 1;
     std::vector<T> band(static_cast<std::size_t>(width) * static_cast<std::size_t>(n), T(0));
+    // Each band row lies in its own page of A: fetch ahead, as the hardware
+    // prefetcher does not cross pages.
+    constexpr int kAhead = 16;
     for (int y = 0; y < n; ++y) {
+        if (y + kAhead < n) __builtin_prefetch(a.row(y + kAhead) + std::max(0, upper ? y + kAhead - kd : y + kAhead));
         const Source* row = a.row(y);
         T* out = band.data() + std::size_t(y) * std::size_t(width);
         if (upper) {
