@@ -75,8 +75,9 @@ void CopyMatrix(const Matrix<const T>& from, const Matrix<T>& to);
 
 // Hands the plug-in's thread count (OpenMP's, omp_get_max_threads on the
 // calling thread) to OpenBLAS before a routine runs. OpenBLAS's OpenMP build
-// follows it only part-way on its own (it keeps its count after the OpenMP
-// count drops to 1), so the count is set whenever the two differ.
+// follows OpenMP's count only part of the way on its own (a count of 1 makes
+// it run serially but is not recorded as its own count), so its count is set
+// whenever the two differ; setting it sets OpenMP's to the same value.
 void UseBlasThreads();
 
 // The message of a failed LAPACK status: "error at " source "(" line "):" info.
