@@ -1,8 +1,8 @@
 // A symmetric positive-definite band system, solved by Cholesky
 // factorisation of the band (pbsv).
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
-#include <vector>
 
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
@@ -17,26 +17,27 @@ using namespace linalg;
 // row y (band "pixel" (c, y) at c + y·(kd + 1)). Upper: the kd pixels left of
 // the diagonal and the diagonal, AB(kd+i-j, j) = A(i, j); lower: the diagonal
 // and the kd pixels right of it, AB(i-j, j) = A(i, j). Positions outside the
-// matrix stay zero; LAPACK does not read them. Only the band is read, so A is
-// never copied whole.
+// matrix are set to zero (LAPACK does not read them). Only the band is read,
+// so A is never copied whole.
 template <class T, class Source>
-std::vector<T> ExtractBand(const Matrix<const Source>& a, bool upper, int kd)
+std::unique_ptr<T[]> ExtractBand(const Matrix<const Source>& a, bool upper, int kd)
 {
     const int n = a.height, width = kd + 1;
-    std::vector<T> band(static_cast<std::size_t>(width) * static_cast<std::size_t>(n), T(0));
+    std::unique_ptr<T[]> band(new T[static_cast<std::size_t>(width) * static_cast<std::size_t>(n)]);
     // Each band row lies in its own page of A: fetch ahead, as the hardware
     // prefetcher does not cross pages.
     constexpr int kAhead = 16;
     for (int y = 0; y < n; ++y) {
         if (y + kAhead < n) __builtin_prefetch(a.row(y + kAhead) + std::max(0, upper ? y + kAhead - kd : y + kAhead));
         const Source* row = a.row(y);
-        T* out = band.data() + std::size_t(y) * std::size_t(width);
-        if (upper) {
-            for (int c = std::max(0, kd - y); c <= kd; ++c) out[c] = static_cast<T>(row[y - kd + c]);
-        } else {
-            const int last = std::min(kd, n - 1 - y);
-            for (int c = 0; c <= last; ++c) out[c] = static_cast<T>(row[y + c]);
-        }
+        T* out = band.get() + std::size_t(y) * std::size_t(width);
+        // Columns first..last of the band row lie inside the matrix.
+        const int first = upper ? std::max(0, kd - y) : 0;
+        const int last = upper ? kd : std::min(kd, n - 1 - y);
+        const int offset = upper ? y - kd : y;  // column of A at band column 0
+        for (int c = 0; c < first; ++c) out[c] = T(0);
+        for (int c = first; c <= last; ++c) out[c] = static_cast<T>(row[offset + c]);
+        for (int c = last + 1; c <= kd; ++c) out[c] = T(0);
     }
     return band;
 }
@@ -45,7 +46,7 @@ template <class T, class Source>
 int Factor(const Image& imgA, char uplo, int kd, const Image& solution)
 {
     const bool upper = uplo == 'U' || uplo == 'u';
-    std::vector<T> band;
+    std::unique_ptr<T[]> band;
     {
         const tarn::dm::image<Source> source(imgA, tarn::dm::kLockDense);
         band = ExtractBand<T>(Matrix<const Source>(MatrixOf(source)), upper, kd);
@@ -54,7 +55,7 @@ int Factor(const Image& imgA, char uplo, int kd, const Image& solution)
     const Matrix<T> x = MatrixOf(view);
     int info = 0;
     UseBlasThreads();
-    linalg::pbsv(uplo, x.width, kd, x.height, band.data(), kd + 1, x.data, x.pitch, &info);
+    linalg::pbsv(uplo, x.width, kd, x.height, band.get(), kd + 1, x.data, x.pitch, &info);
     return info;
 }
 

@@ -1,6 +1,7 @@
 // The matrix product, through CBLAS gemm on the images' own pixels.
 #include <openblas-openmp/cblas.h>
 
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
@@ -73,7 +74,12 @@ void Multiply(const ProductShape& shape, bool isColMajor, bool eTransA, bool eTr
     std::vector<T> copyA, copyB;
     if (Overlap(a, c)) a = DenseCopy(a, copyA);
     if (Overlap(b, c)) b = DenseCopy(b, copyB);
-    if (clearC)
+    // A new product starts as zeros: with a finite beta, beta·0 = 0 and gemm
+    // need not read it at all; else it is cleared so that beta·0 is what
+    // IEEE says.
+    if (clearC && std::isfinite(beta))
+        beta = 0;
+    else if (clearC)
         for (std::int32_t y = 0; y < c.height; ++y) std::memset(c.row(y), 0, sizeof(T) * std::size_t(c.width));
 
     UseBlasThreads();

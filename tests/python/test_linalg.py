@@ -58,6 +58,7 @@ def test_product_of_aliased_and_sub_area_images(host, rng):
     a = host.image(pixels)
     host.ZEPMatrixMultiply(False, False, False, 1.0, a, a, 1.0, a)  # imgC is imgA and imgB
     close(a.array(), pixels @ pixels + pixels, np.float64)
+    assert np.isnan(host.ZEPMatrixMultiply(False, False, False, 1.0, a, a, np.nan, None).array()).all()  # NaN·0
 
     parent_pixels = rng.standard_normal((8, 9))
     parent = host.image(parent_pixels)
