@@ -101,9 +101,18 @@ def test_lu_solve_both_forms(host, rng, type_a, type_b):
     close(a.array(), wanted, type_a)
 
 
-def test_inverse_in_place_into_sub_area_and_singular(host, rng):
-    pixels = np.array([[4.0, 7.0], [2.0, 6.0]])
-    image = host.image(pixels)
+@pytest.fixture(params=[1, 2], ids=["1 thread", "2 threads"])
+def threads(request):
+    """The plug-in's thread count (OpenMP's); the inverse takes another LAPACK path with one."""
+    gomp = ctypes.CDLL(ctypes.util.find_library("gomp"))
+    saved = gomp.omp_get_max_threads()
+    gomp.omp_set_num_threads(request.param)
+    yield request.param
+    gomp.omp_set_num_threads(saved)
+
+
+def test_inverse_in_place_into_sub_area_and_singular(host, rng, threads):
+    image = host.image(np.array([[4.0, 7.0], [2.0, 6.0]]))
     assert host.ZEPMatrixInverse(image, image) == 0
     close(image.array(), [[0.6, -0.7], [-0.2, 0.4]], np.float64)
 
