@@ -2,15 +2,17 @@
 
 Both sides run in this process, on the same OpenBLAS (OpenMP build) and the
 same environment (OPENBLAS_CORETYPE included); the thread count is set for
-both through OpenMP and OpenBLAS. Calls of the two sides alternate, and the
-best time of each is kept, so that load from other processes on the machine
-disturbs the ratio as little as it can.
+both through OpenMP and OpenBLAS. Calls of the two sides alternate; the table
+gives the best time of each and two ratios, of the best times and the median
+of the ratios of neighbouring calls, so that load from other processes on
+the machine disturbs the comparison as little as it can.
 
 Usage: PYTHONPATH=build/python /usr/bin/python3 bench/linalg/linalg_bench.py [repeats]
 """
 import ctypes
 import ctypes.util
 import os
+import statistics
 import sys
 import time
 
@@ -28,17 +30,20 @@ def set_threads(n):
     openblas.openblas_set_num_threads(n)
 
 
-def best_times(calls, repeats):
-    """Best time in ms of each call, the calls alternating."""
-    best = [float("inf")] * len(calls)
-    for call in calls:
-        call()  # warm up
+def timings(ours, theirs, repeats):
+    """Best time in ms of each side, and the median of the ratios of
+    neighbouring calls (the sides alternate, so both meet the same load)."""
+    ours(), theirs()  # warm up
+    best, ratios = [float("inf")] * 2, []
     for _ in range(repeats):
-        for i, call in enumerate(calls):
+        pair = []
+        for i, call in enumerate((ours, theirs)):
             t0 = time.perf_counter()
             call()
-            best[i] = min(best[i], (time.perf_counter() - t0) * 1e3)
-    return best
+            pair.append((time.perf_counter() - t0) * 1e3)
+            best[i] = min(best[i], pair[-1])
+        ratios.append(pair[0] / pair[1])
+    return best[0], best[1], statistics.median(ratios)
 
 
 def cases(host, rng):
@@ -80,16 +85,16 @@ def main():
     openblas.openblas_get_corename.restype = ctypes.c_char_p
     print(f"OPENBLAS_CORETYPE={os.environ.get('OPENBLAS_CORETYPE', '(unset)')}, "
           f"core {openblas.openblas_get_corename().decode()}, {openblas.openblas_get_config().decode()}")
-    print(f"best of {repeats} alternating calls, ms")
-    print(f"{'case':58} {'thr':>3} {'plug-in':>9} {'reference':>16} {'ms':>9} {'ratio':>6}")
+    print(f"{repeats} alternating calls of each side; best times in ms; ratios plug-in/reference")
+    print(f"{'case':58} {'thr':>3} {'plug-in':>9} {'reference':>16} {'ms':>9} {'best':>6} {'median':>6}")
     with lumadex.Host() as host:
         rng = np.random.default_rng(1)
         for name, reference, ours, theirs in cases(host, rng):
             for threads in (1, 2):
                 set_threads(threads)
-                mine, other = best_times([ours, theirs], repeats)
-                print(f"{name:58} {threads:3d} {mine:9.2f} {reference:>16} {other:9.2f} {mine / other:6.2f}",
-                      flush=True)
+                mine, other, ratio = timings(ours, theirs, repeats)
+                print(f"{name:58} {threads:3d} {mine:9.2f} {reference:>16} {other:9.2f} {mine / other:6.2f} "
+                      f"{ratio:6.2f}", flush=True)
     set_threads(os.cpu_count() or 1)
 
 
