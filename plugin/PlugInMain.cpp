@@ -57,7 +57,8 @@ void MyPlugIn::Start()
     AddBlock(prefix, zep::SimdFunctions());
     AddBlock(prefix, zep::VersionFunctions());
     AddBlock(prefix, zep::FourierFunctions());
-    // The matrix and the element-wise blocks come here, in that order.
+    AddBlock(prefix, zep::MatrixFunctions());
+    // The element-wise block comes here.
     AddBlock(prefix, zep::WarpFunctions());
     AddBlock(prefix, zep::ThreadFunctions());
     AddBlock(prefix, zep::DirectFunctions());

@@ -27,6 +27,7 @@ void* HandlerAddress(Handler* handler)
 std::span<const ScriptFunctionEntry> SimdFunctions();  // reads the processor feature words first
 std::span<const ScriptFunctionEntry> VersionFunctions();
 std::span<const ScriptFunctionEntry> FourierFunctions();
+std::span<const ScriptFunctionEntry> MatrixFunctions();
 std::span<const ScriptFunctionEntry> WarpFunctions();
 std::span<const ScriptFunctionEntry> ThreadFunctions();
 std::span<const ScriptFunctionEntry> DirectFunctions();  // the call counters

@@ -1,0 +1,83 @@
+// The general linear system X·A = B, solved by LU factorisation (gesv).
+#include <stdexcept>
+#include <vector>
+
+#include "MatrixImages.h"
+#include "MatrixOperations.h"
+#include "ScriptFrame.h"
+
+namespace zep {
+namespace {
+
+using namespace linalg;
+
+// Data types first, then sizes; returns whether the work is in double.
+bool CheckSystem(const Image& imgA, const Image& imgB, const Image* imgDst)
+{
+    if (!IsReal(imgA) || !IsReal(imgB) ||
+        (imgDst && Gatan::DM::GetDataType(*imgDst) != Gatan::DM::GetDataType(imgA)))
+        throw std::runtime_error("All data type should be Real 4 or Real 8.");
+    const MatrixSize a = MatrixSizeOf(imgA), b = MatrixSizeOf(imgB);
+    // A must be square and each row of B as long as A is high, or LAPACK
+    // would read and write past the images' ends.
+    RequireSize(a.width == a.height && b.width == a.height);
+    if (imgDst) RequireSize(MatrixSizeOf(*imgDst) == b);
+    return IsReal8(imgA);
+}
+
+template <class T>
+int Solve(const Image& copyOfA, const Image& imgDst)
+{
+    const tarn::dm::image<T> factors(copyOfA, tarn::dm::kLockDense), destination(imgDst, tarn::dm::kLockDense);
+    const Matrix<T> a = MatrixOf(factors), x = MatrixOf(destination);
+    std::vector<int> ipiv(static_cast<std::size_t>(x.width));
+    int info = 0;
+    UseBlasThreads();
+    linalg::gesv(a.height, x.height, a.data, a.pitch, ipiv.data(), x.data, x.pitch, &info);
+    return info;
+}
+
+// The three-image form once checked.
+int SolveInto(const Image& imgA, const Image& imgB, const Image& imgDst, bool dual)
+{
+    const MatrixSize size = MatrixSizeOf(imgA);
+    // The copy of A first: imgDst may be imgA itself.
+    const Image copyOfA = Gatan::DM::RealImage("", dual ? 8 : 4, size.width, size.height);
+    Gatan::DM::ConvertImageData(imgA, copyOfA);
+    Gatan::DM::ConvertImageData(imgB, imgDst);
+    return dual ? Solve<double>(copyOfA, imgDst) : Solve<float>(copyOfA, imgDst);
+}
+
+}  // namespace
+
+int LUDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Image imgB, Gatan::DM::Image imgDst)
+{
+    const bool dual = CheckSystem(imgA, imgB, &imgDst);
+    return SolveInto(imgA, imgB, imgDst, dual);
+}
+
+Gatan::DM::Image LUDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Image imgB)
+{
+    const bool dual = CheckSystem(imgA, imgB, nullptr);
+    const MatrixSize size = MatrixSizeOf(imgB);
+    const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(size.width), static_cast<std::uint32_t>(size.height)};
+    Image destination = Gatan::DM::NewImage("", Gatan::DM::ImageGetDataType(imgA), 2, sizes);
+    if (const int info = SolveInto(imgA, imgB, destination, dual); info != 0)
+        ThrowStatus(".\\LUDecomposition", 126, info);
+    return destination;
+}
+
+std::int32_t LUDecompositionWithStatusFDM(dm_object* imgA, dm_object* imgB, dm_object* imgDst)
+{
+    return ScriptCall("zep::LUDecompositionWithStatusFDM", [&] {
+        return LUDecompositionF(Image::Borrow(imgA), Image::Borrow(imgB), Image::Borrow(imgDst));
+    });
+}
+
+dm_object* LUDecompositionFDM(dm_object* imgA, dm_object* imgB)
+{
+    return ScriptCall("zep::LUDecompositionFDM",
+                      [&] { return LUDecompositionF(Image::Borrow(imgA), Image::Borrow(imgB)); });
+}
+
+}  // namespace zep
