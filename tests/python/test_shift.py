@@ -202,3 +202,16 @@ def test_bad_input_is_refused_and_nothing_is_written(host, rng):
                                   c8.array() * (-1.0) ** np.arange(6))
     with pytest.raises(lumadex.ScriptError, match="^All data type should be Complex 8 or Complex 16.$"):
         host.ZEPFFT(c8, 1.0, c16)
+
+
+def test_the_example_moves_the_particle_as_asked_and_writes_its_picture(tmp_path):
+    import os, re, subprocess, sys  # noqa: E401
+    script = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "subpixel_shift.py")
+    root = os.path.dirname(os.path.dirname(os.path.abspath(lumadex.__file__)))
+    run = subprocess.run([sys.executable, script, str(tmp_path), "--size", "128"], capture_output=True, text=True,
+                         timeout=120, env=dict(os.environ, PYTHONPATH=root))
+    assert run.returncode == 0, run.stderr
+    assert (tmp_path / "subpixel_shift.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    moved = [float(v) for v in re.search(r"moved by \((\S+), (\S+)\)", run.stdout).groups()]
+    assert moved == pytest.approx([0.37, -1.6], abs=0.05)
+    assert float(re.search(r"fourier_shift: (\S+)", run.stdout).group(1)) < 1e-10
