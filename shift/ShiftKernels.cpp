@@ -204,11 +204,16 @@ void ExactPath(const PixelBlock<R>& block, const bool (&alternates)[3], SimdLeve
     int axis = -1, extended = 0;
     for (int d = 0; d < 4; ++d)
         if (block.size[d] > 1) axis = d, ++extended;
-    if (extended == 1 && axis > 0) {
+    if (extended == 1) {
         const std::int64_t n = block.size[axis], sp = block.srcPitch[axis], dp = block.dstPitch[axis];
         const std::uint64_t odd = axis < 3 && alternates[axis] ? sign : 0;
         if (sp == 1 && dp == 1) {
-            SelectFlip<R>(level)(block.src, block.dst, n, 0, odd);
+            // Chunks of even length, so that each starts on an even pixel.
+            constexpr std::int64_t chunk = std::int64_t{1} << 14;
+            const auto flip = SelectFlip<R>(level);
+#pragma omp parallel for schedule(static) if (n >= kParallelPixels)
+            for (std::int64_t begin = 0; begin < n; begin += chunk)
+                flip(block.src + begin, block.dst + begin, std::min(chunk, n - begin), 0, odd);
         } else {
             // Not contiguous: pixel by pixel.
             for (std::int64_t j = 0; j < n; ++j)
