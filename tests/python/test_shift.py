@@ -131,23 +131,6 @@ def test_centre_three_needs_the_ramp_and_gives_minus_the_alternation(host, rng):
     np.testing.assert_allclose(result, -pixels * (-1.0) ** np.arange(8), atol=1e-13)
 
 
-@pytest.mark.parametrize("dtype", list(TOL), ids=["complex64", "complex128"])
-def test_simd_switch_gives_identical_bits_on_every_path(host, rng, dtype):
-    pixels = random_complex(rng, (3, 40, 37), dtype)
-    parent = host.image(random_complex(rng, (3, 40, 80), dtype))
-    calls = [("ZEPPureImageShifter", (37, 40, 3, 0.3, 1.1, -0.4, 1.0)), ("ZEPImageShifterZ", (3, 1, 0.7, -1.0)),
-             ("ZEPImageShifterXY", (38, 40, 19, 20, 19.0, 20.0, 1.0)), ("ZEPPureImageShifterX", (37, 2.5, 1.0))]
-    results = {}
-    for simd in (1, 0):
-        host.ZEPSetUseSIMD(simd)
-        out = [host.call(f, host.image(pixels), *a, None).array().tobytes() for f, a in calls]
-        column = parent.box((0, 0, 5), (1, 40, 6))  # a strided single column: Y alternation
-        out.append(host.ZEPPureImageShifterY(column, 40, 20.0, 1.0, None).array().tobytes())
-        results[simd] = out
-    host.ZEPSetUseSIMD(1)
-    assert results[0] == results[1]
-
-
 @pytest.mark.parametrize("shape", [(4, 4), (5, 5), (6, 9), (12,), (3, 4, 5), (1, 7)], ids=str)
 @pytest.mark.parametrize("dtype", list(TOL), ids=["complex64", "complex128"])
 def test_centred_transforms(host, rng, shape, dtype):
