@@ -1,0 +1,190 @@
+#include "ImageShifter.h"
+
+#include <stdexcept>
+
+#include "ShiftKernels.h"
+#include "SubareasOverlap.h"
+
+namespace zep {
+namespace {
+
+using shift::AxisShift;
+using shift::Evaluation;
+using shift::PixelBlock;
+
+template <class T>
+using View = tarn::dm::image<T>;
+
+// The pixels of a source and destination view, after the checks that keep
+// every write inside the destination.
+template <class R>
+PixelBlock<R> BlockOf(const View<std::complex<R>>& src, View<std::complex<R>>& dst)
+{
+    for (int d = 0; d < 4; ++d)
+        if (src.size(d) != dst.size(d))
+            throw std::runtime_error("Images of different size cannot appear in this function.");
+    if (SubareasOverlap(src, dst)) throw std::runtime_error("Subareas belonging to the same image cannot overlap.");
+    PixelBlock<R> block;
+    block.src = src.data();
+    block.dst = dst.data();
+    for (int d = 0; d < 4; ++d) {
+        block.size[d] = src.size(d);
+        block.srcPitch[d] = d == 0 ? 1 : src.pitch(d);
+        block.dstPitch[d] = d == 0 ? 1 : dst.pitch(d);
+    }
+    return block;
+}
+
+AxisShift Pure(int size, int period, double shift) { return {size, period, 0, shift, true}; }
+AxisShift Centred(int size, int period, int centre, double shift) { return {size, period, centre, shift, false}; }
+
+template <class R>
+View<std::complex<R>>& Shift(const View<std::complex<R>>& src, View<std::complex<R>>& dst, const AxisShift& x,
+                             const AxisShift& y, const AxisShift& z, double fSign,
+                             Evaluation evaluation = Evaluation::Rows)
+{
+    const PixelBlock<R> block = BlockOf(src, dst);
+    const AxisShift axes[3] = {x, y, z};
+    shift::ShiftBlock(block, axes, fSign, evaluation);
+    return dst;
+}
+
+// The XY pointer forms' planes: D planes shifted alike.
+template <class R>
+PixelBlock<R> PlanesOf(int W, int H, int D, int strideY, int strideZ, const std::complex<R>* src, int dstStrideY,
+                       int dstStrideZ, std::complex<R>* dst)
+{
+    PixelBlock<R> block;
+    block.src = src;
+    block.dst = dst;
+    block.size[0] = W, block.size[1] = H, block.size[2] = D;
+    block.srcPitch[1] = strideY, block.srcPitch[2] = strideZ;
+    block.dstPitch[1] = dstStrideY, block.dstPitch[2] = dstStrideZ;
+    return block;
+}
+
+}  // namespace
+
+template <class T>
+View<T>& PureImageShifter(const View<T>& src, int nOrigW, int nOrigH, int nOrigD, double fShiftX, double fShiftY,
+                          double fShiftZ, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Pure(src.size(0), nOrigW, fShiftX), Pure(src.size(1), nOrigH, fShiftY),
+                 Pure(src.size(2), nOrigD, fShiftZ), fSign);
+}
+
+template <class T>
+View<T>& ImageShifter(const View<T>& src, int nOrigW, int nOrigH, int nOrigD, int nCX, int nCY, int nCZ,
+                      double fShiftX, double fShiftY, double fShiftZ, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Centred(src.size(0), nOrigW, nCX, fShiftX), Centred(src.size(1), nOrigH, nCY, fShiftY),
+                 Centred(src.size(2), nOrigD, nCZ, fShiftZ), fSign);
+}
+
+template <class T>
+View<T>& PureImageShifterXY(const View<T>& src, int nOrigW, int nOrigH, double fShiftX, double fShiftY, double fSign,
+                            View<T>& dst)
+{
+    return Shift(src, dst, Pure(src.size(0), nOrigW, fShiftX), Pure(src.size(1), nOrigH, fShiftY),
+                 Pure(src.size(2), 1, 0.0), fSign);
+}
+
+template <class T>
+View<T>& ImageShifterXY(const View<T>& src, int nOrigW, int nOrigH, int nCX, int nCY, double fShiftX,
+                        double fShiftY, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Centred(src.size(0), nOrigW, nCX, fShiftX), Centred(src.size(1), nOrigH, nCY, fShiftY),
+                 Centred(src.size(2), src.size(2), 0, 0.0), fSign);
+}
+
+template <class T>
+View<T>& PureImageShifterX(const View<T>& src, int nOrigW, double fShiftX, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Pure(src.size(0), nOrigW, fShiftX), Pure(src.size(1), src.size(1), 0.0),
+                 Pure(src.size(2), src.size(2), 0.0), fSign);
+}
+
+template <class T>
+View<T>& ImageShifterX(const View<T>& src, int nOrigW, int nCX, double fShiftX, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Centred(src.size(0), nOrigW, nCX, fShiftX), Centred(src.size(1), src.size(1), 0, 0.0),
+                 Centred(src.size(2), src.size(2), 0, 0.0), fSign);
+}
+
+template <class T>
+View<T>& PureImageShifterY(const View<T>& src, int nOrigH, double fShiftY, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Pure(src.size(0), src.size(0), 0.0), Pure(src.size(1), nOrigH, fShiftY),
+                 Pure(src.size(2), src.size(2), 0.0), fSign);
+}
+
+template <class T>
+View<T>& ImageShifterY(const View<T>& src, int nOrigH, int nCY, double fShiftY, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Centred(src.size(0), src.size(0), 0, 0.0), Centred(src.size(1), nOrigH, nCY, fShiftY),
+                 Centred(src.size(2), src.size(2), 0, 0.0), fSign);
+}
+
+template <class T>
+View<T>& PureImageShifterZ(const View<T>& src, int nOrigD, double fShiftZ, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Pure(src.size(0), src.size(0), 0.0), Pure(src.size(1), src.size(1), 0.0),
+                 Pure(src.size(2), nOrigD, fShiftZ), fSign, Evaluation::PlaneFactor);
+}
+
+template <class T>
+View<T>& ImageShifterZ(const View<T>& src, int nOrigD, int nCZ, double fShiftZ, double fSign, View<T>& dst)
+{
+    return Shift(src, dst, Centred(src.size(0), src.size(0), 0, 0.0), Centred(src.size(1), src.size(1), 0, 0.0),
+                 Centred(src.size(2), nOrigD, nCZ, fShiftZ), fSign, Evaluation::PlaneFactor);
+}
+
+template <class R>
+void PureImageShifterXY(int W, int H, int D, int strideY, int strideZ, const std::complex<R>* src, int nOrigW,
+                        int nOrigH, double fShiftX, double fShiftY, double fSign, int dstStrideY, int dstStrideZ,
+                        std::complex<R>* dst)
+{
+    const AxisShift axes[3] = {Pure(W, nOrigW, fShiftX), Pure(H, nOrigH, fShiftY), Pure(D, 1, 0.0)};
+    shift::ShiftBlock(PlanesOf(W, H, D, strideY, strideZ, src, dstStrideY, dstStrideZ, dst), axes, fSign,
+                      Evaluation::Rows);
+}
+
+template <class R>
+void ImageShifterXY(int W, int H, int D, int strideY, int strideZ, const std::complex<R>* src, int nOrigW, int nOrigH,
+                    int nCX, int nCY, double fShiftX, double fShiftY, double fSign, int dstStrideY, int dstStrideZ,
+                    std::complex<R>* dst)
+{
+    const AxisShift axes[3] = {Centred(W, nOrigW, nCX, fShiftX), Centred(H, nOrigH, nCY, fShiftY),
+                               Centred(D, D, 0, 0.0)};
+    shift::ShiftBlock(PlanesOf(W, H, D, strideY, strideZ, src, dstStrideY, dstStrideZ, dst), axes, fSign,
+                      Evaluation::Rows);
+}
+
+#define ZEP_SHIFTER_INSTANCES(T)                                                                                 \
+    template ZEP_EXPORT View<T>& PureImageShifter(const View<T>&, int, int, int, double, double, double, double,  \
+                                                  View<T>&);                                                    \
+    template ZEP_EXPORT View<T>& ImageShifter(const View<T>&, int, int, int, int, int, int, double, double,       \
+                                              double, double, View<T>&);                                        \
+    template ZEP_EXPORT View<T>& PureImageShifterXY(const View<T>&, int, int, double, double, double, View<T>&);  \
+    template ZEP_EXPORT View<T>& ImageShifterXY(const View<T>&, int, int, int, int, double, double, double,       \
+                                                View<T>&);                                                      \
+    template ZEP_EXPORT View<T>& PureImageShifterX(const View<T>&, int, double, double, View<T>&);                \
+    template ZEP_EXPORT View<T>& ImageShifterX(const View<T>&, int, int, double, double, View<T>&);               \
+    template ZEP_EXPORT View<T>& PureImageShifterY(const View<T>&, int, double, double, View<T>&);                \
+    template ZEP_EXPORT View<T>& ImageShifterY(const View<T>&, int, int, double, double, View<T>&);               \
+    template ZEP_EXPORT View<T>& PureImageShifterZ(const View<T>&, int, double, double, View<T>&);                \
+    template ZEP_EXPORT View<T>& ImageShifterZ(const View<T>&, int, int, double, double, View<T>&);
+
+ZEP_SHIFTER_INSTANCES(std::complex<float>)
+ZEP_SHIFTER_INSTANCES(std::complex<double>)
+
+#define ZEP_SHIFTER_POINTER_INSTANCES(R)                                                                          \
+    template ZEP_EXPORT void PureImageShifterXY(int, int, int, int, int, const std::complex<R>*, int, int, double, \
+                                                double, double, int, int, std::complex<R>*);                     \
+    template ZEP_EXPORT void ImageShifterXY(int, int, int, int, int, const std::complex<R>*, int, int, int, int,   \
+                                            double, double, double, int, int, std::complex<R>*);
+
+ZEP_SHIFTER_POINTER_INSTANCES(float)
+ZEP_SHIFTER_POINTER_INSTANCES(double)
+
+}  // namespace zep

@@ -1,0 +1,456 @@
+#include "ShiftKernels.h"
+
+// Every form must round alike: no fused multiply-add where one instruction
+// set has it and another has not.
+#pragma GCC optimize("fp-contract=off")
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <stdexcept>
+#include <vector>
+
+#include "ProcessorFeatures.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define ZEP_X86 1
+#define ZEP_TARGET(isa) __attribute__((target(isa)))
+#else
+#define ZEP_TARGET(isa)
+#endif
+#define ZEP_INLINE inline __attribute__((always_inline))
+// The scalar forms stay scalar, so that switching the SIMD paths off really
+// runs other code.
+#define ZEP_SCALAR __attribute__((optimize("no-tree-vectorize")))
+
+namespace zep::shift {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+// Below this many pixels the threads cost more than they save.
+constexpr std::int64_t kParallelPixels = std::int64_t{1} << 15;
+
+enum class SimdLevel { Scalar, Baseline, Avx2, Avx512 };
+
+// Read on every call: ZEPSetUseSIMD may have changed the feature words.
+SimdLevel CurrentLevel()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (HasAVX512F()) return SimdLevel::Avx512;
+    if (HasAVX2()) return SimdLevel::Avx2;
+    if (HasSSE2()) return SimdLevel::Baseline;
+#endif
+    return SimdLevel::Scalar;
+}
+
+template <class Fn>
+Fn Choose(SimdLevel level, Fn scalar, Fn baseline, Fn avx2, Fn avx512)
+{
+    switch (level) {
+    case SimdLevel::Avx512: return avx512;
+    case SimdLevel::Avx2: return avx2;
+    case SimdLevel::Baseline: return baseline;
+    default: return scalar;
+    }
+}
+
+// --- kernels over one contiguous run of pixels ------------------------------
+
+// Sign flips on the bit patterns: negation that is exact for every value,
+// NaN payloads included. A pixel is one 64-bit word (complex float) or two.
+using Word = std::uint64_t __attribute__((may_alias));
+template <class R>
+constexpr int kWords = sizeof(std::complex<R>) / sizeof(std::uint64_t);
+template <class R>
+constexpr std::uint64_t kSignBits = sizeof(R) == 4 ? 0x8000000080000000ull : 0x8000000000000000ull;
+
+// dst = src with the sign bits `even` / `odd` flipped on even / odd pixels.
+template <class R>
+ZEP_INLINE void FlipBody(const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, std::uint64_t even,
+                         std::uint64_t odd)
+{
+    constexpr int w = kWords<R>;
+    const Word* s = reinterpret_cast<const Word*>(src);
+    Word* d = reinterpret_cast<Word*>(dst);
+    const std::int64_t pairs = n / 2;
+#pragma omp simd
+    for (std::int64_t p = 0; p < pairs; ++p) {
+        for (int i = 0; i < w; ++i) d[2 * w * p + i] = s[2 * w * p + i] ^ even;
+        for (int i = 0; i < w; ++i) d[2 * w * p + w + i] = s[2 * w * p + w + i] ^ odd;
+    }
+    if (n % 2)
+        for (int i = 0; i < w; ++i) d[w * (n - 1) + i] = s[w * (n - 1) + i] ^ even;
+}
+
+template <class R>
+ZEP_SCALAR void FlipScalar(const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, std::uint64_t even,
+                           std::uint64_t odd)
+{
+    const Word* s = reinterpret_cast<const Word*>(src);
+    Word* d = reinterpret_cast<Word*>(dst);
+    for (std::int64_t j = 0; j < n; ++j)
+        for (int i = 0; i < kWords<R>; ++i) d[kWords<R> * j + i] = s[kWords<R> * j + i] ^ (j % 2 ? odd : even);
+}
+
+// One pixel of a ramp row: factor = P * S^j in double (rounded to R), then
+// dst = src * factor in R.
+template <class R>
+ZEP_INLINE void RampPixel(const R* s, R* d, std::int64_t j, const double* re, const double* im, double pr, double pi)
+{
+    const R fr = static_cast<R>(pr * re[j] - pi * im[j]);
+    const R fi = static_cast<R>(pr * im[j] + pi * re[j]);
+    const R sr = s[2 * j], si = s[2 * j + 1];
+    d[2 * j] = sr * fr - si * fi;
+    d[2 * j + 1] = sr * fi + si * fr;
+}
+
+template <class R>
+ZEP_INLINE void RampBody(const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, const double* re,
+                         const double* im, double pr, double pi)
+{
+    const R* s = reinterpret_cast<const R*>(src);
+    R* d = reinterpret_cast<R*>(dst);
+#pragma omp simd
+    for (std::int64_t j = 0; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
+}
+
+template <class R>
+ZEP_SCALAR void RampScalar(const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, const double* re,
+                           const double* im, double pr, double pi)
+{
+    for (std::int64_t j = 0; j < n; ++j)
+        RampPixel(reinterpret_cast<const R*>(src), reinterpret_cast<R*>(dst), j, re, im, pr, pi);
+}
+
+// The vectorised forms: one body compiled for each instruction set.
+#define ZEP_VECTOR_FORMS(Name, Params, Args)                                 \
+    template <class R>                                                       \
+    void Name##Baseline Params { Name##Body<R> Args; }                       \
+    template <class R>                                                       \
+    ZEP_TARGET("avx2") void Name##Avx2 Params { Name##Body<R> Args; }        \
+    template <class R>                                                       \
+    ZEP_TARGET("avx512f") void Name##Avx512 Params { Name##Body<R> Args; }   \
+    template <class R>                                                       \
+    auto Select##Name(SimdLevel level)                                       \
+    {                                                                        \
+        return Choose(level, &Name##Scalar<R>, &Name##Baseline<R>, &Name##Avx2<R>, &Name##Avx512<R>); \
+    }
+
+ZEP_VECTOR_FORMS(Flip,
+                 (const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, std::uint64_t even,
+                  std::uint64_t odd),
+                 (src, dst, n, even, odd))
+ZEP_VECTOR_FORMS(Ramp,
+                 (const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, const double* re,
+                  const double* im, double pr, double pi),
+                 (src, dst, n, re, im, pr, pi))
+
+#if defined(ZEP_X86)
+// GCC 12's AVX-512 headers start some results from an undefined register.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// Ramp rows written out for AVX2 and AVX-512: the compiler's own vectorising
+// of interleaved complex pixels leaves most of the work scalar. Each step
+// does what RampPixel does, operation for operation, so the bits agree: the
+// factors in double, rounded to float, then the complex product, whose odd
+// (imaginary) lanes add si * fr and sr * fi in the other order, which
+// changes nothing.
+
+template <>
+ZEP_TARGET("avx2") void RampAvx2<float>(const std::complex<float>* src, std::complex<float>* dst, std::int64_t n,
+                                        const double* re, const double* im, double pr, double pi)
+{
+    const float* s = reinterpret_cast<const float*>(src);
+    float* d = reinterpret_cast<float*>(dst);
+    const __m256d vpr = _mm256_set1_pd(pr), vpi = _mm256_set1_pd(pi);
+    std::int64_t j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const __m256d r = _mm256_loadu_pd(re + j), i = _mm256_loadu_pd(im + j);
+        const __m128 fr = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_mul_pd(vpr, r), _mm256_mul_pd(vpi, i)));
+        const __m128 fi = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(vpr, i), _mm256_mul_pd(vpi, r)));
+        const __m256 frPairs = _mm256_set_m128(_mm_unpackhi_ps(fr, fr), _mm_unpacklo_ps(fr, fr));
+        const __m256 fiPairs = _mm256_set_m128(_mm_unpackhi_ps(fi, fi), _mm_unpacklo_ps(fi, fi));
+        const __m256 v = _mm256_loadu_ps(s + 2 * j);
+        const __m256 swapped = _mm256_permute_ps(v, 0xB1);
+        _mm256_storeu_ps(d + 2 * j, _mm256_addsub_ps(_mm256_mul_ps(v, frPairs), _mm256_mul_ps(swapped, fiPairs)));
+    }
+    for (; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
+}
+
+template <>
+ZEP_TARGET("avx2") void RampAvx2<double>(const std::complex<double>* src, std::complex<double>* dst, std::int64_t n,
+                                         const double* re, const double* im, double pr, double pi)
+{
+    const double* s = reinterpret_cast<const double*>(src);
+    double* d = reinterpret_cast<double*>(dst);
+    const __m256d vpr = _mm256_set1_pd(pr), vpi = _mm256_set1_pd(pi);
+    const auto multiply = [](double* out, __m256d v, __m256d frPairs, __m256d fiPairs) ZEP_TARGET("avx2") {
+        const __m256d swapped = _mm256_permute_pd(v, 0x5);
+        _mm256_storeu_pd(out, _mm256_addsub_pd(_mm256_mul_pd(v, frPairs), _mm256_mul_pd(swapped, fiPairs)));
+    };
+    std::int64_t j = 0;
+    for (; j + 4 <= n; j += 4) {
+        const __m256d r = _mm256_loadu_pd(re + j), i = _mm256_loadu_pd(im + j);
+        const __m256d fr = _mm256_sub_pd(_mm256_mul_pd(vpr, r), _mm256_mul_pd(vpi, i));
+        const __m256d fi = _mm256_add_pd(_mm256_mul_pd(vpr, i), _mm256_mul_pd(vpi, r));
+        const __m256d v0 = _mm256_loadu_pd(s + 2 * j), v1 = _mm256_loadu_pd(s + 2 * j + 4);
+        multiply(d + 2 * j, v0, _mm256_permute4x64_pd(fr, 0x50), _mm256_permute4x64_pd(fi, 0x50));
+        multiply(d + 2 * j + 4, v1, _mm256_permute4x64_pd(fr, 0xFA), _mm256_permute4x64_pd(fi, 0xFA));
+    }
+    for (; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
+}
+
+template <>
+ZEP_TARGET("avx512f") void RampAvx512<float>(const std::complex<float>* src, std::complex<float>* dst,
+                                             std::int64_t n, const double* re, const double* im, double pr,
+                                             double pi)
+{
+    const float* s = reinterpret_cast<const float*>(src);
+    float* d = reinterpret_cast<float*>(dst);
+    const __m512d vpr = _mm512_set1_pd(pr), vpi = _mm512_set1_pd(pi);
+    const __m512i rePairs = _mm512_set_epi32(7, 7, 6, 6, 5, 5, 4, 4, 3, 3, 2, 2, 1, 1, 0, 0);
+    const __m512i imPairs = _mm512_set_epi32(15, 15, 14, 14, 13, 13, 12, 12, 11, 11, 10, 10, 9, 9, 8, 8);
+    std::int64_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const __m512d r = _mm512_loadu_pd(re + j), i = _mm512_loadu_pd(im + j);
+        const __m256 fr = _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_mul_pd(vpr, r), _mm512_mul_pd(vpi, i)));
+        const __m256 fi = _mm512_cvtpd_ps(_mm512_add_pd(_mm512_mul_pd(vpr, i), _mm512_mul_pd(vpi, r)));
+        const __m512 both = _mm512_castpd_ps(
+            _mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(fr)), _mm256_castps_pd(fi), 1));
+        const __m512 v = _mm512_loadu_ps(s + 2 * j);
+        const __m512 a = _mm512_mul_ps(v, _mm512_permutexvar_ps(rePairs, both));
+        const __m512 b = _mm512_mul_ps(_mm512_permute_ps(v, 0xB1), _mm512_permutexvar_ps(imPairs, both));
+        _mm512_storeu_ps(d + 2 * j, _mm512_mask_add_ps(_mm512_sub_ps(a, b), 0xAAAA, a, b));
+    }
+    for (; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
+}
+
+template <>
+ZEP_TARGET("avx512f") void RampAvx512<double>(const std::complex<double>* src, std::complex<double>* dst,
+                                              std::int64_t n, const double* re, const double* im, double pr,
+                                              double pi)
+{
+    const double* s = reinterpret_cast<const double*>(src);
+    double* d = reinterpret_cast<double*>(dst);
+    const __m512d vpr = _mm512_set1_pd(pr), vpi = _mm512_set1_pd(pi);
+    const __m512i lowRe = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0), lowIm = _mm512_set_epi64(11, 11, 10, 10, 9, 9, 8, 8);
+    const __m512i highRe = _mm512_set_epi64(7, 7, 6, 6, 5, 5, 4, 4);
+    const __m512i highIm = _mm512_set_epi64(15, 15, 14, 14, 13, 13, 12, 12);
+    std::int64_t j = 0;
+    for (; j + 8 <= n; j += 8) {
+        const __m512d r = _mm512_loadu_pd(re + j), i = _mm512_loadu_pd(im + j);
+        const __m512d fr = _mm512_sub_pd(_mm512_mul_pd(vpr, r), _mm512_mul_pd(vpi, i));
+        const __m512d fi = _mm512_add_pd(_mm512_mul_pd(vpr, i), _mm512_mul_pd(vpi, r));
+        for (int half = 0; half < 2; ++half) {
+            const __m512d v = _mm512_loadu_pd(s + 2 * j + 8 * half);
+            const __m512d a = _mm512_mul_pd(v, _mm512_permutex2var_pd(fr, half ? highRe : lowRe, fi));
+            const __m512d b =
+                _mm512_mul_pd(_mm512_permute_pd(v, 0x55), _mm512_permutex2var_pd(fr, half ? highIm : lowIm, fi));
+            _mm512_storeu_pd(d + 2 * j + 8 * half, _mm512_mask_add_pd(_mm512_sub_pd(a, b), 0xAA, a, b));
+        }
+    }
+    for (; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
+}
+#pragma GCC diagnostic pop
+#endif
+
+// --- axes ----------------------------------------------------------------
+
+double Frac(double t) { return t - std::floor(t); }
+
+// Shift per period; a zero shift gives no ramp whatever the period.
+double Slope(const AxisShift& axis) { return axis.shift == 0 ? 0.0 : axis.shift / axis.period; }
+
+// Index of the first negative frequency in the pure layout: ceil(N / 2).
+std::int64_t FirstNegative(const AxisShift& axis) { return axis.period - axis.period / 2; }
+
+std::int64_t Frequency(const AxisShift& axis, std::int64_t index)
+{
+    if (!axis.pure) return index - axis.centre;
+    return index < FirstNegative(axis) ? index : index - axis.period;
+}
+
+// A half-period shift multiplies by (-1)^k exactly; on an even axis of even
+// period, with an even centre, that is (-1)^index. Only for fSign = +-1:
+// other signs scale the phase and need the ramp.
+bool Alternates(const AxisShift& axis, double fSign)
+{
+    return axis.size > 1 && axis.shift != 0 && axis.period % 2 == 0 && axis.shift == axis.period / 2.0 &&
+           axis.size % 2 == 0 && (axis.pure || axis.centre % 2 == 0) && (fSign == 1.0 || fSign == -1.0);
+}
+
+bool Trivial(const AxisShift& axis, double fSign)
+{
+    return axis.size == 1 || axis.shift == 0 || Alternates(axis, fSign);
+}
+
+template <class T>
+T* At(T* base, const std::int64_t (&pitch)[4], std::int64_t y, std::int64_t z, std::int64_t v)
+{
+    return base + y * pitch[1] + z * pitch[2] + v * pitch[3];
+}
+
+// Calls row(y, z, v) for every row of the block, rows spread over threads
+// when the block is large.
+template <class R, class Row>
+void ForEachRow(const PixelBlock<R>& block, Row&& row)
+{
+    const std::int64_t height = block.size[1], depth = block.size[2];
+    const std::int64_t rows = height * depth * block.size[3];
+#pragma omp parallel for schedule(static) if (rows * block.size[0] >= kParallelPixels)
+    for (std::int64_t r = 0; r < rows; ++r) row(r % height, (r / height) % depth, r / (height * depth));
+}
+
+// --- the three ways of working a block -------------------------------------
+
+template <class R>
+void ExactPath(const PixelBlock<R>& block, const bool (&alternates)[3], SimdLevel level)
+{
+    for (int a = 0; a < 3; ++a)
+        if (alternates[a] && block.size[a] % 2 != 0) throw std::runtime_error("Image dimension sizes should be even.");
+    constexpr std::uint64_t sign = kSignBits<R>;
+
+    // A one-dimensional image is one run along its axis.
+    int axis = -1, extended = 0;
+    for (int d = 0; d < 4; ++d)
+        if (block.size[d] > 1) axis = d, ++extended;
+    if (extended == 1) {
+        const std::int64_t n = block.size[axis], sp = block.srcPitch[axis], dp = block.dstPitch[axis];
+        const std::uint64_t odd = axis < 3 && alternates[axis] ? sign : 0;
+        if (sp == 1 && dp == 1) {
+            // Chunks of even length, so that each starts on an even pixel.
+            constexpr std::int64_t chunk = std::int64_t{1} << 14;
+            const auto flip = SelectFlip<R>(level);
+#pragma omp parallel for schedule(static) if (n >= kParallelPixels)
+            for (std::int64_t begin = 0; begin < n; begin += chunk)
+                flip(block.src + begin, block.dst + begin, std::min(chunk, n - begin), 0, odd);
+        } else {
+            // Not contiguous: pixel by pixel.
+            for (std::int64_t j = 0; j < n; ++j)
+                FlipScalar<R>(block.src + j * sp, block.dst + j * dp, 1, j % 2 ? odd : 0, 0);
+        }
+        return;
+    }
+
+    const auto flip = SelectFlip<R>(level);
+    const std::int64_t width = block.size[0];
+    ForEachRow(block, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
+        const std::complex<R>* s = At(block.src, block.srcPitch, y, z, v);
+        std::complex<R>* d = At(block.dst, block.dstPitch, y, z, v);
+        const bool negative = ((alternates[1] ? y : 0) + (alternates[2] ? z : 0)) % 2 != 0;
+        const std::uint64_t even = negative ? sign : 0;
+        const std::uint64_t odd = alternates[0] ? even ^ sign : even;
+        if (even == 0 && odd == 0) {
+            if (s != d) std::memcpy(static_cast<void*>(d), s, static_cast<std::size_t>(width) * sizeof(*d));
+        } else {
+            flip(s, d, width, even, odd);
+        }
+    });
+}
+
+template <class R>
+void PlaneFactorPath(const PixelBlock<R>& block, const AxisShift& zAxis, double fSign, SimdLevel level)
+{
+    const double s = kTwoPi * fSign, slope = Slope(zAxis);
+    std::vector<std::complex<R>> factors(static_cast<std::size_t>(block.size[2]));
+    for (int z = 0; z < block.size[2]; ++z) {
+        const double phi = s * Frac(static_cast<double>(Frequency(zAxis, z)) * slope);
+        const R angle = static_cast<R>(phi);  // single precision: the angle is rounded first
+        factors[z] = {std::cos(angle), std::sin(angle)};
+    }
+    // The ramp kernel with a table of ones multiplies by the factor as it is.
+    const std::vector<double> ones(static_cast<std::size_t>(block.size[0]), 1.0), zeros(ones.size(), 0.0);
+    const auto ramp = SelectRamp<R>(level);
+    ForEachRow(block, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
+        ramp(At(block.src, block.srcPitch, y, z, v), At(block.dst, block.dstPitch, y, z, v), block.size[0],
+             ones.data(), zeros.data(), factors[z].real(), factors[z].imag());
+    });
+}
+
+template <class R>
+void RowPath(const PixelBlock<R>& block, const AxisShift (&axes)[3], double fSign, SimdLevel level)
+{
+    const double s = kTwoPi * fSign;
+    const double slopeX = Slope(axes[0]), slopeY = Slope(axes[1]), slopeZ = Slope(axes[2]);
+    const std::int64_t width = block.size[0];
+
+    // Stretches of a row whose X frequencies run up by one: in the pure
+    // layout [0, h) from 0 and [h, W) from h - N; centred, the whole row.
+    struct Stretch {
+        std::int64_t begin, end, k0;
+    };
+    Stretch stretches[2] = {{0, width, 0}, {0, 0, 0}};
+    int count = 1;
+    if (!axes[0].pure) {
+        stretches[0].k0 = -std::int64_t{axes[0].centre};
+    } else if (slopeX != 0 && FirstNegative(axes[0]) < width) {
+        const std::int64_t h = FirstNegative(axes[0]);
+        stretches[0].end = h;
+        stretches[1] = {h, width, h - axes[0].period};
+        count = 2;
+    }
+    std::int64_t longest = 0;
+    for (int i = 0; i < count; ++i) longest = std::max(longest, stretches[i].end - stretches[i].begin);
+
+    // Powers of the X step, by repeated multiplication.
+    std::vector<double> table(2 * static_cast<std::size_t>(std::max<std::int64_t>(longest, 1)));
+    double* re = table.data();
+    double* im = re + table.size() / 2;
+    const double step = s * Frac(slopeX);
+    const double stepRe = std::cos(step), stepIm = std::sin(step);
+    re[0] = 1.0, im[0] = 0.0;
+    for (std::int64_t j = 1; j < longest; ++j) {
+        re[j] = re[j - 1] * stepRe - im[j - 1] * stepIm;
+        im[j] = re[j - 1] * stepIm + im[j - 1] * stepRe;
+    }
+
+    const auto ramp = SelectRamp<R>(level);
+    ForEachRow(block, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
+        const std::complex<R>* src = At(block.src, block.srcPitch, y, z, v);
+        std::complex<R>* dst = At(block.dst, block.dstPitch, y, z, v);
+        const double rowTurns = static_cast<double>(Frequency(axes[1], y)) * slopeY +
+                                static_cast<double>(Frequency(axes[2], z)) * slopeZ;
+        for (int i = 0; i < count; ++i) {
+            const Stretch& stretch = stretches[i];
+            const double phi = s * Frac(rowTurns + static_cast<double>(stretch.k0) * slopeX);
+            ramp(src + stretch.begin, dst + stretch.begin, stretch.end - stretch.begin, re, im, std::cos(phi),
+                 std::sin(phi));
+        }
+    });
+}
+
+}  // namespace
+
+void CheckPeriods(const AxisShift (&axes)[3])
+{
+    for (const AxisShift& axis : axes)
+        if (axis.shift != 0 && axis.period < 1) throw std::runtime_error("Periods of shifted axes should be positive.");
+}
+
+template <class R>
+void ShiftBlock(const PixelBlock<R>& block, const AxisShift (&axes)[3], double fSign, Evaluation evaluation)
+{
+    CheckPeriods(axes);
+    for (int d = 0; d < 4; ++d)
+        if (block.size[d] < 1) return;  // nothing to shift
+    const SimdLevel level = CurrentLevel();
+
+    bool exact = true;
+    bool alternates[3];
+    for (int a = 0; a < 3; ++a) {
+        exact = exact && Trivial(axes[a], fSign);
+        alternates[a] = Alternates(axes[a], fSign);
+    }
+    if (exact)
+        ExactPath(block, alternates, level);
+    else if (evaluation == Evaluation::PlaneFactor)
+        PlaneFactorPath(block, axes[2], fSign, level);
+    else
+        RowPath(block, axes, fSign, level);
+}
+
+template void ShiftBlock(const PixelBlock<float>&, const AxisShift (&)[3], double, Evaluation);
+template void ShiftBlock(const PixelBlock<double>&, const AxisShift (&)[3], double, Evaluation);
+
+}  // namespace zep::shift
