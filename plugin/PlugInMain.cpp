@@ -55,5 +55,7 @@ void MyPlugIn::Start()
     const std::string prefix = "ZEP";
     AddBlock(prefix, zep::SimdFunctions());
     AddBlock(prefix, zep::FourierFunctions());
+    // The matrix block comes here, before the element-wise block.
+    AddBlock(prefix, zep::ElementwiseFunctions());
     AddBlock(prefix, zep::DirectFunctions());
 }

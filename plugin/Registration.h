@@ -26,6 +26,7 @@ void* HandlerAddress(Handler* handler)
 // The blocks, in registration order.
 std::span<const ScriptFunctionEntry> SimdFunctions();  // reads the processor feature words first
 std::span<const ScriptFunctionEntry> FourierFunctions();
+std::span<const ScriptFunctionEntry> ElementwiseFunctions();
 std::span<const ScriptFunctionEntry> DirectFunctions();
 
 }  // namespace zep
