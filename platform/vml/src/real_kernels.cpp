@@ -187,7 +187,7 @@ LUMADEX_VML_CLONES void ErfInvHalley(MKL_INT n, const double* y, const double* e
 #pragma omp simd
     for (MKL_INT i = 0; i < n; ++i) {
         const double ay = std::fabs(y[i]);
-        const double f = ay <= 0.5 ? erfX[i] - y[i] : std::copysign((1 - ay) - erfcAbsX[i], y[i]);
+        const double f = ay <= 0.5 ? erfX[i] - y[i] : ((1 - ay) - erfcAbsX[i]) * (y[i] < 0 ? -1.0 : 1.0);
         const double d = f / (1.1283791670955126 * expMinusX2[i]);
         const double next = x[i] - d / (1 + x[i] * d);
         // |y| = 1 and beyond, zeros and NaN keep what the start gave (inf, NaN, +-0).
