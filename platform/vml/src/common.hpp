@@ -75,6 +75,16 @@ struct Variants {
     }
 };
 
+// SLEEF functions that the layer corrects before publishing them
+// (VML name, SLEEF name, accuracy variant); their serial kernels are
+// FloatLog1p(), DoubleLog1p() and so on.
+#define LUMADEX_VML_SLEEF_WRAPPED(X) \
+    X(Log1p, log1p, u10) X(Acosh, acosh, u10) X(Asinh, asinh, u10) X(Cosh, cosh, u10) X(Sinh, sinh, u10)
+#define LUMADEX_VML_DECLARE_ACCESSORS(OP, FN, U) \
+    Variants<Unary<float>> Float##OP();          \
+    Variants<Unary<double>> Double##OP();
+LUMADEX_VML_SLEEF_WRAPPED(LUMADEX_VML_DECLARE_ACCESSORS)
+
 // The serial kernels that other kernels are built from (defined with SLEEF).
 Variants<Unary<double>> DoubleLn();
 Variants<Unary<double>> DoubleErf();
@@ -114,7 +124,7 @@ inline const std::complex<double>* AsStd(const MKL_Complex16* p)
 
 }  // namespace lumadex::vml
 
-// Our own loops, compiled for AVX-512F, AVX2 and the x86-64 baseline, the
-// processor's features choosing at load time (by feature, not by processor
-// model, which would send every AMD processor to the baseline).
-#define LUMADEX_VML_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+// Our own loops, compiled for the x86-64 levels v4 (AVX-512), v3 (AVX2, FMA)
+// and the baseline, the processor's features choosing at load time (levels,
+// not processor models, which would send every AMD processor to the baseline).
+#define LUMADEX_VML_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))

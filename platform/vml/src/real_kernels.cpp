@@ -61,6 +61,36 @@ inline T RoundHalfAway(T x)
     return std::fabs(x - t) >= T(0.5) ? t + std::copysign(T(1), x) : t;
 }
 
+// Scale factors 2^-600, 1, 2^600 that bring |x| into [2^-474, 2^424], so
+// that squares and reciprocals of the scaled value stay normal and finite.
+inline double ScaleOf(double x)
+{
+    const double a = std::fabs(x);
+    return a > 0x1p400 ? 0x1p-600 : (a < 0x1p-400 ? 0x1p600 : 1.0);
+}
+
+// 1/sqrt(x) = sqrt(1/(x s)) sqrt(s): one rounding of the reciprocal, halved
+// by the root, and the root's own: within 0.75 ulp (1/sqrt(x) has two full
+// roundings, up to 1.5 ulp).
+inline double InvSqrtD(double x)
+{
+    const double s = ScaleOf(x);
+    const double r = std::sqrt(1 / (x * s)) * (s == 1 ? 1.0 : (s > 1 ? 0x1p300 : 0x1p-300));
+    return x == 0 ? 1 / x : r;  // -0 gives -inf
+}
+
+// x^(3/2) = x (y + e), y = sqrt(x) and e its remainder (x - y^2) / 2y from
+// a fused multiply-add, the product's error kept the same way: within
+// about 0.5 ulp (x * sqrt(x) alone reaches 1.3 ulp).
+inline double Pow3o2D(double x)
+{
+    const double y = std::sqrt(x);
+    const double e = std::fma(-y, y, x) / (2 * y);
+    const double p = x * y;
+    const double r = p + (std::fma(x, y, -p) + x * e);
+    return (x > 0 && std::isfinite(r)) ? r : p;
+}
+
 // The cube root of a float, in double: an estimate from the bits (the
 // exponent divided by three), two Halley steps, each cubing the relative
 // error (5e-2, 1e-4, 1e-12). Zeros, infinities and NaN are returned as they
@@ -87,8 +117,8 @@ inline double CubeRoot(float x)
     X(Abs, kMemoryBound, std::fabs(x), std::fabs(x))                                             \
     X(Inv, kMemoryBound, 1 / x, 1 / x)                                                           \
     X(Sqrt, kMemoryBound, std::sqrt(x), std::sqrt(x))                                            \
-    X(InvSqrt, kMemoryBound, float(1 / std::sqrt(double(x))), 1 / std::sqrt(x))                  \
-    X(Pow3o2, kMemoryBound, float(double(x) * std::sqrt(double(x))), x * std::sqrt(x))          \
+    X(InvSqrt, kMemoryBound, float(1 / std::sqrt(double(x))), InvSqrtD(x))                       \
+    X(Pow3o2, kMemoryBound, float(double(x) * std::sqrt(double(x))), Pow3o2D(x))                 \
     X(Floor, kMemoryBound, std::floor(x), std::floor(x))                                         \
     X(Ceil, kMemoryBound, std::ceil(x), std::ceil(x))                                            \
     X(Trunc, kMemoryBound, std::trunc(x), std::trunc(x))                                         \
@@ -121,16 +151,96 @@ LUMADEX_VML_CLONES void Pow2o3F(MKL_INT n, const float* a, float* r)
     }
 }
 
-// Double cube roots from SLEEF, then one operation per element.
-LUMADEX_VML_CLONES void InvInPlace(MKL_INT n, double* r)
+// Double x^(-1/3) and x^(2/3) as cube roots of 1/(x s) and (x s)^2, whose
+// one rounding the root divides by three: within 0.7 ulp (1/cbrt(x) and
+// cbrt(x)^2 reach 1.5 and 1.9 ulp). `power` is -1 or 2.
+LUMADEX_VML_CLONES void CbrtArgument(MKL_INT n, const double* x, double* t, double* factor, int power)
 {
 #pragma omp simd
-    for (MKL_INT i = 0; i < n; ++i) r[i] = 1 / r[i];
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double s = ScaleOf(x[i]), v = x[i] * s;
+        t[i] = power == 2 ? v * v : 1 / v;
+        // s^(1/3) for the reciprocal, s^(-2/3) for the square.
+        const double up = power == 2 ? 0x1p-400 : 0x1p200, down = power == 2 ? 0x1p400 : 0x1p-200;
+        factor[i] = s == 1 ? 1.0 : (s > 1 ? up : down);
+    }
 }
-LUMADEX_VML_CLONES void SquareInPlace(MKL_INT n, double* r)
+LUMADEX_VML_CLONES void MultiplyInPlace(MKL_INT n, const double* factor, double* r)
 {
 #pragma omp simd
-    for (MKL_INT i = 0; i < n; ++i) r[i] = r[i] * r[i];
+    for (MKL_INT i = 0; i < n; ++i) r[i] *= factor[i];
+}
+
+void CbrtOfScaled(MKL_INT n, const double* a, double* r, int power)
+{
+    const Unary<double> cbrt = DoubleCbrt().Pick();
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        alignas(64) double t[kBlock], factor[kBlock];
+        for (MKL_INT i = begin; i < begin + count; i += kBlock) {
+            const MKL_INT m = std::min(kBlock, begin + count - i);
+            CbrtArgument(m, a + i, t, factor, power);
+            cbrt(m, t, r + i);
+            MultiplyInPlace(m, factor, r + i);
+        }
+    });
+}
+
+// Corrections of SLEEF results, per block, from the arguments.
+// log1p(x) = x for |x| below 2^-60 (SLEEF gives 0 for the smallest subnormals).
+template <class T>
+LUMADEX_VML_CLONES void Log1pTiny(MKL_INT n, const T* x, T* r)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) r[i] = std::fabs(x[i]) < T(0x1p-60) ? x[i] : r[i];
+}
+
+// Large arguments where SLEEF overflows inside, beyond `threshold`, in double:
+//   Log2x:   acosh(x) = ln(2x), asinh(x) = sign(x) ln(2|x|) where 1/(4x^2) is
+//            below the last place (SLEEF: inf beyond 1e154, float 1.8e19);
+//   LogX:    log1p(x) = ln(x) (SLEEF: inf beyond 1e307, float 1e38);
+//   HalfExp: cosh(x) = e^|x| / 2, sinh(x) = sign(x) e^|x| / 2 as
+//            e^(|x| - ln2_hi) (1 - ln2_lo), the subtraction exact (SLEEF:
+//            inf from 709.8 instead of 710.5, float 88.7 instead of 89.4).
+enum class Tail { Log2x, LogX, HalfExp };
+
+template <class T>
+void FixLarge(MKL_INT n, const T* x, T* r, double threshold, Tail tail, bool odd)
+{
+    constexpr double kLn2 = 0.69314718055994530942, kLn2Hi = 6.93147180369123816490e-01,
+                     kLn2Lo = 1.90821492927058770002e-10;
+    bool any = false;
+    for (MKL_INT i = 0; i < n; ++i) any |= std::fabs(double(x[i])) > threshold;
+    if (!any) return;
+    alignas(64) double t[kBlock];
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double a = std::fabs(double(x[i]));
+        t[i] = tail == Tail::Log2x ? (a < 0x1p1023 ? 2 * a : a) : (tail == Tail::LogX ? a : a - kLn2Hi);
+    }
+    (tail == Tail::HalfExp ? DoubleExp() : DoubleLn()).Pick()(n, t, t);
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double a = std::fabs(double(x[i]));
+        if (!(a > threshold)) continue;
+        double v = t[i];
+        if (tail == Tail::Log2x && a >= 0x1p1023) v += kLn2;
+        if (tail == Tail::HalfExp) v *= 1 - kLn2Lo;
+        r[i] = T(odd ? std::copysign(v, double(x[i])) : v);
+    }
+}
+
+// A SLEEF kernel per block, then `fix` from the block's arguments (kept, as
+// r may be a).
+template <class T, class Fix>
+void Corrected(MKL_INT n, const T* a, T* r, Unary<T> kernel, Fix fix)
+{
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        alignas(64) T x[kBlock];
+        for (MKL_INT i = begin; i < begin + count; i += kBlock) {
+            const MKL_INT m = std::min(kBlock, begin + count - i);
+            std::copy(a + i, a + i + m, x);
+            kernel(m, x, r + i);
+            fix(m, x, r + i);
+        }
+    });
 }
 
 template <class T>
@@ -177,7 +287,14 @@ LUMADEX_VML_CLONES void ErfInvStart(MKL_INT n, const double* y, const double* ln
         q = 0.00943887047 + q * v;
         q = 1.00167406 + q * v;
         q = 2.83297682 + q * v;
-        x[i] = (w < 5 ? p : q) * y[i];
+        // Beyond the fit (|y| > 1 - 1e-7, only double arguments): the tail's
+        // asymptote x^2 = t - ln(pi t) / 2 with t = -ln(1 - |y|) ~ w + ln 2
+        // in [16, 38], ln t taken from its tangent at 27: about 1e-3 off,
+        // which the Halley steps mend.
+        const double t = w + 0.69314718055994531;
+        const double lnT = 3.2958368660043291 + (t - 27) / 27;
+        const double tail = std::sqrt(t - 0.5 * (1.1447298858494002 + lnT)) * (y[i] < 0 ? -1.0 : 1.0);
+        x[i] = w < 5 ? p * y[i] : (w < 16 ? q * y[i] : tail);
     }
 }
 
@@ -215,11 +332,14 @@ void ErfInvBlock(MKL_INT n, const double* y, double* x, int steps)
         exp(n, g, g);
         ErfInvHalley(n, y, e, c, g, x);
     }
-    // Exactly +-1 gives +-infinity, beyond it NaN (the start gave NaN or inf).
+    // Exactly +-1 gives +-infinity, beyond it NaN (the start gave NaN or
+    // inf); below 2^-27, erfinv(y) = y sqrt(pi)/2 with the constant in two
+    // parts (SLEEF's erf loses its last bit on subnormals).
 #pragma omp simd
     for (MKL_INT i = 0; i < n; ++i) {
         const double ay = std::fabs(y[i]);
-        x[i] = ay == 1 ? std::copysign(HUGE_VAL, y[i]) : (ay > 1 ? NAN : x[i]);
+        const double tiny = std::fma(0.88622692545275801, y[i], -3.8332932499128993e-17 * y[i]);
+        x[i] = ay == 1 ? std::copysign(HUGE_VAL, y[i]) : (ay > 1 ? NAN : (ay < 0x1p-27 ? tiny : x[i]));
     }
 }
 
@@ -267,22 +387,24 @@ void vdCbrt(const MKL_INT n, const double a[], double r[])
 {
     RunUnary(n, kComputeBound, a, r, DoubleCbrt());
 }
-void vdInvCbrt(const MKL_INT n, const double a[], double r[])
-{
-    const Unary<double> cbrt = DoubleCbrt().Pick();
-    Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) {
-        cbrt(c, a + b, r + b);
-        InvInPlace(c, r + b);
-    });
-}
-void vdPow2o3(const MKL_INT n, const double a[], double r[])
-{
-    const Unary<double> cbrt = DoubleCbrt().Pick();
-    Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) {
-        cbrt(c, a + b, r + b);
-        SquareInPlace(c, r + b);
-    });
-}
+void vdInvCbrt(const MKL_INT n, const double a[], double r[]) { CbrtOfScaled(n, a, r, -1); }
+void vdPow2o3(const MKL_INT n, const double a[], double r[]) { CbrtOfScaled(n, a, r, 2); }
+
+#define PUBLISH_CORRECTED(OP, FIX_FLOAT, FIX_DOUBLE)                                           \
+    void vs##OP(const MKL_INT n, const float a[], float r[])                                      \
+    {                                                                                             \
+        Corrected(n, a, r, Float##OP().Pick(), [](MKL_INT m, const float* x, float* y) { FIX_FLOAT; }); \
+    }                                                                                             \
+    void vd##OP(const MKL_INT n, const double a[], double r[])                                    \
+    {                                                                                             \
+        Corrected(n, a, r, Double##OP().Pick(), [](MKL_INT m, const double* x, double* y) { FIX_DOUBLE; }); \
+    }
+PUBLISH_CORRECTED(Log1p, (Log1pTiny(m, x, y), FixLarge(m, x, y, 0x1p30, Tail::LogX, false)),
+                  (Log1pTiny(m, x, y), FixLarge(m, x, y, 0x1p60, Tail::LogX, false)))
+PUBLISH_CORRECTED(Acosh, FixLarge(m, x, y, 0x1p13, Tail::Log2x, false), FixLarge(m, x, y, 0x1p27, Tail::Log2x, false))
+PUBLISH_CORRECTED(Asinh, FixLarge(m, x, y, 0x1p13, Tail::Log2x, true), FixLarge(m, x, y, 0x1p27, Tail::Log2x, true))
+PUBLISH_CORRECTED(Cosh, FixLarge(m, x, y, 88, Tail::HalfExp, false), FixLarge(m, x, y, 709, Tail::HalfExp, false))
+PUBLISH_CORRECTED(Sinh, FixLarge(m, x, y, 88, Tail::HalfExp, true), FixLarge(m, x, y, 709, Tail::HalfExp, true))
 
 void vsModf(const MKL_INT n, const float a[], float r1[], float r2[])
 {
