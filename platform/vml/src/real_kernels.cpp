@@ -204,13 +204,20 @@ LUMADEX_VML_CLONES void Log1pTiny(MKL_INT n, const T* x, T* r)
 enum class Tail { Log2x, LogX, HalfExp };
 
 template <class T>
+LUMADEX_VML_CLONES int CountBeyond(MKL_INT n, const T* x, double threshold)
+{
+    int count = 0;
+#pragma omp simd reduction(+ : count)
+    for (MKL_INT i = 0; i < n; ++i) count += std::fabs(double(x[i])) > threshold;
+    return count;
+}
+
+template <class T>
 void FixLarge(MKL_INT n, const T* x, T* r, double threshold, Tail tail, bool odd)
 {
     constexpr double kLn2 = 0.69314718055994530942, kLn2Hi = 6.93147180369123816490e-01,
                      kLn2Lo = 1.90821492927058770002e-10;
-    bool any = false;
-    for (MKL_INT i = 0; i < n; ++i) any |= std::fabs(double(x[i])) > threshold;
-    if (!any) return;
+    if (CountBeyond(n, x, threshold) == 0) return;
     alignas(64) double t[kBlock];
     for (MKL_INT i = 0; i < n; ++i) {
         const double a = std::fabs(double(x[i]));
