@@ -79,7 +79,7 @@ struct Variants {
 // (VML name, SLEEF name, accuracy variant); their serial kernels are
 // FloatLog1p(), DoubleLog1p() and so on.
 #define LUMADEX_VML_SLEEF_WRAPPED(X) \
-    X(Log1p, log1p, u10) X(Acosh, acosh, u10) X(Asinh, asinh, u10) X(Cosh, cosh, u10) X(Sinh, sinh, u10)
+    X(Log1p, log1p, u10) X(Acosh, acosh, u10) X(Asinh, asinh, u10) X(Cosh, cosh, u10) X(Sinh, sinh, u10) X(Erf, erf, u10)
 #define LUMADEX_VML_DECLARE_ACCESSORS(OP, FN, U) \
     Variants<Unary<float>> Float##OP();          \
     Variants<Unary<double>> Double##OP();
@@ -87,7 +87,6 @@ LUMADEX_VML_SLEEF_WRAPPED(LUMADEX_VML_DECLARE_ACCESSORS)
 
 // The serial kernels that other kernels are built from (defined with SLEEF).
 Variants<Unary<double>> DoubleLn();
-Variants<Unary<double>> DoubleErf();
 Variants<Unary<double>> DoubleErfc();
 Variants<Unary<double>> DoubleExp();
 Variants<Unary<double>> DoubleCbrt();

@@ -149,9 +149,6 @@ namespace {
 #define DEFINE_BINARY(OP, FN, U) SLEEF_BOTH(BINARY_LOOP, OP, FN, U, Binary)
 SLEEF_UNARY_FUNCTIONS(DEFINE_UNARY)
 LUMADEX_VML_SLEEF_WRAPPED(DEFINE_UNARY)
-// Float erf through the double one: SLEEF's float erf is 1.03 ulp off for tiny arguments.
-SLEEF_FLOAT_VIA_DOUBLE(UNARY_LOOP, Erf, erf, u10, Unary)
-SLEEF_DOUBLE(UNARY_LOOP, Erf, erf, u10, Unary)
 SLEEF_BINARY_FUNCTIONS(DEFINE_BINARY)
 SLEEF_FLOAT_VIA_DOUBLE(UNARY_LOOP, Erfc, erfc, u15, Unary)
 SLEEF_DOUBLE(UNARY_LOOP, Erfc, erfc, u15, Unary)
@@ -165,7 +162,6 @@ SLEEF_BOTH(TWO_RESULTS_LOOP, SinCos, sincos, u10, TwoResults)
     Variants<Unary<double>> Double##OP() { return k##OP##D; }
 LUMADEX_VML_SLEEF_WRAPPED(DEFINE_ACCESSORS)
 Variants<Unary<double>> DoubleLn() { return kLnD; }
-Variants<Unary<double>> DoubleErf() { return kErfD; }
 Variants<Unary<double>> DoubleErfc() { return kErfcD; }
 Variants<Unary<double>> DoubleExp() { return kExpD; }
 Variants<Unary<double>> DoubleCbrt() { return kCbrtD; }
@@ -196,7 +192,6 @@ extern "C" {
 SLEEF_UNARY_FUNCTIONS(PUBLISH_UNARY)
 SLEEF_BINARY_FUNCTIONS(PUBLISH_BINARY)
 PUBLISH_UNARY(Erfc, erfc, u15)
-PUBLISH_UNARY(Erf, erf, u10)
 
 void vsSinCos(const MKL_INT n, const float a[], float r1[], float r2[])
 {
