@@ -22,32 +22,47 @@
  * Instruction sets: chosen once per process from the processor (AVX-512F,
  * AVX2 with FMA, else SSE2), for SLEEF's vector functions and our own loops.
  *
- * Where each family comes from, and why (measured on this machine, AMD EPYC
- * with AVX-512, 16 M elements, one thread; bench/vml/run.sh prints the
- * figures against numpy/scipy):
+ * Where each family comes from, and why. Speeds: 16 M float elements, one
+ * thread, on this machine kind (AMD EPYC, AVX-512); the anchors measured
+ * unloaded: numpy exp 15 ms, sin 14, log 29, cbrt 6, tanh 13, scipy erf and
+ * erfinv ~300, memcpy 3.1; SLEEF exp 4.2, sin 6.3, log 5.7, erf 29, cbrt 18,
+ * tanh 19. Accuracy: bench/vml/accuracy.cpp, largest error of a million
+ * arguments against long double (figures in ulps, float / double).
  *
  *   Add Sub Mul Div Sqr Abs Inv Conj MulByConj, Floor Ceil Trunc Round
- *   NearbyInt Rint Modf:
- *       our loops, compiled for AVX-512/AVX2/SSE2 with run-time selection:
- *       memory bound, within 1.3x of a memcpy of the same bytes.
- *   Sqrt InvSqrt Pow2o3 Pow3o2 (real):
- *       our loops over the hardware square root; float results computed in
- *       double and rounded once (within 0.5 ulp + 1 rounding).
- *   Cbrt InvCbrt (float): our kernel in double (bit estimate, Newton steps),
- *       rounded once: SLEEF's cbrt loses to numpy (18 ms against 6 ms).
- *   Cbrt InvCbrt Pow2o3 (double): SLEEF cbrt_u10.
- *   Exp Expm1 Ln Log10 Log1p Sin Cos Tan Sinh Cosh Tanh Asin Acos Atan Asinh
- *   Acosh Atanh Erf Pow Atan2 Hypot SinCos (real): SLEEF's 1-ulp vector
- *       functions (exp 4.2 ms against numpy's 15 ms, log 5.7 against 29).
- *   Erfc: SLEEF erfc_u15; the float version through the double one, which
- *       brings it within 1 ulp.
- *   ErfInv: our kernel: Giles' approximation in double (float results
- *       rounded once), refined for double by a Halley step over SLEEF's
- *       erf/erfc; neither SLEEF nor numpy has it (scipy: ~300 ms).
+ *   NearbyInt Rint Modf: our loops (x86-64-v4/v3/baseline clones), memory
+ *       bound; exact or 0.5.
+ *   Sqrt; InvSqrt Pow3o2 (float in double, one rounding, 0.5); InvSqrt
+ *       double as sqrt(1/(x s)) sqrt(s) with a power-of-two scale s (0.85;
+ *       1/sqrt(x) reaches 1.46), Pow3o2 double as x (sqrt x + remainder)
+ *       from fused multiply-adds (0.92; x*sqrt(x) reaches 1.26).
+ *   Cbrt InvCbrt Pow2o3 float: our kernel in double (exponent estimate, two
+ *       Halley steps), one rounding (0.5): SLEEF's float cbrt is 3x slower
+ *       than numpy's. Double: SLEEF cbrt_u10 (0.53), InvCbrt and Pow2o3 as
+ *       cube roots of 1/(x s) and (x s)^2 (0.77, 0.76; 1/cbrt and cbrt^2
+ *       reach 1.5 and 1.9).
+ *   Exp Expm1 Ln Log10 Sin Cos Tan Tanh Acos Asin Atan Atanh Pow Atan2 Hypot
+ *       SinCos, double Erf: SLEEF u10 (u05 hypot) vector functions, all
+ *       within 1.0: 3-5x faster than numpy for exp, sin, log.
+ *       Tanh float stays SLEEF's although numpy's AVX-512 tanh is faster:
+ *       tanh through double exp or expm1 measured slower still.
+ *   Log1p Acosh Asinh Cosh Sinh: SLEEF u10 with their tails mended (SLEEF
+ *       overflows inside: log1p beyond 1e307, acosh/asinh beyond 1e154,
+ *       cosh/sinh from 709.8 instead of 710.5; log1p of the smallest
+ *       subnormals gives 0) by ln(x), ln(2x), e^(|x| - ln 2) in double.
+ *   Erf float: SLEEF's float erf (10x cheaper than its double erf), the
+ *       arguments below 2^-12 by the series in double (SLEEF: 1.03 there).
+ *   Erfc: SLEEF erfc_u15; float through the double one (0.5 / 0.76).
+ *   ErfInv: our kernel, neither SLEEF nor numpy has it: Giles' approximation
+ *       (and the tail's asymptote beyond 1 - 1e-7) in double, Halley steps
+ *       over SLEEF's erf/erfc (float one step, 0.5; double two, 1.11 at
+ *       worst, bounded by erf's own 0.84).
  *   Complex Sqrt Exp Ln Log10 Sin Cos Tan Sinh Cosh Tanh Asin Acos Atan
- *   Asinh Acosh Atanh Pow: the C library's complex functions per element
- *       (what numpy calls too), so edge cases follow C99 Annex G.
- *   Complex Abs, CIS: SLEEF's hypot and sincos over blocks.
+ *   Asinh Acosh Atanh Pow: the C library's complex functions per element,
+ *       as numpy calls them (same speed at one thread; 1.3 to 5 ulps per
+ *       component of the larger component's ulp).
+ *   Complex Abs: float in double (0.5), double by SLEEF's hypot over
+ *       blocks; CIS: SLEEF's sincos over blocks.
  */
 #ifndef LUMADEX_MKL_VML_H
 #define LUMADEX_MKL_VML_H
