@@ -91,27 +91,6 @@ inline double Pow3o2D(double x)
     return (x > 0 && std::isfinite(r)) ? r : p;
 }
 
-// The cube root of a float, in double: an estimate from the bits (the
-// exponent divided by three), two Halley steps, each cubing the relative
-// error (5e-2, 1e-4, 1e-12). Zeros, infinities and NaN are returned as they
-// are; subnormals are scaled into the normal range first.
-inline double CubeRoot(float x)
-{
-    float ax = std::fabs(x);
-    const bool tiny = ax < 1.17549435e-38f;
-    if (tiny) ax *= 16777216.0f;  // 2^24, whose cube root is 2^8
-    const std::uint32_t bits = std::bit_cast<std::uint32_t>(ax) / 3u + 709958130u;
-    const double v = ax;
-    double y = std::bit_cast<float>(bits);
-    for (int step = 0; step < 2; ++step) {
-        const double y3 = y * y * y;
-        y = y * (y3 + 2 * v) / (2 * y3 + v);
-    }
-    if (tiny) y *= 1.0 / 256;
-    const bool special = !(ax > 0) || std::isinf(ax);
-    return special ? double(x) : std::copysign(y, double(x));
-}
-
 #define OWN_UNARY_FUNCTIONS(X)                                                                   \
     X(Sqr, kMemoryBound, x * x, x * x)                                                           \
     X(Abs, kMemoryBound, std::fabs(x), std::fabs(x))                                             \
@@ -131,22 +110,49 @@ inline double CubeRoot(float x)
 OWN_UNARY_FUNCTIONS(OWN_UNARY)
 OWN_BINARY_FUNCTIONS(OWN_BINARY)
 
-// Float cube roots and their kin, one rounding from double.
+// Float cube roots and their kin, in double without a division: r = |x|^(-1/3)
+// from an estimate on the float's bits (about 5 % off) and four Newton
+// steps r <- r (4 - x r^3) / 3, each squaring the error (to 1e-11); then
+// cbrt = x r^2, one rounding to float. Subnormals are scaled by 2^24 first;
+// zeros, infinities and NaN give what x^(1/3) gives.
+struct CubeRoots {
+    double root, inverse;
+};
+
+inline CubeRoots CubeRootsOf(float x)
+{
+    float ax = std::fabs(x);
+    const bool tiny = ax < 1.17549435e-38f;
+    if (tiny) ax *= 16777216.0f;  // 2^24, whose cube root is 2^8
+    const double v = ax;
+    double r = std::bit_cast<float>(0x54A21D2Au - std::bit_cast<std::uint32_t>(ax) / 3u);
+    for (int step = 0; step < 4; ++step) r = r * (4 - v * r * r * r) * (1.0 / 3);
+    double root = v * r * r;
+    if (tiny) {
+        root *= 1.0 / 256;
+        r *= 256;
+    }
+    const bool special = !(ax > 0) || std::isinf(ax);
+    const double sign = x < 0 ? -1.0 : 1.0;
+    const double specialInverse = ax == 0 ? sign * HUGE_VAL : (std::isinf(ax) ? sign * 0.0 : double(x));
+    return {special ? double(x) : sign * root, special ? specialInverse : sign * r};
+}
+
 LUMADEX_VML_CLONES void CbrtF(MKL_INT n, const float* a, float* r)
 {
 #pragma omp simd
-    for (MKL_INT i = 0; i < n; ++i) r[i] = float(CubeRoot(a[i]));
+    for (MKL_INT i = 0; i < n; ++i) r[i] = float(CubeRootsOf(a[i]).root);
 }
 LUMADEX_VML_CLONES void InvCbrtF(MKL_INT n, const float* a, float* r)
 {
 #pragma omp simd
-    for (MKL_INT i = 0; i < n; ++i) r[i] = float(1 / CubeRoot(a[i]));
+    for (MKL_INT i = 0; i < n; ++i) r[i] = float(CubeRootsOf(a[i]).inverse);
 }
 LUMADEX_VML_CLONES void Pow2o3F(MKL_INT n, const float* a, float* r)
 {
 #pragma omp simd
     for (MKL_INT i = 0; i < n; ++i) {
-        const double c = CubeRoot(a[i]);
+        const double c = CubeRootsOf(a[i]).root;
         r[i] = float(c * c);
     }
 }
