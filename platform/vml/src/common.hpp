@@ -90,7 +90,6 @@ Variants<Unary<double>> DoubleLn();
 Variants<Unary<double>> DoubleErfc();
 Variants<Unary<double>> DoubleExp();
 Variants<Unary<double>> DoubleCbrt();
-Variants<Binary<double>> DoubleHypot();
 Variants<Binary<float>> FloatPow();
 Variants<Binary<double>> DoublePow();
 Variants<TwoResults<float>> FloatSinCos();

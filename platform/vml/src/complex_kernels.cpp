@@ -3,8 +3,8 @@
 // Arithmetic and conjugation are our own vectorised loops over the
 // interleaved (real, imaginary) pairs. The elementary functions call the C
 // library's complex functions per element, as numpy does, so that branch
-// cuts, signed zeros and infinities follow C99 Annex G. The modulus and CIS
-// run in blocks over SLEEF's real kernels.
+// cuts, signed zeros and infinities follow C99 Annex G. The modulus is a
+// loop of ours; CIS runs in blocks over SLEEF's sincos.
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -61,6 +61,25 @@ LUMADEX_VML_CLONES void AbsFloatPairs(MKL_INT n, const float* a, float* r)
     }
 }
 
+// |x + iy| of a complex double: sqrt(u^2 + v^2) with a fused multiply-add
+// on the parts scaled by a power of two into a range where the squares
+// neither overflow nor underflow, the smaller square kept exactly (within
+// about 0.6 ulp); an infinite part
+// gives infinity even beside a NaN.
+LUMADEX_VML_CLONES void AbsDoublePairs(MKL_INT n, const double* a, double* r)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double x = std::fabs(a[2 * i]), y = std::fabs(a[2 * i + 1]), m = std::max(x, y);
+        const double s = m > 0x1p500 ? 0x1p-600 : (m < 0x1p-500 ? 0x1p600 : 1.0);
+        const double back = m > 0x1p500 ? 0x1p600 : (m < 0x1p-500 ? 0x1p-600 : 1.0);
+        const double u = x * s, v = y * s;
+        const double v2 = v * v, v2Error = std::fma(v, v, -v2);  // v^2 = v2 + v2Error exactly
+        const double modulus = std::sqrt(std::fma(u, u, v2) + v2Error) * back;
+        r[i] = (std::isinf(x) || std::isinf(y)) ? HUGE_VAL : modulus;
+    }
+}
+
 template <class C, class F>
 void PerElement(MKL_INT n, const C* a, C* r, F f)
 {
@@ -69,15 +88,6 @@ void PerElement(MKL_INT n, const C* a, C* r, F f)
     Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
         for (MKL_INT i = begin; i < begin + count; ++i) y[i] = f(x[i]);
     });
-}
-
-template <class T>
-void Deinterleave(MKL_INT n, const T* pairs, T* re, T* im)
-{
-    for (MKL_INT i = 0; i < n; ++i) {
-        re[i] = pairs[2 * i];
-        im[i] = pairs[2 * i + 1];
-    }
 }
 
 template <class T>
@@ -178,15 +188,7 @@ void vcAbs(const MKL_INT n, const MKL_Complex8 a[], float r[])
 }
 void vzAbs(const MKL_INT n, const MKL_Complex16 a[], double r[])
 {
-    const Binary<double> hypot = DoubleHypot().Pick();
-    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
-        alignas(64) double re[kBlock], im[kBlock];
-        for (MKL_INT i = begin; i < begin + count; i += kBlock) {
-            const MKL_INT m = std::min(kBlock, begin + count - i);
-            Deinterleave(m, &a[i].real, re, im);
-            hypot(m, re, im, r + i);
-        }
-    });
+    Split(n, kMemoryBound / 2, [&](MKL_INT b, MKL_INT c) { AbsDoublePairs(c, &a[b].real, r + b); });
 }
 
 void vcCIS(const MKL_INT n, const float a[], MKL_Complex8 r[]) { Cis(n, a, &r[0].real, FloatSinCos().Pick()); }

@@ -165,7 +165,6 @@ Variants<Unary<double>> DoubleLn() { return kLnD; }
 Variants<Unary<double>> DoubleErfc() { return kErfcD; }
 Variants<Unary<double>> DoubleExp() { return kExpD; }
 Variants<Unary<double>> DoubleCbrt() { return kCbrtD; }
-Variants<Binary<double>> DoubleHypot() { return kHypotD; }
 Variants<Binary<float>> FloatPow() { return kPowF; }
 Variants<Binary<double>> DoublePow() { return kPowD; }
 Variants<TwoResults<float>> FloatSinCos() { return kSinCosF; }
