@@ -58,7 +58,7 @@ void MyPlugIn::Start()
     AddBlock(prefix, zep::VersionFunctions());
     AddBlock(prefix, zep::FourierFunctions());
     AddBlock(prefix, zep::MatrixFunctions());
-    // The element-wise block comes here.
+    AddBlock(prefix, zep::ElementwiseFunctions());
     AddBlock(prefix, zep::WarpFunctions());
     AddBlock(prefix, zep::ThreadFunctions());
     AddBlock(prefix, zep::DirectFunctions());

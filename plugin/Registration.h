@@ -28,6 +28,7 @@ std::span<const ScriptFunctionEntry> SimdFunctions();  // reads the processor fe
 std::span<const ScriptFunctionEntry> VersionFunctions();
 std::span<const ScriptFunctionEntry> FourierFunctions();
 std::span<const ScriptFunctionEntry> MatrixFunctions();
+std::span<const ScriptFunctionEntry> ElementwiseFunctions();
 std::span<const ScriptFunctionEntry> WarpFunctions();
 std::span<const ScriptFunctionEntry> ThreadFunctions();
 std::span<const ScriptFunctionEntry> DirectFunctions();  // the call counters

@@ -1,0 +1,128 @@
+// What every routine of the vector-math layer shares: the instruction set in
+// use, the split of a call over the OpenMP threads, and the kernels' shapes.
+#pragma once
+
+#include <omp.h>
+
+#include <algorithm>
+#include <cfenv>
+#include <complex>
+#include <cstdint>
+
+#include "mkl_vml.h"
+
+namespace lumadex::vml {
+
+enum class Isa { Sse2, Avx2, Avx512 };
+
+// The widest instruction set the processor and the operating system offer
+// (AVX2 counts only with FMA); read once per process.
+Isa DetectedIsa();
+
+// Elements per call below which a routine stays on the calling thread
+// (bench/vml/run.sh --threshold measures where the split starts paying).
+inline constexpr MKL_INT kMemoryBound = 1 << 18;  // a few operations per element
+inline constexpr MKL_INT kComputeBound = 1 << 14;  // a transcendental function per element
+
+// Runs body(begin, count) over [0, n): on the calling thread below
+// `threshold` or inside a parallel region, else in static blocks over the
+// OpenMP threads, each worker in the caller's rounding mode.
+template <class Body>
+void Split(MKL_INT n, MKL_INT threshold, Body&& body)
+{
+    if (n <= 0) return;
+    int threads = 1;
+    if (n >= threshold && !omp_in_parallel())
+        threads = static_cast<int>(std::min<std::int64_t>(omp_get_max_threads(), n / (threshold / 2)));
+    if (threads <= 1) {
+        body(MKL_INT{0}, n);
+        return;
+    }
+    const int mode = std::fegetround();
+#pragma omp parallel num_threads(threads)
+    {
+        const std::int64_t count = omp_get_num_threads(), t = omp_get_thread_num();
+        // Blocks of whole cache lines, so that no two threads write one line.
+        const std::int64_t per = (n / count + 15) / 16 * 16;
+        const std::int64_t begin = std::min<std::int64_t>(n, per * t);
+        const std::int64_t end = t + 1 == count ? n : std::min<std::int64_t>(n, begin + per);
+        const int own = std::fegetround();
+        if (own != mode) std::fesetround(mode);
+        if (end > begin) body(static_cast<MKL_INT>(begin), static_cast<MKL_INT>(end - begin));
+        if (own != mode) std::fesetround(own);
+    }
+}
+
+// A kernel for one instruction set runs on the calling thread.
+template <class T>
+using Unary = void (*)(MKL_INT, const T*, T*);
+template <class T>
+using Binary = void (*)(MKL_INT, const T*, const T*, T*);
+template <class T>
+using TwoResults = void (*)(MKL_INT, const T*, T*, T*);
+
+// One kernel built for each instruction set.
+template <class Kernel>
+struct Variants {
+    Kernel avx512, avx2, sse2;
+    Kernel Pick() const
+    {
+        switch (DetectedIsa()) {
+        case Isa::Avx512: return avx512;
+        case Isa::Avx2: return avx2;
+        default: return sse2;
+        }
+    }
+};
+
+// SLEEF functions that the layer corrects before publishing them
+// (VML name, SLEEF name, accuracy variant); their serial kernels are
+// FloatLog1p(), DoubleLog1p() and so on.
+#define LUMADEX_VML_SLEEF_WRAPPED(X) \
+    X(Log1p, log1p, u10) X(Acosh, acosh, u10) X(Asinh, asinh, u10) X(Cosh, cosh, u10) X(Sinh, sinh, u10) X(Erf, erf, u10)
+#define LUMADEX_VML_DECLARE_ACCESSORS(OP, FN, U) \
+    Variants<Unary<float>> Float##OP();          \
+    Variants<Unary<double>> Double##OP();
+LUMADEX_VML_SLEEF_WRAPPED(LUMADEX_VML_DECLARE_ACCESSORS)
+
+// The serial kernels that other kernels are built from (defined with SLEEF).
+Variants<Unary<double>> DoubleLn();
+Variants<Unary<double>> DoubleErfc();
+Variants<Unary<double>> DoubleExp();
+Variants<Unary<double>> DoubleCbrt();
+Variants<Binary<float>> FloatPow();
+Variants<Binary<double>> DoublePow();
+Variants<TwoResults<float>> FloatSinCos();
+Variants<TwoResults<double>> DoubleSinCos();
+
+template <class T>
+void RunUnary(MKL_INT n, MKL_INT threshold, const T* a, T* r, const Variants<Unary<T>>& kernel)
+{
+    const Unary<T> f = kernel.Pick();
+    Split(n, threshold, [&](MKL_INT begin, MKL_INT count) { f(count, a + begin, r + begin); });
+}
+
+template <class T>
+void RunBinary(MKL_INT n, MKL_INT threshold, const T* a, const T* b, T* r, const Variants<Binary<T>>& kernel)
+{
+    const Binary<T> f = kernel.Pick();
+    Split(n, threshold, [&](MKL_INT begin, MKL_INT count) { f(count, a + begin, b + begin, r + begin); });
+}
+
+// Elements a block kernel keeps in its stack buffers.
+inline constexpr MKL_INT kBlock = 512;
+
+inline std::complex<float>* AsStd(MKL_Complex8* p) { return reinterpret_cast<std::complex<float>*>(p); }
+inline std::complex<double>* AsStd(MKL_Complex16* p) { return reinterpret_cast<std::complex<double>*>(p); }
+inline const std::complex<float>* AsStd(const MKL_Complex8* p) { return reinterpret_cast<const std::complex<float>*>(p); }
+inline const std::complex<double>* AsStd(const MKL_Complex16* p)
+{
+    return reinterpret_cast<const std::complex<double>*>(p);
+}
+
+}  // namespace lumadex::vml
+
+// Our own loops, compiled for the x86-64 levels v4 (AVX-512), v3 (AVX2, FMA)
+// and the baseline, the processor's features choosing at load time (levels,
+// not processor models, which would send every AMD processor to the baseline).
+#define LUMADEX_VML_CLONES __attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default")))

@@ -1,0 +1,494 @@
+// The real routines that are our own loops: arithmetic, roots and powers,
+// rounding, Modf and Powx, and the inverse error function.
+//
+// The loops are plain element-wise code that the compiler vectorises for
+// each instruction set (LUMADEX_VML_CLONES); the layer is compiled without
+// errno and without trapping math so that square roots and roundings become
+// single vector instructions. Float roots are computed in double and rounded
+// once.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+#include "common.hpp"
+
+namespace lumadex::vml {
+namespace {
+
+// One loop per precision for an expression of x (float: FEXPR, double: DEXPR).
+#define OWN_UNARY(OP, THRESHOLD, FEXPR, DEXPR)                        \
+    LUMADEX_VML_CLONES void OP##F(MKL_INT n, const float* a, float* r) \
+    {                                                                 \
+        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)          \
+        {                                                             \
+            const float x = a[i];                                     \
+            r[i] = FEXPR;                                             \
+        }                                                             \
+    }                                                                 \
+    LUMADEX_VML_CLONES void OP##D(MKL_INT n, const double* a, double* r) \
+    {                                                                 \
+        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)          \
+        {                                                             \
+            const double x = a[i];                                    \
+            r[i] = DEXPR;                                             \
+        }                                                             \
+    }
+
+// The same for an expression of x and y.
+#define OWN_BINARY(OP, EXPR)                                                                \
+    LUMADEX_VML_CLONES void OP##F(MKL_INT n, const float* a, const float* b, float* r)     \
+    {                                                                                     \
+        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)                              \
+        {                                                                                 \
+            const float x = a[i], y = b[i];                                               \
+            r[i] = EXPR;                                                                  \
+        }                                                                                 \
+    }                                                                                     \
+    LUMADEX_VML_CLONES void OP##D(MKL_INT n, const double* a, const double* b, double* r)  \
+    {                                                                                     \
+        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)                              \
+        {                                                                                 \
+            const double x = a[i], y = b[i];                                              \
+            r[i] = EXPR;                                                                  \
+        }                                                                                 \
+    }
+
+// Rounding to nearest with halves away from zero; x - trunc(x) is exact.
+template <class T>
+inline T RoundHalfAway(T x)
+{
+    const T t = std::trunc(x);
+    return std::fabs(x - t) >= T(0.5) ? t + std::copysign(T(1), x) : t;
+}
+
+// Scale factors 2^-600, 1, 2^600 that bring |x| into [2^-474, 2^424], so
+// that squares and reciprocals of the scaled value stay normal and finite.
+inline double ScaleOf(double x)
+{
+    const double a = std::fabs(x);
+    return a > 0x1p400 ? 0x1p-600 : (a < 0x1p-400 ? 0x1p600 : 1.0);
+}
+
+// 1/sqrt(x) = sqrt(1/(x s)) sqrt(s): one rounding of the reciprocal, halved
+// by the root, and the root's own: within 0.75 ulp (1/sqrt(x) has two full
+// roundings, up to 1.5 ulp).
+inline double InvSqrtD(double x)
+{
+    const double s = ScaleOf(x);
+    const double r = std::sqrt(1 / (x * s)) * (s == 1 ? 1.0 : (s > 1 ? 0x1p300 : 0x1p-300));
+    return x == 0 ? 1 / x : r;  // -0 gives -inf
+}
+
+// x^(3/2) = x (y + e), y = sqrt(x) and e its remainder (x - y^2) / 2y from
+// a fused multiply-add, the product's error kept the same way: within
+// about 0.5 ulp (x * sqrt(x) alone reaches 1.3 ulp).
+inline double Pow3o2D(double x)
+{
+    const double y = std::sqrt(x);
+    const double e = std::fma(-y, y, x) / (2 * y);
+    const double p = x * y;
+    const double r = p + (std::fma(x, y, -p) + x * e);
+    return (x > 0 && std::isfinite(r)) ? r : p;
+}
+
+#define OWN_UNARY_FUNCTIONS(X)                                                                   \
+    X(Sqr, kMemoryBound, x * x, x * x)                                                           \
+    X(Abs, kMemoryBound, std::fabs(x), std::fabs(x))                                             \
+    X(Inv, kMemoryBound, 1 / x, 1 / x)                                                           \
+    X(Sqrt, kMemoryBound, std::sqrt(x), std::sqrt(x))                                            \
+    X(InvSqrt, kMemoryBound, float(1 / std::sqrt(double(x))), InvSqrtD(x))                       \
+    X(Pow3o2, kMemoryBound, float(double(x) * std::sqrt(double(x))), Pow3o2D(x))                 \
+    X(Floor, kMemoryBound, std::floor(x), std::floor(x))                                         \
+    X(Ceil, kMemoryBound, std::ceil(x), std::ceil(x))                                            \
+    X(Trunc, kMemoryBound, std::trunc(x), std::trunc(x))                                         \
+    X(Round, kMemoryBound, RoundHalfAway(x), RoundHalfAway(x))                                   \
+    /* both round in the current mode without raising the inexact flag */                       \
+    X(NearbyInt, kMemoryBound, std::nearbyint(x), std::nearbyint(x))                             \
+    X(Rint, kMemoryBound, std::nearbyint(x), std::nearbyint(x))
+#define OWN_BINARY_FUNCTIONS(X) X(Add, x + y) X(Sub, x - y) X(Mul, x * y) X(Div, x / y)
+
+OWN_UNARY_FUNCTIONS(OWN_UNARY)
+OWN_BINARY_FUNCTIONS(OWN_BINARY)
+
+// Float cube roots and their kin, in double without a division: r = |x|^(-1/3)
+// from an estimate on the float's bits (about 5 % off) and four Newton
+// steps r <- r (4 - x r^3) / 3, each squaring the error (to 1e-11); then
+// cbrt = x r^2, one rounding to float. Subnormals are scaled by 2^24 first;
+// zeros, infinities and NaN give what x^(1/3) gives.
+struct CubeRoots {
+    double root, inverse;
+};
+
+inline CubeRoots CubeRootsOf(float x)
+{
+    float ax = std::fabs(x);
+    const bool tiny = ax < 1.17549435e-38f;
+    if (tiny) ax *= 16777216.0f;  // 2^24, whose cube root is 2^8
+    const double v = ax;
+    double r = std::bit_cast<float>(0x54A21D2Au - std::bit_cast<std::uint32_t>(ax) / 3u);
+    for (int step = 0; step < 4; ++step) r = r * (4 - v * r * r * r) * (1.0 / 3);
+    double root = v * r * r;
+    if (tiny) {
+        root *= 1.0 / 256;
+        r *= 256;
+    }
+    const bool special = !(ax > 0) || std::isinf(ax);
+    const double sign = x < 0 ? -1.0 : 1.0;
+    const double specialInverse = ax == 0 ? sign * HUGE_VAL : (std::isinf(ax) ? sign * 0.0 : double(x));
+    return {special ? double(x) : sign * root, special ? specialInverse : sign * r};
+}
+
+LUMADEX_VML_CLONES void CbrtF(MKL_INT n, const float* a, float* r)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) r[i] = float(CubeRootsOf(a[i]).root);
+}
+LUMADEX_VML_CLONES void InvCbrtF(MKL_INT n, const float* a, float* r)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) r[i] = float(CubeRootsOf(a[i]).inverse);
+}
+LUMADEX_VML_CLONES void Pow2o3F(MKL_INT n, const float* a, float* r)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double c = CubeRootsOf(a[i]).root;
+        r[i] = float(c * c);
+    }
+}
+
+// Double x^(-1/3) and x^(2/3) as cube roots of 1/(x s) and (x s)^2, whose
+// one rounding the root divides by three: within 0.7 ulp (1/cbrt(x) and
+// cbrt(x)^2 reach 1.5 and 1.9 ulp). `power` is -1 or 2.
+LUMADEX_VML_CLONES void CbrtArgument(MKL_INT n, const double* x, double* t, double* factor, int power)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double s = ScaleOf(x[i]), v = x[i] * s;
+        t[i] = power == 2 ? v * v : 1 / v;
+        // s^(1/3) for the reciprocal, s^(-2/3) for the square.
+        const double up = power == 2 ? 0x1p-400 : 0x1p200, down = power == 2 ? 0x1p400 : 0x1p-200;
+        factor[i] = s == 1 ? 1.0 : (s > 1 ? up : down);
+    }
+}
+LUMADEX_VML_CLONES void MultiplyInPlace(MKL_INT n, const double* factor, double* r)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) r[i] *= factor[i];
+}
+
+void CbrtOfScaled(MKL_INT n, const double* a, double* r, int power)
+{
+    const Unary<double> cbrt = DoubleCbrt().Pick();
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        alignas(64) double t[kBlock], factor[kBlock];
+        for (MKL_INT i = begin; i < begin + count; i += kBlock) {
+            const MKL_INT m = std::min(kBlock, begin + count - i);
+            CbrtArgument(m, a + i, t, factor, power);
+            cbrt(m, t, r + i);
+            MultiplyInPlace(m, factor, r + i);
+        }
+    });
+}
+
+// Corrections of SLEEF results, per block, from the arguments.
+// log1p(x) = x for |x| below 2^-60 (SLEEF gives 0 for the smallest subnormals).
+template <class T>
+LUMADEX_VML_CLONES void Log1pTiny(MKL_INT n, const T* x, T* r)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) r[i] = std::fabs(x[i]) < T(0x1p-60) ? x[i] : r[i];
+}
+
+// erf(x) = 2x/sqrt(pi) (1 - x^2/3) in double below 2^-12: SLEEF's float erf
+// is 1.03 ulp off for tiny arguments (its double one is right, but costs
+// ten times as much).
+LUMADEX_VML_CLONES void ErfTiny(MKL_INT n, const float* x, float* r)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double v = x[i];
+        r[i] = std::fabs(x[i]) < 0x1p-12f ? float(v * 1.1283791670955126 * (1 - v * v / 3)) : r[i];
+    }
+}
+
+// Large arguments where SLEEF overflows inside, beyond `threshold`, in double:
+//   Log2x:   acosh(x) = ln(2x), asinh(x) = sign(x) ln(2|x|) where 1/(4x^2) is
+//            below the last place (SLEEF: inf beyond 1e154, float 1.8e19);
+//   LogX:    log1p(x) = ln(x) (SLEEF: inf beyond 1e307, float 1e38);
+//   HalfExp: cosh(x) = e^|x| / 2, sinh(x) = sign(x) e^|x| / 2 as
+//            e^(|x| - ln2_hi) (1 - ln2_lo), the subtraction exact (SLEEF:
+//            inf from 709.8 instead of 710.5, float 88.7 instead of 89.4).
+enum class Tail { Log2x, LogX, HalfExp };
+
+template <class T>
+LUMADEX_VML_CLONES int CountBeyond(MKL_INT n, const T* x, double threshold)
+{
+    int count = 0;
+#pragma omp simd reduction(+ : count)
+    for (MKL_INT i = 0; i < n; ++i) count += std::fabs(double(x[i])) > threshold;
+    return count;
+}
+
+template <class T>
+void FixLarge(MKL_INT n, const T* x, T* r, double threshold, Tail tail, bool odd)
+{
+    constexpr double kLn2 = 0.69314718055994530942, kLn2Hi = 6.93147180369123816490e-01,
+                     kLn2Lo = 1.90821492927058770002e-10;
+    if (CountBeyond(n, x, threshold) == 0) return;
+    alignas(64) double t[kBlock];
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double a = std::fabs(double(x[i]));
+        t[i] = tail == Tail::Log2x ? (a < 0x1p1023 ? 2 * a : a) : (tail == Tail::LogX ? a : a - kLn2Hi);
+    }
+    (tail == Tail::HalfExp ? DoubleExp() : DoubleLn()).Pick()(n, t, t);
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double a = std::fabs(double(x[i]));
+        if (!(a > threshold)) continue;
+        double v = t[i];
+        if (tail == Tail::Log2x && a >= 0x1p1023) v += kLn2;
+        if (tail == Tail::HalfExp) v *= 1 - kLn2Lo;
+        r[i] = T(odd ? std::copysign(v, double(x[i])) : v);
+    }
+}
+
+// A SLEEF kernel per block, then `fix` from the block's arguments (kept, as
+// r may be a).
+template <class T, class Fix>
+void Corrected(MKL_INT n, const T* a, T* r, Unary<T> kernel, Fix fix)
+{
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        alignas(64) T x[kBlock];
+        for (MKL_INT i = begin; i < begin + count; i += kBlock) {
+            const MKL_INT m = std::min(kBlock, begin + count - i);
+            std::copy(a + i, a + i + m, x);
+            kernel(m, x, r + i);
+            fix(m, x, r + i);
+        }
+    });
+}
+
+template <class T>
+LUMADEX_VML_CLONES void ModfLoop(MKL_INT n, const T* a, T* integral, T* fraction)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const T x = a[i], t = std::trunc(x);
+        integral[i] = t;
+        // The fraction keeps the sign of x (-0 for -2.0) and is 0 for infinities.
+        fraction[i] = std::copysign(std::isinf(x) ? T(0) : x - t, x);
+    }
+}
+
+// The inverse error function over a block, in double.
+//
+// Start: Giles' single-precision approximation (w = -ln(1 - y^2), two
+// polynomial branches), about 4e-7 relative. Then Halley steps on
+// F(x) = erf(x) - y, whose residual is taken from erfc where |y| > 1/2 so
+// that it keeps its digits near +-1:  F = sign(y) ((1 - |y|) - erfc(|x|)),
+// F' = 2/sqrt(pi) exp(-x^2), x -= d / (1 + x d) with d = F / F'. One step
+// leaves about 1e-19 relative before the rounding of erf.
+LUMADEX_VML_CLONES void ErfInvStart(MKL_INT n, const double* y, const double* lnOneMinusY2, double* x)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double w = -lnOneMinusY2[i];
+        const double u = w - 2.5, v = std::sqrt(w) - 3;
+        double p = 2.81022636e-08;
+        p = 3.43273939e-07 + p * u;
+        p = -3.5233877e-06 + p * u;
+        p = -4.39150654e-06 + p * u;
+        p = 0.00021858087 + p * u;
+        p = -0.00125372503 + p * u;
+        p = -0.00417768164 + p * u;
+        p = 0.246640727 + p * u;
+        p = 1.50140941 + p * u;
+        double q = -0.000200214257;
+        q = 0.000100950558 + q * v;
+        q = 0.00134934322 + q * v;
+        q = -0.00367342844 + q * v;
+        q = 0.00573950773 + q * v;
+        q = -0.0076224613 + q * v;
+        q = 0.00943887047 + q * v;
+        q = 1.00167406 + q * v;
+        q = 2.83297682 + q * v;
+        // Beyond the fit (|y| > 1 - 1e-7, only double arguments): the tail's
+        // asymptote x^2 = t - ln(pi t) / 2 with t = -ln(1 - |y|) ~ w + ln 2
+        // in [16, 38], ln t taken from its tangent at 27: about 1e-3 off,
+        // which the Halley steps mend.
+        const double t = w + 0.69314718055994531;
+        const double lnT = 3.2958368660043291 + (t - 27) / 27;
+        const double tail = std::sqrt(t - 0.5 * (1.1447298858494002 + lnT)) * (y[i] < 0 ? -1.0 : 1.0);
+        x[i] = w < 5 ? p * y[i] : (w < 16 ? q * y[i] : tail);
+    }
+}
+
+LUMADEX_VML_CLONES void ErfInvHalley(MKL_INT n, const double* y, const double* erfX, const double* erfcAbsX,
+                                     const double* expMinusX2, double* x)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double ay = std::fabs(y[i]);
+        const double f = ay <= 0.5 ? erfX[i] - y[i] : ((1 - ay) - erfcAbsX[i]) * (y[i] < 0 ? -1.0 : 1.0);
+        const double d = f / (1.1283791670955126 * expMinusX2[i]);
+        const double next = x[i] - d / (1 + x[i] * d);
+        // |y| = 1 and beyond, zeros and NaN keep what the start gave (inf, NaN, +-0).
+        x[i] = (ay < 1 && ay > 0) ? next : x[i];
+    }
+}
+
+void ErfInvBlock(MKL_INT n, const double* y, double* x, int steps)
+{
+    alignas(64) double t[kBlock], e[kBlock], c[kBlock], g[kBlock];
+    const Unary<double> ln = DoubleLn().Pick(), erf = DoubleErf().Pick(), erfc = DoubleErfc().Pick(),
+                        exp = DoubleExp().Pick();
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) t[i] = (1 - y[i]) * (1 + y[i]);
+    ln(n, t, t);
+    ErfInvStart(n, y, t, x);
+    for (int step = 0; step < steps; ++step) {
+        erf(n, x, e);
+#pragma omp simd
+        for (MKL_INT i = 0; i < n; ++i) {
+            t[i] = std::fabs(x[i]);
+            g[i] = -x[i] * x[i];
+        }
+        erfc(n, t, c);
+        exp(n, g, g);
+        ErfInvHalley(n, y, e, c, g, x);
+    }
+    // Exactly +-1 gives +-infinity, beyond it NaN (the start gave NaN or
+    // inf); below 2^-27, erfinv(y) = y sqrt(pi)/2 with the constant in two
+    // parts (SLEEF's erf loses its last bit on subnormals).
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double ay = std::fabs(y[i]);
+        const double tiny = std::fma(0.88622692545275801, y[i], -3.8332932499128993e-17 * y[i]);
+        x[i] = ay == 1 ? std::copysign(HUGE_VAL, y[i]) : (ay > 1 ? NAN : (ay < 0x1p-27 ? tiny : x[i]));
+    }
+}
+
+}  // namespace
+}  // namespace lumadex::vml
+
+using namespace lumadex::vml;
+
+#define PUBLISH_UNARY(OP, THRESHOLD, FEXPR, DEXPR)                                          \
+    void vs##OP(const MKL_INT n, const float a[], float r[])                                \
+    {                                                                                       \
+        Split(n, THRESHOLD, [&](MKL_INT b, MKL_INT c) { OP##F(c, a + b, r + b); });         \
+    }                                                                                       \
+    void vd##OP(const MKL_INT n, const double a[], double r[])                              \
+    {                                                                                       \
+        Split(n, THRESHOLD, [&](MKL_INT b, MKL_INT c) { OP##D(c, a + b, r + b); });         \
+    }
+#define PUBLISH_BINARY(OP, EXPR)                                                            \
+    void vs##OP(const MKL_INT n, const float a[], const float b[], float r[])               \
+    {                                                                                       \
+        Split(n, kMemoryBound, [&](MKL_INT o, MKL_INT c) { OP##F(c, a + o, b + o, r + o); }); \
+    }                                                                                       \
+    void vd##OP(const MKL_INT n, const double a[], const double b[], double r[])            \
+    {                                                                                       \
+        Split(n, kMemoryBound, [&](MKL_INT o, MKL_INT c) { OP##D(c, a + o, b + o, r + o); }); \
+    }
+
+extern "C" {
+OWN_UNARY_FUNCTIONS(PUBLISH_UNARY)
+OWN_BINARY_FUNCTIONS(PUBLISH_BINARY)
+
+void vsCbrt(const MKL_INT n, const float a[], float r[])
+{
+    Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { CbrtF(c, a + b, r + b); });
+}
+void vsInvCbrt(const MKL_INT n, const float a[], float r[])
+{
+    Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { InvCbrtF(c, a + b, r + b); });
+}
+void vsPow2o3(const MKL_INT n, const float a[], float r[])
+{
+    Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { Pow2o3F(c, a + b, r + b); });
+}
+void vdCbrt(const MKL_INT n, const double a[], double r[])
+{
+    RunUnary(n, kComputeBound, a, r, DoubleCbrt());
+}
+void vdInvCbrt(const MKL_INT n, const double a[], double r[]) { CbrtOfScaled(n, a, r, -1); }
+void vdPow2o3(const MKL_INT n, const double a[], double r[]) { CbrtOfScaled(n, a, r, 2); }
+
+#define PUBLISH_CORRECTED(OP, FIX_FLOAT, FIX_DOUBLE)                                           \
+    void vs##OP(const MKL_INT n, const float a[], float r[])                                      \
+    {                                                                                             \
+        Corrected(n, a, r, Float##OP().Pick(), [](MKL_INT m, const float* x, float* y) { FIX_FLOAT; }); \
+    }                                                                                             \
+    void vd##OP(const MKL_INT n, const double a[], double r[])                                    \
+    {                                                                                             \
+        Corrected(n, a, r, Double##OP().Pick(), [](MKL_INT m, const double* x, double* y) { FIX_DOUBLE; }); \
+    }
+void vsErf(const MKL_INT n, const float a[], float r[])
+{
+    Corrected(n, a, r, FloatErf().Pick(), [](MKL_INT m, const float* x, float* y) { ErfTiny(m, x, y); });
+}
+void vdErf(const MKL_INT n, const double a[], double r[]) { RunUnary(n, kComputeBound, a, r, DoubleErf()); }
+
+PUBLISH_CORRECTED(Log1p, (Log1pTiny(m, x, y), FixLarge(m, x, y, 0x1p30, Tail::LogX, false)),
+                  (Log1pTiny(m, x, y), FixLarge(m, x, y, 0x1p60, Tail::LogX, false)))
+PUBLISH_CORRECTED(Acosh, FixLarge(m, x, y, 0x1p13, Tail::Log2x, false), FixLarge(m, x, y, 0x1p27, Tail::Log2x, false))
+PUBLISH_CORRECTED(Asinh, FixLarge(m, x, y, 0x1p13, Tail::Log2x, true), FixLarge(m, x, y, 0x1p27, Tail::Log2x, true))
+PUBLISH_CORRECTED(Cosh, FixLarge(m, x, y, 88, Tail::HalfExp, false), FixLarge(m, x, y, 709, Tail::HalfExp, false))
+PUBLISH_CORRECTED(Sinh, FixLarge(m, x, y, 88, Tail::HalfExp, true), FixLarge(m, x, y, 709, Tail::HalfExp, true))
+
+void vsModf(const MKL_INT n, const float a[], float r1[], float r2[])
+{
+    Split(n, kMemoryBound, [&](MKL_INT b, MKL_INT c) { ModfLoop(c, a + b, r1 + b, r2 + b); });
+}
+void vdModf(const MKL_INT n, const double a[], double r1[], double r2[])
+{
+    Split(n, kMemoryBound, [&](MKL_INT b, MKL_INT c) { ModfLoop(c, a + b, r1 + b, r2 + b); });
+}
+
+void vsPowx(const MKL_INT n, const float a[], const float b, float r[])
+{
+    const Binary<float> pow = FloatPow().Pick();
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        float exponent[kBlock];
+        std::fill(exponent, exponent + kBlock, b);
+        for (MKL_INT i = 0; i < count; i += kBlock)
+            pow(std::min(kBlock, count - i), a + begin + i, exponent, r + begin + i);
+    });
+}
+void vdPowx(const MKL_INT n, const double a[], const double b, double r[])
+{
+    const Binary<double> pow = DoublePow().Pick();
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        double exponent[kBlock];
+        std::fill(exponent, exponent + kBlock, b);
+        for (MKL_INT i = 0; i < count; i += kBlock)
+            pow(std::min(kBlock, count - i), a + begin + i, exponent, r + begin + i);
+    });
+}
+
+// Float: the double kernel with one Halley step, rounded once.
+void vsErfInv(const MKL_INT n, const float a[], float r[])
+{
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        alignas(64) double y[kBlock], x[kBlock];
+        for (MKL_INT i = 0; i < count; i += kBlock) {
+            const MKL_INT m = std::min(kBlock, count - i);
+            std::copy(a + begin + i, a + begin + i + m, y);
+            ErfInvBlock(m, y, x, 1);
+            std::copy(x, x + m, r + begin + i);
+        }
+    });
+}
+void vdErfInv(const MKL_INT n, const double a[], double r[])
+{
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        alignas(64) double y[kBlock];
+        for (MKL_INT i = 0; i < count; i += kBlock) {
+            const MKL_INT m = std::min(kBlock, count - i);
+            std::copy(a + begin + i, a + begin + i + m, y);  // r may be a
+            ErfInvBlock(m, y, r + begin + i, 2);
+        }
+    });
+}
+}

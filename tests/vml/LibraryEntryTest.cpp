@@ -1,0 +1,120 @@
+// The element-wise library entry points on host handles: a destination is
+// required, the destination's type decides the path, sources are never changed.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "HostLink.h"
+#include "ImageUtility.h"
+#include "PlugInMain.h"
+#include "VmlOperations.h"
+#include "lumadex/host/host.h"
+
+extern "C" {
+dm_link* DMPlugIn_Link_2(dm_link* link);
+void PlugInStartup();
+void PlugInShutdown();
+}
+
+namespace {
+
+using Gatan::DM::Image;
+using lumadex::host::DataType;
+
+class VmlLibrary : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        DMPlugIn_Link_2(host_.link());
+        PlugInStartup();
+        baseline_ = host_.live_objects().total;
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(host_.live_objects().total, baseline_);
+        PlugInShutdown();
+        Gatan::PlugIn::UnlinkFromHost();
+    }
+    // A new image whose pixels are 1, 2, 3 ...
+    Image Ramp(DataType type, std::int64_t n)
+    {
+        const std::int64_t sizes[] = {n};
+        const Image image = Image::Borrow(host_.new_image("ramp", type, sizes).get());
+        if (type == DataType::Real4) {
+            tarn::dm::image<float> view(image, tarn::dm::kLockDense);
+            for (std::int64_t i = 0; i < n; ++i) view.data()[i] = float(i + 1);
+        }
+        return image;
+    }
+    static std::string MessageOf(auto call)
+    {
+        try {
+            call();
+        } catch (const std::runtime_error& e) {
+            return e.what();
+        }
+        return "(no error)";
+    }
+
+    lumadex::host::Host host_;
+    std::int64_t baseline_ = 0;
+};
+
+TEST_F(VmlLibrary, ANullDestinationIsRefused)
+{
+    const Image a = Ramp(DataType::Real4, 4);
+    EXPECT_EQ(MessageOf([&] { zep::vml::Sqrt(a, Image()); }), "The destination image must be given.");
+    EXPECT_EQ(MessageOf([&] { zep::vml::RealHypot(a, a, Image()); }), "The destination image must be given.");
+    EXPECT_EQ(MessageOf([&] { zep::vml::ComplexConj(a, Image()); }), "The destination image must be given.");
+}
+
+TEST_F(VmlLibrary, TheDestinationDecidesThePath)
+{
+    const Image a = Ramp(DataType::Real4, 4), b = Ramp(DataType::Real4, 4);
+    const Image complexDst = Ramp(DataType::Complex8, 4), realDst = Ramp(DataType::Real8, 4);
+    EXPECT_EQ(zep::vml::Add(a, b, complexDst), complexDst);  // real sources, converted copies
+    {
+        const tarn::dm::image<std::complex<float>> sum(complexDst, tarn::dm::kLockDense);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(sum.data()[i], std::complex<float>(2.0f * (i + 1), 0.0f));
+    }
+    EXPECT_EQ(Gatan::DM::ImageGetDataType(a), tarn::dm::kReal4);
+    zep::vml::Sqrt(a, realDst);
+    const tarn::dm::image<double> root(realDst, tarn::dm::kLockDense);
+    EXPECT_DOUBLE_EQ(root.data()[3], 2.0);
+    EXPECT_EQ(MessageOf([&] { zep::vml::RealSqr(a, complexDst); }), "Data type should be Real.");
+    EXPECT_EQ(MessageOf([&] { zep::vml::ComplexConj(a, a); }), "Data type should be Complex.");
+    EXPECT_EQ(MessageOf([&] { zep::vml::Add(a, Ramp(DataType::Real4, 3), realDst); }),
+              "Images of different size cannot appear in this function.");
+}
+
+// The frames' strided and overlapping walks and the out-parameters, through
+// script calls (run under the sanitizers, which the Python suite is not).
+TEST_F(VmlLibrary, ScriptCallsOnSubAreasAndOutParameters)
+{
+    using lumadex::host::Argument;
+    const std::int64_t sizes[] = {300, 260};  // large enough to be split over threads
+    lumadex::host::Image parent = host_.new_image("parent", DataType::Real4, sizes);
+    {
+        tarn::dm::image<float> view(Image::Borrow(parent.get()), tarn::dm::kLockDense);
+        for (int i = 0; i < 300 * 260; ++i) view.data()[i] = float(i % 300);
+    }
+    const std::int64_t a0[] = {0, 0}, a1[] = {280, 250}, b0[] = {1, 1}, b1[] = {281, 251};
+    std::vector<Argument> args = {{parent.subarea(a0, a1)}, {parent.subarea(b0, b1)}, {parent.subarea(b0, b1)}};
+    host_.call("ZEPAdd", args);  // the destination overlaps the first source, shifted
+    {
+        const tarn::dm::image<float> view(Image::Borrow(parent.get()), tarn::dm::kLockDense);
+        EXPECT_EQ(view.data()[300 * 5 + 7], float(6 + 7));  // (x 6) + (x 7), from the original pixels
+        EXPECT_EQ(view.data()[300 * 259 + 299], 299.0f);    // outside: untouched
+    }
+    std::vector<Argument> two = {{parent}, {std::monostate{}, true}, {std::monostate{}, true}};
+    host_.call("ZEPSinCos", two);
+    const auto& cosine = std::get<lumadex::host::Image>(two[2].value);
+    const tarn::dm::image<float> view(Image::Borrow(cosine.get()), tarn::dm::kLockDense);
+    EXPECT_FLOAT_EQ(view.data()[2], std::cos(2.0f));
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+#include "ElementwiseRules.h"
+
+#include <complex>
+#include <stdexcept>
+
+#include "PixelRuns.h"
+#include "VmlOperations.h"
+
+namespace zep::vml {
+
+namespace {
+
+#define ZEP_VML_UNARY_ARGUMENTS_R "(ImageRef imgSrc, ImageRef imgDst)"
+#define ZEP_VML_UNARY_ARGUMENTS_B "(ImageRef imgSrc, ImageRef imgDst)"
+#define ZEP_VML_UNARY_ARGUMENTS_C "(ComplexImagePtr imgSrc, ComplexImagePtr imgDst)"
+#define ZEP_VML_BINARY_ARGUMENTS_R "(ImageRef imgA, ImageRef imgB, ImageRef imgDst)"
+#define ZEP_VML_BINARY_ARGUMENTS_B "(ImageRef imgA, ImageRef imgB, ImageRef imgDst)"
+#define ZEP_VML_BINARY_ARGUMENTS_C "(ComplexImagePtr imgA, ComplexImagePtr imgB, ComplexImagePtr imgDst)"
+#define ZEP_VML_KERNELS_R(op) vs##op, vd##op, nullptr, nullptr
+#define ZEP_VML_KERNELS_B(op) vs##op, vd##op, vc##op, vz##op
+#define ZEP_VML_KERNELS_C(op) nullptr, nullptr, vc##op, vz##op
+
+// The pixel type of a view for a routine's element type.
+template <class T>
+struct ViewOf {
+    using type = T;
+};
+template <>
+struct ViewOf<MKL_Complex8> {
+    using type = std::complex<float>;
+};
+template <>
+struct ViewOf<MKL_Complex16> {
+    using type = std::complex<double>;
+};
+template <class T>
+using View = tarn::dm::image<typename ViewOf<T>::type>;
+
+template <class T>
+void Run(void (*kernel)(MKL_INT, const T*, T*), const Image& src, const Image& dst)
+{
+    const View<T> a(src, tarn::dm::kLockInPlace);
+    View<T> r(dst, tarn::dm::kLockInPlace);
+    PixelRun runs[] = {RunOf(a), RunOf(r)};
+    ForEachRun(runs, 1, a.element_count(), [&](std::int64_t n, char* const* p) {
+        kernel(static_cast<MKL_INT>(n), reinterpret_cast<const T*>(p[0]), reinterpret_cast<T*>(p[1]));
+    });
+}
+
+template <class T>
+void Run(void (*kernel)(MKL_INT, const T*, const T*, T*), const Image& srcA, const Image& srcB, const Image& dst)
+{
+    const View<T> a(srcA, tarn::dm::kLockInPlace), b(srcB, tarn::dm::kLockInPlace);
+    View<T> r(dst, tarn::dm::kLockInPlace);
+    PixelRun runs[] = {RunOf(a), RunOf(b), RunOf(r)};
+    ForEachRun(runs, 2, a.element_count(), [&](std::int64_t n, char* const* p) {
+        kernel(static_cast<MKL_INT>(n), reinterpret_cast<const T*>(p[0]), reinterpret_cast<const T*>(p[1]),
+               reinterpret_cast<T*>(p[2]));
+    });
+}
+
+std::uint32_t PrecisionOf(const Image& dst, Path path)
+{
+    const std::uint32_t code = Gatan::DM::ImageGetDataType(dst);
+    if (path == Path::Real) {
+        if (code != tarn::dm::kReal4 && code != tarn::dm::kReal8)
+            throw std::runtime_error("Data type should be Real.");
+    } else if (code != tarn::dm::kComplex8 && code != tarn::dm::kComplex16) {
+        throw std::runtime_error("Data type should be Complex.");
+    }
+    return code;
+}
+
+// Calls `run` with the kernel of precision `code` of an operation.
+template <class Operation, class Runner>
+void WithKernel(const Operation& op, std::uint32_t code, Runner&& run)
+{
+    switch (code) {
+    case tarn::dm::kReal4: return run(op.s);
+    case tarn::dm::kReal8: return run(op.d);
+    case tarn::dm::kComplex8: return run(op.c);
+    default: return run(op.z);
+    }
+}
+
+}  // namespace
+
+#define ZEP_VML_UNARY_ROW(op, family) {#op ZEP_VML_UNARY_ARGUMENTS_##family, Family::family, ZEP_VML_KERNELS_##family(op)},
+#define ZEP_VML_BINARY_ROW(op, family) \
+    {#op ZEP_VML_BINARY_ARGUMENTS_##family, Family::family, ZEP_VML_KERNELS_##family(op)},
+const UnaryOperation kUnaryOperations[36] = {ZEP_VML_UNARY_OPERATIONS(ZEP_VML_UNARY_ROW)};
+const BinaryOperation kBinaryOperations[8] = {ZEP_VML_BINARY_OPERATIONS(ZEP_VML_BINARY_ROW)};
+
+std::int64_t PixelCount(const Image& image)
+{
+    std::int64_t count = 1;
+    const std::uint32_t dims = Gatan::DM::ImageGetNumDimensions(image);
+    for (std::uint32_t d = 0; d < dims; ++d) count *= Gatan::DM::ImageGetDimensionSize(image, d);
+    return count;
+}
+
+void CheckHoldsAsMany(const Image& first, const Image& other)
+{
+    if (PixelCount(other) < PixelCount(first))
+        throw std::runtime_error("Images of different size cannot appear in this function.");
+}
+
+Image ConvertedTo(const Image& image, std::uint32_t code)
+{
+    if (Gatan::DM::ImageGetDataType(image) == code) return image;
+    Image copy = Gatan::DM::ImageClone(image);
+    switch (code) {
+    case tarn::dm::kReal4: Gatan::DM::ConvertToFloat(copy); break;
+    case tarn::dm::kComplex8: Gatan::DM::ConvertToComplex(copy); break;
+    default: Gatan::DM::ImageChangeDataType(copy, code); break;
+    }
+    return copy;
+}
+
+bool IsReal(const Image& image)
+{
+    const std::uint32_t code = Gatan::DM::ImageGetDataType(image);
+    return code == tarn::dm::kReal4 || code == tarn::dm::kReal8;
+}
+
+bool IsIntegerOrBinary(const Image& image)
+{
+    return Gatan::DM::ImageIsDataTypeInteger(image) || Gatan::DM::ImageIsDataTypeBinary(image);
+}
+
+void Apply(const UnaryOperation& op, Path path, const Image& src, const Image& dst)
+{
+    const std::uint32_t code = PrecisionOf(dst, path);
+    CheckHoldsAsMany(src, dst);
+    const Image a = ConvertedTo(src, code);
+    WithKernel(op, code, [&](auto kernel) { Run(kernel, a, dst); });
+}
+
+void Apply(const BinaryOperation& op, Path path, const Image& srcA, const Image& srcB, const Image& dst)
+{
+    const std::uint32_t code = PrecisionOf(dst, path);
+    CheckHoldsAsMany(srcA, srcB);
+    CheckHoldsAsMany(srcA, dst);
+    const Image a = ConvertedTo(srcA, code);
+    const Image b = ConvertedTo(srcB, code);
+    WithKernel(op, code, [&](auto kernel) { Run(kernel, a, b, dst); });
+}
+
+// --- library entry points on host handles ------------------------------------------
+
+namespace {
+
+void RequireDestination(const Image& dst)
+{
+    if (!dst) throw std::runtime_error("The destination image must be given.");
+}
+
+Path LibraryPath(Family family, const Image& dst)
+{
+    if (family == Family::B) return Gatan::DM::ImageIsDataTypeComplex(dst) ? Path::Complex : Path::Real;
+    return family == Family::C ? Path::Complex : Path::Real;
+}
+
+}  // namespace
+
+#define ZEP_VML_DEFINE_UNARY(op, family)                                            \
+    Image ZEP_VML_ENTRY_NAME(op, family)(Image src, Image dst)                      \
+    {                                                                               \
+        static constexpr UnaryOperation operation = {"", Family::family, ZEP_VML_KERNELS_##family(op)}; \
+        RequireDestination(dst);                                                    \
+        Apply(operation, LibraryPath(Family::family, dst), src, dst);               \
+        return dst;                                                                 \
+    }
+ZEP_VML_UNARY_OPERATIONS(ZEP_VML_DEFINE_UNARY)
+
+#define ZEP_VML_DEFINE_BINARY(op, family)                                                      \
+    Image ZEP_VML_ENTRY_NAME(op, family)(Image a, Image b, Image dst)                          \
+    {                                                                                          \
+        static constexpr BinaryOperation operation = {"", Family::family, ZEP_VML_KERNELS_##family(op)}; \
+        RequireDestination(dst);                                                               \
+        Apply(operation, LibraryPath(Family::family, dst), a, b, dst);                         \
+        return dst;                                                                            \
+    }
+ZEP_VML_BINARY_OPERATIONS(ZEP_VML_DEFINE_BINARY)
+
+}  // namespace zep::vml

@@ -1,0 +1,61 @@
+// The operation table and the rules of type, precision, conversion and
+// destination, decided once for every element-wise function.
+#pragma once
+
+#include <cstdint>
+
+#include "ImageUtility.h"
+#include "mkl_vml.h"
+
+namespace zep::vml {
+
+using Gatan::DM::Image;
+
+enum class Family { R, B, C };  // real only, real or complex, complex only
+enum class Path { Real, Complex };
+
+// One operation's routines per precision; null where it has none.
+struct UnaryOperation {
+    const char* nameAndArguments;  // as registered: "Sqrt(ImageRef imgSrc, ImageRef imgDst)"
+    Family family;
+    void (*s)(MKL_INT, const float*, float*);
+    void (*d)(MKL_INT, const double*, double*);
+    void (*c)(MKL_INT, const MKL_Complex8*, MKL_Complex8*);
+    void (*z)(MKL_INT, const MKL_Complex16*, MKL_Complex16*);
+};
+struct BinaryOperation {
+    const char* nameAndArguments;
+    Family family;
+    void (*s)(MKL_INT, const float*, const float*, float*);
+    void (*d)(MKL_INT, const double*, const double*, double*);
+    void (*c)(MKL_INT, const MKL_Complex8*, const MKL_Complex8*, MKL_Complex8*);
+    void (*z)(MKL_INT, const MKL_Complex16*, const MKL_Complex16*, MKL_Complex16*);
+};
+
+// The operations in registration order.
+extern const UnaryOperation kUnaryOperations[36];
+extern const BinaryOperation kBinaryOperations[8];
+
+// --- rules -----------------------------------------------------------------------
+
+// The pixels of an image, all dimensions.
+std::int64_t PixelCount(const Image& image);
+
+// Refuses an image holding fewer pixels than `first` ("Images of different size ...").
+void CheckHoldsAsMany(const Image& first, const Image& other);
+
+// The image itself when it has the data type `code` (Real 4, Real 8,
+// Complex 8 or Complex 16), else a clone converted to it.
+Image ConvertedTo(const Image& image, std::uint32_t code);
+
+bool IsReal(const Image& image);             // Real 4 or Real 8
+bool IsIntegerOrBinary(const Image& image);
+
+// The typed applications: the destination's type decides the precision
+// (on the real path Real 4 or Real 8, else "Data type should be Real.";
+// on the complex path Complex 8 or Complex 16, else "Data type should be
+// Complex."); sources of another type are read from converted copies.
+void Apply(const UnaryOperation& op, Path path, const Image& src, const Image& dst);
+void Apply(const BinaryOperation& op, Path path, const Image& a, const Image& b, const Image& dst);
+
+}  // namespace zep::vml
