@@ -268,7 +268,8 @@ def test_counters_and_failures(host):
 
 
 def test_registration_order(host):
-    names = [s.split("ZEP", 1)[1].split("(")[0] for s in host.signatures() if "imgSrc" in s or "imgA" in s]
+    names = [s.split(" ZEP", 1)[1].split("(")[0] for s in host.signatures() if " ZEP" in s]
+    names = names[names.index("Conj"):][:49]  # the element-wise block, in one run
     assert names[:3] == ["Conj", "Sqr", "Abs"] and names[35:45] == [
         "Rint", "Add", "Sub", "Mul", "Div", "Pow", "Hypot", "Atan2", "MulByConj", "Abs"]
     assert names[45:] == ["CIS", "Powx", "SinCos", "Modf"]
