@@ -7,6 +7,8 @@ cmake --preset release >/dev/null
 cmake --build --preset release
 if [ -f examples/demo.py ] && [ -d build/python/lumadex ]; then
   PYTHONPATH=build/python /usr/bin/python3 examples/demo.py "$@"
+  # The day's real work: drift correction of a low-dose series, against scikit-image.
+  PYTHONPATH=build/python /usr/bin/python3 examples/drift_correction.py "$@"
 else
   ./build/host/lumadex-tour build/plugin/ZEP32.so
 fi

@@ -16,6 +16,7 @@ failed calls raise lumadex.ScriptError with the script's exact message.
 from ._datatypes import DataType, as_data_type, data_type_of
 from ._host import MAX_DIMENSIONS, FileError, Host, Ref, ScriptError, UsageError, default_plugin_path
 from ._image import Calibration, Image
+from .drift import Registration, register_series
 
 __all__ = [
     "Calibration",
@@ -25,9 +26,11 @@ __all__ = [
     "Image",
     "MAX_DIMENSIONS",
     "Ref",
+    "Registration",
     "ScriptError",
     "UsageError",
     "as_data_type",
     "data_type_of",
     "default_plugin_path",
+    "register_series",
 ]
