@@ -14,7 +14,7 @@ def test_versions_come_from_the_build_and_name_the_libraries_underneath(host):
     assert host.ZEPGetVersionString() == "Lumadex 2.3.0.0 $Rev: 958 $"
     assert host.ZEPGetMKLVersion() == 2 << 24 | 3 << 16
     text = host.ZEPGetMKLVersionString()
-    assert "FFTW fftw-3" in text and "OpenBLAS" in text and len(text) < 198
+    assert "FFTW fftw-3" in text and "OpenBLAS" in text and "SLEEF 3" in text and len(text) < 198
 
 
 def test_the_thread_count_is_set_checked_and_counted(host):

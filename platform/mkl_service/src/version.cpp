@@ -1,4 +1,5 @@
 #include <fftw3.h>
+#include <sleef.h>
 
 #include <algorithm>
 #include <cstring>
@@ -10,13 +11,17 @@ extern "C" char* openblas_get_config(void);
 
 namespace {
 
-// "Lumadex numeric layer 2.3.0 (FFTW fftw-3.3.10-...; OpenBLAS 0.3.21 ...)".
+// "Lumadex numeric layer 2.3.0 (FFTW fftw-3.3.10-...; OpenBLAS 0.3.21 ...;
+// SLEEF 3.5.1)". FFTW and OpenBLAS report their versions at run time; SLEEF
+// has only its header's.
 std::string VersionText()
 {
     std::string text = "Lumadex numeric layer " + std::to_string(LUMADEX_VERSION_MAJOR) + "." +
                        std::to_string(LUMADEX_VERSION_MINOR) + "." + std::to_string(LUMADEX_VERSION_PATCH);
     text += std::string(" (FFTW ") + fftw_version;
     if (const char* blas = openblas_get_config()) text += std::string("; ") + blas;
+    text += "; SLEEF " + std::to_string(SLEEF_VERSION_MAJOR) + "." + std::to_string(SLEEF_VERSION_MINOR) + "." +
+            std::to_string(SLEEF_VERSION_PATCHLEVEL);
     return text + ")";
 }
 
