@@ -261,7 +261,7 @@ float IsHermitian(const ComplexView<T>& spectrum, int allowance)
         const std::complex<T>* b = rowStart(py, pz, pe);
         for (int x = 0; x < n[0]; ++x) {
             const int px = partner(x, n[0]);
-            if (partnerRow == row && (px < x || (px == x && rank == 1))) continue;
+            if (partnerRow == row && (px < x || (px == x && rank <= 1))) continue;
             if (std::abs(a[x].imag() + b[px].imag()) > bound || std::abs(a[x].real() - b[px].real()) > bound)
                 ++violations;
         }
