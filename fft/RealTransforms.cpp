@@ -205,11 +205,16 @@ ComplexView<T>& RealFFT(const RealView<T>& src, T scale, ComplexView<T>& dst)
     CheckUpTo3D(real[3]);
     if (dst.size(0) < real[0] || dst.size(1) < real[1] || dst.size(2) < real[2])
         throw std::runtime_error("Images of different size cannot appear in this function.");
-    // The half-pure spectrum fills the first W/2+1 columns, then spreads to
-    // the full centred layout in place.
-    HalfPureFFT2<T, T>(src, scale, dst);
-    const layout::Lattice at = layout::LatticeOf(dst);
-    layout::HalfPureToFull<T>(dst.data(), at, dst.data(), at, real[0], real[1], real[2]);
+    // The half-pure spectrum goes to a dense buffer, with the same geometry
+    // (and plan) as HalfPureFFT's, and spreads from there to the full layout.
+    PackedSpectrum<T> packed(real);
+    const TransformAxes axes = RealAxesOf(real);
+    StrideArray in, out;
+    FillStrides(src, axes, in);
+    FillDenseStrides(packed.sizes, axes, out);
+    ForwardReal(axes, src.data(), in, packed.data.data(), out, scale);
+    layout::HalfPureToFull<T>(packed.data.data(), packed.lattice(), dst.data(), layout::LatticeOf(dst), real[0],
+                              real[1], real[2]);
     return dst;
 }
 

@@ -10,13 +10,14 @@ Per case and thread count, in milliseconds (medians of steady-state calls):
             full centred spectrum, ZEPFFT (or ZEPPureFFT where ZEPFFT is not
             registered) of the complex copy, or a memcpy of the image
 The plug-in's transforms settle on measured plans: each case is first called
-with idle gaps until its time stops improving (wisdom is kept in the cache
-directory run.sh names, so later runs start settled).
+with idle gaps, waiting while the plan helper measures, until its calls start
+no more measurements (wisdom is kept in the cache directory run.sh names, so
+later runs start settled).
 
 Usage: bench/fft_real/run.sh [build-dir] [case-name ...]
 """
 import ctypes
-import json
+import os
 import statistics
 import subprocess
 import sys
@@ -105,17 +106,34 @@ def set_threads(n):
     ctypes.CDLL("libgomp.so.1").omp_set_num_threads(n)
 
 
-def settle(call, limit_s=45.0):
-    """Calls with idle gaps (in which the plan helper measures) until the time stops improving."""
-    best, history, start = float("inf"), [], time.perf_counter()
-    while time.perf_counter() - start < limit_s:
-        t0 = time.perf_counter()
-        call()
-        history.append(time.perf_counter() - t0)
-        if len(history) >= 4 and min(history[-3:]) > 0.9 * best:
+def helper_running():
+    """Whether this process's plan helper (lumadex-fft-planner) is measuring now."""
+    me = os.getpid()
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                fields = stat.read().split()
+        except (OSError, ValueError):
+            continue
+        if len(fields) > 3 and fields[1].startswith("(lumadex-fft") and int(fields[3]) == me:
             return True
-        best = min(best, history[-1])
-        time.sleep(min(2.0, 0.2 + 4 * history[-1]))
+    return False
+
+
+def settle(call, limit_s=120.0):
+    """Calls with idle gaps until two calls in a row start no plan measurement."""
+    start, quiet = time.perf_counter(), 0
+    while time.perf_counter() - start < limit_s:
+        call()
+        time.sleep(0.5)
+        if not helper_running():
+            quiet += 1
+            if quiet >= 2:
+                return True
+            continue
+        quiet = 0
+        while helper_running() and time.perf_counter() - start < limit_s:
+            time.sleep(0.5)
     return False
 
 
