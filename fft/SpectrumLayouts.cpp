@@ -44,6 +44,23 @@ void SwapConjugated(std::complex<T>* a, std::complex<T>* b, int count)
     }
 }
 
+// a[c] <-> b[n - 1 - c] for two different rows.
+template <class T>
+void SwapReversed(std::complex<T>* a, std::complex<T>* b, int n)
+{
+    T* x = reinterpret_cast<T*>(a);
+    T* y = reinterpret_cast<T*>(b);
+#pragma omp simd
+    for (int c = 0; c < n; ++c) {
+        const int m = n - 1 - c;
+        const T re = x[2 * c], im = x[2 * c + 1];
+        x[2 * c] = y[2 * m];
+        x[2 * c + 1] = y[2 * m + 1];
+        y[2 * m] = re;
+        y[2 * m + 1] = im;
+    }
+}
+
 int Mod(int i, int n) { return ((i % n) + n) % n; }
 
 // The point reflection (p, r, c) <-> ((dh - p) mod D, (hh - r) mod H, hw - c)
@@ -65,8 +82,7 @@ void ReflectInPlace(std::complex<T>* data, Lattice at, int hw, int height, int d
             std::reverse(a, a + hw + 1);
             continue;
         }
-        std::complex<T>* b = data + pp * at.plane + rr * at.row;
-        for (int c = 0; c <= hw; ++c) std::swap(a[c], b[hw - c]);
+        SwapReversed(a, data + pp * at.plane + rr * at.row, hw + 1);
     }
 }
 
@@ -93,22 +109,38 @@ void HalfPureToFull(const std::complex<T>* src, Lattice from, std::complex<T>* d
                     int height, int depth)
 {
     const int hw = width / 2, hh = height / 2, dh = depth / 2;
-    // Right half (kx > 0) first: it reads columns 1 ... (W-1)/2 and writes
-    // hw+1 ... W-1, so in place it reads nothing the left half has moved yet.
+    // The right half (kx > 0) reads columns 1 ... (W-1)/2 and writes
+    // hw+1 ... W-1, which the left half's reflection never touches.
     const int right = (width - 1) / 2;
     const int rows = height * depth;
-    if (right > 0) {
-#pragma omp parallel for schedule(static) if (std::int64_t{rows} * right > kParallelElements)
-        for (int i = 0; i < rows; ++i) {
-            const int p = i / height, r = i % height;
-            CopyConjugated(src + p * from.plane + r * from.row + 1,
-                           dst + (dh + p) % depth * to.plane + (hh + r) % height * to.row + hw + 1, right);
-        }
-    }
-    if (src == dst)
-        ReflectInPlace(dst, to, hw, height, depth);
-    else
+    auto writeRight = [&](const std::complex<T>* row, int p, int r) {
+        if (right > 0) CopyConjugated(row + 1, dst + (dh + p) % depth * to.plane + (hh + r) % height * to.row + hw + 1, right);
+    };
+    if (src != dst) {
+#pragma omp parallel for schedule(static) if (std::int64_t{rows} * width > kParallelElements)
+        for (int i = 0; i < rows; ++i) writeRight(src + i / height * from.plane + i % height * from.row, i / height, i % height);
         ReflectInto(src, from, dst, to, hw, height, depth);
+        return;
+    }
+    // In place, one pass over the pairs of rows the reflection exchanges:
+    // each row's right half is written from its left half, then the pair is
+    // exchanged reversed (a row that is its own partner is reversed).
+#pragma omp parallel for schedule(static) if (std::int64_t{rows} * width > kParallelElements)
+    for (int i = 0; i < rows; ++i) {
+        const int p = i / height, r = i % height;
+        const int pp = Mod(dh - p, depth), rr = Mod(hh - r, height);
+        const int j = pp * height + rr;
+        if (j < i) continue;
+        std::complex<T>* a = dst + p * to.plane + r * to.row;
+        writeRight(a, p, r);
+        if (j == i) {
+            std::reverse(a, a + hw + 1);
+            continue;
+        }
+        std::complex<T>* b = dst + pp * to.plane + rr * to.row;
+        writeRight(b, pp, rr);
+        SwapReversed(a, b, hw + 1);
+    }
 }
 
 template <class T>
