@@ -190,7 +190,10 @@ constexpr unsigned kX = 1u, kY = 2u, kZ = 4u;
 
 using Gatan::DM::Image;
 
-bool IsDouble(const Image& image) { return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16); }
+bool IsDouble(const Image& image)
+{
+    return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16);
+}
 
 template <class T, bool Forward, int Axis>
 void RunHalfLines(const Image& source, const Image& destination, double scale, std::uint32_t flags)

@@ -264,7 +264,10 @@ constexpr std::uint32_t kInPlace = tarn::dm::kLockInPlace;
 constexpr std::uint32_t kDense = tarn::dm::kLockDense;
 constexpr const char* kDifferentSize = "Images of different size cannot appear in this function.";
 
-bool IsDouble(const Image& image) { return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16); }
+bool IsDouble(const Image& image)
+{
+    return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16);
+}
 
 // Runs `algorithm` on views of source (elements S) and destination (D) of
 // precision T; an image transformed into itself is viewed once.

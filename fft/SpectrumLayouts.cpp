@@ -114,11 +114,15 @@ void HalfPureToFull(const std::complex<T>* src, Lattice from, std::complex<T>* d
     const int right = (width - 1) / 2;
     const int rows = height * depth;
     auto writeRight = [&](const std::complex<T>* row, int p, int r) {
-        if (right > 0) CopyConjugated(row + 1, dst + (dh + p) % depth * to.plane + (hh + r) % height * to.row + hw + 1, right);
+        std::complex<T>* target = dst + (dh + p) % depth * to.plane + (hh + r) % height * to.row;
+        if (right > 0) CopyConjugated(row + 1, target + hw + 1, right);
     };
     if (src != dst) {
 #pragma omp parallel for schedule(static) if (std::int64_t{rows} * width > kParallelElements)
-        for (int i = 0; i < rows; ++i) writeRight(src + i / height * from.plane + i % height * from.row, i / height, i % height);
+        for (int i = 0; i < rows; ++i) {
+            const int p = i / height, r = i % height;
+            writeRight(src + p * from.plane + r * from.row, p, r);
+        }
         ReflectInto(src, from, dst, to, hw, height, depth);
         return;
     }
@@ -170,7 +174,8 @@ void ShiftRowsConjugated(const std::complex<T>* src, std::int64_t srcPitch, std:
     if (src == dst && shift != 0) {
         // Any other cyclic shift in place works from a copy of the rows.
         copy.resize(static_cast<std::size_t>(columns) * height);
-        for (int r = 0; r < height; ++r) std::copy_n(src + r * srcPitch, columns, copy.data() + std::int64_t{r} * columns);
+        for (int r = 0; r < height; ++r)
+            std::copy_n(src + r * srcPitch, columns, copy.data() + std::int64_t{r} * columns);
         src = copy.data();
         srcPitch = columns;
     }
