@@ -49,7 +49,8 @@ dm_object* RunComplexTransform(const char* counterName, const ComplexTransform& 
 
         // A created destination is calibrated before the transform, while it
         // is not yet locked.
-        if (created) WriteTransformCalibration(source, destination, source, transform.calibration);
+        if (created) WriteTransformCalibration(source, destination, source, transform.calibration,
+                                               transform.calibratedAxes);
         if (single)
             Transform(source, static_cast<float>(fScale), destination, transform.runFloat);
         else

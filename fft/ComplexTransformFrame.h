@@ -22,6 +22,11 @@ struct ComplexTransform {
         const tarn::dm::image<std::complex<double>>&, double, tarn::dm::image<std::complex<double>>&);
     FloatAlgorithm runFloat;
     DoubleAlgorithm runDouble;
+    // The dimensions (bit d for dimension d) whose calibration a created
+    // destination gets by the rule; the others keep the clone's. Transforms
+    // along some axes only recalibrate those.
+    unsigned calibratedAxes = kAllAxes;
+    static constexpr unsigned kAllAxes = ~0u;
 };
 
 // Runs `transform` as the script call counted under `counterName`; returns

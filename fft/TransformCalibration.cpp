@@ -29,13 +29,14 @@ void CopyTags(const Gatan::DM::Image& source, const Gatan::DM::Image& destinatio
 }
 
 void WriteTransformCalibration(const Gatan::DM::Image& source, const Gatan::DM::Image& destination,
-                               const Gatan::DM::Image& sizeImage, CalibrationRule rule)
+                               const Gatan::DM::Image& sizeImage, CalibrationRule rule, unsigned axes)
 {
     const std::uint32_t shared =
         std::min(Gatan::DM::ImageGetNumDimensions(source), Gatan::DM::ImageGetNumDimensions(destination));
     for (std::uint32_t d = 0; d < shared; ++d)
-        WriteDimensionCalibration(source, destination, static_cast<std::int32_t>(d),
-                                  Gatan::DM::ImageGetDimensionSize(sizeImage, d), rule);
+        if ((axes >> d) & 1u)
+            WriteDimensionCalibration(source, destination, static_cast<std::int32_t>(d),
+                                      Gatan::DM::ImageGetDimensionSize(sizeImage, d), rule);
     CopyTags(source, destination);
 }
 

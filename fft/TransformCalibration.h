@@ -20,9 +20,10 @@ std::string ReciprocalUnits(const std::string& units, bool forward);
 
 // Writes the rule's calibration for every dimension the two images share
 // (the smaller dimension count), the sizes N read from `sizeImage` along
-// each; then copies all of the source's tags into the destination.
+// each; then copies all of the source's tags into the destination. Only the
+// dimensions in `axes` (bit d for dimension d) are written.
 void WriteTransformCalibration(const Gatan::DM::Image& source, const Gatan::DM::Image& destination,
-                               const Gatan::DM::Image& sizeImage, CalibrationRule rule);
+                               const Gatan::DM::Image& sizeImage, CalibrationRule rule, unsigned axes = ~0u);
 
 // One dimension's calibration, by the rule.
 void WriteDimensionCalibration(const Gatan::DM::Image& source, const Gatan::DM::Image& destination,

@@ -54,4 +54,37 @@ void FillStrides(const tarn::dm::image<T>& view, const TransformAxes& axes, Stri
     }
 }
 
+// The axes of a transform between a real image of `sizes` (x first) and its
+// half-pure spectrum: every dimension above x whose size exceeds 1, slowest
+// first, then x always, since x is the axis whose spectrum is halved (a
+// 1 x H image keeps all H rows of its one-column spectrum).
+inline TransformAxes RealAxesOf(const std::int32_t (&sizes)[4])
+{
+    TransformAxes axes;
+    int count = 0;
+    for (int d = 3; d >= 1; --d) {
+        if (sizes[d] > 1) {
+            axes.dimensions[count] = d;
+            axes.lengths[count] = sizes[d];
+            ++count;
+        }
+    }
+    axes.dimensions[count] = 0;
+    axes.lengths[count] = sizes[0];
+    axes.rank = count + 1;
+    return axes;
+}
+
+// Strides along the transform's axes of a dense block of `sizes`.
+inline void FillDenseStrides(const std::int32_t (&sizes)[4], const TransformAxes& axes, StrideArray& strides)
+{
+    strides[0] = 0;
+    for (int j = 0; j < 4; ++j) strides[j + 1] = 1;
+    for (int j = 0; j < axes.rank; ++j) {
+        MKL_LONG pitch = 1;
+        for (int d = 0; d < axes.dimensions[j]; ++d) pitch *= sizes[d];
+        strides[j + 1] = pitch;
+    }
+}
+
 }  // namespace zep

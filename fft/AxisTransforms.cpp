@@ -1,0 +1,309 @@
+#include "AxisTransforms.h"
+
+#include <initializer_list>
+#include <stdexcept>
+
+#include "BatchTransform.h"
+#include "ComplexTransformFrame.h"
+#include "RealTransformFrame.h"
+
+namespace zep {
+namespace {
+
+// One side of a transform: where its element (0, 0, 0, 0) lies and the
+// pitches along x, y, z and the fourth dimension in its own elements.
+struct Side {
+    const void* data;
+    std::int64_t pitch[4];
+    std::size_t elementBytes;
+
+    template <class E>
+    explicit Side(const tarn::dm::image<E>& view)
+        : data(view.data()), pitch{1, view.pitch(1), view.pitch(2), view.pitch(3)}, elementBytes(sizeof(E))
+    {
+    }
+    const void* at(std::int64_t offset) const
+    {
+        return static_cast<const char*>(data) + offset * static_cast<std::int64_t>(elementBytes);
+    }
+};
+
+// Transforms along `axes` (slowest first) of an image of `sizes`, once for
+// every position along the other dimensions. The first of those with more
+// than one position is the descriptor's batch; the next ones join it while
+// both sides keep the batch's spacing, and the rest are stepped through by
+// one compute call each, so any sub-area is handled where it lies.
+template <class T>
+void TransformLines(DFTI_CONFIG_VALUE domain, dfti::Exponent exponent, T scale, std::initializer_list<int> axes,
+                    const std::int32_t (&sizes)[4], const Side& in, const Side& out)
+{
+    BatchPlan plan;
+    plan.domain = domain;
+    plan.rank = static_cast<int>(axes.size());
+    StrideArray inStrides = {0, 1, 1, 1, 1}, outStrides = {0, 1, 1, 1, 1};
+    bool transformed[4] = {};
+    int j = 0;
+    for (const int d : axes) {
+        plan.lengths[j] = sizes[d];
+        inStrides[j + 1] = in.pitch[d];
+        outStrides[j + 1] = out.pitch[d];
+        transformed[d] = true;
+        ++j;
+    }
+    plan.inputStrides = inStrides;
+    plan.outputStrides = outStrides;
+
+    int batch[4], batches = 0;
+    for (int d = 0; d < 4; ++d)
+        if (!transformed[d] && sizes[d] > 1) batch[batches++] = d;
+    int joined = 0;
+    if (batches > 0) {
+        const int first = batch[0];
+        plan.count = sizes[first];
+        plan.inputDistance = in.pitch[first];
+        plan.outputDistance = out.pitch[first];
+        for (joined = 1; joined < batches; ++joined) {
+            const int d = batch[joined];
+            if (in.pitch[d] != plan.count * in.pitch[first] || out.pitch[d] != plan.count * out.pitch[first]) break;
+            plan.count *= sizes[d];
+        }
+    }
+    // In place for complex transforms of one view into itself; a real
+    // transform always reads one side and writes the other.
+    plan.inPlace = domain == DFTI_COMPLEX && in.data == out.data;
+
+    std::int64_t calls = 1;
+    for (int k = joined; k < batches; ++k) calls *= sizes[batch[k]];
+    RunBatch<T>(plan, exponent, scale, [&](auto compute) {
+        for (std::int64_t call = 0; call < calls; ++call) {
+            std::int64_t rest = call, inOffset = 0, outOffset = 0;
+            for (int k = joined; k < batches; ++k) {
+                const int d = batch[k];
+                const std::int64_t index = rest % sizes[d];
+                rest /= sizes[d];
+                inOffset += index * in.pitch[d];
+                outOffset += index * out.pitch[d];
+            }
+            compute(in.at(inOffset), const_cast<void*>(out.at(outOffset)));
+        }
+    });
+}
+
+template <class E>
+void SizesOf(const tarn::dm::image<E>& view, std::int32_t (&sizes)[4])
+{
+    for (int d = 0; d < 4; ++d) sizes[d] = view.size(d);
+}
+
+template <class T>
+ComplexView<T>& ComplexLines(const ComplexView<T>& src, T scale, ComplexView<T>& dst, dfti::Exponent exponent,
+                             std::initializer_list<int> axes)
+{
+    std::int32_t sizes[4];
+    SizesOf(src, sizes);
+    for (int d = 0; d < 4; ++d)
+        if (dst.size(d) != sizes[d])
+            throw std::runtime_error("Images of different size cannot appear in this function.");
+    TransformLines<T>(DFTI_COMPLEX, exponent, scale, axes, sizes, Side(src), Side(dst));
+    return dst;
+}
+
+// Real image of `real` sizes to or from its spectrum halved along `axis`.
+template <class T, class Spectrum>
+void CheckHalfAlong(int axis, const std::int32_t (&real)[4], const Spectrum& spectrum)
+{
+    for (int d = 0; d < 4; ++d) {
+        const std::int32_t needed = d == axis ? real[d] / 2 + 1 : real[d];
+        if (spectrum.size(d) < needed) throw std::runtime_error("Invalid image size.");
+    }
+}
+
+template <class T>
+ComplexView<T>& HalfLinesForward(const tarn::dm::image<T>& src, T scale, ComplexView<T>& dst, int axis)
+{
+    std::int32_t real[4];
+    SizesOf(src, real);
+    CheckHalfAlong<T>(axis, real, dst);
+    TransformLines<T>(DFTI_REAL, dfti::Exponent::Negative, scale, {axis}, real, Side(src), Side(dst));
+    return dst;
+}
+
+template <class T>
+tarn::dm::image<T>& HalfLinesInverse(const ComplexView<T>& src, T scale, tarn::dm::image<T>& dst, int axis)
+{
+    std::int32_t real[4];
+    SizesOf(dst, real);
+    CheckHalfAlong<T>(axis, real, src);
+    TransformLines<T>(DFTI_REAL, dfti::Exponent::Positive, scale, {axis}, real, Side(src), Side(dst));
+    return dst;
+}
+
+constexpr dfti::Exponent kPlus = dfti::Exponent::Positive;
+constexpr dfti::Exponent kMinus = dfti::Exponent::Negative;
+
+}  // namespace
+
+// clang-format off
+template <class T> ComplexView<T>& PureFFTX(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kPlus, {0}); }
+template <class T> ComplexView<T>& PureIFFTX(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kMinus, {0}); }
+template <class T> ComplexView<T>& PureFFTY(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kPlus, {1}); }
+template <class T> ComplexView<T>& PureIFFTY(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kMinus, {1}); }
+template <class T> ComplexView<T>& PureFFTZ(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kPlus, {2}); }
+template <class T> ComplexView<T>& PureIFFTZ(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kMinus, {2}); }
+template <class T> ComplexView<T>& PureFFTXY(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kPlus, {1, 0}); }
+template <class T> ComplexView<T>& PureIFFTXY(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kMinus, {1, 0}); }
+template <class T> ComplexView<T>& HalfPureFFTX(tarn::dm::image<T> s, T a, ComplexView<T>& d) { return HalfLinesForward(s, a, d, 0); }
+template <class T> ComplexView<T>& HalfPureFFTZ(tarn::dm::image<T> s, T a, ComplexView<T>& d) { return HalfLinesForward(s, a, d, 2); }
+template <class T> tarn::dm::image<T>& HalfPureIFFTX(const ComplexView<T>& s, T a, tarn::dm::image<T>& d) { return HalfLinesInverse(s, a, d, 0); }
+template <class T> tarn::dm::image<T>& HalfPureIFFTZ(const ComplexView<T>& s, T a, tarn::dm::image<T>& d) { return HalfLinesInverse(s, a, d, 2); }
+// clang-format on
+
+#define ZEP_AXIS_TEMPLATES(T)                                                                        \
+    template ZEP_EXPORT ComplexView<T>& PureFFTX(const ComplexView<T>&, T, ComplexView<T>&);         \
+    template ZEP_EXPORT ComplexView<T>& PureIFFTX(const ComplexView<T>&, T, ComplexView<T>&);        \
+    template ZEP_EXPORT ComplexView<T>& PureFFTY(const ComplexView<T>&, T, ComplexView<T>&);         \
+    template ZEP_EXPORT ComplexView<T>& PureIFFTY(const ComplexView<T>&, T, ComplexView<T>&);        \
+    template ZEP_EXPORT ComplexView<T>& PureFFTZ(const ComplexView<T>&, T, ComplexView<T>&);         \
+    template ZEP_EXPORT ComplexView<T>& PureIFFTZ(const ComplexView<T>&, T, ComplexView<T>&);        \
+    template ZEP_EXPORT ComplexView<T>& PureFFTXY(const ComplexView<T>&, T, ComplexView<T>&);        \
+    template ZEP_EXPORT ComplexView<T>& PureIFFTXY(const ComplexView<T>&, T, ComplexView<T>&);       \
+    template ZEP_EXPORT ComplexView<T>& HalfPureFFTX(tarn::dm::image<T>, T, ComplexView<T>&);        \
+    template ZEP_EXPORT ComplexView<T>& HalfPureFFTZ(tarn::dm::image<T>, T, ComplexView<T>&);        \
+    template ZEP_EXPORT tarn::dm::image<T>& HalfPureIFFTX(const ComplexView<T>&, T, tarn::dm::image<T>&); \
+    template ZEP_EXPORT tarn::dm::image<T>& HalfPureIFFTZ(const ComplexView<T>&, T, tarn::dm::image<T>&);
+ZEP_AXIS_TEMPLATES(float)
+ZEP_AXIS_TEMPLATES(double)
+#undef ZEP_AXIS_TEMPLATES
+
+// --- script functions ------------------------------------------------------------------------
+
+namespace {
+
+constexpr unsigned kX = 1u, kY = 2u, kZ = 4u;
+
+#define ZEP_COMPLEX_AXIS_HANDLER(Name, Rule, Axes)                                                              \
+    dm_object* Name##DM(dm_object* cimSrc, double fScale, dm_object* cimDst)                                   \
+    {                                                                                                           \
+        static constexpr ComplexTransform kTransform = {CalibrationRule::Rule, &Name<float>, &Name<double>, Axes}; \
+        return RunComplexTransform("zep::" #Name "DM", kTransform, cimSrc, fScale, cimDst);                     \
+    }
+
+using Gatan::DM::Image;
+
+bool IsDouble(const Image& image)
+{
+    return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16);
+}
+
+template <class T, bool Forward, int Axis>
+void RunHalfLines(const Image& source, const Image& destination, double scale, std::uint32_t flags)
+{
+    if constexpr (Forward) {
+        const tarn::dm::image<T> src(source, flags);
+        ComplexView<T> dst(destination, flags);
+        HalfLinesForward(src, static_cast<T>(scale), dst, Axis);
+    } else {
+        const ComplexView<T> src(source, flags);
+        tarn::dm::image<T> dst(destination, flags);
+        HalfLinesInverse(src, static_cast<T>(scale), dst, Axis);
+    }
+}
+
+template <bool Forward, int Axis>
+void RunHalfLinesOf(const Image& source, const Image& destination, double scale)
+{
+    // The x forms take sub-areas where they lie, the z forms dense pixels.
+    const std::uint32_t flags = Axis == 0 ? tarn::dm::kLockInPlace : tarn::dm::kLockDense;
+    if (IsDouble(source))
+        RunHalfLines<double, Forward, Axis>(source, destination, scale, flags);
+    else
+        RunHalfLines<float, Forward, Axis>(source, destination, scale, flags);
+}
+
+template <int Axis>
+Extent HalfAlong(const Extent& real)
+{
+    Extent half = real;
+    half.size[Axis] = real[Axis] / 2 + 1;
+    return half;
+}
+
+template <int Axis>
+Extent RealAlong(const Extent& half)
+{
+    Extent real = half;
+    real.size[Axis] = RealLengthOf(half[Axis]);
+    return real;
+}
+
+template <int Axis>
+bool HoldsHalfAlong(const Extent& real, const Extent& half)
+{
+    for (int d = 0; d < 3; ++d)
+        if (half[d] < (d == Axis ? real[d] / 2 + 1 : real[d])) return false;
+    return true;
+}
+
+template <int Axis>
+bool MatchesHalfAlong(const Extent& half, const Extent& real)
+{
+    for (int d = 0; d < 3; ++d)
+        if (half[d] != (d == Axis ? real[d] / 2 + 1 : real[d])) return false;
+    return true;
+}
+
+template <bool Forward, int Axis>
+constexpr RealTransformFrame kHalfLinesFrame = {
+    nullptr,
+    Forward,
+    Forward ? HalfAlong<Axis> : RealAlong<Axis>,
+    Forward ? RealToComplex : ComplexToReal,
+    Forward ? HoldsHalfAlong<Axis> : MatchesHalfAlong<Axis>,
+    "Invalid image size.",
+    {Forward ? CalibrationRule::Forward : CalibrationRule::Inverse,
+     Forward ? CalibrationRule::Forward : CalibrationRule::Inverse,
+     Forward ? CalibrationRule::Forward : CalibrationRule::Inverse},
+    1u << Axis,
+    RunHalfLinesOf<Forward, Axis>};
+
+template <bool Forward, int Axis>
+dm_object* RunHalfLinesFrame(const char* counterName, dm_object* source, double fScale, dm_object* destination)
+{
+    RealTransformFrame frame = kHalfLinesFrame<Forward, Axis>;
+    frame.counterName = counterName;
+    return RunRealTransform(frame, source, fScale, destination);
+}
+
+}  // namespace
+
+ZEP_COMPLEX_AXIS_HANDLER(PureFFTX, Forward, kX)
+ZEP_COMPLEX_AXIS_HANDLER(PureIFFTX, Inverse, kX)
+ZEP_COMPLEX_AXIS_HANDLER(PureFFTY, Forward, kY)
+ZEP_COMPLEX_AXIS_HANDLER(PureIFFTY, Inverse, kY)
+ZEP_COMPLEX_AXIS_HANDLER(PureFFTZ, Forward, kZ)
+ZEP_COMPLEX_AXIS_HANDLER(PureIFFTZ, Inverse, kZ)
+ZEP_COMPLEX_AXIS_HANDLER(PureFFTXY, Forward, kX | kY)
+ZEP_COMPLEX_AXIS_HANDLER(PureIFFTXY, Inverse, kX | kY)
+#undef ZEP_COMPLEX_AXIS_HANDLER
+
+dm_object* HalfPureFFTXDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
+{
+    return RunHalfLinesFrame<true, 0>("zep::HalfPureFFTXDM", imgSrc, fScale, cimDst);
+}
+
+dm_object* HalfPureIFFTXDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
+{
+    return RunHalfLinesFrame<false, 0>("zep::HalfPureIFFTXDM", cimSrc, fScale, imgDst);
+}
+
+dm_object* HalfPureFFTZDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
+{
+    return RunHalfLinesFrame<true, 2>("zep::HalfPureFFTZDM", imgSrc, fScale, cimDst);
+}
+
+dm_object* HalfPureIFFTZDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
+{
+    return RunHalfLinesFrame<false, 2>("zep::HalfPureIFFTZDM", cimSrc, fScale, imgDst);
+}
+
+}  // namespace zep

@@ -1,0 +1,42 @@
+// The script-call frame shared by the transforms between real images and
+// half-pure spectra (whole-image, half, real, and along x or z).
+//
+// Arguments (source, fScale, destination). A null destination is created as
+// "FFT of " (forward) or "IFFT of " (inverse) + the source's name, complex
+// for forward and real for inverse transforms, of the source's precision,
+// and gets reciprocal calibrations and the source's tags. Types are checked
+// ("Invalid image type."), then sizes, before anything is written.
+#pragma once
+
+#include <cstdint>
+
+#include "HostObjects.h"
+#include "SpectrumImages.h"
+#include "TransformCalibration.h"
+
+namespace zep {
+
+struct RealTransformFrame {
+    const char* counterName;
+    bool forward;  // real image to spectrum
+    Extent (*createdSizes)(const Extent& source);
+    bool (*typesFit)(int sourceCode, int destinationCode);
+    bool (*sizesFit)(const Extent& source, const Extent& destination);
+    const char* sizeMessage;
+    // Calibration of a created destination, for x, y and z; a dimension
+    // outside `calibrated` (bit d for dimension d) is left as created.
+    CalibrationRule rules[3];
+    unsigned calibrated;
+    // Builds the views and runs the transform (the scale as the source's
+    // precision wants it).
+    void (*run)(const Gatan::DM::Image& source, const Gatan::DM::Image& destination, double scale);
+};
+
+dm_object* RunRealTransform(const RealTransformFrame& frame, dm_object* source, double fScale,
+                            dm_object* destination);
+
+// Type rules: the real type and the complex type of one precision.
+bool RealToComplex(int sourceCode, int destinationCode);  // Real 4 -> Complex 8, Real 8 -> Complex 16
+bool ComplexToReal(int sourceCode, int destinationCode);  // the reverse
+
+}  // namespace zep
