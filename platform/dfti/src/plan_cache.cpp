@@ -86,9 +86,14 @@ void destroy_buried_plans() {
 class PlannerLock {
 public:
     PlannerLock() : lock_(PlanCache::planner_lock()) { destroy_buried_plans(); }
+    // Gives up after `patience` (owns_lock() then tells).
+    explicit PlannerLock(std::chrono::duration<double> patience) : lock_(PlanCache::planner_lock(), patience) {
+        if (lock_) destroy_buried_plans();
+    }
+    bool owns_lock() const { return lock_.owns_lock(); }
 
 private:
-    std::unique_lock<std::mutex> lock_;
+    std::unique_lock<std::timed_mutex> lock_;
 };
 
 // An array covering the element offsets [lo, hi) in bytes around a data
@@ -119,12 +124,12 @@ PlanCache* the_cache = nullptr;
 
 }  // namespace
 
-std::mutex& PlanCache::planner_lock() {
+std::timed_mutex& PlanCache::planner_lock() {
     // Its destructor does nothing on this platform, so a plan that a
     // descriptor still holds may be freed even after the cache is gone. Not
     // recursive: a recursive mutex held across fork cannot be released in
     // the child (it belongs to a thread id the child does not have).
-    static std::mutex lock;
+    static std::timed_mutex lock;
     return lock;
 }
 
@@ -256,12 +261,15 @@ std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in,
                                                  std::unique_lock<std::mutex>& state) {
     Entry& e = entries_.at(p);
     e.measure_in_call = false;
+    // The call waits at most about what measuring should cost: for the
+    // planner thread, which may be measuring this problem already (with the
+    // call waiting, the cores are idle and it runs at full speed), or for the
+    // planner lock. A planner thread starved by other processes (it runs at
+    // idle priority) costs the loop one such wait per rental period.
+    const auto patience = std::chrono::duration<double>(expected_measuring_seconds(p));
+    bool measured = false;
     if (e.measurement == Measurement::running) {
-        // The planner thread measures it already; with this call waiting the
-        // cores are idle, so it finishes at full speed. Should the machine
-        // starve it (it runs at idle priority), the call goes on cheaply.
-        const double expected = seconds_per_unit_[bucket_of(p)] * size_units(p);
-        changed_.wait_for(state, std::chrono::duration<double>(std::max(1.0, 4 * expected)), [&] {
+        measured = changed_.wait_for(state, patience, [&] {
             auto it = entries_.find(p);
             return stopping_ || it == entries_.end() || it->second.measurement != Measurement::running;
         });
@@ -270,16 +278,20 @@ std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in,
         e.measurement = Measurement::running;
         ++running_;
         state.unlock();
-        measure(p, true);
+        measured = measure(p, patience);
         state.lock();
     }
     auto it = entries_.find(p);
-    if (it != entries_.end()) return it->second.plan;
-    state.unlock();
-    return lookup(p, in, out, true);
+    if (it == entries_.end()) {
+        state.unlock();
+        return lookup(p, in, out, true);
+    }
+    if (!measured) it->second.cheap_seconds = 0;  // a new rental period
+    return it->second.plan;
 }
 
-void PlanCache::measure(const FftwProblem& p, bool in_call) {
+bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience) {
+    const bool in_call = patience.has_value();
     const Shape& s = p.shape;
     const Layout in_layout = input_layout(s), out_layout = output_layout(s);
     const auto in_bytes = static_cast<int64_t>(input_element_bytes(s));
@@ -293,16 +305,20 @@ void PlanCache::measure(const FftwProblem& p, bool in_call) {
     const int64_t bytes = (in_hi - in_lo) + (p.in_place ? 0 : out_hi - out_lo);
 
     FftwPlan handle = nullptr;
+    bool gave_up = false;
     double seconds = 0;
     std::string wisdom;
     ScratchArray in, out;
     if (bytes <= max_measure_bytes && in.allocate(in_lo, in_hi, s.precision, p.in_alignment) &&
         (p.in_place || out.allocate(out_lo, out_hi, s.precision, p.out_alignment))) {
-        PlannerLock planner;
-        const auto began = Clock::now();
-        handle = make_fftw_plan(p, in.data, p.in_place ? in.data : out.data, FFTW_MEASURE);
-        seconds = std::chrono::duration<double>(Clock::now() - began).count();
-        if (handle) wisdom = export_wisdom(s.precision);
+        PlannerLock planner = in_call ? PlannerLock(*patience) : PlannerLock();
+        gave_up = !planner.owns_lock();
+        if (!gave_up) {
+            const auto began = Clock::now();
+            handle = make_fftw_plan(p, in.data, p.in_place ? in.data : out.data, FFTW_MEASURE);
+            seconds = std::chrono::duration<double>(Clock::now() - began).count();
+            if (handle) wisdom = export_wisdom(s.precision);
+        }
     }
     if (handle) save_wisdom_file(s.precision, wisdom);
 
@@ -315,10 +331,16 @@ void PlanCache::measure(const FftwProblem& p, bool in_call) {
     }
     auto plan = handle ? std::make_shared<Plan>(p, handle, true) : nullptr;
     if (auto it = entries_.find(p); it != entries_.end()) {
-        it->second.measurement = handle ? Measurement::done : Measurement::impossible;
+        it->second.measurement =
+            handle ? Measurement::done : (gave_up ? Measurement::not_yet : Measurement::impossible);
         if (plan) it->second.plan = std::move(plan);
     }
     changed_.notify_all();
+    return handle != nullptr;
+}
+
+double PlanCache::expected_measuring_seconds(const FftwProblem& p) const {
+    return seconds_per_unit_[bucket_of(p)] * size_units(p);
 }
 
 bool PlanCache::may_start_in_background(const FftwProblem& p) const {
@@ -355,7 +377,7 @@ void PlanCache::planner_thread() {
         it->second.measurement = Measurement::running;
         ++running_;
         state.unlock();
-        measure(p, false);
+        measure(p, std::nullopt);
         state.lock();
     }
 }
@@ -377,7 +399,7 @@ void PlanCache::transform_ends(const FftwProblem& p, double seconds, bool cheap)
     // Ski rental: once the cheap plan has cost what measuring is expected to
     // cost, the next call measures.
     e.cheap_seconds += seconds;
-    if (e.cheap_seconds >= seconds_per_unit_[bucket_of(p)] * size_units(p)) e.measure_in_call = true;
+    if (e.cheap_seconds >= expected_measuring_seconds(p)) e.measure_in_call = true;
 }
 
 bool PlanCache::wait_for_measurements(double timeout_seconds) {

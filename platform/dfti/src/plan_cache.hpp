@@ -42,6 +42,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_map>
 
@@ -92,7 +93,7 @@ public:
     PlanStatistics statistics();
 
     // The lock that serialises this layer's FFTW planner calls.
-    static std::mutex& planner_lock();
+    static std::timed_mutex& planner_lock();
 
     ~PlanCache();
 
@@ -114,7 +115,10 @@ private:
     std::shared_ptr<Plan> lookup(const FftwProblem& p, void* in, void* out, bool policy);
     std::shared_ptr<Plan> measure_in_call(const FftwProblem& p, void* in, void* out,
                                           std::unique_lock<std::mutex>& state);
-    void measure(const FftwProblem& p, bool in_call);
+    // Measures p: in a call, waiting at most `patience` for the planner lock;
+    // in the planner thread without one. True when a measured plan is in.
+    bool measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience);
+    double expected_measuring_seconds(const FftwProblem& p) const;
     void planner_thread();
     bool may_start_in_background(const FftwProblem& p) const;
     void queue(const FftwProblem& p, Entry& e);
