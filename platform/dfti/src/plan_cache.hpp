@@ -12,7 +12,8 @@
 //     thread of this process at idle priority (SCHED_IDLE), so that it only
 //     takes cores no one else wants. It starts a measurement when the
 //     problem's transforms leave a core idle (fewer threads than cores), or
-//     when no transform has run for a while (the script pauses). It measures
+//     when no transform has run for a while (the script pauses), and the
+//     load average says the machine has that core to spare. It measures
 //     on arrays of its own with the problem's layout and alignment, and
 //     never on problems larger than `max_measure_bytes`: memory stays bounded.
 //  3. A tight loop that keeps every core busy leaves it no such moment. Each
