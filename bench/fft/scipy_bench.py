@@ -94,29 +94,32 @@ def main():
         return tight_table(rows)
     assert header == ["case", "threads", "first", "worst", "cheap", "cheap_worst", "steady",
                       "measured", "scaled", "cheap_spread", "calls", "settled_s"], header
+    print("Calls with a script's idle time between them (twice the last call, at least 20 ms), "
+          "from an empty plan cache.")
     print("All times in ms. Targets: steady/(FFTW+scale) <= 1.10; steady/scipy < 1; "
-          "worst/cheap-worst <= 1.20")
-    print("  first  = the layer's first call; worst = its slowest call until settled;")
+          "first/cheap <= 1.20")
+    print("  first  = the layer's first call; worst = its slowest call until settled (a call that "
+          "measures included);")
     print("  cheap  = raw FFTW_ESTIMATE planning + one execution + the scale pass (median), "
           "cheap-worst = the slowest of as many such calls;")
     print("  steady = the layer settled, its 1/sqrt(N) scale included; FFTW = a raw "
           "FFTW_MEASURE plan's execution;")
     print("  FFTW+scale = the same plus a plain parallel scale pass; scipy = scipy.fft, same "
           "workers and scale;")
-    print("  A/A = the same worst-over-worst ratio between the odd and the even raw cheap calls "
-          "(this machine's noise on that ratio);")
+    print("  A/A = the worst-over-worst ratio between the odd and the even raw cheap calls "
+          "(this machine's noise on such ratios);")
     print("  calls, settled = layer calls and seconds until its measured plan was ready")
     print()
     columns = ("case", "thr", "first", "worst", "cheap", "cheap-worst", "steady", "FFTW",
                "FFTW+scale", "scipy", "steady/FFTW", "steady/(FFTW+scale)", "steady/scipy",
-               "worst/cheap-worst", "A/A", "calls", "settled")
-    widths = (20, 3, 8, 8, 8, 11, 8, 8, 10, 8, 11, 19, 12, 17, 5, 5, 7)
+               "first/cheap", "worst/cheap-worst", "A/A", "calls", "settled")
+    widths = (20, 3, 8, 8, 8, 11, 8, 8, 10, 8, 11, 19, 12, 11, 17, 5, 5, 7)
     print(" ".join(("%-*s" if i == 0 else "%*s") % (w, c) for i, (w, c) in enumerate(zip(widths, columns))))
     for name, threads, *times, spread, calls, settled in rows:
         first, worst, cheap, cheap_worst, steady, measured, scaled = map(float, times)
         scipy_ms = median_ms(scipy_call(name, int(threads)))
         values = (first, worst, cheap, cheap_worst, steady, measured, scaled, scipy_ms,
-                  steady / measured, steady / scaled, steady / scipy_ms, worst / cheap_worst,
+                  steady / measured, steady / scaled, steady / scipy_ms, first / cheap, worst / cheap_worst,
                   float(spread))
         cells = ["%-20s" % name, "%3s" % threads]
         cells += ["%*.2f" % (w, v) for w, v in zip(widths[2:], values)]
