@@ -31,10 +31,10 @@ constexpr auto quiet_minimum = std::chrono::milliseconds(20);
 // machine is.
 constexpr auto quiet_long = std::chrono::seconds(1);
 // How long FFTW_MEASURE takes per unit of problem size (n log2 n, see
-// size_units), serial and threaded: measured on this machine kind (1.0 to
-// 2.2 s for 1000 x 1000 and 1024 x 1024, 1.4 s for a 2048 x 2048 real
-// transform, serial), then learned from each measurement made in a call.
-constexpr double initial_seconds_per_unit[2] = {6.0e-8, 1.2e-7};
+// size_units), serial and threaded: measured on this machine kind (serial
+// 2e-8 to 9e-8, with two threads 1.5e-7 to 1.7e-7 and up to 6e-7 for
+// 1000 x 1000 double), then learned from each measurement made in a call.
+constexpr double initial_seconds_per_unit[2] = {6.0e-8, 2.0e-7};
 
 int cores_available() {
     static const int cores = [] {
