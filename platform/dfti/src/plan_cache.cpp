@@ -30,13 +30,11 @@ constexpr auto quiet_minimum = std::chrono::milliseconds(20);
 // After this long without a transform, it starts one however busy the
 // machine is.
 constexpr auto quiet_long = std::chrono::seconds(1);
-// How long FFTW_MEASURE takes per unit of problem size (n log2 n, see
-// size_units), serial and threaded: measured on this machine kind (serial
-// 2e-8 to 9e-8, with two threads 1.5e-7 to 1.7e-7 and up to 6e-7 for
-// 1000 x 1000 double), then learned from each measurement made in a call.
-// The threaded figure errs low: a loop of 300 calls of 2048 x 2048 then
-// still reaches its measured plan.
-constexpr double initial_seconds_per_unit[2] = {6.0e-8, 1.2e-7};
+// How long FFTW_MEASURE takes, in cheap calls of the same problem, serial
+// and threaded: measured on this machine kind, quiet and busy (a busy machine
+// slows both alike), 15 to 63 serial and 75 to 220 threaded; then learned
+// from each measurement made in a call.
+constexpr double initial_calls_per_measurement[2] = {40, 100};
 
 int cores_available() {
     static const int cores = [] {
@@ -46,15 +44,6 @@ int cores_available() {
         return std::max(1, CPU_COUNT(&set));
     }();
     return cores;
-}
-
-// n log2 n in complex elements (a real transform is half a complex one).
-double size_units(const FftwProblem& p) {
-    const Shape& s = p.shape;
-    double n = static_cast<double>(s.batch.n);
-    for (int i = 0; i < s.rank; ++i) n *= static_cast<double>(s.axes[i].n);
-    if (s.kind != Kind::complex_to_complex) n /= 2;
-    return n * std::log2(std::max(2.0, n));
 }
 
 // Whether the machine has a core to spare beyond `busy` ones: the planner
@@ -168,7 +157,7 @@ PlanCache& PlanCache::instance() {
     return cache;
 }
 
-PlanCache::PlanCache() : seconds_per_unit_{initial_seconds_per_unit[0], initial_seconds_per_unit[1]} {
+PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]} {
     the_cache = this;
     // A fork copies the locks as they are: take them first, so that the
     // child gets them free. (The fork waits for a measurement in progress:
@@ -287,7 +276,7 @@ std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in,
     // call waiting, the cores are idle and it runs at full speed), or for the
     // planner lock. A planner thread starved by other processes (it runs at
     // idle priority) costs the loop one such wait per rental period.
-    const auto patience = std::chrono::duration<double>(expected_measuring_seconds(p));
+    const auto patience = std::chrono::duration<double>(expected_measuring_seconds(e));
     bool measured = false;
     if (e.measurement == Measurement::running) {
         measured = changed_.wait_for(state, patience, [&] {
@@ -307,7 +296,7 @@ std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in,
         state.unlock();
         return lookup(p, in, out, true);
     }
-    if (!measured) it->second.cheap_seconds = 0;  // a new rental period
+    if (!measured) it->second.cheap_seconds = it->second.cheap_calls = 0;  // a new rental period
     return it->second.plan;
 }
 
@@ -348,7 +337,9 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
     if (handle) {
         ++(in_call ? statistics_.measured_in_calls : statistics_.measured_in_background);
         // Measured without competition: the expected cost of the next one.
-        if (in_call) seconds_per_unit_[bucket_of(p)] = seconds / size_units(p);
+        auto it = entries_.find(p);
+        if (in_call && it != entries_.end() && it->second.cheap_calls > 0)
+            calls_per_measurement_[bucket_of(p)] = seconds * it->second.cheap_calls / it->second.cheap_seconds;
     }
     auto plan = handle ? std::make_shared<Plan>(p, handle, true) : nullptr;
     if (auto it = entries_.find(p); it != entries_.end()) {
@@ -360,8 +351,9 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
     return handle != nullptr;
 }
 
-double PlanCache::expected_measuring_seconds(const FftwProblem& p) const {
-    return seconds_per_unit_[bucket_of(p)] * size_units(p);
+double PlanCache::expected_measuring_seconds(const Entry& e) const {
+    if (e.cheap_calls == 0) return 0;
+    return calls_per_measurement_[bucket_of(e.plan->problem)] * e.cheap_seconds / e.cheap_calls;
 }
 
 bool PlanCache::may_start_in_background(const FftwProblem& p) const {
@@ -424,7 +416,8 @@ void PlanCache::transform_ends(const FftwProblem& p, double seconds, bool cheap)
     // Ski rental: once the cheap plan has cost what measuring is expected to
     // cost, the next call measures.
     e.cheap_seconds += seconds;
-    if (e.cheap_seconds >= expected_measuring_seconds(p)) e.measure_in_call = true;
+    e.cheap_calls += 1;
+    if (e.cheap_seconds >= expected_measuring_seconds(e)) e.measure_in_call = true;
 }
 
 bool PlanCache::wait_for_measurements(double timeout_seconds) {

@@ -110,6 +110,7 @@ private:
         uint64_t uses = 0;
         uint64_t last_use = 0;
         double cheap_seconds = 0;  // spent on the cheap plan so far
+        double cheap_calls = 0;
         bool measure_in_call = false;
     };
 
@@ -119,7 +120,8 @@ private:
     // Measures p: in a call, waiting at most `patience` for the planner lock;
     // in the planner thread without one. True when a measured plan is in.
     bool measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience);
-    double expected_measuring_seconds(const FftwProblem& p) const;
+    // The cheap plan's mean call time times the calls a measurement costs.
+    double expected_measuring_seconds(const Entry& e) const;
     void planner_thread();
     bool may_start_in_background(const FftwProblem& p) const;
     void queue(const FftwProblem& p, Entry& e);
@@ -133,7 +135,7 @@ private:
     PlanStatistics statistics_;
     uint64_t clock_ = 0;
     int running_ = 0;            // measurements in progress
-    double seconds_per_unit_[2];  // expected measuring time per unit of problem size
+    double calls_per_measurement_[2];  // expected measuring time in cheap calls
     std::thread* planner_ = nullptr;
     bool stopping_ = false;
 
