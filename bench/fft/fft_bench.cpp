@@ -26,11 +26,9 @@
 // same conditions, not with a typical one. bench/fft/run.sh adds scipy.fft
 // and the ratios.
 //
-// With --tight-loop the calls follow each other without idle time, as in a
-// script's inner loop: the helper then measures only in the share of time
-// the layer yields to it.
+// With --tight-loop it runs a script's inner loop instead (run_tight_loop).
 //
-// Usage: fft_bench <planner-helper> [--tight-loop] [case-name ...]
+// Usage: fft_bench [--tight-loop] [--threads=N] [case-name ...]
 #include <fftw3.h>
 #include <omp.h>
 
@@ -47,8 +45,8 @@
 #include <thread>
 #include <vector>
 
-#include "lumadex_dfti_planner.h"
 #include "mkl_dfti.h"
+#include "plan_cache.hpp"
 
 namespace {
 
@@ -165,7 +163,12 @@ void layer_call(const Case& c, Buffers& b) {
 struct RawPlan {
     const Case& c;
     void* plan = nullptr;
-    RawPlan(const Case& c, Buffers& b, unsigned flags) : c(c) {
+    RawPlan(const Case& c, Buffers& b, unsigned flags, int threads) : c(c) {
+        // FFTW's thread count is planner-wide, and the layer's planner thread
+        // may be planning too: plan under the layer's planner lock.
+        std::lock_guard planner(lumadex::dfti::PlanCache::planner_lock());
+        fftw_plan_with_nthreads(threads);
+        fftwf_plan_with_nthreads(threads);
         std::vector<fftw_iodim64> dims;
         fftw_iodim64 batch{1, 0, 0};
         int batch_rank = 0;
@@ -205,12 +208,14 @@ struct RawPlan {
         else fftw_execute(static_cast<fftw_plan>(plan));
     }
     ~RawPlan() {
+        std::lock_guard planner(lumadex::dfti::PlanCache::planner_lock());
         if (c.single) fftwf_destroy_plan(static_cast<fftwf_plan>(plan));
         else fftw_destroy_plan(static_cast<fftw_plan>(plan));
     }
 };
 
 void forget_wisdom() {
+    std::lock_guard planner(lumadex::dfti::PlanCache::planner_lock());
     fftw_forget_wisdom();
     fftwf_forget_wisdom();
 }
@@ -243,46 +248,46 @@ void scale_output(const Case& c, const Output& o, int threads) {
 }
 
 // Calls are spaced as a script spaces them: idle time of twice the last
-// call (at least 20 ms) before each; with --tight-loop, none at all.
-bool tight_loop = false;
-
+// call (at least 20 ms) before each.
 void idle_after(double last_ms) {
-    if (tight_loop) return;
     std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(std::max(20.0, 2 * last_ms)));
 }
 
 constexpr size_t calls_compared = 25;
 
+// Measured plans the layer has put in place so far (from wisdom or measured).
+uint64_t measured_plans() {
+    const auto s = lumadex::dfti::PlanCache::instance().statistics();
+    return s.wisdom_plans + s.measured_in_background + s.measured_in_calls;
+}
+
 void run(const Case& c, int threads) {
     omp_set_num_threads(threads);
-    fftw_plan_with_nthreads(threads);
-    fftwf_plan_with_nthreads(threads);
     Buffers b(c);
     const Output out = output_of(c, b);
 
     // The layer's first call, then calls with idle time between them until
     // its measured plan is in. Each layer call is paired with a raw cheap
-    // call under the same conditions (idle time before it, the helper
-    // stopped while it runs), so that both series see the same machine.
+    // call under the same conditions (idle time before it), so that both
+    // series see the same machine.
     // The very first raw cheap call comes before the layer's first call and
     // finds no twiddle tables of the layer's.
     auto cheap_call = [&] {
-        LumadexDftiHeavyWorkBegins(threads);
         forget_wisdom();
         const double t = milliseconds_of([&] {
-            RawPlan p(c, b, FFTW_ESTIMATE);
+            RawPlan p(c, b, FFTW_ESTIMATE, threads);
             p.execute();
             scale_output(c, out, threads);
         });
-        LumadexDftiHeavyWorkEnds();
         return t;
     };
+    const uint64_t measured_before = measured_plans();
     std::vector<double> cheap_runs = {cheap_call()};
     idle_after(cheap_runs.back());
     forget_wisdom();
     const auto began = Clock::now();
     std::vector<double> transition = {milliseconds_of([&] { layer_call(c, b); })};
-    const auto deadline = began + std::chrono::seconds(tight_loop ? 40 : 120);
+    const auto deadline = began + std::chrono::seconds(120);
     int after_arrival = 0;
     double settled_seconds = -1;  // until no measurement was pending any more
     size_t settled_calls = 0;
@@ -290,28 +295,19 @@ void run(const Case& c, int threads) {
         idle_after(std::max(transition.back(), cheap_runs.back()));
         cheap_runs.push_back(cheap_call());
         idle_after(std::max(transition.back(), cheap_runs.back()));
-        if (!LumadexDftiMeasurementsPending() && after_arrival++ == 0) {
+        if (measured_plans() > measured_before && after_arrival++ == 0) {
             settled_seconds = std::chrono::duration<double>(Clock::now() - began).count();
             settled_calls = transition.size();
         }
         transition.push_back(milliseconds_of([&] { layer_call(c, b); }));
-        if (std::getenv("FFT_BENCH_TRACE")) {
-            LumadexDftiPlanStatistics s{};
-            LumadexDftiGetPlanStatistics(&s);
-            std::fprintf(stderr,
-                         "  call %.2f ms, cheap %.2f ms (cheap %llu measured %llu requested %llu arrived %llu "
-                         "dropped %llu)\n",
-                         transition.back(), cheap_runs.back(), s.cheap_plans, s.measured_plans,
-                         s.measurements_requested, s.measurements_arrived, s.measurements_dropped);
-        }
     }
 
     // Raw FFTW's measured plan, planned from scratch (without the wisdom the
-    // layer's helper brought), then the layer, the raw plan and the raw plan
+    // layer's measurements brought), then the layer, the raw plan and the raw plan
     // with its scale pass timed in turn, so that all three see the same
     // machine load.
     forget_wisdom();
-    RawPlan measured(c, b, FFTW_MEASURE);
+    RawPlan measured(c, b, FFTW_MEASURE, threads);
     std::vector<double> layer_times, raw_times, scaled_times;
     double spent = 0;
     while (layer_times.size() < 9 || (spent < 2000 && layer_times.size() < 300)) {
@@ -336,24 +332,82 @@ void run(const Case& c, int threads) {
     std::fflush(stdout);
 }
 
+// A script's inner loop, as a new user first runs it: a fresh process with
+// an empty plan cache, `loop_calls` layer calls back to back. Prints the
+// loop's total, when the measured plan came in, the cheap calls before it,
+// the last 50 calls, and raw FFTW's measuring time and measured and
+// FFTW_ESTIMATE executions (each with the scale pass), timed after the loop.
+constexpr int loop_calls = 300;
+
+void run_tight_loop(const Case& c, int threads) {
+    omp_set_num_threads(threads);
+    Buffers b(c);
+    const Output out = output_of(c, b);
+    const uint64_t measured_before = measured_plans();
+    std::vector<double> calls;
+    int measured_from = -1;  // the first call on the measured plan
+    for (int i = 0; i < loop_calls; ++i) {
+        calls.push_back(milliseconds_of([&] { layer_call(c, b); }));
+        if (measured_from < 0 && measured_plans() > measured_before) measured_from = i + 1;
+    }
+    double total = 0;
+    for (double t : calls) total += t;
+    // Cheap calls: those before the measured plan, less the last one, which
+    // may have measured.
+    std::vector<double> cheap(calls.begin(), calls.begin() + (measured_from < 0 ? loop_calls : std::max(0, measured_from - 1)));
+    const std::vector<double> last(calls.end() - 50, calls.end());
+
+    forget_wisdom();
+    const auto began = Clock::now();
+    RawPlan measured(c, b, FFTW_MEASURE, threads);
+    const double measuring = std::chrono::duration<double, std::milli>(Clock::now() - began).count();
+    RawPlan estimated(c, b, FFTW_ESTIMATE, threads);
+    std::vector<double> measured_times, estimated_times;
+    for (int i = 0; i < 15; ++i) {
+        measured_times.push_back(milliseconds_of([&] {
+            measured.execute();
+            scale_output(c, out, threads);
+        }));
+        estimated_times.push_back(milliseconds_of([&] {
+            estimated.execute();
+            scale_output(c, out, threads);
+        }));
+    }
+    std::printf("%s\t%d\t%.1f\t%d\t%zu\t%.3f\t%.3f\t%.3f\t%.1f\t%.3f\t%.3f\n", c.name.c_str(), threads, total,
+                measured_from, cheap.size(), cheap.empty() ? 0.0 : median(cheap),
+                cheap.empty() ? 0.0 : *std::max_element(cheap.begin(), cheap.end()), median(last), measuring,
+                median(measured_times), median(estimated_times));
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: fft_bench <planner-helper> [--tight-loop] [case ...]\n");
-        return 2;
-    }
     fftw_init_threads();
     fftwf_init_threads();
-    LumadexDftiSetPlannerHelper(argv[1]);
-    std::vector<std::string> wanted(argv + 2, argv + argc);
-    if (!wanted.empty() && wanted.front() == "--tight-loop") {
-        tight_loop = true;
+    std::vector<std::string> wanted(argv + 1, argv + argc);
+    bool tight_loop = false;
+    int only_threads = 0;
+    while (!wanted.empty() && wanted.front().rfind("--", 0) == 0) {
+        if (wanted.front() == "--tight-loop") tight_loop = true;
+        else if (wanted.front().rfind("--threads=", 0) == 0) only_threads = std::atoi(wanted.front().c_str() + 10);
+        else {
+            std::fprintf(stderr, "usage: fft_bench [--tight-loop] [--threads=N] [case ...]\n");
+            return 2;
+        }
         wanted.erase(wanted.begin());
     }
-    std::printf("case\tthreads\tfirst\tworst\tcheap\tcheap_worst\tsteady\tmeasured\tscaled\tcheap_spread\tcalls\tsettled_s\n");
-    for (int threads : {1, 2})
+    if (tight_loop)
+        std::printf("case\tthreads\ttotal\tmeasured_from\tcheap_calls\tcheap\tcheap_worst\tlast50\tmeasuring\tmeasured\testimated\n");
+    else
+        std::printf("case\tthreads\tfirst\tworst\tcheap\tcheap_worst\tsteady\tmeasured\tscaled\tcheap_spread\tcalls\tsettled_s\n");
+    for (int threads : {1, 2}) {
+        if (only_threads && threads != only_threads) continue;
         for (const Case& c : all_cases)
-            if (wanted.empty() || std::find(wanted.begin(), wanted.end(), c.name) != wanted.end()) run(c, threads);
+            if (wanted.empty() || std::find(wanted.begin(), wanted.end(), c.name) != wanted.end()) {
+                if (tight_loop) run_tight_loop(c, threads);
+                else run(c, threads);
+            }
+    }
     return 0;
 }

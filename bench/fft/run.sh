@@ -1,29 +1,40 @@
 #!/usr/bin/env bash
-# FFT descriptor layer against raw FFTW and scipy.fft, one table.
-# Usage: bench/fft/run.sh [build-dir] [case ...]   (default build dir: build)
+# FFT descriptor layer against raw FFTW and scipy.fft.
+# Usage: bench/fft/run.sh [build-dir] [--paused|--tight] [case ...]
+#   (default build dir: build; default: both sections, all their cases)
 # Builds nothing: run `cmake --build --preset release` first.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="${1:-$here/../../build}"
 shift || true
+section=both
+case "${1:-}" in --paused) section=paused; shift ;; --tight) section=tight; shift ;; esac
 bench="$build/bench/fft/fft_bench"
-helper="$build/plugin/lumadex-fft-planner"
-for f in "$bench" "$helper"; do
-  [ -x "$f" ] || { echo "run.sh: $f is missing; build the release preset first" >&2; exit 1; }
-done
-# A fresh wisdom cache, so that first calls are really first calls.
-cache="$(mktemp -d)"
-trap 'rm -rf "$cache"' EXIT
-# Each part runs alone: Python starting up beside fft_bench would disturb it.
-table="$cache/table.tsv"
-XDG_CACHE_HOME="$cache" "$bench" "$helper" "$@" > "$table"
-/usr/bin/python3 "$here/scipy_bench.py" < "$table"
-if [ $# -eq 0 ]; then
-  # The same without idle time between calls, on one case: how the plan
-  # policy treats a script's inner loop.
-  rm -rf "$cache"/*
-  echo
-  echo "Tight loop (no idle time between calls):"
-  XDG_CACHE_HOME="$cache" "$bench" "$helper" --tight-loop c2c-f32-1024x1024 c2c-f64-128x128x128 > "$table"
+[ -x "$bench" ] || { echo "run.sh: $bench is missing; build the release preset first" >&2; exit 1; }
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+table="$work/table.tsv"
+
+if [ "$section" != tight ]; then
+  # Calls with a script's idle time between them, from an empty plan cache.
+  # Each part runs alone: Python starting up beside fft_bench would disturb it.
+  mkdir -p "$work/cache"
+  XDG_CACHE_HOME="$work/cache" "$bench" "$@" > "$table"
+  /usr/bin/python3 "$here/scipy_bench.py" < "$table"
+fi
+
+if [ "$section" != paused ]; then
+  # A script's inner loop as a new user first runs it: every case in a fresh
+  # process with an empty plan cache, 300 calls back to back.
+  [ "$section" = both ] && echo
+  tight_cases=("$@")
+  [ ${#tight_cases[@]} -gt 0 ] || tight_cases=(c2c-f32-1024x1024 c2c-f32-2048x2048 c2c-f64-1000x1000 r2c-f32-2048x2048)
+  "$bench" --tight-loop --threads=9 > "$table"  # the header only
+  for threads in 1 2; do
+    for c in "${tight_cases[@]}"; do
+      rm -rf "$work/cache" && mkdir -p "$work/cache"
+      XDG_CACHE_HOME="$work/cache" "$bench" --tight-loop --threads=$threads "$c" | tail -n +2 >> "$table"
+    done
+  done
   /usr/bin/python3 "$here/scipy_bench.py" < "$table"
 fi

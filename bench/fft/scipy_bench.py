@@ -1,8 +1,8 @@
 """Adds scipy.fft to the FFT layer's benchmark table and prints the ratios.
 
-Reads the tab-separated output of fft_bench (case, threads, first, worst,
-cheap, cheap_worst, steady, measured, scaled in ms), times scipy.fft on the same case with the same
-number of workers and the same 1/sqrt(N) scale, and prints one table.
+Reads the tab-separated output of fft_bench (either section), times
+scipy.fft on the same cases with the same number of workers and the same
+1/sqrt(N) scale, and prints one table with the ratios.
 Run through bench/fft/run.sh.
 """
 import statistics
@@ -39,34 +39,87 @@ def median_ms(call, budget_s=1.5):
     return statistics.median(times)
 
 
+def times_ms(call, count):
+    call()
+    times = []
+    for _ in range(count):
+        t0 = time.perf_counter()
+        call()
+        times.append((time.perf_counter() - t0) * 1e3)
+    return times
+
+
+def tight_table(rows):
+    print("Tight loop: 300 calls back to back, each case in a fresh process with an empty plan cache.")
+    print("All times in ms. Targets: total/best <= 2; last50/(FFTW+scale) <= 1.15; "
+          "cheap-worst/scipy-worst <= 1 within A/A")
+    print("  total = the loop; best = the better of 300 cheap calls and FFTW_MEASURE planning + 300 "
+          "measured calls (FFTW+scale);")
+    print("  from = the first call on the measured plan (-1: none); cheap, cheap-worst = median and "
+          "slowest call before it")
+    print("  (less the one that may have measured); scipy, scipy-worst = median and slowest of as many "
+          "scipy.fft calls;")
+    print("  A/A = worst-over-worst between the odd and the even scipy calls; last50 = median of the "
+          "loop's last 50 calls;")
+    print("  measuring = raw FFTW_MEASURE planning; FFTW+scale = its plan's execution plus a scale pass")
+    print()
+    columns = ("case", "thr", "total", "best", "total/best", "from", "cheap", "cheap-worst", "scipy",
+               "scipy-worst", "cheap-worst/scipy-worst", "A/A", "last50", "FFTW+scale",
+               "last50/(FFTW+scale)", "measuring")
+    widths = (20, 3, 9, 9, 10, 4, 7, 11, 7, 11, 23, 5, 7, 10, 19, 9)
+    print(" ".join(("%-*s" if i == 0 else "%*s") % (w, c) for i, (w, c) in enumerate(zip(widths, columns))))
+    for name, threads, total, first_measured, cheap_calls, cheap, cheap_worst, last50, measuring, \
+            measured, estimated in rows:
+        total, cheap, cheap_worst, last50, measuring, measured, estimated = map(
+            float, (total, cheap, cheap_worst, last50, measuring, measured, estimated))
+        cheap_calls = int(cheap_calls)
+        best = min(300 * (cheap if cheap_calls else estimated), measuring + 300 * measured)
+        scipy_times = times_ms(scipy_call(name, int(threads)), min(300, max(10, cheap_calls)))
+        halves = max(scipy_times[0::2]), max(scipy_times[1::2])
+        scipy_median, scipy_worst = statistics.median(scipy_times), max(scipy_times)
+        cells = ["%-20s" % name, "%3s" % threads, "%9.0f" % total, "%9.0f" % best,
+                 "%10.2f" % (total / best), "%4s" % first_measured,
+                 "%7.2f" % cheap, "%11.2f" % cheap_worst, "%7.2f" % scipy_median, "%11.2f" % scipy_worst,
+                 "%23.2f" % (cheap_worst / scipy_worst if cheap_calls else 0),
+                 "%5.2f" % (max(halves) / min(halves)), "%7.2f" % last50, "%10.2f" % measured,
+                 "%19.2f" % (last50 / measured), "%9.0f" % measuring]
+        print(" ".join(cells))
+        sys.stdout.flush()
+
+
 def main():
     rows = [line.rstrip("\n").split("\t") for line in sys.stdin if line.strip()]
     header, rows = rows[0], rows[1:]
+    if header[2] == "total":
+        return tight_table(rows)
     assert header == ["case", "threads", "first", "worst", "cheap", "cheap_worst", "steady",
                       "measured", "scaled", "cheap_spread", "calls", "settled_s"], header
+    print("Calls with a script's idle time between them (twice the last call, at least 20 ms), "
+          "from an empty plan cache.")
     print("All times in ms. Targets: steady/(FFTW+scale) <= 1.10; steady/scipy < 1; "
-          "worst/cheap-worst <= 1.20")
-    print("  first  = the layer's first call; worst = its slowest call until settled;")
+          "first/cheap <= 1.20")
+    print("  first  = the layer's first call; worst = its slowest call until settled (a call that "
+          "measures included);")
     print("  cheap  = raw FFTW_ESTIMATE planning + one execution + the scale pass (median), "
           "cheap-worst = the slowest of as many such calls;")
     print("  steady = the layer settled, its 1/sqrt(N) scale included; FFTW = a raw "
           "FFTW_MEASURE plan's execution;")
     print("  FFTW+scale = the same plus a plain parallel scale pass; scipy = scipy.fft, same "
           "workers and scale;")
-    print("  A/A = the same worst-over-worst ratio between the odd and the even raw cheap calls "
-          "(this machine's noise on that ratio);")
+    print("  A/A = the worst-over-worst ratio between the odd and the even raw cheap calls "
+          "(this machine's noise on such ratios);")
     print("  calls, settled = layer calls and seconds until its measured plan was ready")
     print()
     columns = ("case", "thr", "first", "worst", "cheap", "cheap-worst", "steady", "FFTW",
                "FFTW+scale", "scipy", "steady/FFTW", "steady/(FFTW+scale)", "steady/scipy",
-               "worst/cheap-worst", "A/A", "calls", "settled")
-    widths = (20, 3, 8, 8, 8, 11, 8, 8, 10, 8, 11, 19, 12, 17, 5, 5, 7)
+               "first/cheap", "worst/cheap-worst", "A/A", "calls", "settled")
+    widths = (20, 3, 8, 8, 8, 11, 8, 8, 10, 8, 11, 19, 12, 11, 17, 5, 5, 7)
     print(" ".join(("%-*s" if i == 0 else "%*s") % (w, c) for i, (w, c) in enumerate(zip(widths, columns))))
     for name, threads, *times, spread, calls, settled in rows:
         first, worst, cheap, cheap_worst, steady, measured, scaled = map(float, times)
         scipy_ms = median_ms(scipy_call(name, int(threads)))
         values = (first, worst, cheap, cheap_worst, steady, measured, scaled, scipy_ms,
-                  steady / measured, steady / scaled, steady / scipy_ms, worst / cheap_worst,
+                  steady / measured, steady / scaled, steady / scipy_ms, first / cheap, worst / cheap_worst,
                   float(spread))
         cells = ["%-20s" % name, "%3s" % threads]
         cells += ["%*.2f" % (w, v) for w, v in zip(widths[2:], values)]

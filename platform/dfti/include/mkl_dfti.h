@@ -3,12 +3,15 @@
  * status codes of Intel MKL's mkl_dfti.h, implemented in this folder on top
  * of FFTW3. Callers write the same code they would write against MKL.
  *
- * Life cycle of a descriptor, all calls on one descriptor from one thread at a
- * time (different descriptors may be used from different threads):
+ * Life cycle of a descriptor:
  *
  *   DftiCreateDescriptor -> DftiSetValue* -> DftiCommitDescriptor
  *     -> DftiComputeForward / DftiComputeBackward (any number of times)
  *     -> DftiFreeDescriptor
+ *
+ * Compute calls on a committed descriptor may run in several threads at once
+ * (each on its own data); DftiSetValue, DftiCommitDescriptor and
+ * DftiFreeDescriptor must not overlap any other call on the same descriptor.
  *
  * Every function returns a status: 0 (DFTI_NO_ERROR) on success, otherwise a
  * code whose DftiErrorMessage text says what is wrong and whose

@@ -9,12 +9,14 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <mutex>
 #include <numeric>
 #include <utility>
 #include <vector>
 
+#include "plan_cache.hpp"
 #include "strided_ops.hpp"
 
 namespace lumadex::dfti {
@@ -65,16 +67,23 @@ private:
     int saved_, threads_;
 };
 
-// Keeps the planner helper stopped while a transform with this many threads runs.
+// Brackets one transform for the plan policy: the planner thread sees it in
+// flight, and a call on a cheap plan adds its time to the problem's account.
 class TransformScope {
 public:
-    explicit TransformScope(int threads) : paused_(PlanCache::instance().transform_begins(threads)) {}
+    TransformScope(const FftwProblem& p, bool cheap) : problem_(p), cheap_(cheap), began_(Clock::now()) {
+        PlanCache::instance().transform_begins();
+    }
     ~TransformScope() {
-        if (paused_) PlanCache::instance().transform_ends();
+        const double seconds = std::chrono::duration<double>(Clock::now() - began_).count();
+        PlanCache::instance().transform_ends(problem_, seconds, cheap_);
     }
 
 private:
-    bool paused_;
+    using Clock = std::chrono::steady_clock;
+    const FftwProblem& problem_;
+    bool cheap_;
+    Clock::time_point began_;
 };
 
 // A scaled batch of many transforms runs in chunks that fit in a core's
@@ -128,7 +137,7 @@ bool run_in_chunks(const FftwProblem& whole, char* in, char* out, double scale, 
     const Layout part_out = output_layout(part.shape), last_out_layout = output_layout(last.shape);
     const int components = output_is_complex(shape.kind) ? 2 : 1;
 
-    TransformScope measurements_paused(threads);
+    TransformScope timed(part, !part_plan->measured);
 #pragma omp parallel for schedule(static) num_threads(threads)
     for (int64_t c = 0; c < chunks; ++c) {
         const bool final = c == chunks - 1;
@@ -142,22 +151,16 @@ bool run_in_chunks(const FftwProblem& whole, char* in, char* out, double scale, 
 
 // ---- The cheap 2-D path --------------------------------------------------
 //
-// Until its measured plan arrives, a 2-D complex transform does not run
-// FFTW_ESTIMATE's 2-D plan: along a power-of-two strided axis that plan reads
-// columns straight from memory, and its 1024 x 1024 float transform takes
-// 47 ms where a measured plan takes 6. Instead it runs two passes with cheap
-// 1-D plans:
-//  1. the rows (the axis with the smaller output stride), all at once, from
-//     input to output;
+// Until its measured plan arrives, a 2-D complex or real-to-complex
+// transform does not run FFTW_ESTIMATE's 2-D plan: along a power-of-two
+// strided axis that plan reads columns straight from memory, and its
+// 1024 x 1024 float transform takes 47 ms where a measured plan takes 6.
+// Instead it runs two passes with cheap 1-D plans (kept in the plan cache):
+//  1. the rows (the axis with the smaller output stride; the halved last axis
+//     of a real transform), all at once, from input to output;
 //  2. the columns in blocks of a cache line's width: each block is copied
 //     into a small contiguous buffer, transformed there, and written back
 //     with the scale applied, so the scale costs no pass of its own.
-
-// Columns of one block width: their problem on a buffer, and its plan.
-struct Block {
-    FftwProblem problem;
-    FftwPlan plan = nullptr;
-};
 
 // Transforms `columns` columns of length n (stride `along`, neighbours
 // `across` apart, in complex elements) through the thread's buffer.
@@ -181,17 +184,23 @@ void column_block(R* first, int64_t n, int64_t along, int64_t across, const Fftw
         }
 }
 
+// Only lengths with a power-of-two factor of 16 or more make FFTW_ESTIMATE's strided
+// column reads slow (their rows fall into the same cache sets); for others
+// (1000 x 1000, primes) its 2-D plan is as fast as the two passes or faster.
 bool suits_two_passes(const FftwProblem& p) {
     const Shape& s = p.shape;
-    return s.kind == Kind::complex_to_complex && s.rank == 2 && s.batch.n == 1 && s.axes[0].n > 1 &&
-           s.axes[1].n > 1;
+    return (s.kind == Kind::complex_to_complex || s.kind == Kind::real_to_complex) && s.rank == 2 &&
+           s.batch.n == 1 && s.axes[0].n > 1 && s.axes[1].n > 1 && (s.axes[0].n % 16 == 0 || s.axes[1].n % 16 == 0);
 }
 
 template <typename R>
 Status run_two_passes(const FftwProblem& whole, char* in, char* out, double scale) {
     const Shape& s = whole.shape;
-    const bool rows_last = std::llabs(s.axes[1].out_stride) <= std::llabs(s.axes[0].out_stride);
+    // A real-to-complex transform's rows are its last axis, which it halves.
+    const bool real_rows = s.kind == Kind::real_to_complex;
+    const bool rows_last = real_rows || std::llabs(s.axes[1].out_stride) <= std::llabs(s.axes[0].out_stride);
     const Axis row = s.axes[rows_last ? 1 : 0], column = s.axes[rows_last ? 0 : 1];
+    const int64_t column_count = real_rows ? row.n / 2 + 1 : row.n;
     const int threads = whole.threads;
 
     FftwProblem rows = whole;
@@ -203,58 +212,50 @@ Status run_two_passes(const FftwProblem& whole, char* in, char* out, double scal
     // may be narrower.
     const int64_t width = std::max<int64_t>(1, 128 / static_cast<int64_t>(2 * sizeof(R)));
     const int64_t n = column.n;
-    const int64_t full_blocks = row.n / width, rest = row.n % width;
+    const int64_t full_blocks = column_count / width, rest = column_count % width;
     std::vector<R*> buffers(static_cast<size_t>(threads), nullptr);
     for (R*& b : buffers) b = static_cast<R*>(fftw_malloc(static_cast<size_t>(2 * width * n) * sizeof(R)));
     const bool allocated = std::all_of(buffers.begin(), buffers.end(), [](R* b) { return b != nullptr; });
 
-    Block blocks[2];  // full width, rest
-    FftwPlan rows_plan = nullptr;
+    // The passes' cheap plans are kept in the plan cache: a cheap call
+    // plans nothing once its geometry has been seen.
+    std::shared_ptr<Plan> rows_plan, block_plans[2];  // full width, rest
     Status status = allocated ? ok : out_of_memory;
     if (allocated) {
-        std::lock_guard guard(PlanCache::planner_lock());
-        rows_plan = make_fftw_plan(rows, in, out, FFTW_ESTIMATE);
+        rows_plan = PlanCache::instance().cheap_plan_for(rows, in, out);
         const int64_t widths[2] = {full_blocks > 0 ? width : 0, rest};
         for (int k = 0; k < 2; ++k) {
             if (widths[k] == 0) continue;
-            Block& b = blocks[k];
-            b.problem = whole;
-            b.problem.shape.rank = 1;
-            b.problem.shape.axes[0] = {n, 1, 1};
-            b.problem.shape.batch = {widths[k], n, n};
-            b.problem.in_place = true;
-            b.problem.destroy_input = false;
-            b.problem.threads = 1;
-            b.problem.in_alignment = b.problem.out_alignment = fftw_alignment(s.precision, buffers[0]);
-            b.plan = make_fftw_plan(b.problem, buffers[0], buffers[0], FFTW_ESTIMATE);
-            if (!b.plan) status = planner_failed;
+            FftwProblem block = whole;
+            block.shape.kind = Kind::complex_to_complex;
+            block.shape.rank = 1;
+            block.shape.axes[0] = {n, 1, 1};
+            block.shape.batch = {widths[k], n, n};
+            block.in_place = true;
+            block.destroy_input = false;
+            block.threads = 1;
+            block.in_alignment = block.out_alignment = fftw_alignment(s.precision, buffers[0]);
+            block_plans[k] = PlanCache::instance().cheap_plan_for(block, buffers[0], buffers[0]);
+            if (!block_plans[k]) status = planner_failed;
         }
         if (!rows_plan) status = planner_failed;
     }
 
     if (status == ok) {
-        TransformScope measurements_paused(threads);
         {
             ThreadCountScope team(threads);
-            execute_fftw_plan(rows, rows_plan, in, out);
+            execute_fftw_plan(rows_plan->problem, rows_plan->handle, in, out);
         }
         const int64_t block_count = full_blocks + (rest > 0 ? 1 : 0);
         R* columns = reinterpret_cast<R*>(out);
         const auto r_scale = static_cast<R>(scale);
 #pragma omp parallel for schedule(static) num_threads(threads)
         for (int64_t i = 0; i < block_count; ++i) {
-            const Block& b = blocks[i < full_blocks ? 0 : 1];
+            const Plan& b = *block_plans[i < full_blocks ? 0 : 1];
             column_block<R>(columns + 2 * i * width * row.out_stride, n, column.out_stride, row.out_stride,
-                            b.problem, b.plan, b.problem.shape.batch.n,
+                            b.problem, b.handle, b.problem.shape.batch.n,
                             buffers[static_cast<size_t>(omp_get_thread_num())], r_scale);
         }
-    }
-
-    {
-        std::lock_guard guard(PlanCache::planner_lock());
-        if (rows_plan) destroy_fftw_plan(s.precision, rows_plan);
-        for (const Block& b : blocks)
-            if (b.plan) destroy_fftw_plan(s.precision, b.plan);
     }
     for (R* b : buffers) fftw_free(b);
     return status;
@@ -262,13 +263,13 @@ Status run_two_passes(const FftwProblem& whole, char* in, char* out, double scal
 
 }  // namespace
 
-Status compute(DFTI_DESCRIPTOR& descriptor, bool forward, void* in, void* out) {
-    DFTI_DESCRIPTOR* d = &descriptor;
+Status compute(const DFTI_DESCRIPTOR& descriptor, bool forward, void* in, void* out) {
+    const DFTI_DESCRIPTOR* d = &descriptor;
     if (!d->committed) return not_committed;
     if (!d->in_place && !out) return missing_output_pointer;
     if (!in) return null_data;
 
-    Direction& dir = forward ? d->forward : d->backward;
+    const Direction& dir = forward ? d->forward : d->backward;
     const Shape& shape = dir.shape;
     const size_t in_bytes = input_element_bytes(shape), out_bytes = output_element_bytes(shape);
     const Layout in_layout = input_layout(shape, dir.in_offset);
@@ -305,27 +306,23 @@ Status compute(DFTI_DESCRIPTOR& descriptor, bool forward, void* in, void* out) {
     problem.out_alignment = fftw_alignment(shape.precision, out_data);
 
     Status status = ok;
-    bool settled = false;
     if (!run_in_chunks(problem, in_data, out_data, dir.scale, status)) {
-        std::shared_ptr<Plan> plan = dir.last_plan;
-        settled = plan && plan->measured && !plan->superseded && plan->problem == problem;
-        if (!settled) {
-            plan = PlanCache::instance().plan_for(problem, in_data, out_data);
-            dir.last_plan = plan;
-        }
+        const std::shared_ptr<Plan> plan = PlanCache::instance().plan_for(problem, in_data, out_data);
         if (!plan) {
             status = planner_failed;
-        } else if (!plan->measured && suits_two_passes(problem)) {
-            status = shape.precision == Precision::single
-                         ? run_two_passes<float>(problem, in_data, out_data, dir.scale)
-                         : run_two_passes<double>(problem, in_data, out_data, dir.scale);
         } else {
-            TransformScope measurements_paused(d->threads);
-            ThreadCountScope threads(d->threads);
-            execute_fftw_plan(problem, plan->handle, in_data, out_data);
-            if (dir.scale != 1.0)
-                scale_elements(out_data, output_layout(shape), shape.precision,
-                               output_is_complex(shape.kind) ? 2 : 1, dir.scale, d->threads);
+            TransformScope timed(problem, !plan->measured);
+            if (!plan->measured && suits_two_passes(problem)) {
+                status = shape.precision == Precision::single
+                             ? run_two_passes<float>(problem, in_data, out_data, dir.scale)
+                             : run_two_passes<double>(problem, in_data, out_data, dir.scale);
+            } else {
+                ThreadCountScope threads(d->threads);
+                execute_fftw_plan(problem, plan->handle, in_data, out_data);
+                if (dir.scale != 1.0)
+                    scale_elements(out_data, output_layout(shape), shape.precision,
+                                   output_is_complex(shape.kind) ? 2 : 1, dir.scale, d->threads);
+            }
         }
     }
     if (scratch.data) ScratchPool::instance().release(scratch);

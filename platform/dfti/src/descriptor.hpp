@@ -5,11 +5,9 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <optional>
 
 #include "mkl_dfti.h"
-#include "plan_cache.hpp"
 #include "shape.hpp"
 
 namespace lumadex::dfti {
@@ -22,8 +20,6 @@ struct Direction {
     int64_t in_offset = 0;
     int64_t out_offset = 0;
     double scale = 1.0;
-    // The plan used by the last compute, kept to skip the cache lookup.
-    std::shared_ptr<Plan> last_plan;
 };
 
 }  // namespace lumadex::dfti

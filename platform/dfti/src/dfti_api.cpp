@@ -2,15 +2,12 @@
 #include <fftw3.h>
 #include <omp.h>
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <new>
-#include <thread>
 #include <utility>
 
 #include "descriptor.hpp"
-#include "lumadex_dfti_planner.h"
 #include "mkl_dfti.h"
 #include "status.hpp"
 #include "compute.hpp"
@@ -78,7 +75,6 @@ Status direction_from(const DFTI_DESCRIPTOR& d, bool forward, Direction& dir) {
     dir.in_offset = in[0];
     dir.out_offset = out[0];
     dir.scale = forward ? d.forward_scale : d.backward_scale;
-    dir.last_plan.reset();
 
     for (const Layout& l : {input_layout(s, dir.in_offset), output_layout(s, dir.out_offset)}) {
         if (!layout_addressable(l)) return size_too_large;
@@ -340,40 +336,6 @@ MKL_LONG DftiFreeDescriptor(DFTI_DESCRIPTOR_HANDLE* handle) {
     delete *handle;
     *handle = nullptr;
     return ok;
-}
-
-void LumadexDftiSetPlannerHelper(const char* path) {
-    PlanCache::instance().set_helper_path(path ? path : "");
-}
-
-int LumadexDftiMeasurementsPending(void) { return PlanCache::instance().measurements_pending() ? 1 : 0; }
-
-int LumadexDftiWaitForMeasurements(double timeout_seconds) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
-    while (PlanCache::instance().measurements_pending()) {
-        if (std::chrono::steady_clock::now() >= deadline) return 0;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return 1;
-}
-
-void LumadexDftiHeavyWorkBegins(int threads) { PlanCache::instance().pause_measurements(threads); }
-
-void LumadexDftiHeavyWorkEnds(void) { PlanCache::instance().resume_measurements(); }
-
-MKL_LONG LumadexDftiGetThreads(DFTI_DESCRIPTOR_HANDLE handle, MKL_LONG* threads) {
-    if (!handle) return null_handle;
-    if (!threads) return null_value_pointer;
-    if (!handle->committed) return not_committed;
-    *threads = handle->threads;
-    return ok;
-}
-
-void LumadexDftiGetPlanStatistics(struct LumadexDftiPlanStatistics* statistics) {
-    if (!statistics) return;
-    const PlanStatistics s = PlanCache::instance().statistics();
-    *statistics = {s.cheap_plans, s.measured_plans, s.measurements_requested, s.measurements_arrived,
-                   s.measurements_dropped};
 }
 
 }  // extern "C"

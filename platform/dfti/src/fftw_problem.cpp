@@ -1,9 +1,10 @@
 #include "fftw_problem.hpp"
 
+#include <dlfcn.h>
 #include <fftw3.h>
 
-#include <charconv>
 #include <cstdlib>
+#include <mutex>
 #include <vector>
 
 namespace lumadex::dfti {
@@ -15,11 +16,10 @@ void mix(size_t& h, T v) {
     h ^= std::hash<int64_t>{}(static_cast<int64_t>(v)) + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2);
 }
 
-// The numbers of a problem in one fixed order: the text form and the hash use it.
+// The numbers of a problem in one fixed order, for the hash.
 std::vector<int64_t> numbers_of(const FftwProblem& p) {
     const Shape& s = p.shape;
-    std::vector<int64_t> v = {1,  // format version
-                              static_cast<int>(s.precision), static_cast<int>(s.kind), s.sign, s.rank};
+    std::vector<int64_t> v = {static_cast<int>(s.precision), static_cast<int>(s.kind), s.sign, s.rank};
     for (int i = 0; i < s.rank; ++i) v.insert(v.end(), {s.axes[i].n, s.axes[i].in_stride, s.axes[i].out_stride});
     v.insert(v.end(), {s.batch.n, s.batch.in_stride, s.batch.out_stride, p.in_place, p.in_alignment,
                        p.out_alignment, p.threads, p.destroy_input});
@@ -110,68 +110,37 @@ size_t FftwProblem::hash() const {
     return h;
 }
 
-std::string FftwProblem::to_text() const {
-    std::string text;
-    for (int64_t v : numbers_of(*this)) {
-        if (!text.empty()) text += ' ';
-        text += std::to_string(v);
-    }
-    return text;
-}
-
-std::optional<FftwProblem> FftwProblem::from_text(std::string_view text) {
-    std::vector<int64_t> v;
-    const char* p = text.data();
-    const char* end = p + text.size();
-    while (p < end) {
-        while (p < end && *p == ' ') ++p;
-        if (p == end) break;
-        int64_t x = 0;
-        auto [next, ec] = std::from_chars(p, end, x);
-        if (ec != std::errc{}) return std::nullopt;
-        v.push_back(x);
-        p = next;
-    }
-    if (v.size() < 5 || v[0] != 1) return std::nullopt;
-    FftwProblem f;
-    Shape& s = f.shape;
-    if (v[1] < 0 || v[1] > 1 || v[2] < 0 || v[2] > 2 || (v[3] != -1 && v[3] != 1)) return std::nullopt;
-    if (v[4] < 1 || v[4] > max_rank) return std::nullopt;
-    s.precision = static_cast<Precision>(v[1]);
-    s.kind = static_cast<Kind>(v[2]);
-    s.sign = static_cast<int>(v[3]);
-    s.rank = static_cast<int>(v[4]);
-    if (v.size() != 5 + 3 * static_cast<size_t>(s.rank) + 8) return std::nullopt;
-    size_t i = 5;
-    for (int a = 0; a < s.rank; ++a, i += 3) s.axes[a] = {v[i], v[i + 1], v[i + 2]};
-    s.batch = {v[i], v[i + 1], v[i + 2]};
-    f.in_place = v[i + 3] != 0;
-    f.in_alignment = static_cast<int>(v[i + 4]);
-    f.out_alignment = static_cast<int>(v[i + 5]);
-    f.threads = static_cast<int>(v[i + 6]);
-    f.destroy_input = v[i + 7] != 0;
-    for (int a = 0; a < s.rank; ++a)
-        if (s.axes[a].n < 1) return std::nullopt;
-    if (s.batch.n < 1 || f.threads < 1 || f.threads > 4096) return std::nullopt;
-    if (f.in_alignment < 0 || f.in_alignment > 63 || f.out_alignment < 0 || f.out_alignment > 63)
-        return std::nullopt;
-    return f;
-}
-
 namespace {
-int threads_state[2] = {0, 0};  // per precision: 0 untried, 1 ready, -1 failed
+
+// The FFTW threads library of one precision stays loaded for good once this
+// layer has initialised it: fftw_init_threads and
+// fftw_make_planner_thread_safe leave hooks into it in FFTW's process-wide
+// state, which other FFTW users of the process keep calling after this layer
+// is unloaded.
+void keep_loaded(void* symbol) {
+    Dl_info info{};
+    if (dladdr(symbol, &info) == 0 || !info.dli_fname) return;
+    if (void* library = dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(library);
 }
+
+}  // namespace
 
 bool init_fftw_threads(Precision p) {
-    int& st = threads_state[static_cast<int>(p)];
-    if (st == 0) st = (p == Precision::single ? fftwf_init_threads() : fftw_init_threads()) ? 1 : -1;
-    return st == 1;
-}
-
-void cleanup_fftw() {
-    if (threads_state[0] == 1) fftwf_cleanup_threads();
-    if (threads_state[1] == 1) fftw_cleanup_threads();
-    threads_state[0] = threads_state[1] = 0;
+    static std::once_flag once[2];
+    static bool ready[2] = {false, false};
+    const int i = static_cast<int>(p);
+    std::call_once(once[i], [&] {
+        if (p == Precision::single) {
+            keep_loaded(reinterpret_cast<void*>(&fftwf_init_threads));
+            ready[i] = fftwf_init_threads() != 0;
+            if (ready[i]) fftwf_make_planner_thread_safe();
+        } else {
+            keep_loaded(reinterpret_cast<void*>(&fftw_init_threads));
+            ready[i] = fftw_init_threads() != 0;
+            if (ready[i]) fftw_make_planner_thread_safe();
+        }
+    });
+    return ready[i];
 }
 
 FftwPlan make_fftw_plan(const FftwProblem& p, void* in, void* out, unsigned flags) {

@@ -1,11 +1,8 @@
 // One FFTW problem: everything that decides which FFTW plan can execute a
-// call. It is the plan cache's key, and it travels as text to the planner
-// helper, which measures the same problem in its own process.
+// call. It is the plan cache's key.
 #pragma once
 
-#include <optional>
 #include <string>
-#include <string_view>
 
 #include "shape.hpp"
 
@@ -21,9 +18,6 @@ struct FftwProblem {
 
     bool operator==(const FftwProblem&) const = default;
     size_t hash() const;
-
-    std::string to_text() const;
-    static std::optional<FftwProblem> from_text(std::string_view text);
 };
 
 struct FftwProblemHash {
@@ -33,18 +27,16 @@ struct FftwProblemHash {
 // FFTW plans of either precision, as an opaque pointer.
 using FftwPlan = void*;
 
-// Calls fftw_init_threads (fftwf_ for single) once per process; false if FFTW
-// cannot run threads. Not thread-safe: call with the planner lock held.
+// Calls fftw_init_threads and fftw_make_planner_thread_safe (fftwf_ for
+// single) once per process; false if FFTW cannot run threads. FFTW's
+// process-wide state is never cleaned up: other FFTW users of the process
+// may rely on it.
 bool init_fftw_threads(Precision p);
-
-// Frees all of FFTW's global state (wisdom, twiddles, thread set-up) for the
-// precisions initialised above. Every FFTW plan of the process becomes invalid.
-void cleanup_fftw();
 
 // Plans the problem on the given arrays with the given planner flags
 // (FFTW_ESTIMATE, FFTW_MEASURE, FFTW_WISDOM_ONLY...) and the problem's thread
-// count; null when FFTW finds no plan. FFTW's planner is not thread-safe:
-// the caller serialises all planner calls.
+// count; null when FFTW finds no plan. The thread count is a planner-wide
+// FFTW setting, so the caller serialises all planner calls.
 FftwPlan make_fftw_plan(const FftwProblem& p, void* in, void* out, unsigned planner_flags);
 void destroy_fftw_plan(Precision p, FftwPlan plan);
 

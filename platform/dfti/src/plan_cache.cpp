@@ -2,50 +2,154 @@
 
 #include <dlfcn.h>
 #include <fftw3.h>
+#include <pthread.h>
+#include <sched.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <utility>
 #include <vector>
+
+#include "wisdom_file.hpp"
 
 namespace lumadex::dfti {
 
 namespace {
 
-// Problems with at least this many elements (all transforms together) are
-// measured on first sight; smaller ones when they recur.
-constexpr int64_t measure_at_once_elements = int64_t{1} << 15;
 constexpr size_t max_entries = 256;
+// Larger problems are not measured (their arrays would have to be doubled):
+// they run on cheap plans unless wisdom for them is at hand.
+constexpr int64_t max_measure_bytes = int64_t{256} << 20;
+// The planner thread starts a measurement of a problem that takes every core
+// only after the process has transformed nothing for this long, or for as
+// long as the last transform took, whichever is longer.
+constexpr auto quiet_minimum = std::chrono::milliseconds(20);
+// After this long without a transform, it starts one however busy the
+// machine is.
+constexpr auto quiet_long = std::chrono::seconds(1);
+// How long FFTW_MEASURE takes, in cheap calls of the same problem, serial
+// and threaded: measured on this machine kind, quiet and busy (a busy machine
+// slows both alike), 15 to 63 serial and 75 to 220 threaded; then learned
+// from each measurement made in a call.
+constexpr double initial_calls_per_measurement[2] = {40, 100};
 
-int64_t element_count(const Shape& s) {
-    int64_t n = s.batch.n;
-    for (int i = 0; i < s.rank; ++i) n *= s.axes[i].n;
-    return n;
+int cores_available() {
+    static const int cores = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+        return std::max(1, CPU_COUNT(&set));
+    }();
+    return cores;
 }
+
+// Whether the machine has a core to spare beyond `busy` ones: the planner
+// thread runs at idle priority, so on a machine kept busy by other processes
+// it would hardly advance (and hold the planner lock meanwhile).
+bool machine_has_spare_core(double busy) {
+    double load = 0;
+    if (getloadavg(&load, 1) != 1) return true;
+    return load + busy < cores_available() + 0.5;
+}
+
+int bucket_of(const FftwProblem& p) { return p.threads > 1 ? 1 : 0; }
 
 // FFTW's threads are the OpenMP runtime's worker pool. When the library that
 // contains this layer is unloaded, the runtime could be unloaded with it while
 // those workers sleep inside it, and they would crash when woken. So the
 // runtime is pinned in memory once it is in use; its idle workers stay parked
-// there. (Ending them at unload is no option: omp_pause_resource_all joins
-// them, and a worker's exit needs the loader lock that dlclose holds.)
+// there.
 void keep_openmp_runtime_loaded() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    if (void* runtime = dlopen("libgomp.so.1", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(runtime);
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (void* runtime = dlopen("libgomp.so.1", RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE)) dlclose(runtime);
+    });
 }
+
+// Plans released while another thread holds the planner lock (measuring,
+// perhaps for seconds) are destroyed by the next holder instead of waiting.
+struct Graveyard {
+    std::mutex lock;
+    std::vector<std::pair<Precision, FftwPlan>> plans;
+};
+Graveyard& graveyard() {
+    static Graveyard g;
+    return g;
+}
+
+void destroy_buried_plans() {
+    std::vector<std::pair<Precision, FftwPlan>> plans;
+    {
+        std::lock_guard guard(graveyard().lock);
+        plans.swap(graveyard().plans);
+    }
+    for (const auto& [precision, plan] : plans) destroy_fftw_plan(precision, plan);
+}
+
+// The planner lock, and the buried plans destroyed on the way in.
+class PlannerLock {
+public:
+    PlannerLock() : lock_(PlanCache::planner_lock()) { destroy_buried_plans(); }
+    // Gives up after `patience` (owns_lock() then tells).
+    explicit PlannerLock(std::chrono::duration<double> patience) : lock_(PlanCache::planner_lock(), patience) {
+        if (lock_) destroy_buried_plans();
+    }
+    bool owns_lock() const { return lock_.owns_lock(); }
+
+private:
+    std::unique_lock<std::timed_mutex> lock_;
+};
+
+// An array covering the element offsets [lo, hi) in bytes around a data
+// pointer of the wanted FFTW alignment.
+struct ScratchArray {
+    void* memory = nullptr;
+    char* data = nullptr;
+
+    bool allocate(int64_t lo, int64_t hi, Precision p, int alignment) {
+        constexpr int64_t slack = 128;
+        const int64_t bytes = hi - lo + 2 * slack;
+        memory = fftw_malloc(static_cast<size_t>(bytes));
+        if (!memory) return false;
+        std::memset(memory, 0, static_cast<size_t>(bytes));
+        char* base = static_cast<char*>(memory) + slack - lo;
+        for (int delta = 0; delta < slack; delta += static_cast<int>(real_bytes(p))) {
+            if (fftw_alignment(p, base + delta) == alignment) {
+                data = base + delta;
+                return true;
+            }
+        }
+        return false;
+    }
+    ~ScratchArray() { fftw_free(memory); }
+};
+
+PlanCache* the_cache = nullptr;
 
 }  // namespace
 
-std::recursive_mutex& PlanCache::planner_lock() {
+std::timed_mutex& PlanCache::planner_lock() {
     // Its destructor does nothing on this platform, so a plan that a
-    // descriptor still holds may be freed even after the cache is gone.
-    static std::recursive_mutex lock;
+    // descriptor still holds may be freed even after the cache is gone. Not
+    // recursive: a recursive mutex held across fork cannot be released in
+    // the child (it belongs to a thread id the child does not have).
+    static std::timed_mutex lock;
     return lock;
 }
 
 Plan::~Plan() {
-    std::lock_guard guard(PlanCache::planner_lock());
-    destroy_fftw_plan(problem.shape.precision, handle);
-    --alive;
+    // Never destroyed by a thread that holds the planner lock.
+    std::unique_lock lock(PlanCache::planner_lock(), std::try_to_lock);
+    if (lock) {
+        destroy_fftw_plan(problem.shape.precision, handle);
+        destroy_buried_plans();
+    } else {
+        std::lock_guard guard(graveyard().lock);
+        graveyard().plans.emplace_back(problem.shape.precision, handle);
+    }
 }
 
 PlanCache& PlanCache::instance() {
@@ -53,123 +157,290 @@ PlanCache& PlanCache::instance() {
     return cache;
 }
 
+PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]} {
+    the_cache = this;
+    // A fork copies the locks as they are: take them first, so that the
+    // child gets them free. (The fork waits for a measurement in progress:
+    // FFTW's own planner lock must be free in the child too.)
+    pthread_atfork(
+        [] {
+            planner_lock().lock();
+            if (the_cache) the_cache->state_.lock();
+        },
+        [] {
+            if (the_cache) the_cache->state_.unlock();
+            planner_lock().unlock();
+        },
+        [] {
+            if (the_cache) {
+                the_cache->state_.unlock();
+                after_fork_in_child();
+            }
+            planner_lock().unlock();
+        });
+}
+
+void PlanCache::after_fork_in_child() {
+    // The planner thread does not exist in the child: forget it (its object
+    // is not ours to destroy) and what it was to do.
+    PlanCache& c = *the_cache;
+    c.planner_ = nullptr;
+    c.queue_.clear();
+    c.running_ = 0;
+    for (auto& [problem, e] : c.entries_)
+        if (e.measurement == Measurement::queued || e.measurement == Measurement::running)
+            e.measurement = Measurement::not_yet;
+}
+
 PlanCache::~PlanCache() {
-    std::lock_guard guard(planner_lock());
-    measurements_.shutdown();
-    entries_.clear();
-    // FFTW's own memory would outlive an unloaded FFTW; free it unless a
-    // descriptor that was never freed still holds a plan.
-    if (Plan::alive == 0) cleanup_fftw();
-}
-
-void PlanCache::set_helper_path(std::string path) {
-    std::lock_guard guard(planner_lock());
-    measurements_.set_helper_path(std::move(path));
-}
-
-bool PlanCache::transform_begins(int threads) {
-    if (!measuring_) return false;
-    std::lock_guard guard(planner_lock());
-    measurements_.transform_begins(threads);
-    measurements_.start_queued();
-    measuring_ = measurements_.busy();
-    return true;
-}
-
-void PlanCache::transform_ends() { resume_measurements(); }
-
-void PlanCache::pause_measurements(int threads) {
-    std::lock_guard guard(planner_lock());
-    measurements_.transform_begins(threads);
-}
-
-void PlanCache::resume_measurements() {
-    std::lock_guard guard(planner_lock());
-    measurements_.transform_ends();
-}
-
-bool PlanCache::measurements_pending() {
-    std::lock_guard guard(planner_lock());
-    poll_measurements();
-    measurements_.start_queued();
-    measuring_ = measurements_.busy();
-    return measuring_;
-}
-
-PlanStatistics PlanCache::statistics() {
-    std::lock_guard guard(planner_lock());
-    PlanStatistics s = statistics_;
-    s.measurements_dropped = measurements_.disturbed();
-    return s;
-}
-
-void PlanCache::poll_measurements() {
-    for (const FftwProblem& p : measurements_.poll()) {
-        ++statistics_.measurements_arrived;
-        auto it = entries_.find(p);
-        if (it != entries_.end()) it->second.wisdom_arrived = true;
+    {
+        std::lock_guard state(state_);
+        stopping_ = true;
+        queue_.clear();
     }
-}
-
-std::shared_ptr<Plan> PlanCache::plan_from_wisdom(const FftwProblem& p, void* in, void* out) {
-    FftwPlan h = make_fftw_plan(p, in, out, FFTW_MEASURE | FFTW_WISDOM_ONLY);
-    if (!h) return nullptr;
-    ++statistics_.measured_plans;
-    return std::make_shared<Plan>(p, h, true);
+    changed_.notify_all();
+    if (planner_) {
+        planner_->join();
+        delete planner_;
+    }
+    entries_.clear();  // each plan takes the planner lock to go
+    PlannerLock planner;
+    the_cache = nullptr;
 }
 
 std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* out) {
-    std::lock_guard guard(planner_lock());
+    return lookup(p, in, out, true);
+}
+
+std::shared_ptr<Plan> PlanCache::cheap_plan_for(const FftwProblem& p, void* in, void* out) {
+    return lookup(p, in, out, false);
+}
+
+std::shared_ptr<Plan> PlanCache::lookup(const FftwProblem& p, void* in, void* out, bool policy) {
     keep_openmp_runtime_loaded();
     if (!init_fftw_threads(p.shape.precision)) return nullptr;
-    measurements_.load_wisdom_file(p.shape.precision);
-    poll_measurements();
+    std::unique_lock state(state_);
+    if (auto it = entries_.find(p); it != entries_.end()) {
+        Entry& e = it->second;
+        e.uses += 1;
+        e.last_use = ++clock_;
+        e.policy = e.policy || policy;
+        if (!policy || e.plan->measured) return e.plan;
+        if (e.measure_in_call) return measure_in_call(p, in, out, state);
+        if (e.measurement == Measurement::not_yet && e.uses >= 2) queue(p, e);
+        return e.plan;
+    }
+    state.unlock();
 
+    // First sight: a measured plan from wisdom, else a cheap one.
+    std::shared_ptr<Plan> plan;
+    {
+        PlannerLock planner;
+        static bool wisdom_loaded[2] = {false, false};
+        if (!std::exchange(wisdom_loaded[static_cast<int>(p.shape.precision)], true)) load_wisdom(p.shape.precision);
+        if (FftwPlan h = make_fftw_plan(p, in, out, FFTW_MEASURE | FFTW_WISDOM_ONLY)) {
+            plan = std::make_shared<Plan>(p, h, true);
+        } else if (FftwPlan cheap = make_fftw_plan(p, in, out, FFTW_ESTIMATE)) {
+            plan = std::make_shared<Plan>(p, cheap, false);
+        } else {
+            return nullptr;
+        }
+    }
+
+    state.lock();
+    if (auto it = entries_.find(p); it != entries_.end()) return it->second.plan;  // planned meanwhile
+    ++(plan->measured ? statistics_.wisdom_plans : statistics_.cheap_plans);
+    evict_if_full();
+    Entry& e = entries_[p];
+    e.plan = plan;
+    e.policy = policy;
+    e.measurement = plan->measured ? Measurement::done : Measurement::not_yet;
+    e.uses = 1;
+    e.last_use = ++clock_;
+    return plan;
+}
+
+void PlanCache::queue(const FftwProblem& p, Entry& e) {
+    e.measurement = Measurement::queued;
+    queue_.push_back(p);
+    if (!planner_) planner_ = new std::thread([this] { planner_thread(); });
+    changed_.notify_all();
+}
+
+std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in, void* out,
+                                                 std::unique_lock<std::mutex>& state) {
+    Entry& e = entries_.at(p);
+    e.measure_in_call = false;
+    // The call waits at most about what measuring should cost: for the
+    // planner thread, which may be measuring this problem already (with the
+    // call waiting, the cores are idle and it runs at full speed), or for the
+    // planner lock. A planner thread starved by other processes (it runs at
+    // idle priority) costs the loop one such wait per rental period.
+    const auto patience = std::chrono::duration<double>(expected_measuring_seconds(e));
+    bool measured = false;
+    if (e.measurement == Measurement::running) {
+        measured = changed_.wait_for(state, patience, [&] {
+            auto it = entries_.find(p);
+            return stopping_ || it == entries_.end() || it->second.measurement != Measurement::running;
+        });
+    } else if (e.measurement == Measurement::not_yet || e.measurement == Measurement::queued) {
+        if (e.measurement == Measurement::queued) queue_.erase(std::find(queue_.begin(), queue_.end(), p));
+        e.measurement = Measurement::running;
+        ++running_;
+        state.unlock();
+        measured = measure(p, patience);
+        state.lock();
+    }
     auto it = entries_.find(p);
     if (it == entries_.end()) {
-        evict_if_full();
-        Entry e;
-        e.plan = plan_from_wisdom(p, in, out);
-        if (!e.plan) {
-            FftwPlan h = make_fftw_plan(p, in, out, FFTW_ESTIMATE);
-            if (!h) return nullptr;
-            ++statistics_.cheap_plans;
-            e.plan = std::make_shared<Plan>(p, h, false);
-        }
-        it = entries_.emplace(p, std::move(e)).first;
+        state.unlock();
+        return lookup(p, in, out, true);
     }
+    if (!measured) it->second.cheap_seconds = it->second.cheap_calls = 0;  // a new rental period
+    return it->second.plan;
+}
 
-    Entry& e = it->second;
-    e.uses += 1;
-    e.last_use = ++clock_;
-    if (!e.plan->measured) {
-        if (e.wisdom_arrived) {
-            e.wisdom_arrived = false;
-            if (auto better = plan_from_wisdom(p, in, out)) {
-                e.plan->superseded = true;
-                e.plan = std::move(better);
-            } else if (!e.measured_again) {
-                // The wisdom did not give a plan (forgotten by someone in
-                // between, say): the next lookup asks for it once more.
-                e.measured_again = true;
-                e.measurement_requested = false;
-            }
-        } else if (!e.measurement_requested &&
-                   (e.uses >= 2 || element_count(p.shape) >= measure_at_once_elements)) {
-            e.measurement_requested = true;
-            if (measurements_.request(p)) ++statistics_.measurements_requested;
+bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience) {
+    const bool in_call = patience.has_value();
+    const Shape& s = p.shape;
+    const Layout in_layout = input_layout(s), out_layout = output_layout(s);
+    const auto in_bytes = static_cast<int64_t>(input_element_bytes(s));
+    const auto out_bytes = static_cast<int64_t>(output_element_bytes(s));
+    int64_t in_lo = in_layout.min_offset() * in_bytes, in_hi = (in_layout.max_offset() + 1) * in_bytes;
+    const int64_t out_lo = out_layout.min_offset() * out_bytes, out_hi = (out_layout.max_offset() + 1) * out_bytes;
+    if (p.in_place) {
+        in_lo = std::min(in_lo, out_lo);
+        in_hi = std::max(in_hi, out_hi);
+    }
+    const int64_t bytes = (in_hi - in_lo) + (p.in_place ? 0 : out_hi - out_lo);
+
+    FftwPlan handle = nullptr;
+    bool gave_up = false;
+    double seconds = 0;
+    std::string wisdom;
+    ScratchArray in, out;
+    if (bytes <= max_measure_bytes && in.allocate(in_lo, in_hi, s.precision, p.in_alignment) &&
+        (p.in_place || out.allocate(out_lo, out_hi, s.precision, p.out_alignment))) {
+        PlannerLock planner = in_call ? PlannerLock(*patience) : PlannerLock();
+        gave_up = !planner.owns_lock();
+        if (!gave_up) {
+            const auto began = Clock::now();
+            handle = make_fftw_plan(p, in.data, p.in_place ? in.data : out.data, FFTW_MEASURE);
+            seconds = std::chrono::duration<double>(Clock::now() - began).count();
+            if (handle) wisdom = export_wisdom(s.precision);
         }
     }
-    measuring_ = measurements_.busy();
-    return e.plan;
+    if (handle) save_wisdom_file(s.precision, wisdom);
+
+    std::lock_guard state(state_);
+    --running_;
+    if (handle) {
+        ++(in_call ? statistics_.measured_in_calls : statistics_.measured_in_background);
+        // Measured without competition: the expected cost of the next one.
+        auto it = entries_.find(p);
+        if (in_call && it != entries_.end() && it->second.cheap_calls > 0)
+            calls_per_measurement_[bucket_of(p)] = seconds * it->second.cheap_calls / it->second.cheap_seconds;
+    }
+    auto plan = handle ? std::make_shared<Plan>(p, handle, true) : nullptr;
+    if (auto it = entries_.find(p); it != entries_.end()) {
+        it->second.measurement =
+            handle ? Measurement::done : (gave_up ? Measurement::not_yet : Measurement::impossible);
+        if (plan) it->second.plan = std::move(plan);
+    }
+    changed_.notify_all();
+    return handle != nullptr;
+}
+
+double PlanCache::expected_measuring_seconds(const Entry& e) const {
+    if (e.cheap_calls == 0) return 0;
+    return calls_per_measurement_[bucket_of(e.plan->problem)] * e.cheap_seconds / e.cheap_calls;
+}
+
+bool PlanCache::may_start_in_background(const FftwProblem& p) const {
+    const auto quiet = in_flight_.load() > 0
+                           ? Clock::duration::zero()
+                           : Clock::now() - Clock::time_point(Clock::duration(last_end_.load()));
+    if (quiet >= quiet_long) return true;  // no transform of this process to disturb or to hold up
+    // A core stays idle beside the problem's transforms.
+    if (p.threads < cores_available()) return machine_has_spare_core(p.threads);
+    return quiet >= std::max<Clock::duration>(quiet_minimum, std::chrono::duration_cast<Clock::duration>(
+                                                                 std::chrono::duration<double>(last_seconds_.load()))) &&
+           machine_has_spare_core(0);
+}
+
+void PlanCache::planner_thread() {
+    // Idle priority: it gets a core only when nothing else of the machine
+    // wants it. The OpenMP workers it starts for threaded measurements
+    // inherit this.
+    sched_param none{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+    std::unique_lock state(state_);
+    while (!stopping_) {
+        if (queue_.empty()) {
+            changed_.wait(state);
+            continue;
+        }
+        const FftwProblem p = queue_.front();
+        auto it = entries_.find(p);
+        if (it == entries_.end() || it->second.measurement != Measurement::queued) {
+            queue_.pop_front();
+            continue;
+        }
+        if (!may_start_in_background(p)) {
+            changed_.wait_for(state, std::chrono::milliseconds(5));
+            continue;
+        }
+        queue_.pop_front();
+        it->second.measurement = Measurement::running;
+        ++running_;
+        state.unlock();
+        measure(p, std::nullopt);
+        state.lock();
+    }
+}
+
+void PlanCache::transform_begins() { ++in_flight_; }
+
+void PlanCache::transform_ends(const FftwProblem& p, double seconds, bool cheap) {
+    last_seconds_ = seconds;
+    last_end_ = Clock::now().time_since_epoch().count();
+    --in_flight_;
+    if (!cheap) return;
+    std::lock_guard state(state_);
+    auto it = entries_.find(p);
+    if (it == entries_.end()) return;
+    Entry& e = it->second;
+    if (!e.policy || e.plan->measured || e.measurement == Measurement::done ||
+        e.measurement == Measurement::impossible)
+        return;
+    // Ski rental: once the cheap plan has cost what measuring is expected to
+    // cost, the next call measures.
+    e.cheap_seconds += seconds;
+    e.cheap_calls += 1;
+    if (e.cheap_seconds >= expected_measuring_seconds(e)) e.measure_in_call = true;
+}
+
+bool PlanCache::wait_for_measurements(double timeout_seconds) {
+    std::unique_lock state(state_);
+    return changed_.wait_for(state, std::chrono::duration<double>(timeout_seconds),
+                             [&] { return queue_.empty() && running_ == 0; });
+}
+
+PlanStatistics PlanCache::statistics() {
+    std::lock_guard state(state_);
+    return statistics_;
 }
 
 void PlanCache::evict_if_full() {
     while (entries_.size() >= max_entries) {
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
-            if (oldest == entries_.end() || it->second.last_use < oldest->second.last_use) oldest = it;
-        oldest->second.plan->superseded = true;  // descriptors holding it look again
+            if (it->second.measurement != Measurement::running &&
+                (oldest == entries_.end() || it->second.last_use < oldest->second.last_use))
+                oldest = it;
+        if (oldest == entries_.end()) return;
+        if (oldest->second.measurement == Measurement::queued)
+            queue_.erase(std::find(queue_.begin(), queue_.end(), oldest->first));
         entries_.erase(oldest);
     }
 }

@@ -1,35 +1,53 @@
-// FFTW plans shared by all descriptors, keyed by their full problem
-// (precision, kind, direction, lengths, strides, count, distances,
-// placement, alignment, threads).
+// FFTW plans shared by all descriptors and threads, keyed by their full
+// problem (precision, kind, direction, lengths, strides, count, distances,
+// placement, alignment, threads), and the plan policy.
 //
-// Plan policy:
+// Plan policy. FFTW_MEASURE plans run up to ten times faster than
+// FFTW_ESTIMATE ones here, but measuring costs 0.5 to 10 s per geometry, and
+// measuring writes over the arrays it is given. So:
 //  1. A problem seen for the first time gets a measured plan at once if FFTW
-//     already has measured wisdom for it (from the wisdom file or an earlier
-//     helper); otherwise a cheap FFTW_ESTIMATE plan (about a millisecond).
-//  2. Its measurement is requested from the planner helper (see
-//     measurement.hpp) right away when the problem is large enough for plan
-//     quality to matter, else when the problem recurs.
-//  3. Once the helper's wisdom has arrived, the next lookup replaces the cheap
-//     plan by one built with FFTW_WISDOM_ONLY (no measuring, no stall).
-// So no call waits for a measurement, and repeat calls reach the speed of a
-// measured plan as soon as the helper is done. The helper only runs while no
-// transform does; when it gets the cores only in short gaps, it is done once
-// the script pauses (see measurement.hpp). Without the helper, cheap plans
-// serve throughout.
+//     has wisdom for it (the cache file, the system wisdom, an earlier
+//     measurement); otherwise a cheap FFTW_ESTIMATE plan, kept for reuse.
+//  2. When it recurs, the planner thread measures it in the background: a
+//     thread of this process at idle priority (SCHED_IDLE), so that it only
+//     takes cores no one else wants. It starts a measurement when the
+//     problem's transforms leave a core idle (fewer threads than cores), or
+//     when no transform has run for a while (the script pauses), and the
+//     load average says the machine has that core to spare. It measures
+//     on arrays of its own with the problem's layout and alignment, and
+//     never on problems larger than `max_measure_bytes`: memory stays bounded.
+//  3. A tight loop that keeps every core busy leaves it no such moment. Each
+//     call of a problem on its cheap plan adds its time; once that time
+//     reaches the expected cost of measuring the problem (ski rental), the
+//     next call measures it in the calling thread (or waits for the planner
+//     thread, if that is measuring it already). So a loop costs at most about
+//     twice what the better choice in hindsight (stay cheap, or measure at
+//     once) would have cost, and a long loop runs at measured speed.
+//  4. The measured plan replaces the cheap one at the next lookup; its wisdom
+//     goes to the cache file for later processes.
 //
-// All planner calls happen under one lock (FFTW's planner is not
-// thread-safe); executing plans needs no lock.
+// Locks: `planner_lock` serialises this layer's FFTW planner calls (FFTW's
+// thread count is a planner-wide setting; fftw_make_planner_thread_safe
+// guards FFTW against other FFTW users of the process). The cache's own
+// state has a separate lock, taken after the planner lock, never before it.
+// Executing plans takes no lock. No signals, no child processes; unloading
+// joins the planner thread and frees this layer's plans, and leaves FFTW's
+// process-wide state (wisdom, threads) alone. After fork, the child starts its
+// own planner thread when it needs one.
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
-#include <string>
+#include <optional>
+#include <thread>
 #include <unordered_map>
 
 #include "fftw_problem.hpp"
-#include "measurement.hpp"
 
 namespace lumadex::dfti {
 
@@ -37,74 +55,94 @@ struct Plan {
     FftwProblem problem;
     FftwPlan handle = nullptr;
     bool measured = false;
-    std::atomic<bool> superseded{false};  // a better plan for the same problem exists
 
-    Plan(const FftwProblem& p, FftwPlan h, bool m) : problem(p), handle(h), measured(m) { ++alive; }
+    Plan(const FftwProblem& p, FftwPlan h, bool m) : problem(p), handle(h), measured(m) {}
     ~Plan();
-    static inline std::atomic<int> alive{0};
     Plan(const Plan&) = delete;
     Plan& operator=(const Plan&) = delete;
 };
 
 struct PlanStatistics {
-    uint64_t cheap_plans = 0;
-    uint64_t measured_plans = 0;
-    uint64_t measurements_requested = 0;
-    uint64_t measurements_arrived = 0;
-    uint64_t measurements_dropped = 0;
+    uint64_t cheap_plans = 0;              // FFTW_ESTIMATE plans built
+    uint64_t wisdom_plans = 0;             // measured plans built from wisdom at first sight
+    uint64_t measured_in_background = 0;   // measurements made by the planner thread
+    uint64_t measured_in_calls = 0;        // measurements made in a compute call (ski rental)
 };
 
 class PlanCache {
 public:
     static PlanCache& instance();
 
-    // The best plan available now for the problem, planned on these arrays
-    // (only their alignment and placement matter; they are not touched).
+    // The plan a compute call of this problem runs now, planned on these
+    // arrays (only their alignment and placement matter; they are not
+    // touched). Subject to the plan policy: it may measure first (3. above).
     // Null when FFTW cannot plan the problem.
     std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out);
 
-    // Bracket every transform (run with `threads` threads): the helper does
-    // not run meanwhile, and a queued measurement starts (stopped until the
-    // transform ends). begin returns whether end must be called (not when
-    // nothing is measuring).
-    bool transform_begins(int threads);
-    void transform_ends();
+    // A cheap plan for one pass inside a cheap path, kept for reuse and never
+    // measured.
+    std::shared_ptr<Plan> cheap_plan_for(const FftwProblem& p, void* in, void* out);
 
-    // The same for work outside this layer; always counted, so that a pause
-    // that spans the start of a measurement still ends.
-    void pause_measurements(int threads);
-    void resume_measurements();
+    // Brackets every transform. `seconds` is the time the call took and
+    // `cheap` whether it ran on a cheap plan of problem p.
+    void transform_begins();
+    void transform_ends(const FftwProblem& p, double seconds, bool cheap);
 
-    void set_helper_path(std::string path);
-    bool measurements_pending();
+    // For tests and benchmarks: waits until no measurement is queued or
+    // running (true) or the timeout has passed (false); the counters so far.
+    bool wait_for_measurements(double timeout_seconds);
     PlanStatistics statistics();
 
-    // The lock that serialises FFTW's planner.
-    static std::recursive_mutex& planner_lock();
+    // The lock that serialises this layer's FFTW planner calls.
+    static std::timed_mutex& planner_lock();
 
     ~PlanCache();
 
 private:
-    PlanCache() = default;
+    PlanCache();
+    using Clock = std::chrono::steady_clock;
+    enum class Measurement { not_yet, queued, running, done, impossible };
 
     struct Entry {
         std::shared_ptr<Plan> plan;
+        bool policy = false;  // a compute call's problem, not a pass inside one
+        Measurement measurement = Measurement::not_yet;
         uint64_t uses = 0;
         uint64_t last_use = 0;
-        bool measurement_requested = false;
-        bool wisdom_arrived = false;
-        bool measured_again = false;
+        double cheap_seconds = 0;  // spent on the cheap plan so far
+        double cheap_calls = 0;
+        bool measure_in_call = false;
     };
 
-    void poll_measurements();
+    std::shared_ptr<Plan> lookup(const FftwProblem& p, void* in, void* out, bool policy);
+    std::shared_ptr<Plan> measure_in_call(const FftwProblem& p, void* in, void* out,
+                                          std::unique_lock<std::mutex>& state);
+    // Measures p: in a call, waiting at most `patience` for the planner lock;
+    // in the planner thread without one. True when a measured plan is in.
+    bool measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience);
+    // The cheap plan's mean call time times the calls a measurement costs.
+    double expected_measuring_seconds(const Entry& e) const;
+    void planner_thread();
+    bool may_start_in_background(const FftwProblem& p) const;
+    void queue(const FftwProblem& p, Entry& e);
     void evict_if_full();
-    std::shared_ptr<Plan> plan_from_wisdom(const FftwProblem& p, void* in, void* out);
+    static void after_fork_in_child();
 
+    std::mutex state_;
+    std::condition_variable changed_;
     std::unordered_map<FftwProblem, Entry, FftwProblemHash> entries_;
-    MeasurementService measurements_;
+    std::deque<FftwProblem> queue_;
     PlanStatistics statistics_;
     uint64_t clock_ = 0;
-    std::atomic<bool> measuring_{false};  // a helper runs or is queued: transforms must see to it
+    int running_ = 0;            // measurements in progress
+    double calls_per_measurement_[2];  // expected measuring time in cheap calls
+    std::thread* planner_ = nullptr;
+    bool stopping_ = false;
+
+    // Transforms in flight, and when the last one ended and how long it took.
+    std::atomic<int> in_flight_{0};
+    std::atomic<Clock::rep> last_end_{0};
+    std::atomic<double> last_seconds_{0};
 };
 
 }  // namespace lumadex::dfti
