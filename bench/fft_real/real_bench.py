@@ -10,8 +10,8 @@ Per case and thread count, in milliseconds (medians of steady-state calls):
             full centred spectrum, ZEPFFT (or ZEPPureFFT where ZEPFFT is not
             registered) of the complex copy, or a memcpy of the image
 The plug-in's transforms settle on measured plans: each case is first called
-with idle gaps, waiting while the plan helper measures, until its calls start
-no more measurements (wisdom is kept in the cache directory run.sh names, so
+with short idle gaps (time for the FFT layer's planner thread) until its call
+time stops improving (wisdom is kept in the cache directory run.sh names, so
 later runs start settled).
 
 Usage: bench/fft_real/run.sh [build-dir] [case-name ...]
@@ -106,34 +106,20 @@ def set_threads(n):
     ctypes.CDLL("libgomp.so.1").omp_set_num_threads(n)
 
 
-def helper_running():
-    """Whether this process's plan helper (lumadex-fft-planner) is measuring now."""
-    me = os.getpid()
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/stat") as stat:
-                fields = stat.read().split()
-        except (OSError, ValueError):
-            continue
-        if len(fields) > 3 and fields[1].startswith("(lumadex-fft") and int(fields[3]) == me:
-            return True
-    return False
-
-
 def settle(call, limit_s=120.0):
-    """Calls with idle gaps until two calls in a row start no plan measurement."""
-    start, quiet = time.perf_counter(), 0
+    """Calls with short idle gaps until five calls in a row are no faster than the best so far."""
+    start, best, stable = time.perf_counter(), float("inf"), 0
     while time.perf_counter() - start < limit_s:
+        began = time.perf_counter()
         call()
-        time.sleep(0.5)
-        if not helper_running():
-            quiet += 1
-            if quiet >= 2:
+        took = time.perf_counter() - began
+        time.sleep(0.05)
+        if took < 0.95 * best:
+            best, stable = took, 0
+        else:
+            stable += 1
+            if stable >= 5:
                 return True
-            continue
-        quiet = 0
-        while helper_running() and time.perf_counter() - start < limit_s:
-            time.sleep(0.5)
     return False
 
 
