@@ -567,17 +567,6 @@ float to_float(double value)
     return static_cast<float>(std::clamp(value, -kMax, kMax));
 }
 
-// Large pixel buffers are filled far faster in huge pages (fewer page faults),
-// as numpy does for its large arrays; a hint only, ignored where unsupported.
-void advise_huge_pages(std::byte* data, std::uint64_t bytes)
-{
-    constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-    if (bytes < 4 * kHuge) return;
-    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(kHuge - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-}
-
 [[noreturn]] void image_error(const std::filesystem::path& path, std::uint64_t index, const std::string& what)
 {
     file_error(path, "image " + str(index) + " " + what);
@@ -637,7 +626,6 @@ Ref<ImageObject> read_image(const Parser& file, const TagNode& entry, std::uint6
         stride *= sizes[d];
     }
     image->pixels = std::make_shared<PixelBuffer>(pixels->bytes, PixelBuffer::Uninitialised{});
-    advise_huge_pages(image->pixels->data(), pixels->bytes);
     file.file().read(image->pixels->data(), pixels->bytes, pixels->offset);
     if (!file.little_endian) {
         const std::size_t unit = component_bytes(*type);

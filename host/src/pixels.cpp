@@ -1,5 +1,7 @@
 #include "pixels.h"
 
+#include <sys/mman.h>
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -87,18 +89,43 @@ TypeKind type_kind(DataType type)
     return TypeKind::Integer;
 }
 
-PixelBuffer::PixelBuffer(std::size_t bytes)
-    : data_(static_cast<std::byte*>(::operator new(bytes ? bytes : 1, std::align_val_t{64}))), bytes_(bytes)
+namespace {
+
+// Large buffers come straight from the kernel: its pages are zero already
+// (no pass to clear them) and are asked for as huge pages, which a first
+// write fills with a fraction of the page faults (numpy does the same for
+// its large arrays). Small ones come from the heap, 64-byte aligned.
+constexpr std::size_t kMappedBytes = std::size_t{8} << 20;
+constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+
+std::byte* allocate_pixels(std::size_t bytes, bool zeroed)
 {
-    std::memset(data_, 0, bytes);
+    if (bytes < kMappedBytes) {
+        auto* data = static_cast<std::byte*>(::operator new(bytes ? bytes : 1, std::align_val_t{64}));
+        if (zeroed) std::memset(data, 0, bytes);
+        return data;
+    }
+    void* map = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (map == MAP_FAILED) throw std::bad_alloc();
+    const auto begin = (reinterpret_cast<std::uintptr_t>(map) + kHugePage - 1) & ~(kHugePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(map) + bytes) & ~(kHugePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
+    return static_cast<std::byte*>(map);
 }
 
-PixelBuffer::PixelBuffer(std::size_t bytes, Uninitialised)
-    : data_(static_cast<std::byte*>(::operator new(bytes ? bytes : 1, std::align_val_t{64}))), bytes_(bytes)
-{
-}
+}  // namespace
 
-PixelBuffer::~PixelBuffer() { ::operator delete(data_, std::align_val_t{64}); }
+PixelBuffer::PixelBuffer(std::size_t bytes) : data_(allocate_pixels(bytes, true)), bytes_(bytes) {}
+
+PixelBuffer::PixelBuffer(std::size_t bytes, Uninitialised) : data_(allocate_pixels(bytes, false)), bytes_(bytes) {}
+
+PixelBuffer::~PixelBuffer()
+{
+    if (bytes_ < kMappedBytes)
+        ::operator delete(data_, std::align_val_t{64});
+    else
+        ::munmap(data_, bytes_);
+}
 
 void check_image_sizes(std::span<const std::int64_t> sizes, DataType type)
 {
