@@ -155,8 +155,8 @@ def inverse_transform(demo):
 
 def recorded_file():
     """A real micrograph recorded by a microscope: HyperSpy's DM3 test file, when python3-hyperspy is installed."""
-    spec = importlib.util.find_spec("hyperspy")
-    path = spec and os.path.join(os.path.dirname(spec.origin), "tests", "io", "dm3_2D_data", "multi_signal.dm3")
+    package = importlib.util.find_spec("hyperspy")
+    path = package and os.path.join(os.path.dirname(package.origin), "tests", "io", "dm3_2D_data", "multi_signal.dm3")
     return path if path and os.path.exists(path) else None
 
 

@@ -5,7 +5,7 @@
 #include "PureFFT.h"
 #include "RealTransforms.h"
 #include "Registration.h"
-#include "SpectrumLayouts.h"
+#include "HalfFullLayouts.h"
 
 namespace zep {
 

@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "HostObjects.h"
-#include "SpectrumImages.h"
+#include "TransformImages.h"
 #include "TransformCalibration.h"
 
 namespace zep {

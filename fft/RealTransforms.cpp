@@ -6,7 +6,7 @@
 
 #include "BatchTransform.h"
 #include "RealTransformFrame.h"
-#include "SpectrumLayouts.h"
+#include "HalfFullLayouts.h"
 
 namespace zep {
 namespace {

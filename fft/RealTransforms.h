@@ -1,5 +1,5 @@
 // Transforms between real images and the three spectrum layouts of
-// SpectrumLayouts.h.
+// HalfFullLayouts.h.
 //
 //   HalfPureFFT2   real image (or the real parts of a complex one) to its
 //                  half-pure spectrum: dst[k] = scale * sum_x f(x) exp(-2 pi i k.x / N)

@@ -46,7 +46,7 @@ def home(tmp_path, monkeypatch):
     return tmp_path
 
 
-def test_special_folders_map_to_the_xdg_folders(host, home, monkeypatch):
+def test_user_folders_map_to_the_xdg_folders(host, home, monkeypatch):
     folder = host.ZEPGetSpecialDirectory
     assert folder(PROFILE, 0) == f"{home}/"
     assert folder(DESKTOP, 0) is None  # missing, and not to be created

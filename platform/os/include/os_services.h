@@ -44,7 +44,7 @@ std::optional<std::vector<unsigned char>> ReadElfSection(const std::string& path
 // The folder a Windows special-folder code (CSIDL) stands for here, ending
 // in '/', or nothing when the code has no counterpart. The create flag
 // 0x8000 in `code` creates a missing folder (and its parents); without it a
-// missing folder is nothing as well. The table is in special_folders.cpp.
+// missing folder is nothing as well. The table is in user_folders.cpp.
 std::optional<std::string> SpecialFolderPath(std::int32_t code);
 
 // Starts `commandLine` under /bin/sh -c in a session of its own, with only

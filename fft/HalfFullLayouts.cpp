@@ -1,4 +1,4 @@
-#include "SpectrumLayouts.h"
+#include "HalfFullLayouts.h"
 
 #include <algorithm>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "ScriptFrame.h"
-#include "SpectrumImages.h"
+#include "TransformImages.h"
 
 namespace zep {
 namespace layout {
