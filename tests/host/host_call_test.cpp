@@ -66,36 +66,6 @@ TEST(LinkObject, VersionClassTablesAndStrings)
     EXPECT_EQ(live_total(host), 0);
 }
 
-TEST(HostFunctions, ConstructorsMakeTheAskedTypeAndSizes)
-{
-    Host host;
-    Abi abi(host);
-    ObjectHandle name = abi.string("made");
-    dm_object* made = nullptr;
-
-    ASSERT_EQ(abi.call("ComplexImagePtr ComplexImage( string, long, long, long )", &made, name.get(), 16, 4, 3),
-              DM_STATUS_OK);
-    Image complex(ObjectHandle::adopt(made));
-    EXPECT_EQ(complex.data_type(), DataType::Complex16);
-    EXPECT_EQ(complex.sizes(), (std::vector<std::int64_t>{4, 3}));
-    EXPECT_EQ(complex.name(), "made");
-
-    ASSERT_EQ(abi.call("RealImagePtr RealImage( dm_string, uint32, uint32, uint32, uint32 )", &made, name.get(),
-                       8u, 2u, 3u, 4u),
-              DM_STATUS_OK);
-    Image real(ObjectHandle::adopt(made));
-    EXPECT_EQ(real.data_type(), DataType::Real8);
-    EXPECT_EQ(real.sizes(), (std::vector<std::int64_t>{2, 3, 4}));
-
-    ASSERT_EQ(abi.call("BasicImage NewImage( dm_string, uint32, uint32... )", &made, name.get(), 10u, 3u, 5u, 1u,
-                       2u),
-              DM_STATUS_OK);
-    Image basic(ObjectHandle::adopt(made));
-    EXPECT_EQ(basic.data_type(), DataType::UInt16);
-    EXPECT_EQ(basic.sizes(), (std::vector<std::int64_t>{5, 1, 2}));
-
-}
-
 TEST(HostFunctions, ConversionRules)
 {
     Host host;

@@ -1,5 +1,5 @@
-// Shared pieces of the plug-in tests: a host with the plug-in loaded, complex
-// images from and to vectors, and a naive DFT as the oracle.
+// Shared pieces of the plug-in tests: a host with the plug-in loaded, random
+// complex images, and script calls that must succeed or fail.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -41,29 +41,6 @@ Field<T> RandomField(std::vector<std::int64_t> sizes, unsigned seed)
     return field;
 }
 
-// dst[k] = scale * sum_x src[x] exp(sign * 2 pi i sum_d k_d x_d / N_d), in double.
-template <class T>
-std::vector<std::complex<double>> NaiveDft(const Field<T>& src, int sign, double scale)
-{
-    std::vector<std::int64_t> n = src.sizes;
-    n.resize(3, 1);
-    const std::int64_t count = src.count();
-    std::vector<std::complex<double>> out(static_cast<std::size_t>(count));
-    const double twoPi = 2 * std::acos(-1.0);
-    for (std::int64_t k = 0; k < count; ++k) {
-        const std::int64_t kx = k % n[0], ky = k / n[0] % n[1], kz = k / (n[0] * n[1]);
-        std::complex<double> sum = 0;
-        for (std::int64_t x = 0; x < count; ++x) {
-            const std::int64_t xx = x % n[0], xy = x / n[0] % n[1], xz = x / (n[0] * n[1]);
-            const double phase = twoPi * (double(kx * xx % n[0]) / n[0] + double(ky * xy % n[1]) / n[1] +
-                                          double(kz * xz % n[2]) / n[2]);
-            sum += std::complex<double>(src.values[x]) * std::polar(1.0, sign * phase);
-        }
-        out[k] = scale * sum;
-    }
-    return out;
-}
-
 template <class T>
 constexpr DataType ComplexType()
 {
@@ -78,25 +55,6 @@ Image MakeImage(host::Host& h, const Field<T>& field, const std::string& name = 
     return image;
 }
 
-// Largest difference relative to the largest magnitude of the expected values.
-template <class T>
-double RelativeError(const std::vector<std::complex<T>>& actual, const std::vector<std::complex<double>>& expected)
-{
-    double largest = 1e-300, error = 0;
-    for (std::size_t i = 0; i < expected.size(); ++i) {
-        largest = std::max(largest, std::abs(expected[i]));
-        error = std::max(error, std::abs(std::complex<double>(actual[i]) - expected[i]));
-    }
-    return error / largest;
-}
-
-template <class T>
-constexpr double Tolerance()
-{
-    return sizeof(T) == sizeof(float) ? 2e-5 : 1e-12;
-}
-
-// Runs a script call and returns its result; a script error fails the test.
 inline Value Call(host::Host& h, const std::string& name, std::vector<Argument> args)
 {
     return h.call(name, args);

@@ -280,17 +280,3 @@ def test_created_calibrations_and_tags(host):
     stack = calibrated("Complex16", 4, 6, 8)
     result = host.ZEPPureFFTY(stack, 1.0, None)
     assert [result.calibration(d)[0] for d in range(3)] == [3.0, 0.0, 3.0]
-
-
-def test_signatures_are_registered_in_the_fourier_order(host):
-    names = [s.split("(")[0] for s in host.signatures() if " ZEP" in s]
-    mine = ["HalfPureToFull", "HalfPureToHalf", "FullToHalfPure", "HalfToHalfPure", "HalfPureFFT", "HalfPureIFFT",
-            "HalfFFT", "HalfIFFT", "RealFFT", "RealIFFT", "IsHermitian", "PureFFTXY", "PureIFFTXY", "PureFFTX",
-            "PureIFFTX", "HalfPureFFTX", "HalfPureIFFTX", "PureFFTY", "PureIFFTY", "PureFFTZ", "PureIFFTZ",
-            "HalfPureFFTZ", "HalfPureIFFTZ"]
-    found = [n.split(" ZEP")[1] for n in names if n.split(" ZEP")[1] in mine]
-    assert found == mine
-    results = {n.split(" ZEP")[1]: n.split(" ZEP")[0] for n in names}
-    assert results["IsHermitian"] == "float"
-    assert {k for k, v in results.items() if k in mine and v == "ImageRef"} == {
-        "HalfPureIFFT", "HalfIFFT", "RealIFFT", "HalfPureIFFTX", "HalfPureIFFTZ"}

@@ -198,12 +198,3 @@ def test_the_example_moves_the_particle_as_asked_and_writes_its_picture(tmp_path
     moved = [float(v) for v in re.search(r"moved by \((\S+), (\S+)\)", run.stdout).groups()]
     assert moved == pytest.approx([0.37, -1.6], abs=0.05)
     assert float(re.search(r"fourier_shift: (\S+)", run.stdout).group(1)) < 1e-10
-
-
-def test_registered_in_the_fourier_blocks_order(host):
-    ours = ["ImageShifter", "PureImageShifter", "PureFFT", "PureIFFT", "FFT", "IFFT", "ImageShifterXY",
-            "PureImageShifterXY", "ImageShifterX", "PureImageShifterX", "ImageShifterY", "PureImageShifterY",
-            "ImageShifterZ", "PureImageShifterZ"]
-    names = [s.split(" ZEP", 1)[1].split("(")[0] for s in host.signatures()]
-    assert [n for n in names if n in ours] == ours
-    assert names.index("SetUseSIMD") < names.index("ImageShifter")
