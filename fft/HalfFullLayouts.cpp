@@ -118,12 +118,18 @@ void HalfPureToFull(const std::complex<T>* src, Lattice from, std::complex<T>* d
         if (right > 0) CopyConjugated(row + 1, target + hw + 1, right);
     };
     if (src != dst) {
+        // One pass over the destination's rows, each written whole: its left
+        // half reflected from one source row, its right half conjugated from
+        // another.
 #pragma omp parallel for schedule(static) if (std::int64_t{rows} * width > kParallelElements)
         for (int i = 0; i < rows; ++i) {
             const int p = i / height, r = i % height;
-            writeRight(src + p * from.plane + r * from.row, p, r);
+            std::complex<T>* target = dst + p * to.plane + r * to.row;
+            const std::complex<T>* mirror = src + Mod(dh - p, depth) * from.plane + Mod(hh - r, height) * from.row;
+            for (int c = 0; c <= hw; ++c) target[c] = mirror[hw - c];
+            const std::complex<T>* same = src + Mod(p - dh, depth) * from.plane + Mod(r - hh, height) * from.row;
+            if (right > 0) CopyConjugated(same + 1, target + hw + 1, right);
         }
-        ReflectInto(src, from, dst, to, hw, height, depth);
         return;
     }
     // In place, one pass over the pairs of rows the reflection exchanges:

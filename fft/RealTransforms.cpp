@@ -7,6 +7,7 @@
 #include "BatchTransform.h"
 #include "RealTransformFrame.h"
 #include "HalfFullLayouts.h"
+#include "ScratchBuffer.h"
 
 namespace zep {
 namespace {
@@ -30,18 +31,15 @@ bool HoldsSpectrum(const tarn::dm::image<E>& spectrum, const std::int32_t (&real
 
 // Copies a strided view into a dense buffer (element by element through T
 // units: `units` = 2 takes the real parts of a complex view).
-template <class T, class E>
-std::vector<E> DenseCopy(const tarn::dm::image<E>& view, const std::int32_t (&sizes)[4])
+template <class E>
+void DenseCopy(const tarn::dm::image<E>& view, const std::int32_t (&sizes)[4], E* copy)
 {
-    std::vector<E> copy(static_cast<std::size_t>(sizes[0]) * sizes[1] * sizes[2] * sizes[3]);
-    std::size_t k = 0;
     for (int e = 0; e < sizes[3]; ++e)
         for (int z = 0; z < sizes[2]; ++z)
             for (int y = 0; y < sizes[1]; ++y) {
                 const E* row = view.data() + e * view.pitch(3) + z * view.pitch(2) + y * view.pitch(1);
-                for (int x = 0; x < sizes[0]; ++x) copy[k++] = row[x];
+                copy = std::copy_n(row, sizes[0], copy);
             }
-    return copy;
 }
 
 // Real image (pointer, strides in T) to half-pure spectrum.
@@ -73,14 +71,19 @@ void InverseReal(const TransformAxes& axes, const std::complex<T>* spectrum, con
 
 // A dense Wh x H x D x E spectrum of a real image of `real` sizes.
 template <class T>
+// Its memory is the kept scratch buffer when that is free: the transforms
+// that need one are repeated in scripts' loops, and fresh pages would be
+// faulted in and cleared on every call. Every user writes all of it before
+// reading it.
 struct PackedSpectrum {
     std::int32_t sizes[4];
-    std::vector<std::complex<T>> data;
+    ScratchBuffer memory;
     explicit PackedSpectrum(const std::int32_t (&real)[4])
         : sizes{real[0] / 2 + 1, real[1], real[2], real[3]},
-          data(static_cast<std::size_t>(sizes[0]) * sizes[1] * sizes[2] * sizes[3])
+          memory(sizeof(std::complex<T>) * sizes[0] * sizes[1] * sizes[2] * sizes[3])
     {
     }
+    std::complex<T>* data() const { return static_cast<std::complex<T>*>(memory.data()); }
     layout::Lattice lattice() const { return {sizes[0], std::int64_t{sizes[0]} * sizes[1]}; }
 };
 
@@ -103,7 +106,7 @@ void InverseFromPacked(const PackedSpectrum<T>& packed, const std::int32_t (&rea
     StrideArray in, out;
     FillDenseStrides(packed.sizes, axes, in);
     FillStrides(dst, axes, out, sizeof(D) / sizeof(T));
-    InverseReal(axes, packed.data.data(), in, reinterpret_cast<T*>(dst.data()), out, scale);
+    InverseReal(axes, packed.data(), in, reinterpret_cast<T*>(dst.data()), out, scale);
 }
 
 }  // namespace
@@ -122,7 +125,8 @@ ComplexView<T>& HalfPureFFT2(const tarn::dm::image<S>& src, T scale, ComplexView
     if (pixels == static_cast<const void*>(dst.data())) {
         // A complex image transformed into itself: the spectrum would
         // overwrite real parts not yet read.
-        copy = DenseCopy<T>(src, real);
+        copy.resize(static_cast<std::size_t>(real[0]) * real[1] * real[2] * real[3]);
+        DenseCopy(src, real, copy.data());
         pixels = copy.data();
         FillDenseStrides(real, axes, in);
         for (MKL_LONG& stride : in) stride *= sizeof(S) / sizeof(T);
@@ -144,8 +148,7 @@ tarn::dm::image<D>& HalfPureIFFT2(const ComplexView<T>& src, T scale, tarn::dm::
     if (static_cast<const void*>(src.data()) == static_cast<const void*>(dst.data())) {
         // Into the spectrum's own image: work from a copy of the spectrum.
         PackedSpectrum<T> packed(real);
-        const std::int32_t(&sizes)[4] = packed.sizes;
-        packed.data = DenseCopy<T>(src, sizes);
+        DenseCopy(src, packed.sizes, packed.data());
         InverseFromPacked(packed, real, scale, dst);
         return dst;
     }
@@ -191,7 +194,7 @@ RealView<T>& HalfIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst)
     // The source stays as it is: the half-pure spectrum goes to a buffer.
     PackedSpectrum<T> packed(real);
     const int height = real[1];
-    layout::ShiftRowsConjugated<T>(src.data(), src.pitch(1), packed.data.data(), packed.sizes[0], packed.sizes[0],
+    layout::ShiftRowsConjugated<T>(src.data(), src.pitch(1), packed.data(), packed.sizes[0], packed.sizes[0],
                                    height, (height - height / 2) % height);
     InverseFromPacked(packed, real, scale, dst);
     return dst;
@@ -207,14 +210,16 @@ ComplexView<T>& RealFFT(const RealView<T>& src, T scale, ComplexView<T>& dst)
         throw std::runtime_error("Images of different size cannot appear in this function.");
     // The half-pure spectrum goes to a dense buffer, with the same geometry
     // (and plan) as HalfPureFFT's, and spreads from there to the full layout.
+    // (Written straight into the destination's rows, it would take FFTW a
+    // copying plan a fifth slower than the dense one.)
     PackedSpectrum<T> packed(real);
     const TransformAxes axes = RealAxesOf(real);
     StrideArray in, out;
     FillStrides(src, axes, in);
     FillDenseStrides(packed.sizes, axes, out);
-    ForwardReal(axes, src.data(), in, packed.data.data(), out, scale);
-    layout::HalfPureToFull<T>(packed.data.data(), packed.lattice(), dst.data(), layout::LatticeOf(dst), real[0],
-                              real[1], real[2]);
+    ForwardReal(axes, src.data(), in, packed.data(), out, scale);
+    layout::HalfPureToFull<T>(packed.data(), packed.lattice(), dst.data(), layout::LatticeOf(dst), real[0], real[1],
+                              real[2]);
     return dst;
 }
 
@@ -229,7 +234,7 @@ RealView<T>& RealIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst)
         throw std::runtime_error("Images of different size cannot appear in this function.");
     // Only the left half (kx <= 0) of the full spectrum is read.
     PackedSpectrum<T> packed(real);
-    layout::FullToHalfPure<T>(src.data(), layout::LatticeOf(src), packed.data.data(), packed.lattice(), real[0],
+    layout::FullToHalfPure<T>(src.data(), layout::LatticeOf(src), packed.data(), packed.lattice(), real[0],
                               real[1], real[2]);
     InverseFromPacked(packed, real, scale, dst);
     return dst;
