@@ -3,10 +3,15 @@ conversions, as ratios against references measured in the same run.
 
 Per case and thread count, in milliseconds (medians of steady-state calls):
   zep       the script function through the host stand-in, destination given
-  fftw      raw FFTW, an FFTW_MEASURE plan of the same job (in a separate
-            process, so that its wisdom does not help the plug-in's plans);
-            zep and fftw take five turns each, and each side's figure is the
-            best of its turns' medians
+  fftw      raw FFTW in a separate process, an FFTW_MEASURE plan of the same
+            job made from the wisdom the plug-in measured and saved: the
+            same plan, so zep/fftw is what the plug-in's layers add to it
+  fresh     raw FFTW in another process measuring its own plan: FFTW_MEASURE
+            picks among plans whose speeds differ by up to 40% on this
+            machine from one measurement to the next, so zep/fresh shows
+            that lottery besides the layers' cost
+            (zep, fftw and fresh take five turns each; each figure is the
+            best of its turns' medians)
   scipy     scipy.fft doing the same job with the same number of workers
   other     a second reference where the case names one: numpy's way to the
             full centred spectrum, ZEPFFT (or ZEPPureFFT where ZEPFFT is not
@@ -66,12 +71,21 @@ def aligned(shape, dtype):
 
 # --- raw FFTW (child process) -----------------------------------------------------------
 
-def raw_fftw_call(kind, function, shape, dtype, threads):
+def wisdom_file(single):
+    return os.path.join(os.environ["XDG_CACHE_HOME"], "lumadex", f"fftw-wisdom-{'single' if single else 'double'}")
+
+
+def raw_fftw_call(kind, function, shape, dtype, threads, same_plan):
     single = np.dtype(dtype) in (np.float32, np.complex64)
     suffix = "f" if single else ""
     lib = ctypes.CDLL(f"libfftw3{suffix}_omp.so.3", mode=ctypes.RTLD_GLOBAL)
     p = f"fftw{suffix}_"
     getattr(lib, p + "init_threads")()
+    if same_plan:
+        load = getattr(lib, p + "import_wisdom_from_filename")
+        load.argtypes = [ctypes.c_char_p]
+        if not load(wisdom_file(single).encode()):
+            raise SystemExit("the plug-in's wisdom file could not be read")
     getattr(lib, p + "plan_with_nthreads")(threads)
     void, i = ctypes.c_void_p, ctypes.c_int
     measure = 0
@@ -103,10 +117,10 @@ def raw_fftw_call(kind, function, shape, dtype, threads):
     return lambda: execute(plan) if arrays else None
 
 
-def serve_raw(name, threads):
+def serve_raw(name, threads, same_plan):
     """Child side: plans once, then times a batch of raw calls per line read."""
     kind, function, shape, dtype = CASES[name]
-    call = raw_fftw_call(kind, function, shape, dtype, threads)
+    call = raw_fftw_call(kind, function, shape, dtype, threads, same_plan)
     for _ in sys.stdin:
         print(median_ms(call, budget_s=ROUND_S), flush=True)
 
@@ -147,7 +161,8 @@ def run_case(host, name, threads):
     pixels = rng.standard_normal(shape).astype(dtype)
     if np.iscomplexobj(pixels):
         pixels = pixels + 1j * rng.standard_normal(shape).astype(pixels.real.dtype)
-    row = {"case": name, "threads": threads, "fftw": None, "scipy": None, "other": None, "other_name": ""}
+    row = {"case": name, "threads": threads, "fftw": None, "fresh": None, "scipy": None, "other": None,
+           "other_name": ""}
     source = host.image(pixels)
     if kind == "r2c":
         destination = host.image(np.zeros((shape[0], shape[1] // 2 + 1), np.result_type(dtype, np.complex64)))
@@ -174,19 +189,23 @@ def run_case(host, name, threads):
     if kind == "convert":
         row["zep"] = median_ms(call)
         return row
-    # The plug-in and raw FFTW take turns, so that a slow spell of the
-    # machine falls on both: the best of the rounds' medians on each side.
-    child = subprocess.Popen([sys.executable, __file__, "--raw", name, str(threads)], stdin=subprocess.PIPE,
-                             stdout=subprocess.PIPE, text=True)
-    zep, raw = [], []
+    # The plug-in and raw FFTW (same plan, fresh plan) take turns, so that a
+    # slow spell of the machine falls on all: each side's figure is the best
+    # of its rounds' medians.
+    children = [subprocess.Popen([sys.executable, __file__, "--raw", name, str(threads), plan],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                for plan in ("same", "fresh")]
+    zep, raw = [], [[], []]
     for _ in range(ROUNDS):
         zep.append(median_ms(call, budget_s=ROUND_S))
-        child.stdin.write("\n")
-        child.stdin.flush()
-        raw.append(float(child.stdout.readline()))
-    child.stdin.close()
-    child.wait()
-    row["zep"], row["fftw"] = min(zep), min(raw)
+        for child, times in zip(children, raw):
+            child.stdin.write("\n")
+            child.stdin.flush()
+            times.append(float(child.stdout.readline()))
+    for child in children:
+        child.stdin.close()
+        child.wait()
+    row["zep"], row["fftw"], row["fresh"] = min(zep), min(raw[0]), min(raw[1])
     return row
 
 
@@ -196,7 +215,7 @@ def ratio(a, b):
 
 def main(argv):
     if argv[:1] == ["--raw"]:
-        serve_raw(argv[1], int(argv[2]))
+        serve_raw(argv[1], int(argv[2]), argv[3] == "same")
         return
     import lumadex
 
@@ -204,15 +223,17 @@ def main(argv):
     print("ms, medians of steady calls. Targets: HalfPureFFT zep/fftw <= 1.10 and zep/scipy < 1; RealFFT")
     print("zep/scipy(fftshift(fft2)) < 1 and zep/other(ZEPFFT of the complex copy) <= 1; PureFFTX/Y/Z")
     print("zep/fftw <= 1.10 and zep/scipy < 1; conversions (in place, Complex 8) zep/memcpy <= 2.")
-    print(f"{'case':18} thr {'zep':>8} {'fftw':>8} {'scipy':>8} {'other':>8}  zep/fftw zep/scipy zep/other settled")
+    print(f"{'case':18} thr {'zep':>8} {'fftw':>8} {'fresh':>8} {'scipy':>8} {'other':>8}  zep/fftw zep/fresh "
+          f"zep/scipy zep/other settled")
     with lumadex.Host() as host:
         for threads in (1, 2):
             set_threads(threads)
             for name in names:
                 r = run_case(host, name, threads)
                 fmt = lambda v: f"{v:8.2f}" if v else "       -"
-                print(f"{r['case']:18} {threads:3} {fmt(r['zep'])} {fmt(r['fftw'])} {fmt(r['scipy'])} "
-                      f"{fmt(r['other'])}  {ratio(r['zep'], r['fftw'])}   {ratio(r['zep'], r['scipy'])}    "
+                print(f"{r['case']:18} {threads:3} {fmt(r['zep'])} {fmt(r['fftw'])} {fmt(r['fresh'])} "
+                      f"{fmt(r['scipy'])} {fmt(r['other'])}  {ratio(r['zep'], r['fftw'])}    "
+                      f"{ratio(r['zep'], r['fresh'])}    {ratio(r['zep'], r['scipy'])}    "
                       f"{ratio(r['zep'], r['other'])} {r['other_name'] or ''} {'' if r['settled'] else 'NOT SETTLED'}",
                       flush=True)
 
