@@ -226,11 +226,14 @@ std::shared_ptr<Plan> PlanCache::lookup(const FftwProblem& p, void* in, void* ou
         e.last_use = ++clock_;
         e.policy = e.policy || policy;
         if (!policy || e.plan->measured) return e.plan;
-        // A call of a problem that the planner thread is measuring waits for
-        // that measurement (as long as measuring should take) rather than run
-        // beside it: its cores would disturb the timings FFTW chooses by, and
-        // the plan chosen would be kept, in the wisdom file too.
-        if (e.measure_in_call || e.measurement == Measurement::running) return measure_in_call(p, in, out, state);
+        // A call of a problem that the planner thread is measuring on the
+        // cores the call would take waits for that measurement (as long as
+        // measuring should take) rather than run beside it: it would disturb
+        // the timings FFTW chooses by, and the plan chosen would be kept, in
+        // the wisdom file too. A problem that leaves a core idle is measured
+        // on that core while its calls go on.
+        if (e.measure_in_call || (e.measurement == Measurement::running && p.threads >= cores_available()))
+            return measure_in_call(p, in, out, state);
         if (e.measurement == Measurement::not_yet && e.uses >= 2) queue(p, e);
         return e.plan;
     }

@@ -16,8 +16,9 @@
 //     load average says the machine has that core to spare. It measures
 //     on arrays of its own with the problem's layout and alignment, and
 //     never on problems larger than `max_measure_bytes`: memory stays bounded.
-//     A call of the problem being measured waits for the measurement (at most
-//     what measuring is expected to cost) instead of disturbing its timings.
+//     A call of the problem being measured that would take every core waits
+//     for the measurement (at most what measuring is expected to cost)
+//     instead of disturbing its timings.
 //  3. A tight loop that keeps every core busy leaves it no such moment. Each
 //     call of a problem on its cheap plan adds its time; once that time
 //     reaches the expected cost of measuring the problem (ski rental), the
