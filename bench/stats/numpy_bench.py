@@ -13,11 +13,14 @@ import time
 import numpy as np
 
 
-def numpy_call(name):
+def numpy_call(name, per_number=False):
     rng = np.random.default_rng(7)
     if name.startswith(("survey", "minmax")):
         dtype = np.float32 if name.endswith("real4") else np.int16
         a = (rng.standard_normal((4096, 4096)) * 1000).astype(dtype)
+        if per_number:  # the extremes as four numbers, one pass each
+            return lambda: (a.min(), a.max(), np.unravel_index(a.argmin(), a.shape),
+                            np.unravel_index(a.argmax(), a.shape))
         if name.startswith("survey"):
             return lambda: (a.min(), a.max(), a.sum(dtype=np.float64), np.square(a, dtype=np.float64).sum(),
                             np.abs(a).sum(dtype=np.float64))
@@ -68,17 +71,24 @@ def main():
     rows = [line.rstrip("\n").split("\t") for line in sys.stdin if line.strip()]
     header, rows = rows[0], rows[1:]
     assert header == ["case", "threads", "zep_ms", "read_ms"], header
-    numpy_ms = {}
+    numpy_ms, per_number_ms = {}, {}
     print("All times in ms (medians); read = one parallel read pass over the same bytes, same threads;")
     print("numpy runs one thread. Targets: survey/minmax zep/read <= 1.5 and numpy/zep >= 3; "
           "reduce numpy/zep >= 3; mask numpy/zep >= 5.")
-    print(f"{'case':16s}{'threads':>8s}{'zep':>9s}{'read':>9s}{'numpy':>9s}{'zep/read':>10s}{'numpy/zep':>11s}")
+    print("numpy for minmax: argmin and argmax, the values read at their positions (two passes);")
+    print("numpy*: one pass per number (min, max, argmin, argmax), as numpy computes the survey.")
+    print(f"{'case':16s}{'threads':>8s}{'zep':>9s}{'read':>9s}{'numpy':>9s}{'numpy*':>9s}{'zep/read':>10s}"
+          f"{'numpy/zep':>11s}{'numpy*/zep':>12s}")
     for name, threads, zep, read in rows:
         if name not in numpy_ms:
             numpy_ms[name] = median_ms(numpy_call(name))
+            if name.startswith("minmax"):
+                per_number_ms[name] = median_ms(numpy_call(name, per_number=True))
         zep, read = float(zep), float(read)
-        print(f"{name:16s}{threads:>8s}{zep:9.2f}{read:9.2f}{numpy_ms[name]:9.2f}{zep / read:10.2f}"
-              f"{numpy_ms[name] / zep:11.1f}")
+        star = per_number_ms.get(name)
+        print(f"{name:16s}{threads:>8s}{zep:9.2f}{read:9.2f}{numpy_ms[name]:9.2f}"
+              f"{(f'{star:9.2f}' if star else '        -')}{zep / read:10.2f}{numpy_ms[name] / zep:11.1f}"
+              f"{(f'{star / zep:12.1f}' if star else '           -')}")
 
 
 if __name__ == "__main__":
