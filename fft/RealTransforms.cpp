@@ -29,8 +29,7 @@ bool HoldsSpectrum(const tarn::dm::image<E>& spectrum, const std::int32_t (&real
 
 [[noreturn]] void ThrowSize() { throw std::runtime_error("Invalid image size."); }
 
-// Copies a strided view into a dense buffer (element by element through T
-// units: `units` = 2 takes the real parts of a complex view).
+// Copies the `sizes` pixels of a strided view into a dense buffer, row by row.
 template <class E>
 void DenseCopy(const tarn::dm::image<E>& view, const std::int32_t (&sizes)[4], E* copy)
 {
@@ -69,12 +68,11 @@ void InverseReal(const TransformAxes& axes, const std::complex<T>* spectrum, con
     RunBatch<T>(plan, dfti::Exponent::Positive, scale, [&](auto compute) { compute(spectrum, real); });
 }
 
-// A dense Wh x H x D x E spectrum of a real image of `real` sizes.
+// A dense Wh x H x D x E spectrum of a real image of `real` sizes. Its
+// memory is the kept scratch buffer when that is free: the transforms that
+// need one are repeated in scripts' loops, and fresh pages would be faulted
+// in and cleared on every call. Every user writes all of it before reading it.
 template <class T>
-// Its memory is the kept scratch buffer when that is free: the transforms
-// that need one are repeated in scripts' loops, and fresh pages would be
-// faulted in and cleared on every call. Every user writes all of it before
-// reading it.
 struct PackedSpectrum {
     std::int32_t sizes[4];
     ScratchBuffer memory;
