@@ -93,26 +93,46 @@ template <int VectorBytes, class T>
     using Value = typename ExtremeLanes<T>::Value;
     using Index = typename ExtremeLanes<T>::Index;
     constexpr int kCount = VectorBytes / sizeof(Value);
+    // Four independent sets of running extremes: one set's compare-and-blend
+    // chain would hold the loop to its latency, below the memory's pace.
+    constexpr int kSets = 4;
     using Values = typename VectorOf<Value, kCount>::type;
     using Indices = typename VectorOf<Index, kCount>::type;
-    Values mn = Values{} + static_cast<Value>(Highest<T>()), mx = Values{} + static_cast<Value>(Lowest<T>());
-    Indices mi = Indices{} - 1, xi = Indices{} - 1, iota;
+    Values mn[kSets], mx[kSets];
+    Indices mi[kSets], xi[kSets], iota;
     for (int j = 0; j < kCount; ++j) iota[j] = static_cast<Index>(j);
-    std::int32_t i = 0;
-    for (; i + kCount <= n; i += kCount) {
-        typename VectorOf<T, kCount>::type raw;
-        std::memcpy(&raw, p + i, sizeof raw);
-        const Values v = __builtin_convertvector(raw, Values);
-        const Indices at = iota + static_cast<Index>(i);
-        const Indices lower = v < mn, higher = v > mx;  // false for NaN
-        mn = lower ? v : mn;
-        mx = higher ? v : mx;
-        mi = lower ? at : mi;
-        xi = higher ? at : xi;
+    for (int k = 0; k < kSets; ++k) {
+        mn[k] = Values{} + static_cast<Value>(Highest<T>()), mx[k] = Values{} + static_cast<Value>(Lowest<T>());
+        mi[k] = Indices{} - 1, xi[k] = Indices{} - 1;
     }
+    std::int32_t i = 0;
+    for (; i + kSets * kCount <= n; i += kSets * kCount) {
+        for (int k = 0; k < kSets; ++k) {
+            typename VectorOf<T, kCount>::type raw;
+            std::memcpy(&raw, p + i + k * kCount, sizeof raw);
+            const Values v = __builtin_convertvector(raw, Values);
+            const Indices at = iota + static_cast<Index>(i + k * kCount);
+            const Indices lower = v < mn[k], higher = v > mx[k];  // false for NaN
+            mn[k] = lower ? v : mn[k];
+            mx[k] = higher ? v : mx[k];
+            mi[k] = lower ? at : mi[k];
+            xi[k] = higher ? at : xi[k];
+        }
+    }
+    // Per lane, the best of the sets: the extreme value, the earlier pixel
+    // on a tie (each set keeps its own first occurrence).
     out.count = kCount;
-    std::memcpy(out.min, &mn, sizeof mn), std::memcpy(out.max, &mx, sizeof mx);
-    std::memcpy(out.minAt, &mi, sizeof mi), std::memcpy(out.maxAt, &xi, sizeof xi);
+    for (int j = 0; j < kCount; ++j) {
+        out.min[j] = mn[0][j], out.max[j] = mx[0][j], out.minAt[j] = mi[0][j], out.maxAt[j] = xi[0][j];
+        for (int k = 1; k < kSets; ++k) {
+            if (mi[k][j] >= 0 && (out.minAt[j] < 0 || mn[k][j] < out.min[j] ||
+                                  (mn[k][j] == out.min[j] && mi[k][j] < out.minAt[j])))
+                out.min[j] = mn[k][j], out.minAt[j] = mi[k][j];
+            if (xi[k][j] >= 0 && (out.maxAt[j] < 0 || mx[k][j] > out.max[j] ||
+                                  (mx[k][j] == out.max[j] && xi[k][j] < out.maxAt[j])))
+                out.max[j] = mx[k][j], out.maxAt[j] = xi[k][j];
+        }
+    }
     for (int j = 0; i < n; ++i, j = (j + 1) % kCount) {
         const Value v = p[i];
         if (v < out.min[j]) out.min[j] = v, out.minAt[j] = static_cast<Index>(i);
