@@ -373,23 +373,24 @@ void ErfInvBlock(MKL_INT n, const double* y, double* x, int steps)
 
 using namespace lumadex::vml;
 
-#define PUBLISH_UNARY(OP, THRESHOLD, FEXPR, DEXPR)                                          \
-    void vs##OP(const MKL_INT n, const float a[], float r[])                                \
-    {                                                                                       \
-        Split(n, THRESHOLD, [&](MKL_INT b, MKL_INT c) { OP##F(c, a + b, r + b); });         \
-    }                                                                                       \
-    void vd##OP(const MKL_INT n, const double a[], double r[])                              \
-    {                                                                                       \
-        Split(n, THRESHOLD, [&](MKL_INT b, MKL_INT c) { OP##D(c, a + b, r + b); });         \
+// The element-wise loops above are all memory-bound.
+#define PUBLISH_UNARY(OP, THRESHOLD, FEXPR, DEXPR)                                              \
+    void vs##OP(const MKL_INT n, const float a[], float r[])                                    \
+    {                                                                                           \
+        RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, out); });  \
+    }                                                                                           \
+    void vd##OP(const MKL_INT n, const double a[], double r[])                                  \
+    {                                                                                           \
+        RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, out); }); \
     }
-#define PUBLISH_BINARY(OP, EXPR)                                                            \
-    void vs##OP(const MKL_INT n, const float a[], const float b[], float r[])               \
-    {                                                                                       \
-        Split(n, kMemoryBound, [&](MKL_INT o, MKL_INT c) { OP##F(c, a + o, b + o, r + o); }); \
-    }                                                                                       \
-    void vd##OP(const MKL_INT n, const double a[], const double b[], double r[])            \
-    {                                                                                       \
-        Split(n, kMemoryBound, [&](MKL_INT o, MKL_INT c) { OP##D(c, a + o, b + o, r + o); }); \
+#define PUBLISH_BINARY(OP, EXPR)                                                                        \
+    void vs##OP(const MKL_INT n, const float a[], const float b[], float r[])                           \
+    {                                                                                                   \
+        RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, b + o, out); });   \
+    }                                                                                                   \
+    void vd##OP(const MKL_INT n, const double a[], const double b[], double r[])                        \
+    {                                                                                                   \
+        RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, b + o, out); }); \
     }
 
 extern "C" {
