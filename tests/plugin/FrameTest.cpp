@@ -224,20 +224,6 @@ TEST_F(FrameTest, DescriptorFailuresCarryTheLibrarysText)
     }
 }
 
-TEST(ErrorFormatting, PairsFormatByCode)
-{
-    Gatan::ErrorManager manager;
-    std::string text;
-    manager.FormatError(Gatan::kErrMessage, reinterpret_cast<std::intptr_t>("Given text."), text);
-    EXPECT_EQ(text, "Given text.");
-    text.clear();
-    manager.FormatError(Gatan::kErrUnspecified, 0, text);
-    EXPECT_EQ(text, "An unspecified error has occurred.");
-    text.clear();
-    manager.FormatError(-5, -9, text);
-    EXPECT_EQ(text, "An error (-5,-9) has occurred.");
-}
-
 }  // namespace
 
 namespace {

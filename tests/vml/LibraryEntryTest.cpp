@@ -2,7 +2,9 @@
 // required, the destination's type decides the path, sources are never changed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <complex>
 #include <stdexcept>
 #include <string>
@@ -13,6 +15,7 @@
 #include "PlugInMain.h"
 #include "VmlOperations.h"
 #include "lumadex/host/host.h"
+#include "mkl_vml.h"
 
 extern "C" {
 dm_link* DMPlugIn_Link_2(dm_link* link);
@@ -115,6 +118,49 @@ TEST_F(VmlLibrary, ScriptCallsOnSubAreasAndOutParameters)
     const auto& cosine = std::get<lumadex::host::Image>(two[2].value);
     const tarn::dm::image<float> view(Image::Borrow(cosine.get()), tarn::dm::kLockDense);
     EXPECT_FLOAT_EQ(view.data()[2], std::cos(2.0f));
+}
+
+// Large calls write their destinations with streaming stores, block by
+// block: the same bits as small calls give, for shifted and in-place
+// destinations.
+TEST(StreamedStores, GiveTheBitsOfSmallCalls)
+{
+    using Call = void (*)(MKL_INT, const void*, const void*, void*);
+    struct Row {
+        Call call;
+        bool doubles;       // parts are doubles, else floats
+        std::size_t bytes;  // per element
+        std::size_t shift;  // elements the destination is shifted by
+        bool inPlace;
+    };
+    const Row rows[] = {
+        {[](MKL_INT n, const void* a, const void* b, void* r) { vsAdd(n, (const float*)a, (const float*)b, (float*)r); }, false, 4, 1, false},
+        {[](MKL_INT n, const void* a, const void*, void* r) { vsRint(n, (const float*)a, (float*)r); }, false, 4, 3, true},
+        {[](MKL_INT n, const void* a, const void* b, void* r) { vdDiv(n, (const double*)a, (const double*)b, (double*)r); }, true, 8, 1, false},
+        {[](MKL_INT n, const void* a, const void* b, void* r) {
+             vcMulByConj(n, (const MKL_Complex8*)a, (const MKL_Complex8*)b, (MKL_Complex8*)r);
+         }, false, 8, 1, false},
+        {[](MKL_INT n, const void* a, const void*, void* r) { vzConj(n, (const MKL_Complex16*)a, (MKL_Complex16*)r); }, true, 16, 0, true},
+    };
+    constexpr MKL_INT kCount = 9 << 20, kPiece = 1000;  // 36 MB and more: past the streaming size
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> value(-3, 3);
+    for (const Row& row : rows) {
+        std::vector<char> a((kCount + row.shift) * row.bytes), b(kCount * row.bytes);
+        for (auto* v : {&a, &b}) {
+            if (row.doubles) for (std::size_t i = 0; i < v->size() / 8; ++i) reinterpret_cast<double*>(v->data())[i] = value(random);
+            else for (std::size_t i = 0; i < v->size() / 4; ++i) reinterpret_cast<float*>(v->data())[i] = float(value(random));
+        }
+        std::vector<char> whole = row.inPlace ? a : std::vector<char>(a.size()), pieces = whole;
+        const std::size_t at = row.shift * row.bytes;
+        row.call(kCount, (row.inPlace ? whole.data() : a.data()) + at, b.data(), whole.data() + at);
+        for (MKL_INT i = 0; i < kCount; i += kPiece) {
+            const std::size_t offset = at + i * row.bytes;
+            row.call(std::min(kPiece, kCount - i), (row.inPlace ? pieces.data() : a.data()) + offset,
+                     b.data() + i * row.bytes, pieces.data() + offset);
+        }
+        EXPECT_TRUE(whole == pieces) << "row " << (&row - rows);
+    }
 }
 
 }  // namespace
