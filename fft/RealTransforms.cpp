@@ -41,31 +41,34 @@ void DenseCopy(const tarn::dm::image<E>& view, const std::int32_t (&sizes)[4], E
             }
 }
 
-// Real image (pointer, strides in T) to half-pure spectrum.
-template <class T>
-void ForwardReal(const TransformAxes& axes, const T* real, const MKL_LONG* realStrides, std::complex<T>* spectrum,
-                 const MKL_LONG* spectrumStrides, T scale)
+// One real transform over `axes`: forward from a real image to its half-pure
+// spectrum, backward from the spectrum to the image (pointers and strides
+// in T for the real side, in complex elements for the spectrum).
+template <class T, class In, class Out>
+void RealTransform(dfti::Exponent exponent, const TransformAxes& axes, const In* in, const MKL_LONG* inStrides,
+                   Out* out, const MKL_LONG* outStrides, T scale)
 {
     BatchPlan plan;
     plan.domain = DFTI_REAL;
     plan.rank = axes.rank;
     std::copy_n(axes.lengths, 4, plan.lengths);
-    plan.inputStrides = realStrides;
-    plan.outputStrides = spectrumStrides;
-    RunBatch<T>(plan, dfti::Exponent::Negative, scale, [&](auto compute) { compute(real, spectrum); });
+    plan.inputStrides = inStrides;
+    plan.outputStrides = outStrides;
+    RunBatch<T>(plan, exponent, scale, [&](auto compute) { compute(in, out); });
+}
+
+template <class T>
+void ForwardReal(const TransformAxes& axes, const T* real, const MKL_LONG* realStrides, std::complex<T>* spectrum,
+                 const MKL_LONG* spectrumStrides, T scale)
+{
+    RealTransform(dfti::Exponent::Negative, axes, real, realStrides, spectrum, spectrumStrides, scale);
 }
 
 template <class T>
 void InverseReal(const TransformAxes& axes, const std::complex<T>* spectrum, const MKL_LONG* spectrumStrides, T* real,
                  const MKL_LONG* realStrides, T scale)
 {
-    BatchPlan plan;
-    plan.domain = DFTI_REAL;
-    plan.rank = axes.rank;
-    std::copy_n(axes.lengths, 4, plan.lengths);
-    plan.inputStrides = spectrumStrides;
-    plan.outputStrides = realStrides;
-    RunBatch<T>(plan, dfti::Exponent::Positive, scale, [&](auto compute) { compute(spectrum, real); });
+    RealTransform(dfti::Exponent::Positive, axes, spectrum, spectrumStrides, real, realStrides, scale);
 }
 
 // A dense Wh x H x D x E spectrum of a real image of `real` sizes. Its
