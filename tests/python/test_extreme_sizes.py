@@ -1,8 +1,6 @@
 """No size, factor or count a script can pass crashes the host.
 
-Images are created with extreme sizes (0, 1, 2^31-1, 2^32, 2^62 and
-products that wrap 64 bits); then every registered script function is
-called with arguments drawn from pools of small images of every kind and
+Every registered script function is called with arguments drawn from pools of small images of every kind and
 extreme numbers. Each call either returns or raises a clear error, and
 gives back every host reference it took (the host fixture checks that).
 """
@@ -13,29 +11,9 @@ import random
 import re
 
 import numpy as np
-import pytest
 
 import lumadex
 from lumadex import Ref
-
-EXTREMES = [0, 1, 2**31 - 1, 2**32, 2**62]
-
-
-def test_creation_with_extreme_sizes_is_refused_or_small(host):
-    for data_type in lumadex.DataType:
-        for shape in itertools.chain(
-            ([s] for s in EXTREMES),
-            itertools.product(EXTREMES, repeat=2),
-            ([2**24, 2**18, 2**18], [2**18, 2**18, 2**24, 1], [2**21] * 3, [3, 0, 2**40]),
-        ):
-            nbytes = int(np.prod(shape, dtype=object)) * data_type.element_size
-            if all(1 <= s < 2**31 for s in shape) and nbytes <= 2**40:
-                if nbytes <= 2**20:
-                    host.new_image("ok", data_type, *shape)
-                continue  # legal, but too large to make here
-            with pytest.raises((ValueError, MemoryError, OverflowError, TypeError)):
-                host.new_image("x", data_type, *shape)
-
 
 # Arguments by script type. Numbers reach past every range a size, factor,
 # period or count could be checked against.

@@ -13,9 +13,9 @@ import lumadex
 PRECISIONS = {np.complex64: 1e-4, np.complex128: 1e-12}  # error allowed, relative to the norm
 
 SHAPES = [
-    (1,), (2,), (7,), (16,), (97,), (30,),  # 1-D: unit, even, prime, composite
+    (1,), (2,), (7,), (16,), (97,), (30,), (1000,), (1021,),  # 1-D: unit, even, prime, composite, larger
     (1, 1), (9, 1), (1, 9), (5, 8), (13, 17), (64, 48), (31, 20),  # 2-D
-    (3, 5, 7), (4, 6, 8), (2, 11, 1), (1, 4, 6), (5, 3, 2),  # 3-D
+    (3, 5, 7), (4, 6, 8), (2, 11, 1), (1, 4, 6), (5, 3, 2), (12, 10, 9),  # 3-D
 ]
 # And a few drawn at random (fixed seed, so a failure reproduces).
 _draw = np.random.default_rng(2024)
