@@ -91,15 +91,9 @@ void call(HostFunction& f, void* result, Args... args)
 }
 
 HostFunction kNewImage{"BasicImage NewImage( dm_string, uint32, uint32... )"};
-HostFunction kImageClone{"ImageRef ImageClone( ImageRef )"};
 HostFunction kComplexImage{"ComplexImagePtr ComplexImage( string, long, long, long )"};
-HostFunction kIsRealDataType{"Boolean IsRealDataType( ImageRef, long )"};
-HostFunction kGetSize{"void GetSize( ImageRef, long *, long * )"};
 HostFunction kGetDataType{"short GetDataType( ImageRef )"};
 HostFunction kDimensionSize{"uint32 ImageGetDimensionSize( ImageRef, uint32 )"};
-HostFunction kGetName{"dm_string GetName( ImageRef )"};
-HostFunction kGetCalibration{"void ImageGetDimensionCalibration( ImageRef, long, float *, float *, dm_string *, long )"};
-HostFunction kDataChanged{"void ImageDataChanged( ImageRef )"};
 HostFunction kLock{"ScriptObject ImageGetLockedData( BasicImage, ulong, ScriptObject )"};
 HostFunction kExtract{"void ExtractImageDataSequenceFromScriptObjectOrFail( ScriptObject, void * )"};
 HostFunction kNewTagGroup{"TagGroup NewTagGroup(  )"};
@@ -137,15 +131,6 @@ private:
 Held make_string(const std::string& text)
 {
     return Held(g_strings, g_strings->string_from_text(text.data(), text.data() + text.size()));
-}
-
-std::string string_text(dm_object* string)
-{
-    const std::int32_t length = g_strings->string_text(string, nullptr, 0);
-    if (length < 0) return {};
-    std::string text(static_cast<std::size_t>(length), '\0');
-    g_strings->string_text(string, text.data(), length + 1);
-    return text;
 }
 
 dm_object* lock_pixels(dm_object* image, std::uint32_t flags)
@@ -203,33 +188,6 @@ Result guarded(Body body)
 }
 
 // --- handlers ----------------------------------------------------------------------
-
-// Real 4 only: imgDst = imgSrc * fFactor; a null destination is a clone.
-dm_object* TestScale(dm_object* source, double factor, dm_object* destination)
-{
-    return guarded<dm_object*>([&] {
-        std::uint8_t is_real4 = 0;
-        std::int32_t four = 4;
-        call(kIsRealDataType, &is_real4, source, four);
-        if (!is_real4) fail_with_text("TestScale takes Real 4 images.");
-        dm_object* made = nullptr;
-        if (!destination) {
-            call(kImageClone, &made, source);
-        } else {
-            g_images->add_ref(destination);
-            made = destination;
-        }
-        Held result(g_images, made);
-        std::vector<float> values;
-        LockedFloats(source, DM_LOCK_DENSE).for_each([&](float& v, const std::int32_t*) { values.push_back(v); });
-        std::size_t i = 0;
-        LockedFloats(result.get(), DM_LOCK_DENSE).for_each([&](float& v, const std::int32_t*) {
-            v = static_cast<float>(values[i++] * factor);
-        });
-        call(kDataChanged, nullptr, result.get());
-        return result.release();
-    });
-}
 
 dm_object* TestKindReal(dm_object*)
 {
@@ -348,26 +306,6 @@ std::int32_t TestDimension(dm_object* image, std::int32_t dim)
     });
 }
 
-// "name WxH units" from the host's name, size and x calibration.
-dm_object* TestDescribe(dm_object* image)
-{
-    return guarded<dm_object*>([&] {
-        dm_object* name = nullptr;
-        call(kGetName, &name, image);
-        Held held_name(g_strings, name);
-        std::int32_t width = 0, height = 0;
-        call(kGetSize, nullptr, image, &width, &height);
-        float origin = 0, scale = 0;
-        dm_object* units = nullptr;
-        std::int32_t x = 0, calibrated = 1;
-        call(kGetCalibration, nullptr, image, x, &origin, &scale, &units, calibrated);
-        Held held_units(g_strings, units);
-        return make_string(string_text(name) + " " + std::to_string(width) + "x" + std::to_string(height) + " " +
-                           string_text(units))
-            .release();
-    });
-}
-
 // Small results: float, bool and char come back through the C return value.
 float TestHalf(float value) { return value / 2; }
 std::uint8_t TestPositive(double value) { return value > 0 ? 1 : 0; }
@@ -394,7 +332,6 @@ void* address(Fn* fn)
 
 void register_all()
 {
-    add("ImageRef TestScale(ImageRef imgSrc, double fFactor, ImageRef imgDst)", address(TestScale));
     add("dm_string TestKind(ImageRef imgSrc)", address(TestKindReal));
     add("dm_string TestKind(ComplexImagePtr cimSrc)", address(TestKindComplex));
     add("long TestScalars(long n, float   f, bool bFlag, char cLetter, dm_string strText, long * nOut, double *fOut)",
@@ -406,7 +343,6 @@ void register_all()
     add("ImageRef TestRaiseString(dm_string strMessage)", address(TestRaiseString));
     add("long TestDimension(ImageRef img, long nDim)", address(TestDimension));
     add("long TestTypeCode(ComplexImagePtr cimSrc)", address(TestTypeCode));
-    add("dm_string TestDescribe(ImageRef img)", address(TestDescribe));
     add("float TestHalf(float fValue)", address(TestHalf));
     add("bool TestPositive(double fValue)", address(TestPositive));
     add("char TestNextLetter(char cLetter)", address(TestNextLetter));
