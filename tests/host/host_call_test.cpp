@@ -202,38 +202,12 @@ TEST(HostFunctions, BadHandlesAndArgumentsFailWithAPendingError)
     EXPECT_EQ(live_total(host), 3);   // tags, image, name
 }
 
-TEST(HostFunctions, CalibrationsNamesTagsAndWhatScriptsShow)
+TEST(HostFunctions, TagsCopiedDeepAndWhatScriptsShow)
 {
     Host host;
     Abi abi(host);
     const std::int64_t sizes[] = {4, 3};
     Image image = host.new_image("probe", DataType::Real4, sizes);
-    Image other = host.new_image("other", DataType::Real8, sizes);
-
-    ObjectHandle nm = abi.string("nm");
-    ASSERT_EQ(abi.call("void ImageSetDimensionCalibration( ImageRef, long, float, float, dm_string, long )", nullptr,
-                       image.get(), 1, 2.0f, 0.25f, nm.get(), 1),
-              DM_STATUS_OK);
-    ASSERT_EQ(abi.call("void ImageCopyCalibrationFrom( ImageRef, ImageRef )", nullptr, other.get(), image.get()),
-              DM_STATUS_OK);
-    float origin = 0, scale = 0;
-    dm_object* units = nullptr;
-    ASSERT_EQ(abi.call("void ImageGetDimensionCalibration( ImageRef, long, float *, float *, dm_string *, long )",
-                       nullptr, other.get(), 1, &origin, &scale, &units, 1),
-              DM_STATUS_OK);
-    ObjectHandle units_held = ObjectHandle::adopt(units);
-    EXPECT_EQ(origin, 2.0f);
-    EXPECT_EQ(scale, 0.25f);
-    const dm_class_table* strings = abi.link->vtbl->class_table(abi.link, 0, DM_CLASS_STRING);
-    char text[16];
-    strings->string_text(units, text, sizeof text);
-    EXPECT_STREQ(text, "nm");
-
-    dm_object* name = nullptr;
-    ASSERT_EQ(abi.call("dm_string GetName( ImageRef )", &name, image.get()), DM_STATUS_OK);
-    strings->string_text(name, text, sizeof text);
-    EXPECT_STREQ(text, "probe");
-    ObjectHandle::adopt(name);
 
     // Tags: set through the host functions, copied deep, replacing by name.
     dm_object* group = nullptr;

@@ -179,29 +179,14 @@ TEST_F(FrameTest, FailedCallsAreCountedAndReturnTheFailureValue)
     EXPECT_THROW(host_->call("ZEPTestLongResult", args), ScriptError);
 }
 
-// Views see what the host reports: missing dimensions have size 1 and
-// stride 0, and a copy of a view keeps the pixels locked.
-TEST_F(FrameTest, ViewsDescribeTheLockedPixels)
+// A copy of a view keeps the pixels locked.
+TEST_F(FrameTest, ACopyOfAViewHoldsTheLock)
 {
     using lumadex::host::DataType;
-    lumadex::host::Image line = host_->new_image("line", DataType::Real4, std::vector<std::int64_t>{7});
     lumadex::host::Image plane = host_->new_image("plane", DataType::Real8, std::vector<std::int64_t>{5, 3});
-    {
-        const tarn::dm::image<float> view(Gatan::DM::Image::Borrow(line.get()), tarn::dm::kLockDense);
-        EXPECT_EQ(view.num_dims(), 1);
-        EXPECT_EQ(view.size(0), 7);
-        EXPECT_EQ(view.size(1), 1);
-        EXPECT_EQ(view.stride(0), 4);
-        EXPECT_EQ(view.stride(1), 0);
-        EXPECT_EQ(view.pitch(1), 7);  // the width serves as row pitch
-    }
     std::unique_ptr<tarn::dm::image<double>> copy;
     {
         const tarn::dm::image<double> view(Gatan::DM::Image::Borrow(plane.get()), tarn::dm::kLockInPlace);
-        EXPECT_EQ(view.size(2), 1);
-        EXPECT_EQ(view.size(3), 1);
-        EXPECT_EQ(view.stride(1), 5 * 8);
-        EXPECT_EQ(view.stride(2), 0);
         copy = std::make_unique<tarn::dm::image<double>>(view);
     }
     // The copy holds the lock: the host refuses to retype the image.

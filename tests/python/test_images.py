@@ -82,34 +82,6 @@ def test_the_last_numpy_axis_is_the_host_x_axis(host, rng):
     np.testing.assert_array_equal(image.subarea(1, 2, 3, 8).array(), pixels[1:3, 2:8])
 
 
-def test_names_and_tags(host):
-    image = host.new_image("first", DataType.Real4, 2, 2)
-    image.name = "second"
-    assert image.name == "second"
-    assert image.tags() == {}
-    image.set_tag("Microscope:Voltage", 300000.0)
-    image.set_tag("Microscope:Name", "demo")
-    image.set_tag("Frames", np.int32(12))
-    assert image.tags() == {"Microscope": {"Voltage": 300000.0, "Name": "demo"}, "Frames": 12}
-    clone = image.clone()
-    assert not clone.is_same(image)
-    assert clone.name == "second" and clone.tags() == image.tags()
-
-
-def test_sub_areas_share_their_parents_pixels(host, rng):
-    pixels = random_pixels(rng, (5, 6, 7), np.complex64)
-    parent = host.image(pixels)
-    box = parent.box((1, 2, 3), (4, 5, 7))
-    assert box.is_subarea and not parent.is_subarea
-    assert box.shape == (3, 3, 4)
-    np.testing.assert_array_equal(box.array(), pixels[1:4, 2:5, 3:7])
-
-    box.write(np.zeros(box.shape))
-    expected = pixels.copy()
-    expected[1:4, 2:5, 3:7] = 0
-    np.testing.assert_array_equal(parent.array(), expected)
-
-
 def test_pixel_view_is_a_writable_zero_copy_view_with_the_parents_strides(host, rng):
     pixels = random_pixels(rng, (6, 10), np.float32)
     parent = host.image(pixels)

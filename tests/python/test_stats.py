@@ -59,20 +59,6 @@ def test_extremes_and_survey(host, rng, simd, shape, dtype):
     np.testing.assert_allclose([r.value for r in out], want, rtol=1e-12)
 
 
-@pytest.mark.parametrize("dtype", [np.float32, np.float64, np.int32])
-def test_vectorised_paths_give_the_same_bits(host, rng, dtype):
-    image = host.image((rng.standard_normal((13, 1021)) * 1e4).astype(dtype))
-    other = host.image((rng.standard_normal((13, 1021)) * 1e4).astype(dtype))
-    results = []
-    for switch in (1, 0):
-        host.ZEPSetUseSIMD(switch)
-        survey, difference = [Ref(0.0) for _ in range(5)], [Ref(0.0) for _ in range(7)]
-        host.ZEPSurvey(image, *survey)
-        host.ZEPSurveyDifference(image, other, *difference)
-        results.append([r.value for r in survey + difference] + minmax(host, image))
-    assert results[0] == results[1]
-
-
 @pytest.mark.parametrize("fill, expect", [(np.inf, np.inf), (-np.inf, -np.inf), (np.nan, np.nan)])
 def test_images_without_finite_values(host, simd, fill, expect):
     a = np.full((3, 5), fill, np.float32)
