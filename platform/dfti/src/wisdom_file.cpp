@@ -1,12 +1,13 @@
 #include "wisdom_file.hpp"
 
 #include <fftw3.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "fftw_problem.hpp"
 
@@ -14,68 +15,50 @@ namespace lumadex::dfti {
 
 namespace {
 
-constexpr size_t max_wisdom_bytes = 4 << 20;
+namespace fs = std::filesystem;
 
-std::string wisdom_file(Precision p) {
-    const std::string dir = wisdom_cache_directory();
+constexpr std::uintmax_t max_wisdom_bytes = 4 << 20;
+
+// $XDG_CACHE_HOME/lumadex, else ~/.cache/lumadex; empty when no home is known.
+fs::path wisdom_cache_directory() {
+    const char* xdg = std::getenv("XDG_CACHE_HOME");
+    if (xdg && xdg[0] == '/') return fs::path(xdg) / "lumadex";
+    const char* home = std::getenv("HOME");
+    if (home && home[0] == '/') return fs::path(home) / ".cache/lumadex";
+    return {};
+}
+
+fs::path wisdom_file(Precision p) {
+    const fs::path dir = wisdom_cache_directory();
     if (dir.empty()) return {};
-    return dir + (p == Precision::single ? "/fftw-wisdom-single" : "/fftw-wisdom-double");
-}
-
-std::string read_file(const std::string& path) {
-    std::string text;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return text;
-    char buffer[8192];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0 && text.size() < max_wisdom_bytes)
-        text.append(buffer, got);
-    std::fclose(f);
-    return text;
-}
-
-bool make_directories(const std::string& path) {
-    for (size_t i = 1; i <= path.size(); ++i) {
-        if (i == path.size() || path[i] == '/') {
-            const std::string part = path.substr(0, i);
-            if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        }
-    }
-    return true;
+    return dir / (p == Precision::single ? "fftw-wisdom-single" : "fftw-wisdom-double");
 }
 
 }  // namespace
 
-std::string wisdom_cache_directory() {
-    const char* xdg = std::getenv("XDG_CACHE_HOME");
-    if (xdg && xdg[0] == '/') return std::string(xdg) + "/lumadex";
-    const char* home = std::getenv("HOME");
-    if (home && home[0] == '/') return std::string(home) + "/.cache/lumadex";
-    return {};
-}
-
 void load_wisdom(Precision p) {
     if (p == Precision::single) fftwf_import_system_wisdom();
     else fftw_import_system_wisdom();
-    const std::string path = wisdom_file(p);
-    if (!path.empty()) import_wisdom(p, read_file(path));
+    const fs::path path = wisdom_file(p);
+    std::error_code error;
+    if (path.empty() || fs::file_size(path, error) > max_wisdom_bytes || error) return;
+    std::ifstream in(path, std::ios::binary);
+    import_wisdom(p, std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
 void save_wisdom_file(Precision p, const std::string& wisdom) {
-    const std::string path = wisdom_file(p);
-    if (wisdom.empty() || path.empty() || !make_directories(wisdom_cache_directory())) return;
-    std::string temporary = path + ".XXXXXX";
+    const fs::path path = wisdom_file(p);
+    std::error_code error;
+    if (wisdom.empty() || path.empty() || (fs::create_directories(path.parent_path(), error), error)) return;
+    // A private file beside the cache file, renamed over it once complete.
+    std::string temporary = path.string() + ".XXXXXX";
     const int fd = mkstemp(temporary.data());
     if (fd < 0) return;
-    size_t written = 0;
-    while (written < wisdom.size()) {
-        const ssize_t w = write(fd, wisdom.data() + written, wisdom.size() - written);
-        if (w <= 0 && errno != EINTR) break;
-        if (w > 0) written += static_cast<size_t>(w);
-    }
-    const bool closed = close(fd) == 0;
-    if (written != wisdom.size() || !closed || rename(temporary.c_str(), path.c_str()) != 0)
-        unlink(temporary.c_str());
+    FILE* f = fdopen(fd, "wb");
+    bool complete = f && std::fwrite(wisdom.data(), 1, wisdom.size(), f) == wisdom.size();
+    complete = (f ? std::fclose(f) : close(fd)) == 0 && complete;
+    if (complete) fs::rename(temporary, path, error);
+    if (!complete || error) unlink(temporary.c_str());
 }
 
 }  // namespace lumadex::dfti

@@ -12,9 +12,6 @@
 
 namespace lumadex::dfti {
 
-// Directory of the cache file (may not exist yet); empty when no home is known.
-std::string wisdom_cache_directory();
-
 // Imports the system wisdom and the cache file of one precision into FFTW.
 // Call with the planner lock held.
 void load_wisdom(Precision p);
