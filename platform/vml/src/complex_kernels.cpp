@@ -5,6 +5,11 @@
 // library's complex functions per element, as numpy does, so that branch
 // cuts, signed zeros and infinities follow C99 Annex G. The modulus is a
 // loop of ours; CIS runs in blocks over SLEEF's sincos.
+#include <immintrin.h>
+
+// GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
 #include <algorithm>
 #include <cmath>
 #include <complex>
@@ -62,6 +67,53 @@ LUMADEX_VML_CLONES void AbsFloatPairs(MKL_INT n, const float* a, float* r)
         const double x = a[2 * i], y = a[2 * i + 1];
         r[i] = float(std::sqrt(x * x + y * y));
     }
+}
+
+// The same on AVX-512 without a square-root instruction (its throughput held
+// the loop to 2.4 ms per 4 M elements, against 2.0 without it): s = x^2 + y^2
+// in double (one rounding), the processor's 14-bit estimate of 1/sqrt(s) and
+// one Newton step for sqrt(s) in double (relative error about 2^-27), then
+// one rounding to float: within 0.57 ulp. Lanes where s is 0, infinite or
+// NaN take the square root; an infinite part gives infinity beside a NaN.
+// The tail is loaded masked, so no result depends on where a call starts.
+[[gnu::target("avx512f")]] inline __m512d ModulusInDouble(__m256 x, __m256 y)
+{
+    const __m512d u = _mm512_cvtps_pd(x), v = _mm512_cvtps_pd(y);
+    const __m512d s = _mm512_fmadd_pd(u, u, _mm512_mul_pd(v, v));
+    const __m512d estimate = _mm512_rsqrt14_pd(s), root = _mm512_mul_pd(s, estimate);
+    const __m512d refined =
+        _mm512_fmadd_pd(_mm512_mul_pd(estimate, _mm512_set1_pd(0.5)), _mm512_fnmadd_pd(root, root, s), root);
+    const __mmask8 exceptional = _mm512_cmp_pd_mask(_mm512_abs_pd(_mm512_sub_pd(s, s)), s, _CMP_NLT_UQ);
+    if (!exceptional) return refined;
+    const __mmask8 infinite = _mm512_cmp_pd_mask(_mm512_abs_pd(u), _mm512_set1_pd(HUGE_VAL), _CMP_EQ_OQ) |
+                              _mm512_cmp_pd_mask(_mm512_abs_pd(v), _mm512_set1_pd(HUGE_VAL), _CMP_EQ_OQ);
+    const __m512d direct = _mm512_mask_blend_pd(infinite, _mm512_sqrt_pd(s), _mm512_set1_pd(HUGE_VAL));
+    return _mm512_mask_blend_pd(exceptional, refined, direct);
+}
+
+// Moduli of 16 pairs from two vectors of interleaved parts.
+[[gnu::target("avx512f")]] inline __m512 Moduli16(__m512 first, __m512 second)
+{
+    const __m512i evens = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
+    const __m512 re = _mm512_permutex2var_ps(first, evens, second), im = _mm512_permutex2var_ps(first, odds, second);
+    const __m512d lower = ModulusInDouble(_mm512_castps512_ps256(re), _mm512_castps512_ps256(im));
+    const __m512d upper = ModulusInDouble(_mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(re), 1)),
+                                          _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(im), 1)));
+    return _mm512_castpd_ps(_mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(_mm512_cvtpd_ps(lower))),
+                                               _mm256_castps_pd(_mm512_cvtpd_ps(upper)), 1));
+}
+
+[[gnu::target("avx512f")]] void AbsFloatPairs512(MKL_INT n, const float* a, float* r)
+{
+    MKL_INT i = 0;
+    for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, Moduli16(_mm512_loadu_ps(a + 2 * i), _mm512_loadu_ps(a + 2 * i + 16)));
+    if (i == n) return;
+    const int left = static_cast<int>(n - i);  // 1 to 15 pairs
+    const auto mask = [](int count) { return static_cast<__mmask16>(count >= 16 ? 0xFFFF : (1u << count) - 1); };
+    const __m512 first = _mm512_maskz_loadu_ps(mask(2 * left), a + 2 * i);
+    const __m512 second = _mm512_maskz_loadu_ps(mask(2 * left - 16 > 0 ? 2 * left - 16 : 0), a + 2 * i + 16);
+    _mm512_mask_storeu_ps(r + i, mask(left), Moduli16(first, second));
 }
 
 // |x + iy| of a complex double: sqrt(u^2 + v^2) with a fused multiply-add
@@ -191,7 +243,8 @@ void vzPow(const MKL_INT n, const MKL_Complex16 a[], const MKL_Complex16 b[], MK
 
 void vcAbs(const MKL_INT n, const MKL_Complex8 a[], float r[])
 {
-    RunMemoryBound(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, float* out) { AbsFloatPairs(c, &a[o].real, out); });
+    const auto pairs = DetectedIsa() == Isa::Avx512 ? AbsFloatPairs512 : AbsFloatPairs;
+    RunMemoryBound(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, float* out) { pairs(c, &a[o].real, out); });
 }
 void vzAbs(const MKL_INT n, const MKL_Complex16 a[], double r[])
 {
