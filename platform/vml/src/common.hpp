@@ -78,12 +78,14 @@ struct Variants {
 };
 
 // SLEEF functions that the layer corrects before publishing them
-// (VML name, SLEEF name, accuracy variant); their serial kernels are
-// FloatLog1p(), DoubleLog1p() and so on.
-#define LUMADEX_VML_SLEEF_WRAPPED(X) \
-    X(Log1p, log1p, u10) X(Acosh, acosh, u10) X(Asinh, asinh, u10) X(Cosh, cosh, u10) X(Sinh, sinh, u10) X(Erf, erf, u10)
-#define LUMADEX_VML_DECLARE_ACCESSORS(OP, FN, U) \
-    Variants<Unary<float>> Float##OP();          \
+// (VML name, SLEEF name, accuracy variant, then whose AVX-512 kernel the
+// float and the double routine run: SLEEF's or our own); their serial
+// kernels are FloatLog1p(), DoubleLog1p() and so on.
+#define LUMADEX_VML_SLEEF_WRAPPED(X)                                                                \
+    X(Log1p, log1p, u10, SLEEF, SLEEF) X(Acosh, acosh, u10, SLEEF, SLEEF) X(Asinh, asinh, u10, SLEEF, SLEEF) \
+    X(Cosh, cosh, u10, SLEEF, SLEEF) X(Sinh, sinh, u10, SLEEF, SLEEF) X(Erf, erf, u10, SLEEF, SLEEF)
+#define LUMADEX_VML_DECLARE_ACCESSORS(OP, FN, U, FWHO, DWHO) \
+    Variants<Unary<float>> Float##OP();                \
     Variants<Unary<double>> Double##OP();
 LUMADEX_VML_SLEEF_WRAPPED(LUMADEX_VML_DECLARE_ACCESSORS)
 
