@@ -82,11 +82,15 @@ struct Variants {
 // float and the double routine run: SLEEF's or our own); their serial
 // kernels are FloatLog1p(), DoubleLog1p() and so on.
 #define LUMADEX_VML_SLEEF_WRAPPED(X)                                                                \
-    X(Log1p, log1p, u10, SLEEF, SLEEF) X(Acosh, acosh, u10, SLEEF, SLEEF) X(Asinh, asinh, u10, SLEEF, SLEEF) \
-    X(Cosh, cosh, u10, SLEEF, SLEEF) X(Sinh, sinh, u10, SLEEF, SLEEF) X(Erf, erf, u10, SLEEF, SLEEF)
-#define LUMADEX_VML_DECLARE_ACCESSORS(OP, FN, U, FWHO, DWHO) \
-    Variants<Unary<float>> Float##OP();                \
-    Variants<Unary<double>> Double##OP();
+    X(Log1p, log1p, u10, SLEEF, OWN) X(Acosh, acosh, u10, SLEEF, OWN) X(Asinh, asinh, u10, SLEEF, OWN) \
+    X(Cosh, cosh, u10, SLEEF, OWN) X(Sinh, sinh, u10, SLEEF, OWN) X(Erf, erf, u10, SLEEF, SLEEF)
+#define LUMADEX_VML_OWN_SLEEF false
+#define LUMADEX_VML_OWN_OWN true
+#define LUMADEX_VML_DECLARE_ACCESSORS(OP, FN, U, FWHO, DWHO)           \
+    Variants<Unary<float>> Float##OP();                              \
+    Variants<Unary<double>> Double##OP();                            \
+    inline constexpr bool kOwnFloat##OP = LUMADEX_VML_OWN_##FWHO; \
+    inline constexpr bool kOwnDouble##OP = LUMADEX_VML_OWN_##DWHO;
 LUMADEX_VML_SLEEF_WRAPPED(LUMADEX_VML_DECLARE_ACCESSORS)
 
 // The serial kernels that other kernels are built from (defined with SLEEF).
