@@ -197,23 +197,23 @@ PUBLISH_COMPLEX_UNARY(Atanh, std::atanh(z))
 
 void vcConj(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[])
 {
-    RunMemoryBound(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex8* out) { ConjPairs(c, &a[o].real, &out[0].real); });
+    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex8* out) { ConjPairs(c, &a[o].real, &out[0].real); });
 }
 void vzConj(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[])
 {
-    RunMemoryBound(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex16* out) { ConjPairs(c, &a[o].real, &out[0].real); });
+    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex16* out) { ConjPairs(c, &a[o].real, &out[0].real); });
 }
 
 #define PUBLISH_COMPLEX_ARITHMETIC(OP, CALL)                                                             \
     void vc##OP(const MKL_INT n, const MKL_Complex8 a[], const MKL_Complex8 b[], MKL_Complex8 r[])      \
     {                                                                                                    \
-        RunMemoryBound(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex8* out) {            \
+        ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex8* out) {            \
             CALL(c, &a[o].real, &b[o].real, &out[0].real);                                               \
         });                                                                                              \
     }                                                                                                    \
     void vz##OP(const MKL_INT n, const MKL_Complex16 a[], const MKL_Complex16 b[], MKL_Complex16 r[])   \
     {                                                                                                    \
-        RunMemoryBound(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex16* out) {           \
+        ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex16* out) {           \
             CALL(c, &a[o].real, &b[o].real, &out[0].real);                                               \
         });                                                                                              \
     }
@@ -244,11 +244,11 @@ void vzPow(const MKL_INT n, const MKL_Complex16 a[], const MKL_Complex16 b[], MK
 void vcAbs(const MKL_INT n, const MKL_Complex8 a[], float r[])
 {
     const auto pairs = DetectedIsa() == Isa::Avx512 ? AbsFloatPairs512 : AbsFloatPairs;
-    RunMemoryBound(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, float* out) { pairs(c, &a[o].real, out); });
+    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, float* out) { pairs(c, &a[o].real, out); });
 }
 void vzAbs(const MKL_INT n, const MKL_Complex16 a[], double r[])
 {
-    RunMemoryBound(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, double* out) { AbsDoublePairs(c, &a[o].real, out); });
+    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, double* out) { AbsDoublePairs(c, &a[o].real, out); });
 }
 
 void vcCIS(const MKL_INT n, const float a[], MKL_Complex8 r[]) { Cis(n, a, &r[0].real, FloatSinCos().Pick()); }

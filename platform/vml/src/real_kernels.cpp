@@ -499,20 +499,20 @@ using namespace lumadex::vml;
 #define PUBLISH_UNARY(OP, THRESHOLD, FEXPR, DEXPR)                                              \
     void vs##OP(const MKL_INT n, const float a[], float r[])                                    \
     {                                                                                           \
-        RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, out); });  \
+        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, out); });  \
     }                                                                                           \
     void vd##OP(const MKL_INT n, const double a[], double r[])                                  \
     {                                                                                           \
-        RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, out); }); \
+        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, out); }); \
     }
 #define PUBLISH_BINARY(OP, EXPR)                                                                        \
     void vs##OP(const MKL_INT n, const float a[], const float b[], float r[])                           \
     {                                                                                                   \
-        RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, b + o, out); });   \
+        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, b + o, out); });   \
     }                                                                                                   \
     void vd##OP(const MKL_INT n, const double a[], const double b[], double r[])                        \
     {                                                                                                   \
-        RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, b + o, out); }); \
+        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, b + o, out); }); \
     }
 
 extern "C" {
@@ -522,11 +522,11 @@ OWN_BINARY_FUNCTIONS(PUBLISH_BINARY)
 void vsInvSqrt(const MKL_INT n, const float a[], float r[])
 {
     const Unary<float> kernel = DetectedIsa() == Isa::Avx512 ? &InvSqrtF512 : &InvSqrtF;
-    RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { kernel(c, a + o, out); });
+    ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { kernel(c, a + o, out); });
 }
 void vdInvSqrt(const MKL_INT n, const double a[], double r[])
 {
-    RunMemoryBound(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { InvSqrtD(c, a + o, out); });
+    ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { InvSqrtD(c, a + o, out); });
 }
 
 void vsCbrt(const MKL_INT n, const float a[], float r[])
@@ -551,14 +551,21 @@ void vdCbrt(const MKL_INT n, const double a[], double r[])
 void vdInvCbrt(const MKL_INT n, const double a[], double r[]) { CbrtOfScaled(n, a, r, -1); }
 void vdPow2o3(const MKL_INT n, const double a[], double r[]) { CbrtOfScaled(n, a, r, 2); }
 
+// Our own AVX-512 kernels need no correction: they cover the whole domain.
 #define PUBLISH_CORRECTED(OP, FIX_FLOAT, FIX_DOUBLE)                                           \
     void vs##OP(const MKL_INT n, const float a[], float r[])                                      \
     {                                                                                             \
-        Corrected(n, a, r, Float##OP().Pick(), [](MKL_INT m, const float* x, float* y) { FIX_FLOAT; }); \
+        if (kOwnFloat##OP && DetectedIsa() == Isa::Avx512)                                        \
+            RunUnary(n, kComputeBound, a, r, Float##OP());                                        \
+        else                                                                                      \
+            Corrected(n, a, r, Float##OP().Pick(), [](MKL_INT m, const float* x, float* y) { FIX_FLOAT; }); \
     }                                                                                             \
     void vd##OP(const MKL_INT n, const double a[], double r[])                                    \
     {                                                                                             \
-        Corrected(n, a, r, Double##OP().Pick(), [](MKL_INT m, const double* x, double* y) { FIX_DOUBLE; }); \
+        if (kOwnDouble##OP && DetectedIsa() == Isa::Avx512)                                       \
+            RunUnary(n, kComputeBound, a, r, Double##OP());                                       \
+        else                                                                                      \
+            Corrected(n, a, r, Double##OP().Pick(), [](MKL_INT m, const double* x, double* y) { FIX_DOUBLE; }); \
     }
 void vsErf(const MKL_INT n, const float a[], float r[])
 {
