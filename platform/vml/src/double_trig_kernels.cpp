@@ -22,23 +22,11 @@
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-// SLEEF's header declares its AVX-512 functions only when the compiler
-// targets AVX-512; the file is compiled for the baseline, so the header is
-// read as if it were, for the declarations alone.
-#define __AVX__ 1
-#define __AVX2__ 1
-#define __AVX512F__ 1
-#include <sleef.h>
-#undef __AVX__
-#undef __AVX2__
-#undef __AVX512F__
-#undef FP_FAST_FMA
-#undef FP_FAST_FMAF
-
 #include <array>
 #include <cstdint>
 
 #include "common.hpp"
+#include "sleef_declarations.hpp"
 
 #pragma GCC push_options
 #pragma GCC target("avx512f")

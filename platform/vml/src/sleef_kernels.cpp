@@ -10,23 +10,10 @@
 // GCC's own _mm512_cvtps_pd starts from an undefined vector it then fills.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-// SLEEF's header declares its AVX2 and AVX-512 functions only when the
-// compiler targets those sets. The layer is compiled for the baseline (each
-// loop below names its own set), so the header is read as if they were
-// targeted, for the declarations alone.
-#define __AVX__ 1
-#define __AVX2__ 1
-#define __AVX512F__ 1
-#include <sleef.h>
-#undef __AVX__
-#undef __AVX2__
-#undef __AVX512F__
-#undef FP_FAST_FMA
-#undef FP_FAST_FMAF
-
 #include <algorithm>
 
 #include "common.hpp"
+#include "sleef_declarations.hpp"
 
 namespace lumadex::vml {
 
