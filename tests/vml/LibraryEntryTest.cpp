@@ -122,7 +122,7 @@ TEST_F(VmlLibrary, ScriptCallsOnSubAreasAndOutParameters)
 
 // Large calls write their destinations with streaming stores, block by
 // block: the same bits as small calls give, for shifted and in-place
-// destinations.
+// destinations, memory-bound and computed routines.
 TEST(StreamedStores, GiveTheBitsOfSmallCalls)
 {
     using Call = void (*)(MKL_INT, const void*, const void*, void*);
@@ -141,6 +141,8 @@ TEST(StreamedStores, GiveTheBitsOfSmallCalls)
              vcMulByConj(n, (const MKL_Complex8*)a, (const MKL_Complex8*)b, (MKL_Complex8*)r);
          }, false, 8, 1, false},
         {[](MKL_INT n, const void* a, const void*, void* r) { vzConj(n, (const MKL_Complex16*)a, (MKL_Complex16*)r); }, true, 16, 0, true},
+        {[](MKL_INT n, const void* a, const void*, void* r) { vsLog1p(n, (const float*)a, (float*)r); }, false, 4, 3, true},
+        {[](MKL_INT n, const void* a, const void* b, void* r) { vdAtan2(n, (const double*)a, (const double*)b, (double*)r); }, true, 8, 1, false},
     };
     constexpr MKL_INT kCount = 9 << 20, kPiece = 1000;  // 36 MB and more: past the streaming size
     std::mt19937 random(5);

@@ -33,11 +33,11 @@ Isa DetectedIsa()
 // faster at the same accuracy (mkl_vml.h lists which and why).
 #define SLEEF_UNARY_FUNCTIONS(X)                                                                 \
     X(Exp, exp, u10, SLEEF, SLEEF) X(Expm1, expm1, u10, OWN, OWN) X(Ln, log, u10, OWN, OWN) \
-    X(Log10, log10, u10, OWN, OWN) X(Cos, cos, u10, SLEEF, SLEEF) X(Sin, sin, u10, SLEEF, SLEEF) \
-    X(Tan, tan, u10, SLEEF, OWN) X(Tanh, tanh, u10, OWN, OWN) X(Acos, acos, u10, SLEEF, OWN) \
-    X(Asin, asin, u10, SLEEF, OWN) X(Atan, atan, u10, SLEEF, OWN) X(Atanh, atanh, u10, OWN, OWN)
+    X(Log10, log10, u10, OWN, OWN) X(Cos, cos, u10, OWN, SLEEF) X(Sin, sin, u10, OWN, SLEEF) \
+    X(Tan, tan, u10, OWN, OWN) X(Tanh, tanh, u10, OWN, OWN) X(Acos, acos, u10, OWN, OWN) \
+    X(Asin, asin, u10, OWN, OWN) X(Atan, atan, u10, OWN, OWN) X(Atanh, atanh, u10, OWN, OWN)
 #define SLEEF_BINARY_FUNCTIONS(X) \
-    X(Pow, pow, u10, OWN, SLEEF) X(Atan2, atan2, u10, SLEEF, OWN) X(Hypot, hypot, u05, SLEEF, SLEEF)
+    X(Pow, pow, u10, OWN, SLEEF) X(Atan2, atan2, u10, OWN, OWN) X(Hypot, hypot, u05, SLEEF, SLEEF)
 
 // Our own AVX-512 kernels (the float_* and double_* kernel files).
 #define DECLARE_SLEEF(NAME, PARAMETERS)
