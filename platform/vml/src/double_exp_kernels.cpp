@@ -12,25 +12,25 @@
 // series range; expm1, cosh and tanh a few hundredths).
 #include <immintrin.h>
 
-#include <array>
-
 // GCC's own AVX-512 intrinsics start from undefined vectors they then fill.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 #include "common.hpp"
+#include "double_cores.hpp"
 
 namespace lumadex::vml {
 namespace {
 
-[[gnu::target("avx512f")]] inline __m512d Set(double v) { return _mm512_set1_pd(v); }
-
-// c0 + x (c1 + x (c2 + ...)).
-[[gnu::target("avx512f")]] inline __m512d Horner(__m512d, double c0) { return Set(c0); }
-template <class... C>
-[[gnu::target("avx512f")]] inline __m512d Horner(__m512d x, double c0, C... c)
-{
-    return _mm512_fmadd_pd(Horner(x, c...), x, Set(c0));
-}
+using dcore::Dd;
+using dcore::ExpReduce;
+using dcore::ExpReduced;
+using dcore::FastTwoSum;
+using dcore::Horner;
+using dcore::kExpQ;
+using dcore::kPow2Sixteenth;
+using dcore::Lookup;
+using dcore::Set;
+using dcore::Table16;
 
 // The magnitude of m with the sign of x (a bitwise select, one instruction).
 [[gnu::target("avx512f")]] inline __m512d WithSignOf(__m512d x, __m512d m)
@@ -39,71 +39,12 @@ template <class... C>
     return _mm512_castsi512_pd(_mm512_ternarylogic_epi64(sign, _mm512_castpd_si512(x), _mm512_castpd_si512(m), 0xca));
 }
 
-// An unevaluated sum hi + lo.
-struct Sum {
-    __m512d hi, lo;
-};
-
-// a + b exactly as hi + lo when a = 0 or the exponent of a is at least that
-// of b (Dekker).
-[[gnu::target("avx512f")]] inline Sum FastTwoSum(__m512d a, __m512d b)
-{
-    const __m512d s = _mm512_add_pd(a, b);
-    return {s, _mm512_add_pd(_mm512_sub_pd(a, s), b)};
-}
-
-// x = k ln2/16 + r + rlo. k/16 is rounded to a multiple of 1/16 by adding
-// 1.5 * 2^48 to x/ln2 (valid for |x/ln2| < 2^47): k/16 is then exact, the
-// very argument scalef needs for 2^floor(k/16), and the low four bits of the
-// sum's encoding are k mod 16, the table index. ln2 = kLn2Hi + kLn2Lo
-// (the rest is below 2^-110). r1 = x - (k/16) kLn2Hi is exact in one fma
-// (its value is a multiple of the smaller ulp of the two and below 2^-5.5
-// in magnitude); r = r1 - (k/16) kLn2Lo is rounded and rlo, its rounding
-// error (below 2^-59), follows from one more fma, since r1 - r is exact.
-// r + rlo carries x - k ln2/16 to about 2^-100 for |k/16| up to 2^10.
-struct Reduced {
-    __m512d k16;  // k/16
-    __m512i j;    // k mod 16 in the low four bits
-    __m512d r;    // |r| <= ln2/32 (1 + 2^-40)
-    __m512d rlo;  // |rlo| <= 2^-59
-};
-
-constexpr double kShifter = 0x1.8p48;
-
-[[gnu::target("avx512f")]] inline Reduced Reduce(__m512d x)
-{
-    const __m512d kd = _mm512_fmadd_pd(x, Set(0x1.71547652b82fep+0), Set(kShifter));  // 1/ln2
-    const __m512d k16 = _mm512_sub_pd(kd, Set(kShifter));
-    const __m512d r1 = _mm512_fnmadd_pd(k16, Set(0x1.62e42fefa39efp-1), x);
-    const __m512d r = _mm512_fnmadd_pd(k16, Set(0x1.abc9e3b39803fp-56), r1);
-    const __m512d rlo = _mm512_fnmadd_pd(k16, Set(0x1.abc9e3b39803fp-56), _mm512_sub_pd(r1, r));
-    return {k16, _mm512_castpd_si512(kd), r, rlo};
-}
-
-// Sixteen values as hi + lo, read by index j in two registers each
-// (permutex2var takes the low four bits of each lane of the index).
-struct Table16 {
-    std::array<double, 16> hi, lo;
-};
-
 constexpr Table16 Scaled(Table16 t, double s)
 {
     for (double& v : t.hi) v *= s;
     for (double& v : t.lo) v *= s;
     return t;
 }
-
-// 2^(j/16): hi correctly rounded, lo the correctly rounded rest (mpmath, 50
-// digits).
-constexpr Table16 kPow2Sixteenth = {
-    {0x1.0000000000000p+0, 0x1.0b5586cf9890fp+0, 0x1.172b83c7d517bp+0, 0x1.2387a6e756238p+0, 0x1.306fe0a31b715p+0,
-     0x1.3dea64c123422p+0, 0x1.4bfdad5362a27p+0, 0x1.5ab07dd485429p+0, 0x1.6a09e667f3bcdp+0, 0x1.7a11473eb0187p+0,
-     0x1.8ace5422aa0dbp+0, 0x1.9c49182a3f090p+0, 0x1.ae89f995ad3adp+0, 0x1.c199bdd85529cp+0, 0x1.d5818dcfba487p+0,
-     0x1.ea4afa2a490dap+0},
-    {0.0, 0x1.8a62e4adc610bp-54, -0x1.19041b9d78a76p-55, 0x1.9b07eb6c70573p-54, 0x1.6f46ad23182e4p-55,
-     0x1.ada0911f09ebcp-55, 0x1.d4397afec42e2p-56, 0x1.6324c054647adp-54, -0x1.bdd3413b26456p-54,
-     -0x1.41577ee04992fp-55, 0x1.6e9f156864b27p-54, 0x1.c7c46b071f2bep-56, 0x1.7a1cd345dcc81p-54,
-     0x1.11065895048ddp-55, 0x1.2ed02d75b3707p-55, -0x1.e9c23179c2893p-54}};
 
 // 2^(ceil(j/8) - j/16): 2^(-j/16) times the power of two that floor(-k/8)
 // leaves over (see ExpPlusMinus); rounded like kPow2Sixteenth.
@@ -121,17 +62,11 @@ constexpr Table16 kPow2MinusSixteenth = {
 constexpr Table16 kHalfPow2Sixteenth = Scaled(kPow2Sixteenth, 0.5);
 constexpr Table16 kHalfPow2MinusSixteenth = Scaled(kPow2MinusSixteenth, 0.5);
 
-[[gnu::target("avx512f")]] inline Sum Lookup(const Table16& t, __m512i j)
-{
-    return {_mm512_permutex2var_pd(_mm512_loadu_pd(t.hi.data()), j, _mm512_loadu_pd(t.hi.data() + 8)),
-            _mm512_permutex2var_pd(_mm512_loadu_pd(t.lo.data()), j, _mm512_loadu_pd(t.lo.data() + 8))};
-}
-
 // Thi - c exactly as hi + lo for Thi in [1, 2) and c = 2^-m: a fast
 // two-sum with the operands in order of magnitude, c first when m < 0
 // (e = Thi - (hi + c)), Thi first otherwise (e = (Thi - hi) - c; zero for
 // m <= 52, where the difference is exact).
-[[gnu::target("avx512f")]] inline Sum TableMinusPowerOfTwo(__m512d t, __m512d c, __m512d k16)
+[[gnu::target("avx512f")]] inline Dd TableMinusPowerOfTwo(__m512d t, __m512d c, __m512d k16)
 {
     const __mmask8 negative = _mm512_cmp_pd_mask(k16, _mm512_setzero_pd(), _CMP_LT_OQ);
     const __mmask8 nonnegative = _mm512_cmp_pd_mask(k16, _mm512_setzero_pd(), _CMP_NLT_UQ);
@@ -163,22 +98,19 @@ struct Expm1Parts {
 template <bool forTanh = false>
 [[gnu::target("avx512f")]] inline Expm1Parts Expm1Unscaled(__m512d x)
 {
-    const Reduced x0 = Reduce(x);
+    const ExpReduced x0 = ExpReduce(x);
     const __m512d r = x0.r;
-    const Sum t = Lookup(kPow2Sixteenth, x0.j);
+    const Dd t = Lookup(kPow2Sixteenth, x0.j);
     // 2^-m = 2^floor((15 - k)/16); scalef floors its exponent.
     const __m512d c = _mm512_scalef_pd(Set(1.0), _mm512_sub_pd(Set(15.0 / 16), x0.k16));
     // q by Estrin's scheme (pairs in r, then in r^2), a shorter dependency
     // chain than Horner's.
     const __m512d r2 = _mm512_mul_pd(r, r);
-    const __m512d q01 = Horner(r, 0x1.0000000000001p-1, 0x1.5555555555556p-3);
-    const __m512d q23 = Horner(r, 0x1.55555554e9468p-5, 0x1.11111110e10a8p-7);
-    const __m512d q45 = Horner(r, 0x1.6c17ed4cc48cap-10, 0x1.a01b0c2edac01p-13);
-    const __m512d q = _mm512_fmadd_pd(_mm512_fmadd_pd(q45, r2, q23), r2, q01);
-    const Sum d = forTanh ? Sum{_mm512_sub_pd(t.hi, c), _mm512_setzero_pd()} : TableMinusPowerOfTwo(t.hi, c, x0.k16);
+    const __m512d q = dcore::ExpQ(r, r2);
+    const Dd d = forTanh ? Dd{_mm512_sub_pd(t.hi, c), _mm512_setzero_pd()} : TableMinusPowerOfTwo(t.hi, c, x0.k16);
     const __m512d ph = _mm512_mul_pd(t.hi, r);
     const __m512d pl = _mm512_fmsub_pd(t.hi, r, ph);
-    const Sum s = FastTwoSum(d.hi, ph);
+    const Dd s = FastTwoSum(d.hi, ph);
     const __m512d w = _mm512_fmadd_pd(r2, q, x0.rlo);  // p - r
     const __m512d tail = _mm512_add_pd(_mm512_fmadd_pd(t.hi, w, _mm512_fmadd_pd(t.lo, r, t.lo)),
                                        _mm512_add_pd(forTanh ? pl : _mm512_add_pd(pl, d.lo), s.lo));
@@ -203,8 +135,9 @@ template <bool forTanh = false>
 // where odd and even are the odd and even parts of e^(r + rlo) - 1.
 //
 // One reduction gives both. sinh r - r = r^3 s(r^2) and cosh r - 1 =
-// r^2 c(r^2), s and c of degree 2 (Chebyshev interpolants on
-// r^2 <= (ln2/32)^2, mpmath; absolute errors 2^-72 and 2^-64); rlo enters
+// r^2 c(r^2), s and c of degree 2 (the odd and the even coefficients of
+// dcore::kExpQ, which serve as interpolants on r^2 <= (ln2/32)^2, mpmath;
+// absolute errors 2^-72 and 2^-64); rlo enters
 // to first order, e^(r + rlo) = e^r (1 + rlo), as part of odd, when
 // withLow (for sinh; cosh, which does not cancel, can do without: 2^-59).
 // plus = 2^(j/16)/2 from the table; 2^-m e^-y = 2^(-2m - j/16) e^-r, and
@@ -213,7 +146,7 @@ template <bool forTanh = false>
 // itself) and a second table. For large y the minus side falls to
 // subnormals or zero, with no effect on e^y +- e^-y.
 struct ExpParts {
-    Sum plus, minus;
+    Dd plus, minus;
     __m512d odd, even;
     __m512d k16;
 };
@@ -221,14 +154,14 @@ struct ExpParts {
 template <bool withLow>
 [[gnu::target("avx512f")]] inline ExpParts ExpPlusMinus(__m512d y)
 {
-    const Reduced y0 = Reduce(y);
+    const ExpReduced y0 = ExpReduce(y);
     const __m512d r = y0.r, z = _mm512_mul_pd(r, r);
-    const Sum tp = Lookup(kHalfPow2Sixteenth, y0.j);
-    const Sum tm = Lookup(kHalfPow2MinusSixteenth, y0.j);
-    const __m512d s = Horner(z, 0x1.5555555555556p-3, 0x1.11111110e10a8p-7, 0x1.a01b0c2edac01p-13);
+    const Dd tp = Lookup(kHalfPow2Sixteenth, y0.j);
+    const Dd tm = Lookup(kHalfPow2MinusSixteenth, y0.j);
+    const __m512d s = Horner(z, kExpQ[1], kExpQ[3], kExpQ[5]);
     const __m512d rz = _mm512_mul_pd(r, z);
     const __m512d odd = _mm512_add_pd(r, withLow ? _mm512_fmadd_pd(rz, s, y0.rlo) : _mm512_mul_pd(rz, s));
-    const __m512d even = _mm512_mul_pd(z, Horner(z, 0x1.0000000000001p-1, 0x1.55555554e9468p-5, 0x1.6c17ed4cc48cap-10));
+    const __m512d even = _mm512_mul_pd(z, Horner(z, kExpQ[0], kExpQ[2], kExpQ[4]));
     const __m512d f = _mm512_mul_pd(y0.k16, Set(-2.0));
     return {tp, {_mm512_scalef_pd(tm.hi, f), _mm512_scalef_pd(tm.lo, f)}, odd, even, y0.k16};
 }
@@ -295,10 +228,10 @@ template <int sign>
 {
     const __m512d y = _mm512_min_pd(Set(20.0), _mm512_abs_pd(x));
     const Expm1Parts e = Expm1Unscaled<true>(_mm512_add_pd(y, y));
-    const Sum n = FastTwoSum(e.hi, e.lo);
+    const Dd n = FastTwoSum(e.hi, e.lo);
     // Both terms are positive: the larger first makes the fast two-sum exact.
     const __m512d c2 = _mm512_add_pd(e.c, e.c);
-    Sum d = FastTwoSum(_mm512_max_pd(n.hi, c2), _mm512_min_pd(n.hi, c2));
+    Dd d = FastTwoSum(_mm512_max_pd(n.hi, c2), _mm512_min_pd(n.hi, c2));
     d.lo = _mm512_add_pd(d.lo, n.lo);
     const __m512d q0 = _mm512_div_pd(n.hi, d.hi);
     const __m512d residual = _mm512_fnmadd_pd(q0, d.lo, _mm512_add_pd(_mm512_fnmadd_pd(q0, d.hi, n.hi), n.lo));

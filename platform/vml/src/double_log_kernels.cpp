@@ -27,19 +27,23 @@
 #include <limits>
 
 #include "common.hpp"
+#include "double_cores.hpp"
 
 #define LUMADEX_DLOG_INLINE [[gnu::target("avx512f"), gnu::always_inline]] inline
 
 namespace lumadex::vml {
 namespace {
 
+using dcore::Bits;
+using dcore::Dd;
+using dcore::Double;
+using dcore::FastTwoSum;
+using dcore::kLn2Hi;
+using dcore::kLn2Lo;
+using dcore::Set;
+
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();
-
-// ln 2 = kLn2Hi + kLn2Lo, kLn2Hi with 42 significant bits so that k kLn2Hi is
-// exact for every exponent |k| <= 1100.
-constexpr double kLn2Hi = 0x1.62e42fefa3800p-1;
-constexpr double kLn2Lo = 0x1.ef35793c76730p-45;
 
 // The reduction points c = 1 + j/16, j = 0..15, indexed by j:
 // kInvCBits[j] = bits(1/c rounded to double) + (1023 << 52) + (j << 48), from
@@ -75,14 +79,6 @@ constexpr double kQ[8] = {-0x1.ffffffffffff6p-2, 0x1.55555555557c0p-2,  -0x1.000
 constexpr double kInvLn10Hi = 0x1.bcb7b1526e50ep-2;
 constexpr double kInvLn10Lo = 0x1.95355baaafad3p-57;
 
-struct Dd {
-    __m512d hi, lo;
-};
-
-LUMADEX_DLOG_INLINE __m512d Set(double v) { return _mm512_set1_pd(v); }
-LUMADEX_DLOG_INLINE __m512i Bits(__m512d x) { return _mm512_castpd_si512(x); }
-LUMADEX_DLOG_INLINE __m512d Double(__m512i x) { return _mm512_castsi512_pd(x); }
-
 LUMADEX_DLOG_INLINE __m512d Abs(__m512d x) { return Double(_mm512_andnot_si512(Bits(Set(-0.0)), Bits(x))); }
 
 // r with the sign bit of x added: for results that have the sign of their
@@ -90,13 +86,6 @@ LUMADEX_DLOG_INLINE __m512d Abs(__m512d x) { return Double(_mm512_andnot_si512(B
 LUMADEX_DLOG_INLINE __m512d OrSign(__m512d r, __m512d x)
 {
     return Double(_mm512_ternarylogic_epi64(Bits(r), Bits(x), Bits(Set(-0.0)), 0xF8));  // r | (x & sign)
-}
-
-// a + b = hi + lo exactly, given |a| >= |b| (or a = 0).
-LUMADEX_DLOG_INLINE Dd FastTwoSum(__m512d a, __m512d b)
-{
-    const __m512d s = _mm512_add_pd(a, b);
-    return {s, _mm512_add_pd(_mm512_sub_pd(a, s), b)};
 }
 
 // sqrt(h + l) = hi + lo for h > 0 (l up to 2^-25 h): the correction
@@ -130,11 +119,9 @@ LUMADEX_DLOG_INLINE Reduction Reduce(__m512d h)
     const __m512i cBits = _mm512_and_si512(_mm512_add_epi64(Bits(h), _mm512_set1_epi64(std::int64_t{1} << 47)),
                                            _mm512_set1_epi64(-(std::int64_t{1} << 48)));
     const __m512i j = _mm512_srli_epi64(cBits, 48);  // permutes read its low 4 bits
-    const __m512i invCBits = _mm512_sub_epi64(
-        _mm512_permutex2var_epi64(_mm512_load_si512(kInvCBits), j, _mm512_load_si512(kInvCBits + 8)), cBits);
-    return {_mm512_getexp_pd(Double(cBits)), Double(cBits), Double(invCBits),
-            _mm512_permutex2var_pd(_mm512_load_pd(kLogCHi), j, _mm512_load_pd(kLogCHi + 8)),
-            _mm512_permutex2var_pd(_mm512_load_pd(kLogCLo), j, _mm512_load_pd(kLogCLo + 8))};
+    const __m512i invCBits = _mm512_sub_epi64(dcore::Read16(kInvCBits, j), cBits);
+    return {_mm512_getexp_pd(Double(cBits)), Double(cBits), Double(invCBits), dcore::Read16(kLogCHi, j),
+            dcore::Read16(kLogCLo, j)};
 }
 
 // a + b r
@@ -415,15 +402,6 @@ LUMADEX_DLOG_INLINE __m512d Eval(__m512d x)
     return Op::Fast(x) == 0xFF ? Op::template Lanes<false>(x) : Op::template Lanes<true>(x);
 }
 
-template <bool kStream>
-LUMADEX_DLOG_INLINE void Store(double* p, __m512d v)
-{
-    if constexpr (kStream)
-        _mm512_stream_pd(p, v);
-    else
-        _mm512_storeu_pd(p, v);
-}
-
 // Up to 8 elements through masked loads and stores (the unused lanes hold
 // Op::kFill, a value of the fast path).
 template <class Op>
@@ -434,44 +412,27 @@ LUMADEX_DLOG_INLINE void Partial(MKL_INT n, const double* a, double* r)
 }
 
 // Two vectors per step (one test for both, and two independent chains for
-// the scheduler), then the rest.
-template <class Op, bool kStream>
-LUMADEX_DLOG_INLINE void Loop(MKL_INT n, const double* a, double* r)
+// the scheduler), then the rest. (Large destinations are written around the
+// caches by the layer's dispatch.)
+template <class Op>
+LUMADEX_DLOG_INLINE void Run(MKL_INT n, const double* a, double* r)
 {
     MKL_INT i = 0;
     for (; n - i >= 16; i += 16) {
         const __m512d x0 = _mm512_loadu_pd(a + i), x1 = _mm512_loadu_pd(a + i + 8);
         if ((Op::Fast(x0) & Op::Fast(x1)) == 0xFF) {
-            Store<kStream>(r + i, Op::template Lanes<false>(x0));
-            Store<kStream>(r + i + 8, Op::template Lanes<false>(x1));
+            _mm512_storeu_pd(r + i, Op::template Lanes<false>(x0));
+            _mm512_storeu_pd(r + i + 8, Op::template Lanes<false>(x1));
         } else {
-            Store<kStream>(r + i, Op::template Lanes<true>(x0));
-            Store<kStream>(r + i + 8, Op::template Lanes<true>(x1));
+            _mm512_storeu_pd(r + i, Op::template Lanes<true>(x0));
+            _mm512_storeu_pd(r + i + 8, Op::template Lanes<true>(x1));
         }
     }
     if (n - i >= 8) {
-        Store<kStream>(r + i, Eval<Op>(_mm512_loadu_pd(a + i)));
+        _mm512_storeu_pd(r + i, Eval<Op>(_mm512_loadu_pd(a + i)));
         i += 8;
     }
     if (i < n) Partial<Op>(n - i, a + i, r + i);
-}
-
-// Destinations of kStreamBytes or more are written with non-temporal
-// stores from the first cache-line boundary on: a result that large leaves
-// the caches anyway, and plain stores would first read every line.
-template <class Op>
-LUMADEX_DLOG_INLINE void Run(MKL_INT n, const double* a, double* r)
-{
-    if (n <= 0) return;
-    const auto address = reinterpret_cast<std::uintptr_t>(r);
-    if (static_cast<std::size_t>(n) * sizeof(double) < kStreamBytes || address % sizeof(double) != 0) {
-        Loop<Op, false>(n, a, r);
-        return;
-    }
-    const auto head = static_cast<MKL_INT>((64 - address % 64) % 64 / sizeof(double));
-    if (head > 0) Partial<Op>(head, a, r);
-    Loop<Op, true>(n - head, a + head, r + head);
-    _mm_sfence();
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ Isa DetectedIsa()
     X(Tan, tan, u10, OWN, OWN) X(Tanh, tanh, u10, OWN, OWN) X(Acos, acos, u10, OWN, OWN) \
     X(Asin, asin, u10, OWN, OWN) X(Atan, atan, u10, OWN, OWN) X(Atanh, atanh, u10, OWN, OWN)
 #define SLEEF_BINARY_FUNCTIONS(X) \
-    X(Pow, pow, u10, OWN, SLEEF) X(Atan2, atan2, u10, OWN, OWN) X(Hypot, hypot, u05, SLEEF, SLEEF)
+    X(Pow, pow, u10, OWN, OWN) X(Atan2, atan2, u10, OWN, OWN) X(Hypot, hypot, u05, SLEEF, SLEEF)
 
 // Our own AVX-512 kernels (the float_* and double_* kernel files).
 #define DECLARE_SLEEF(NAME, PARAMETERS)
