@@ -12,12 +12,13 @@
  * about 1 ulp of the correctly rounded result, complex ones within a few ulps
  * per component where the problem is well conditioned, rounding exact;
  * NearbyInt and Rint round in the calling thread's rounding mode (Rint raises
- * no inexact flag either). bench/vml/accuracy.py measures it.
+ * no inexact flag either). bench/vml/accuracy.cpp measures it.
  *
  * Threads: a call with enough elements is split in static blocks over the
  * OpenMP threads (omp_get_max_threads()); inside a parallel region, or below
  * the routine's threshold, it runs on the calling thread. The workers take
- * the caller's rounding mode for the call.
+ * the caller's rounding mode for the call. Destinations of 32 MiB and more
+ * are written with streaming stores (common.hpp).
  *
  * Instruction sets: chosen once per process from the processor (AVX-512F,
  * AVX2 with FMA, else SSE2), for SLEEF's vector functions and our own loops.
@@ -42,15 +43,37 @@
  *       numpy's AVX-512 cbrt (29 ms against 6 on a loaded machine). Double: SLEEF cbrt_u10 (0.53), InvCbrt and Pow2o3 as
  *       cube roots of 1/(x s) and (x s)^2 (0.77, 0.76; 1/cbrt and cbrt^2
  *       reach 1.5 and 1.9).
- *   Exp Expm1 Ln Log10 Sin Cos Tan Tanh Acos Asin Atan Atanh Pow Atan2 Hypot
- *       SinCos, double Erf: SLEEF u10 (u05 hypot) vector functions, all
- *       within 1.0: 3-5x faster than numpy for exp, sin, log.
- *       Tanh float stays SLEEF's although numpy's AVX-512 tanh is faster:
- *       tanh through double exp or expm1 measured slower still.
- *   Log1p Acosh Asinh Cosh Sinh: SLEEF u10 with their tails mended (SLEEF
- *       overflows inside: log1p beyond 1e307, acosh/asinh beyond 1e154,
- *       cosh/sinh from 709.8 instead of 710.5; log1p of the smallest
- *       subnormals gives 0) by ln(x), ln(2x), e^(|x| - ln 2) in double.
+ *   Our own AVX-512 kernels (float_*_kernels.cpp, double_*_kernels.cpp),
+ *   each family over one core written once, where SLEEF's u10 functions
+ *   measured slower than numpy's AVX-512 ones (SLEEF's AVX2 and SSE2
+ *   variants stay for other processors, with the tails mended below):
+ *     float Ln Log10 Log1p Acosh Asinh Atanh: log from 32-cell register
+ *       tables (permutex2var) and a degree-4 polynomial, the arguments of
+ *       log1p/acosh/asinh/atanh formed exactly as float pairs (0.66 at
+ *       worst over all 2^32 floats).
+ *     double Ln Log10 Log1p Acosh Asinh Atanh: the same over 16 cells, a
+ *       degree-7 polynomial and double-double sums (0.67).
+ *     float Expm1: float lanes, a 16-entry table (0.77); Cosh Sinh Tanh:
+ *       e^|x| in double lanes (0.51); Pow (and Powx): log2 and the product
+ *       in double lanes, 2^t in float lanes (0.77).
+ *     double Expm1 Cosh Sinh Tanh: one exponential core, 2^(j/16) as hi+lo
+ *       register tables, double-double combinations (0.64); Pow (and
+ *       Powx): log to 2^-65 relative, y log x as a double-double, exp of a
+ *       double-double (0.62).
+ *     float Sin Cos Tan: one Cody-Waite reduction by pi/2 up to |x| 6434,
+ *       SLEEF's kernels beyond (0.89); Asin Acos, Atan Atan2: one core each
+ *       (0.75, 0.87).
+ *     double Tan: three-part reduction up to 2^24 (SLEEF beyond), a rational
+ *       approximation as double-doubles, one corrected quotient (0.81);
+ *       Atan Atan2 over a table of atan(c) (0.57, 0.52); Asin Acos with a
+ *       corrected square root above 1/2 (0.64).
+ *   Exp, double Sin Cos, SinCos, Hypot, double Erf: SLEEF u10 (u05 hypot)
+ *       vector functions, all within 1.0, at or above numpy's speed.
+ *   double Log1p Acosh Asinh Cosh Sinh on AVX2 and SSE2: SLEEF u10 with
+ *       their tails mended (SLEEF overflows inside: log1p beyond 1e307,
+ *       acosh/asinh beyond 1e154, cosh/sinh from 709.8 instead of 710.5;
+ *       log1p of the smallest subnormals gives 0) by ln(x), ln(2x),
+ *       e^(|x| - ln 2) in double.
  *   Erf float: SLEEF's float erf (10x cheaper than its double erf), the
  *       arguments below 2^-12 by the series in double (SLEEF: 1.03 there).
  *   Erfc: SLEEF erfc_u15; float through the double one (0.5 / 0.76).
@@ -62,9 +85,10 @@
  *   Asinh Acosh Atanh Pow: the C library's complex functions per element,
  *       as numpy calls them (same speed at one thread; 1.3 to 5 ulps per
  *       component of the larger component's ulp).
- *   Complex Abs: our loops, float in double (0.5), double on parts scaled by
- *       a power of two with fused multiply-adds (1.15; SLEEF's hypot over
- *       deinterleaved blocks was 4x slower than numpy). CIS: SLEEF's sincos
+ *   Complex Abs: our loops, float in double (0.5; on AVX-512 the square
+ *       root as an estimate and one Newton step, 0.56), double on parts
+ *       scaled by a power of two with fused multiply-adds (1.15; SLEEF's
+ *       hypot over deinterleaved blocks was 4x slower than numpy). CIS: SLEEF's sincos
  *       over blocks.
  */
 #ifndef LUMADEX_MKL_VML_H
