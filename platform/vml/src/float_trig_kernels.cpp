@@ -372,45 +372,39 @@ LUMADEX_AVX512_INLINE void Map(MKL_INT n, const float* a, float* r)
     }
 }
 
-// The same for a kernel that leaves some lanes to an exact one, in blocks of
-// kRedoBlock vectors: the loop stores every result and keeps aside the inputs
-// of vectors with lanes to redo (rare; r may be a), which are redone after
-// the block. The loop itself then makes no calls and keeps its constants in
-// registers.
-constexpr int kRedoBlock = 64;
+// The same for a kernel that leaves some lanes to an exact one: every vector
+// is stored as the fast kernel computed it, and the rare vectors with lanes
+// beyond the fast path have those lanes overwritten at once from the exact
+// kernel (from the inputs still in registers, so r may be a or b). The exact
+// kernel is called out of line, on a path the loop seldom takes, so that the
+// loop keeps its constants in registers.
+template <V (*Exact)(V)>
+[[gnu::target("avx512f"), gnu::noinline, gnu::cold]] void Redo(float* r, M lanes, V x)
+{
+    _mm512_mask_storeu_ps(r, lanes, Exact(x));
+}
+template <V (*Exact)(V, V)>
+[[gnu::target("avx512f"), gnu::noinline, gnu::cold]] void Redo2(float* r, M lanes, V x, V y)
+{
+    _mm512_mask_storeu_ps(r, lanes, Exact(x, y));
+}
 
 template <Result (*F)(V), V (*Exact)(V)>
 LUMADEX_AVX512_INLINE void MapRedo(MKL_INT n, const float* a, float* r)
 {
-    V keep[kRedoBlock];
-    M lanes[kRedoBlock];
-    MKL_INT at[kRedoBlock];
-    for (MKL_INT start = 0; start < n;) {
-        const MKL_INT end = start + std::min<MKL_INT>(n - start, 16 * kRedoBlock);
-        int count = 0;
-        auto step = [&](MKL_INT i, M valid, V x, Result res) LUMADEX_AVX512_LAMBDA {
-            const M redo = res.redo & valid;
-            if (redo) {
-                keep[count] = x, lanes[count] = redo, at[count] = i;
-                ++count;
-            }
-        };
-        MKL_INT i = start;
-        for (; i + 16 <= end; i += 16) {
-            const V x = _mm512_loadu_ps(a + i);
-            const Result res = F(x);
-            _mm512_storeu_ps(r + i, res.y);
-            step(i, 0xffff, x, res);
-        }
-        if (i < end) {
-            const M m = static_cast<M>((1u << (end - i)) - 1);
-            const V x = _mm512_maskz_loadu_ps(m, a + i);
-            const Result res = F(x);
-            _mm512_mask_storeu_ps(r + i, m, res.y);
-            step(i, m, x, res);
-        }
-        for (int c = 0; c < count; ++c) _mm512_mask_storeu_ps(r + at[c], lanes[c], Exact(keep[c]));
-        start = end;
+    MKL_INT i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const V x = _mm512_loadu_ps(a + i);
+        const Result res = F(x);
+        _mm512_storeu_ps(r + i, res.y);
+        if (__builtin_expect(res.redo != 0, 0)) Redo<Exact>(r + i, res.redo, x);
+    }
+    if (i < n) {
+        const M m = static_cast<M>((1u << (n - i)) - 1);
+        const V x = _mm512_maskz_loadu_ps(m, a + i);
+        const Result res = F(x);
+        _mm512_mask_storeu_ps(r + i, m, res.y);
+        if (res.redo & m) Redo<Exact>(r + i, res.redo & m, x);
     }
 }
 
@@ -418,35 +412,19 @@ LUMADEX_AVX512_INLINE void MapRedo(MKL_INT n, const float* a, float* r)
 template <Result (*F)(V, V), V (*Exact)(V, V)>
 LUMADEX_AVX512_INLINE void MapRedo2(MKL_INT n, const float* a, const float* b, float* r)
 {
-    V keepA[kRedoBlock], keepB[kRedoBlock];
-    M lanes[kRedoBlock];
-    MKL_INT at[kRedoBlock];
-    for (MKL_INT start = 0; start < n;) {
-        const MKL_INT end = start + std::min<MKL_INT>(n - start, 16 * kRedoBlock);
-        int count = 0;
-        auto step = [&](MKL_INT i, M valid, V x, V y, Result res) LUMADEX_AVX512_LAMBDA {
-            const M redo = res.redo & valid;
-            if (redo) {
-                keepA[count] = x, keepB[count] = y, lanes[count] = redo, at[count] = i;
-                ++count;
-            }
-        };
-        MKL_INT i = start;
-        for (; i + 16 <= end; i += 16) {
-            const V x = _mm512_loadu_ps(a + i), y = _mm512_loadu_ps(b + i);
-            const Result res = F(x, y);
-            _mm512_storeu_ps(r + i, res.y);
-            step(i, 0xffff, x, y, res);
-        }
-        if (i < end) {
-            const M m = static_cast<M>((1u << (end - i)) - 1);
-            const V x = _mm512_maskz_loadu_ps(m, a + i), y = _mm512_mask_loadu_ps(Set(1.0f), m, b + i);
-            const Result res = F(x, y);
-            _mm512_mask_storeu_ps(r + i, m, res.y);
-            step(i, m, x, y, res);
-        }
-        for (int c = 0; c < count; ++c) _mm512_mask_storeu_ps(r + at[c], lanes[c], Exact(keepA[c], keepB[c]));
-        start = end;
+    MKL_INT i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const V x = _mm512_loadu_ps(a + i), y = _mm512_loadu_ps(b + i);
+        const Result res = F(x, y);
+        _mm512_storeu_ps(r + i, res.y);
+        if (__builtin_expect(res.redo != 0, 0)) Redo2<Exact>(r + i, res.redo, x, y);
+    }
+    if (i < n) {
+        const M m = static_cast<M>((1u << (n - i)) - 1);
+        const V x = _mm512_maskz_loadu_ps(m, a + i), y = _mm512_mask_loadu_ps(Set(1.0f), m, b + i);
+        const Result res = F(x, y);
+        _mm512_mask_storeu_ps(r + i, m, res.y);
+        if (res.redo & m) Redo2<Exact>(r + i, res.redo & m, x, y);
     }
 }
 
