@@ -222,7 +222,8 @@ LUMADEX_DLOG_INLINE Reduction ReduceOnePlus(__m512d z, __m512d& n)
 LUMADEX_DLOG_INLINE __m512d Round(Dd x) { return _mm512_add_pd(x.hi, x.lo); }
 
 // Lanes where x compares true with both bounds.
-LUMADEX_DLOG_INLINE __mmask8 Within(__m512d x, double low, int lowCmp, double high, int highCmp)
+template <int lowCmp, int highCmp>
+LUMADEX_DLOG_INLINE __mmask8 Within(__m512d x, double low, double high)
 {
     return _mm512_mask_cmp_pd_mask(_mm512_cmp_pd_mask(x, Set(low), lowCmp), x, Set(high), highCmp);
 }
@@ -258,7 +259,7 @@ struct LnOp {
     static constexpr double kFill = 1.0;
     LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x)
     {
-        return Within(x, 0x1p-1000, _CMP_GE_OQ, 0x1p1000, _CMP_LE_OQ);
+        return Within<_CMP_GE_OQ, _CMP_LE_OQ>(x, 0x1p-1000, 0x1p1000);
     }
     template <bool kGeneral>
     LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
@@ -290,7 +291,7 @@ struct Log1pOp {
     static constexpr double kFill = 0.0;
     LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x)
     {
-        return Within(x, -1.0 + 0x1p-40, _CMP_GT_OQ, 0x1p52, _CMP_LT_OQ);
+        return Within<_CMP_GT_OQ, _CMP_LT_OQ>(x, -1.0 + 0x1p-40, 0x1p52);
     }
     template <bool kGeneral>
     LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
@@ -315,7 +316,7 @@ struct Log1pOp {
 // Beyond 2^26, log(2|x|); below 2^-28, x. Fast for 2^-28 <= |x| < 2^26.
 struct AsinhOp {
     static constexpr double kFill = 0.5;
-    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x) { return Within(Abs(x), kTiny, _CMP_GE_OQ, kHuge, _CMP_LT_OQ); }
+    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x) { return Within<_CMP_GE_OQ, _CMP_LT_OQ>(Abs(x), kTiny, kHuge); }
     template <bool kGeneral>
     LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
     {
@@ -342,7 +343,7 @@ struct AsinhOp {
 // Fast for 1 < x < 2^26.
 struct AcoshOp {
     static constexpr double kFill = 2.0;
-    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x) { return Within(x, 1.0, _CMP_GT_OQ, kHuge, _CMP_LT_OQ); }
+    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x) { return Within<_CMP_GT_OQ, _CMP_LT_OQ>(x, 1.0, kHuge); }
     template <bool kGeneral>
     LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
     {
