@@ -5,7 +5,8 @@
 // each instruction set (LUMADEX_VML_CLONES); the layer is compiled without
 // errno and without trapping math so that square roots and roundings become
 // single vector instructions. Float roots are computed in double and rounded
-// once.
+// once; on AVX-512 the roots have kernels of their own in the arguments'
+// precision.
 #include <immintrin.h>
 
 // GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
@@ -15,6 +16,7 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 
 #include "common.hpp"
 
@@ -188,10 +190,10 @@ inline CubeRoots CubeRootsOf(float x)
         root *= 1.0 / 256;
         r *= 256;
     }
-    const bool special = !(ax > 0) || std::isinf(ax);
+    const bool exceptional = !(ax > 0) || std::isinf(ax);
     const double sign = x < 0 ? -1.0 : 1.0;
-    const double specialInverse = ax == 0 ? sign * HUGE_VAL : (std::isinf(ax) ? sign * 0.0 : double(x));
-    return {special ? double(x) : sign * root, special ? specialInverse : sign * r};
+    const double exceptionalInverse = ax == 0 ? sign * HUGE_VAL : (std::isinf(ax) ? sign * 0.0 : double(x));
+    return {exceptional ? double(x) : sign * root, exceptional ? exceptionalInverse : sign * r};
 }
 
 LUMADEX_VML_CLONES void CbrtF(MKL_INT n, const float* a, float* r)
@@ -213,70 +215,223 @@ LUMADEX_VML_CLONES void Pow2o3F(MKL_INT n, const float* a, float* r)
     }
 }
 
-// The same on AVX-512, with most of the work in float lanes: two Newton
-// steps in float take the estimate's 5 % to about 5e-5 (float rounding
-// stays below that), one step in double to 5e-9, then cbrt = x r^2 and one
-// rounding to float: within 0.7 ulp. Zero, subnormal, infinite and NaN
-// arguments take the double path above, lane by lane. The tail runs through
-// a padded vector, so that no element's result depends on where a call
-// starts.
+// The roots on AVX-512 (AVX-512F instructions only), in the arguments' own
+// precision. A lane helper below has one name for both precisions, so that
+// each kernel is written once for float (16 lanes) and double (8 lanes);
+// the other instruction sets keep the loops above and SLEEF's double cbrt.
+#define AVX512F_INLINE [[gnu::target("avx512f")]] inline
+AVX512F_INLINE float LaneOf(__m512) { return 0; }  // the lane type, for decltype
+AVX512F_INLINE double LaneOf(__m512d) { return 0; }
+AVX512F_INLINE __m512 Broadcast(float v, __m512) { return _mm512_set1_ps(v); }
+AVX512F_INLINE __m512d Broadcast(double v, __m512d) { return _mm512_set1_pd(v); }
+AVX512F_INLINE __m512 Mul(__m512 a, __m512 b) { return _mm512_mul_ps(a, b); }
+AVX512F_INLINE __m512d Mul(__m512d a, __m512d b) { return _mm512_mul_pd(a, b); }
+AVX512F_INLINE __m512 Add(__m512 a, __m512 b) { return _mm512_add_ps(a, b); }
+AVX512F_INLINE __m512d Add(__m512d a, __m512d b) { return _mm512_add_pd(a, b); }
+AVX512F_INLINE __m512 Sub(__m512 a, __m512 b) { return _mm512_sub_ps(a, b); }
+AVX512F_INLINE __m512d Sub(__m512d a, __m512d b) { return _mm512_sub_pd(a, b); }
+// a b + c, a b - c and c - a b, each rounded once.
+AVX512F_INLINE __m512 Fma(__m512 a, __m512 b, __m512 c) { return _mm512_fmadd_ps(a, b, c); }
+AVX512F_INLINE __m512d Fma(__m512d a, __m512d b, __m512d c) { return _mm512_fmadd_pd(a, b, c); }
+AVX512F_INLINE __m512 Fms(__m512 a, __m512 b, __m512 c) { return _mm512_fmsub_ps(a, b, c); }
+AVX512F_INLINE __m512d Fms(__m512d a, __m512d b, __m512d c) { return _mm512_fmsub_pd(a, b, c); }
+AVX512F_INLINE __m512 Fnma(__m512 a, __m512 b, __m512 c) { return _mm512_fnmadd_ps(a, b, c); }
+AVX512F_INLINE __m512d Fnma(__m512d a, __m512d b, __m512d c) { return _mm512_fnmadd_pd(a, b, c); }
+// x = m 2^e with m in [1, 2) and the integer e as a float, subnormals
+// included (the instructions normalise them).
+AVX512F_INLINE __m512 ExponentOf(__m512 x) { return _mm512_getexp_ps(x); }
+AVX512F_INLINE __m512d ExponentOf(__m512d x) { return _mm512_getexp_pd(x); }
+AVX512F_INLINE __m512 MantissaOf(__m512 x) { return _mm512_getmant_ps(x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero); }
+AVX512F_INLINE __m512d MantissaOf(__m512d x) { return _mm512_getmant_pd(x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero); }
+// x 2^floor(k).
+AVX512F_INLINE __m512 ScaleBy(__m512 x, __m512 k) { return _mm512_scalef_ps(x, k); }
+AVX512F_INLINE __m512d ScaleBy(__m512d x, __m512d k) { return _mm512_scalef_pd(x, k); }
+// table[i mod lanes] for the low bits i of each lane of `index`.
+AVX512F_INLINE __m512 Lookup(__m512 index, __m512 table)
+{
+    return _mm512_permutexvar_ps(_mm512_castps_si512(index), table);
+}
+AVX512F_INLINE __m512d Lookup(__m512d index, __m512d table)
+{
+    return _mm512_permutexvar_pd(_mm512_castpd_si512(index), table);
+}
+// The bits of x under `mask`; x with the sign of `from`.
+AVX512F_INLINE __m512 KeepBits(__m512 x, std::uint32_t mask)
+{
+    return _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(x), _mm512_set1_epi32(static_cast<int>(mask))));
+}
+AVX512F_INLINE __m512d KeepBits(__m512d x, std::uint64_t mask)
+{
+    const __m512i bits = _mm512_set1_epi64(static_cast<long long>(mask));
+    return _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(x), bits));
+}
+AVX512F_INLINE __m512 SignOf(__m512 from, __m512 x)
+{
+    return _mm512_castsi512_ps(_mm512_ternarylogic_epi32(_mm512_castps_si512(x), _mm512_castps_si512(from),
+                                                         _mm512_set1_epi32(INT32_MIN), 0xD8));
+}
+AVX512F_INLINE __m512d SignOf(__m512d from, __m512d x)
+{
+    return _mm512_castsi512_pd(_mm512_ternarylogic_epi64(_mm512_castpd_si512(x), _mm512_castpd_si512(from),
+                                                         _mm512_set1_epi64(INT64_MIN), 0xD8));
+}
+// Results for the exceptional arguments (zeros, infinities, NaN, negative
+// numbers where they have no root): `responses` holds four bits per class of
+// x, from the lowest: quiet NaN, signalling NaN, +-0, +1, -inf, +inf,
+// negative, positive; 0 keeps r, 1 gives x, 2 x as a quiet NaN, 3 the
+// default NaN, 5 +inf, 6 inf with the sign of x, 7 -0, 8 +0.
+AVX512F_INLINE __m512 Exceptional(__m512 r, __m512 x, std::uint32_t responses)
+{
+    return _mm512_fixupimm_ps(r, x, _mm512_set1_epi32(static_cast<int>(responses)), 0);
+}
+AVX512F_INLINE __m512d Exceptional(__m512d r, __m512d x, std::uint32_t responses)
+{
+    return _mm512_fixupimm_pd(r, x, _mm512_set1_epi64(responses), 0);
+}
+AVX512F_INLINE __m512 LoadLanes(const float* p) { return _mm512_loadu_ps(p); }
+AVX512F_INLINE __m512d LoadLanes(const double* p) { return _mm512_loadu_pd(p); }
+AVX512F_INLINE void StoreLanes(float* p, __m512 v) { _mm512_storeu_ps(p, v); }
+AVX512F_INLINE void StoreLanes(double* p, __m512d v) { _mm512_storeu_pd(p, v); }
+
+// kKernel over whole vectors, then over the tail with masked loads and
+// stores (the masked-off lanes read as zero and are not written back), so
+// that every element's result is the same wherever a call starts.
+template <auto kKernel, class T>
+[[gnu::target("avx512f")]] void EachVector(MKL_INT n, const T* a, T* r)
+{
+    constexpr MKL_INT kLanes = 64 / sizeof(T);
+    MKL_INT i = 0;
+    for (; i + kLanes <= n; i += kLanes) StoreLanes(r + i, kKernel(LoadLanes(a + i)));
+    if (i == n) return;
+    const unsigned mask = (1u << (n - i)) - 1;
+    if constexpr (kLanes == 16)
+        _mm512_mask_storeu_ps(r + i, mask, kKernel(_mm512_maskz_loadu_ps(mask, a + i)));
+    else
+        _mm512_mask_storeu_pd(r + i, mask, kKernel(_mm512_maskz_loadu_pd(mask, a + i)));
+}
+
+// A root kernel over [0, n), split over the threads from `threshold`
+// elements, each thread storing straight into r: the streamed stores of
+// ComputeInto, through a block buffer, measured 10-20 % slower for these
+// kernels (16 M elements, one thread: float cube root 6.0 ms against 5.0).
+template <class T>
+void StoreDirect(MKL_INT n, MKL_INT threshold, const T* a, T* r, Unary<T> kernel)
+{
+    Split(n, threshold, [&](MKL_INT begin, MKL_INT count) { kernel(count, a + begin, r + begin); });
+}
+
+// x^(1/3), x^(-1/3) and x^(2/3) (the root of x^2, never negative).
+//
+// Split x = m 2^e (m in [1, 2)) and e s/3 = k + j/3 (s = -1 for the
+// inverse root, else 1; j in 0..2, k = floor(e s/3)): then x^(s/3) is
+// M^(s/3) 2^k, with M = m 2^(s j) formed exactly.
+//   k and j: t = e s/3 + 1.5 2^(p-3) rounds e s/3 to quarters (p the
+//   precision), 1/3 going to 1/4 and 2/3 to 3/4, so the low two bits of t
+//   give j (0, 1, 3 for j = 0, 1, 2), the bits above them k, and t less the
+//   constant has floor k, which the final scaling takes.
+//   Estimate: r0 ~ M^(-1/3) = m^(-1/3) 2^(-s j/3), a minimax polynomial in m
+//   (degree 2 for float, 5 for double) times a register table by j, then
+//   cut to h significant bits (h = 8 for float, 17 for double; 3h is within
+//   the precision). The cut loses up to 2^(1-h) relative, which the
+//   polynomial's factor 1 + 2^-h centres: r0 is within 2^-h plus the
+//   polynomial's error of the root (float 2^-8 + 2^-9.1, double
+//   2^-17 + 2^-17.4).
+//   Exact residual: with h bits, r0^2 and r0^3 are exact, so
+//   d = 1 - M r0^3 has one rounding, of a number below 3.1 2^-h.
+//   Correction: M^(-1/3) = r0 (1 - d)^(-1/3), M^(2/3) = M r0 (1 - d)^(-1/3)
+//   and M^(1/3) = M r0^2 (1 - d)^(-2/3); the factors are 1 + d P(d) with P
+//   of degree 2 (minimax for float, Taylor for double; off by 2^-27 and
+//   2^-59.5 at most). The products
+//   M r0 and M r0^2 are kept as a rounded product and its error from a fused
+//   multiply-add, so the result is hi + (lo + hi d P(d)) with one rounding
+//   of an almost exact sum: float within 0.65 ulp, double 0.51 ulp. The
+//   root and its inverse then take the sign of x.
+// The edge values need no test: for +-0, e = -inf and m = 0, for +-inf,
+// e = +inf and m = 1, and the final scaling by 2^(+-inf) of a finite number
+// (of 0 for the root and x^(2/3) of zero) gives cbrt(+-0) = +-0,
+// cbrt(+-inf) = +-inf, InvCbrt(+-0) = +-inf, InvCbrt(+-inf) = +-0,
+// Pow2o3(+-0) = +0 and Pow2o3(+-inf) = +inf; NaN stays NaN.
 enum class CubeRootPower { Root, Inverse, TwoThirds };
 
-[[gnu::target("avx512f")]] inline __m256 CubeRootInDouble(__m256 magnitude, __m256 estimate, CubeRootPower power)
+template <class T>
+struct CubeRootConstants;
+template <>
+struct CubeRootConstants<float> {
+    static constexpr float kQuarters = 0x1.8p21f;  // 1.5 2^21, spacing 1/4
+    static constexpr std::uint32_t kEstimateBits = 0xFFFF0000u;  // sign, exponent, 7 + 1 mantissa bits
+    static constexpr float kEstimate[] = {1.3935775756835938f, -0.48520785570144653f, 0.09376183152198792f};
+    // (1 - d)^(-1/3) - 1 and (1 - d)^(-2/3) - 1 over d P(d), |d| <= 0.0175.
+    static constexpr float kThird[] = {0.3333333432674408f, 0.2222587764263153f, 0.17289358377456665f};
+    static constexpr float kTwoThirds[] = {0.6666666269302368f, 0.555670440196991f, 0.49401021003723145f};
+};
+template <>
+struct CubeRootConstants<double> {
+    static constexpr double kQuarters = 0x1.8p50;
+    static constexpr std::uint64_t kEstimateBits = 0xFFFFFFF000000000u;  // sign, exponent, 16 + 1 mantissa bits
+    static constexpr double kEstimate[] = {1.7810708819421108, -1.5660391726898293, 1.2437928291881313,
+                                           -0.5978757406596686, 0.15607216020098263, -0.017019077258549654};
+    static constexpr double kThird[] = {1.0 / 3, 2.0 / 9, 14.0 / 81};
+    static constexpr double kTwoThirds[] = {2.0 / 3, 5.0 / 9, 40.0 / 81};
+};
+
+// {a, b, -, c} repeated over the lanes: entries for j = 0, 1, 2 at the
+// low two bits 0, 1, 3 of t.
+AVX512F_INLINE __m512 ByThirds(float a, float b, float c, __m512)
 {
-    // r <- r (4/3 - (x/3) r^3)
-    const __m512d v = _mm512_cvtps_pd(magnitude), vThird = _mm512_mul_pd(v, _mm512_set1_pd(1.0 / 3));
-    __m512d r = _mm512_cvtps_pd(estimate);
-    r = _mm512_mul_pd(r, _mm512_fnmadd_pd(vThird, _mm512_mul_pd(_mm512_mul_pd(r, r), r), _mm512_set1_pd(4.0 / 3)));
-    if (power == CubeRootPower::Inverse) return _mm512_cvtpd_ps(r);
-    const __m512d root = _mm512_mul_pd(_mm512_mul_pd(v, r), r);
-    return _mm512_cvtpd_ps(power == CubeRootPower::Root ? root : _mm512_mul_pd(root, root));
+    return _mm512_setr_ps(a, b, a, c, a, b, a, c, a, b, a, c, a, b, a, c);
+}
+AVX512F_INLINE __m512d ByThirds(double a, double b, double c, __m512d)
+{
+    return _mm512_setr_pd(a, b, a, c, a, b, a, c);
 }
 
-[[gnu::target("avx512f")]] inline __m512 CubeRoots16(__m512 x, CubeRootPower power)
+template <CubeRootPower kPower, class V>
+AVX512F_INLINE V CubeRoots(V x)
 {
-    const __m512i signBit = _mm512_set1_epi32(static_cast<int>(0x80000000u));
-    const __m512i bits = _mm512_castps_si512(x);
-    const __m512 ax = _mm512_castsi512_ps(_mm512_andnot_si512(signBit, bits));
-    const __mmask16 ordinary = _mm512_cmp_ps_mask(ax, _mm512_set1_ps(0x1p-126f), _CMP_GE_OQ) &
-                               _mm512_cmp_ps_mask(ax, _mm512_set1_ps(0x1.fffffep127f), _CMP_LE_OQ);
-    // |x|^(-1/3) from the bits, as in CubeRootsOf (the division by three in float).
-    const __m512 thirdOfBits = _mm512_mul_ps(_mm512_cvtepu32_ps(_mm512_castps_si512(ax)), _mm512_set1_ps(1.0f / 3));
-    __m512 r = _mm512_castsi512_ps(_mm512_sub_epi32(_mm512_set1_epi32(0x54A21D2A), _mm512_cvttps_epu32(thirdOfBits)));
-    const __m512 axThird = _mm512_mul_ps(ax, _mm512_set1_ps(1.0f / 3));
-    for (int step = 0; step < 2; ++step)
-        r = _mm512_mul_ps(r, _mm512_fnmadd_ps(axThird, _mm512_mul_ps(_mm512_mul_ps(r, r), r), _mm512_set1_ps(4.0f / 3)));
-    __m512 result = Join(CubeRootInDouble(Low(ax), Low(r), power), CubeRootInDouble(High(ax), High(r), power));
-    // The root and its inverse take the sign of x; x^(2/3) is never negative.
-    if (power != CubeRootPower::TwoThirds)
-        result = _mm512_castsi512_ps(_mm512_or_si512(_mm512_castps_si512(result), _mm512_and_si512(bits, signBit)));
-    if (ordinary != 0xFFFF) {
-        alignas(64) float in[16], out[16];
-        _mm512_store_ps(in, x);
-        _mm512_store_ps(out, result);
-        for (int j = 0; j < 16; ++j) {
-            if (ordinary & (1u << j)) continue;
-            const CubeRoots c = CubeRootsOf(in[j]);
-            out[j] = power == CubeRootPower::Root ? float(c.root)
-                                                  : (power == CubeRootPower::Inverse ? float(c.inverse) : float(c.root * c.root));
-        }
-        result = _mm512_load_ps(out);
-    }
-    return result;
+    using T = decltype(LaneOf(x));
+    using C = CubeRootConstants<T>;
+    constexpr bool kInverse = kPower == CubeRootPower::Inverse;
+    constexpr T kCbrt2 = T(1.2599210498948732), kCbrt4 = T(1.5874010519681994);
+    const V m = MantissaOf(x), quarters = Broadcast(C::kQuarters, x);
+    const V t = Fma(ExponentOf(x), Broadcast(kInverse ? T(-1) / 3 : T(1) / 3, x), quarters);
+    const V M = Mul(m, Lookup(t, kInverse ? ByThirds(T(1), T(0.5), T(0.25), x) : ByThirds(T(1), T(2), T(4), x)));
+
+    constexpr int kDegree = std::size(C::kEstimate) - 1;
+    V p = Broadcast(C::kEstimate[kDegree], x);
+    for (int i = kDegree - 1; i >= 0; --i) p = Fma(p, m, Broadcast(C::kEstimate[i], x));
+    const V perThird = kInverse ? ByThirds(T(1), kCbrt2, kCbrt4, x) : ByThirds(T(1), 1 / kCbrt2, 1 / kCbrt4, x);
+    const V r0 = KeepBits(Mul(p, Lookup(t, perThird)), C::kEstimateBits);
+    const V r0Squared = Mul(r0, r0);
+    const V d = Fnma(M, Mul(r0Squared, r0), Broadcast(T(1), x));
+
+    const T* q = kPower == CubeRootPower::Root ? C::kTwoThirds : C::kThird;
+    const V dP = Mul(Fma(Fma(Broadcast(q[2], x), d, Broadcast(q[1], x)), d, Broadcast(q[0], x)), d);
+    const V k = Sub(t, quarters);
+    if constexpr (kInverse) return SignOf(x, ScaleBy(Fma(r0, dP, r0), k));
+    const V base = kPower == CubeRootPower::Root ? r0Squared : r0;
+    const V hi = Mul(M, base), lo = Fms(M, base, hi);
+    const V r = ScaleBy(Add(hi, Fma(hi, dP, lo)), k);
+    if constexpr (kPower == CubeRootPower::Root) return SignOf(x, r);
+    return ScaleBy(r, k);  // 2^(2k), in two exact steps
 }
 
-template <CubeRootPower kPower>
-[[gnu::target("avx512f")]] void CubeRootsF512(MKL_INT n, const float* a, float* r)
+// Double 1/sqrt(x): the processor's estimate y (relative error below
+// 2^-14), the residual d = 1 - x y^2 from x y = v + ve split exactly by a
+// fused multiply-add (d = (1 - v y) - ve y, below 2^-13 and correct to
+// 2^-66; v near sqrt(x) keeps every term normal from the least subnormal to
+// the largest double), then y (1 - d)^(-1/2) = y + y d P(d) with the
+// Taylor polynomial of degree 4 (off by 2^-67) and one rounding: within
+// 0.501 ulp. 1/sqrt(+-0) = +-inf, 1/sqrt(inf) = +0, negative arguments and
+// -inf give NaN.
+AVX512F_INLINE __m512d InvSqrt8(__m512d x)
 {
-    MKL_INT i = 0;
-    for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, CubeRoots16(_mm512_loadu_ps(a + i), kPower));
-    if (i < n) {
-        float in[16], out[16];
-        std::fill(in, in + 16, 1.0f);
-        std::copy(a + i, a + n, in);
-        _mm512_storeu_ps(out, CubeRoots16(_mm512_loadu_ps(in), kPower));
-        std::copy(out, out + (n - i), r + i);
-    }
+    const __m512d y = _mm512_rsqrt14_pd(x);
+    const __m512d v = Mul(x, y), ve = Fms(x, y, v);
+    const __m512d d = Fnma(ve, y, Fnma(v, y, Broadcast(1.0, x)));
+    __m512d p = Fma(Broadcast(35.0 / 128, x), d, Broadcast(5.0 / 16, x));
+    p = Fma(p, d, Broadcast(3.0 / 8, x));
+    p = Fma(p, d, Broadcast(0.5, x));
+    return Exceptional(Fma(y, Mul(p, d), y), x, 0x03830622);
 }
 
 // Double x^(-1/3) and x^(2/3) as cube roots of 1/(x s) and (x s)^2, whose
@@ -526,30 +681,28 @@ void vsInvSqrt(const MKL_INT n, const float a[], float r[])
 }
 void vdInvSqrt(const MKL_INT n, const double a[], double r[])
 {
+    if (DetectedIsa() == Isa::Avx512) return StoreDirect(n, kMemoryBound, a, r, &EachVector<InvSqrt8, double>);
     ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { InvSqrtD(c, a + o, out); });
 }
 
-void vsCbrt(const MKL_INT n, const float a[], float r[])
-{
-    const Unary<float> kernel = DetectedIsa() == Isa::Avx512 ? &CubeRootsF512<CubeRootPower::Root> : &CbrtF;
-    Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { kernel(c, a + b, r + b); });
-}
-void vsInvCbrt(const MKL_INT n, const float a[], float r[])
-{
-    const Unary<float> kernel = DetectedIsa() == Isa::Avx512 ? &CubeRootsF512<CubeRootPower::Inverse> : &InvCbrtF;
-    Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { kernel(c, a + b, r + b); });
-}
-void vsPow2o3(const MKL_INT n, const float a[], float r[])
-{
-    const Unary<float> kernel = DetectedIsa() == Isa::Avx512 ? &CubeRootsF512<CubeRootPower::TwoThirds> : &Pow2o3F;
-    Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { kernel(c, a + b, r + b); });
-}
-void vdCbrt(const MKL_INT n, const double a[], double r[])
-{
-    RunUnary(n, kComputeBound, a, r, DoubleCbrt());
-}
-void vdInvCbrt(const MKL_INT n, const double a[], double r[]) { CbrtOfScaled(n, a, r, -1); }
-void vdPow2o3(const MKL_INT n, const double a[], double r[]) { CbrtOfScaled(n, a, r, 2); }
+// The AVX-512 cube roots are a few dozen instructions per vector: split over
+// the threads like the transcendental functions. Elsewhere the float loops
+// above and, for double, SLEEF's cbrt.
+#define PUBLISH_CUBE_ROOT(OP, POWER, FLOAT_LOOP, DOUBLE_ELSEWHERE)                                        \
+    void vs##OP(const MKL_INT n, const float a[], float r[])                                            \
+    {                                                                                                   \
+        Unary<float> kernel = &FLOAT_LOOP;                                                              \
+        if (DetectedIsa() == Isa::Avx512) kernel = &EachVector<CubeRoots<CubeRootPower::POWER, __m512>, float>; \
+        StoreDirect(n, kComputeBound, a, r, kernel);                                                    \
+    }                                                                                                   \
+    void vd##OP(const MKL_INT n, const double a[], double r[])                                          \
+    {                                                                                                   \
+        if (DetectedIsa() != Isa::Avx512) return DOUBLE_ELSEWHERE;                                      \
+        StoreDirect(n, kComputeBound, a, r, &EachVector<CubeRoots<CubeRootPower::POWER, __m512d>, double>); \
+    }
+PUBLISH_CUBE_ROOT(Cbrt, Root, CbrtF, RunUnary(n, kComputeBound, a, r, DoubleCbrt()))
+PUBLISH_CUBE_ROOT(InvCbrt, Inverse, InvCbrtF, CbrtOfScaled(n, a, r, -1))
+PUBLISH_CUBE_ROOT(Pow2o3, TwoThirds, Pow2o3F, CbrtOfScaled(n, a, r, 2))
 
 // Our own AVX-512 kernels need no correction: they cover the whole domain.
 #define PUBLISH_CORRECTED(OP, FIX_FLOAT, FIX_DOUBLE)                                           \
