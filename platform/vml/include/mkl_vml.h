@@ -17,8 +17,9 @@
  * Threads: a call with enough elements is split in static blocks over the
  * OpenMP threads (omp_get_max_threads()); inside a parallel region, or below
  * the routine's threshold, it runs on the calling thread. The workers take
- * the caller's rounding mode for the call. Destinations of 32 MiB and more
- * are written with streaming stores (common.hpp).
+ * the caller's rounding mode for the call. Memory-bound and two-operand
+ * routines write destinations of 32 MiB and more with streaming stores
+ * (common.hpp).
  *
  * Instruction sets: chosen once per process from the processor (AVX-512F,
  * AVX2 with FMA, else SSE2), for SLEEF's vector functions and our own loops.
@@ -33,16 +34,20 @@
  *   Add Sub Mul Div Sqr Abs Inv Conj MulByConj, Floor Ceil Trunc Round
  *   NearbyInt Rint Modf: our loops (x86-64-v4/v3/baseline clones), memory
  *       bound; exact or 0.5.
- *   Sqrt; InvSqrt Pow3o2 (float in double, one rounding, 0.5); InvSqrt
- *       double as sqrt(1/(x s)) sqrt(s) with a power-of-two scale s (0.85;
- *       1/sqrt(x) reaches 1.46), Pow3o2 double as x (sqrt x + remainder)
- *       from fused multiply-adds (0.92; x*sqrt(x) reaches 1.26).
- *   Cbrt InvCbrt Pow2o3 float: our kernel in double without a division
- *       (bit estimate of x^(-1/3), four Newton steps), one rounding (0.5):
- *       SLEEF's float cbrt is 3x slower than numpy's; ours still loses to
- *       numpy's AVX-512 cbrt (29 ms against 6 on a loaded machine). Double: SLEEF cbrt_u10 (0.53), InvCbrt and Pow2o3 as
- *       cube roots of 1/(x s) and (x s)^2 (0.77, 0.76; 1/cbrt and cbrt^2
- *       reach 1.5 and 1.9).
+ *   Sqrt; InvSqrt Pow3o2 (float in double, one rounding, 0.5; float
+ *       InvSqrt on AVX-512 from the 14-bit estimate and one Newton step in
+ *       double, 0.57); Pow3o2 double as x (sqrt x + remainder) from fused
+ *       multiply-adds (0.92; x*sqrt(x) reaches 1.26).
+ *   Cbrt InvCbrt Pow2o3, double InvSqrt, on AVX-512: our kernels in the
+ *       argument's precision (real_kernels.cpp): getexp/getmant split,
+ *       register tables for 2^(j/3), an estimate cut to 8 (float) or 17
+ *       (double) bits so that its cube is exact, one correction from the
+ *       exact residual with the products kept as hi + lo (float 0.65,
+ *       0.54, 0.55 over all 2^32 floats; double 0.51, 0.50, 0.50;
+ *       InvSqrt from the 14-bit estimate, 0.50). Elsewhere: float in double
+ *       without a division (0.5), double over SLEEF's cbrt_u10 (0.53), with
+ *       InvCbrt and Pow2o3 as cube roots of 1/(x s) and (x s)^2 (0.77,
+ *       0.76), InvSqrt as sqrt(1/(x s)) sqrt(s) (0.85).
  *   Our own AVX-512 kernels (float_*_kernels.cpp, double_*_kernels.cpp),
  *   each family over one core written once, where SLEEF's u10 functions
  *   measured slower than numpy's AVX-512 ones (SLEEF's AVX2 and SSE2
