@@ -69,11 +69,13 @@
  *     float Sin Cos Tan: one Cody-Waite reduction by pi/2 up to |x| 6434,
  *       SLEEF's kernels beyond (0.89); Asin Acos, Atan Atan2: one core each
  *       (0.75, 0.87).
- *     double Tan: three-part reduction up to 2^24 (SLEEF beyond), a rational
- *       approximation as double-doubles, one corrected quotient (0.81);
+ *     double Sin Cos Tan: three-part reduction up to 2^24 (SLEEF beyond);
+ *       sin and cos from one polynomial with coefficients chosen per lane
+ *       by quadrant (0.75), tan as a rational approximation in
+ *       double-doubles with one corrected quotient (0.81);
  *       Atan Atan2 over a table of atan(c) (0.57, 0.52); Asin Acos with a
  *       corrected square root above 1/2 (0.64).
- *   Exp, double Sin Cos, SinCos, Hypot, double Erf: SLEEF u10 (u05 hypot)
+ *   Exp, SinCos, Hypot, double Erf: SLEEF u10 (u05 hypot)
  *       vector functions, all within 1.0, at or above numpy's speed.
  *   double Log1p Acosh Asinh Cosh Sinh on AVX2 and SSE2: SLEEF u10 with
  *       their tails mended (SLEEF overflows inside: log1p beyond 1e307,

@@ -33,7 +33,7 @@ Isa DetectedIsa()
 // faster at the same accuracy (mkl_vml.h lists which and why).
 #define SLEEF_UNARY_FUNCTIONS(X)                                                                 \
     X(Exp, exp, u10, SLEEF, SLEEF) X(Expm1, expm1, u10, OWN, OWN) X(Ln, log, u10, OWN, OWN) \
-    X(Log10, log10, u10, OWN, OWN) X(Cos, cos, u10, OWN, SLEEF) X(Sin, sin, u10, OWN, SLEEF) \
+    X(Log10, log10, u10, OWN, OWN) X(Cos, cos, u10, OWN, OWN) X(Sin, sin, u10, OWN, OWN) \
     X(Tan, tan, u10, OWN, OWN) X(Tanh, tanh, u10, OWN, OWN) X(Acos, acos, u10, OWN, OWN) \
     X(Asin, asin, u10, OWN, OWN) X(Atan, atan, u10, OWN, OWN) X(Atanh, atanh, u10, OWN, OWN)
 #define SLEEF_BINARY_FUNCTIONS(X) \
