@@ -27,6 +27,7 @@
 #include <array>
 #include <cstdint>
 
+#include "avx512_loops.hpp"
 #include "common.hpp"
 #include "sleef_declarations.hpp"
 
@@ -74,29 +75,6 @@ INLINE V Poly(V z, const double (&c)[N])
     V p = Set(c[N - 1]);
     for (size_t i = N - 1; i-- > 0;) p = Fma(p, z, Set(c[i]));
     return p;
-}
-
-// Whole vectors, then the tail through masked loads and stores.
-template <V (*f)(V)>
-INLINE void Map(MKL_INT n, const double* a, double* r)
-{
-    MKL_INT i = 0;
-    for (; i + 8 <= n; i += 8) _mm512_storeu_pd(r + i, f(_mm512_loadu_pd(a + i)));
-    if (i < n) {
-        const M m = static_cast<M>((1u << (n - i)) - 1);
-        _mm512_mask_storeu_pd(r + i, m, f(_mm512_maskz_loadu_pd(m, a + i)));
-    }
-}
-
-template <V (*f)(V, V)>
-INLINE void Map(MKL_INT n, const double* a, const double* b, double* r)
-{
-    MKL_INT i = 0;
-    for (; i + 8 <= n; i += 8) _mm512_storeu_pd(r + i, f(_mm512_loadu_pd(a + i), _mm512_loadu_pd(b + i)));
-    if (i < n) {
-        const M m = static_cast<M>((1u << (n - i)) - 1);
-        _mm512_mask_storeu_pd(r + i, m, f(_mm512_maskz_loadu_pd(m, a + i), _mm512_maskz_loadu_pd(m, b + i)));
-    }
 }
 
 // pi/2 and pi as double-doubles.
@@ -287,35 +265,6 @@ INLINE Redone Cos(V x) { return SinCos<1>(x); }
 // exact reduction.
 INLINE V SinExact(V x) { return Sleef_sind8_u10avx512f(x); }
 INLINE V CosExact(V x) { return Sleef_cosd8_u10avx512f(x); }
-
-// Every vector is stored as the fast path computed it; the rare vectors with
-// lanes beyond it have those lanes overwritten at once from the exact kernel,
-// called out of line on the inputs still in registers (so r may be a), which
-// keeps the loop's constants in registers.
-template <V (*Exact)(V)>
-[[gnu::noinline, gnu::cold]] void Redo(double* r, M lanes, V x)
-{
-    _mm512_mask_storeu_pd(r, lanes, Exact(x));
-}
-
-template <Redone (*F)(V), V (*Exact)(V)>
-INLINE void MapRedo(MKL_INT n, const double* a, double* r)
-{
-    MKL_INT i = 0;
-    for (; i + 8 <= n; i += 8) {
-        const V x = _mm512_loadu_pd(a + i);
-        const Redone res = F(x);
-        _mm512_storeu_pd(r + i, res.y);
-        if (__builtin_expect(res.redo != 0, 0)) Redo<Exact>(r + i, res.redo, x);
-    }
-    if (i < n) {
-        const M m = static_cast<M>((1u << (n - i)) - 1);
-        const V x = _mm512_maskz_loadu_pd(m, a + i);
-        const Redone res = F(x);
-        _mm512_mask_storeu_pd(r + i, m, res.y);
-        if (res.redo & m) Redo<Exact>(r + i, res.redo & m, x);
-    }
-}
 
 // ---------------------------------------------------------------------------
 // atan, shared by atan and atan2: a reduction picks c from a table and
@@ -546,29 +495,29 @@ INLINE V Acos(V x)
 
 [[gnu::target("avx512f")]] void DoubleSinAvx512(MKL_INT n, const double* a, double* r)
 {
-    MapRedo<Sin, SinExact>(n, a, r);
+    avx512::MapRedo<double, Sin, SinExact>(n, a, r);
 }
 
 [[gnu::target("avx512f")]] void DoubleCosAvx512(MKL_INT n, const double* a, double* r)
 {
-    MapRedo<Cos, CosExact>(n, a, r);
+    avx512::MapRedo<double, Cos, CosExact>(n, a, r);
 }
 
-[[gnu::target("avx512f")]] void DoubleTanAvx512(MKL_INT n, const double* a, double* r) { Map<Tan>(n, a, r); }
+[[gnu::target("avx512f")]] void DoubleTanAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Tan>(n, a, r); }
 
 [[gnu::target("avx512f")]] void DoubleAtanAvx512(MKL_INT n, const double* a, double* r)
 {
-    Map<Atan>(n, a, r);
+    avx512::Map<double, Atan>(n, a, r);
 }
 
 [[gnu::target("avx512f")]] void DoubleAtan2Avx512(MKL_INT n, const double* a, const double* b, double* r)
 {
-    Map<Atan2>(n, a, b, r);
+    avx512::Map<double, Atan2>(n, a, b, r);
 }
 
-[[gnu::target("avx512f")]] void DoubleAsinAvx512(MKL_INT n, const double* a, double* r) { Map<Asin>(n, a, r); }
+[[gnu::target("avx512f")]] void DoubleAsinAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Asin>(n, a, r); }
 
-[[gnu::target("avx512f")]] void DoubleAcosAvx512(MKL_INT n, const double* a, double* r) { Map<Acos>(n, a, r); }
+[[gnu::target("avx512f")]] void DoubleAcosAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Acos>(n, a, r); }
 
 }  // namespace lumadex::vml
 

@@ -32,6 +32,7 @@
 #include <bit>
 #include <cstdint>
 
+#include "avx512_loops.hpp"
 #include "common.hpp"
 #include "sleef_declarations.hpp"
 
@@ -359,83 +360,14 @@ LUMADEX_AVX512_INLINE V Acos(V x)
     return AsinSum(arg, m, kHi, kLo);
 }
 
-// ---------------------------------------------------------------- loops
-
-template <V (*F)(V)>
-LUMADEX_AVX512_INLINE void Map(MKL_INT n, const float* a, float* r)
-{
-    MKL_INT i = 0;
-    for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, F(_mm512_loadu_ps(a + i)));
-    if (i < n) {
-        const M m = static_cast<M>((1u << (n - i)) - 1);
-        _mm512_mask_storeu_ps(r + i, m, F(_mm512_maskz_loadu_ps(m, a + i)));
-    }
-}
-
-// The same for a kernel that leaves some lanes to an exact one: every vector
-// is stored as the fast kernel computed it, and the rare vectors with lanes
-// beyond the fast path have those lanes overwritten at once from the exact
-// kernel (from the inputs still in registers, so r may be a or b). The exact
-// kernel is called out of line, on a path the loop seldom takes, so that the
-// loop keeps its constants in registers.
-template <V (*Exact)(V)>
-[[gnu::target("avx512f"), gnu::noinline, gnu::cold]] void Redo(float* r, M lanes, V x)
-{
-    _mm512_mask_storeu_ps(r, lanes, Exact(x));
-}
-template <V (*Exact)(V, V)>
-[[gnu::target("avx512f"), gnu::noinline, gnu::cold]] void Redo2(float* r, M lanes, V x, V y)
-{
-    _mm512_mask_storeu_ps(r, lanes, Exact(x, y));
-}
-
-template <Result (*F)(V), V (*Exact)(V)>
-LUMADEX_AVX512_INLINE void MapRedo(MKL_INT n, const float* a, float* r)
-{
-    MKL_INT i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const V x = _mm512_loadu_ps(a + i);
-        const Result res = F(x);
-        _mm512_storeu_ps(r + i, res.y);
-        if (__builtin_expect(res.redo != 0, 0)) Redo<Exact>(r + i, res.redo, x);
-    }
-    if (i < n) {
-        const M m = static_cast<M>((1u << (n - i)) - 1);
-        const V x = _mm512_maskz_loadu_ps(m, a + i);
-        const Result res = F(x);
-        _mm512_mask_storeu_ps(r + i, m, res.y);
-        if (res.redo & m) Redo<Exact>(r + i, res.redo & m, x);
-    }
-}
-
-// Two operands; lanes past the end read (0, 1), which need no redoing.
-template <Result (*F)(V, V), V (*Exact)(V, V)>
-LUMADEX_AVX512_INLINE void MapRedo2(MKL_INT n, const float* a, const float* b, float* r)
-{
-    MKL_INT i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const V x = _mm512_loadu_ps(a + i), y = _mm512_loadu_ps(b + i);
-        const Result res = F(x, y);
-        _mm512_storeu_ps(r + i, res.y);
-        if (__builtin_expect(res.redo != 0, 0)) Redo2<Exact>(r + i, res.redo, x, y);
-    }
-    if (i < n) {
-        const M m = static_cast<M>((1u << (n - i)) - 1);
-        const V x = _mm512_maskz_loadu_ps(m, a + i), y = _mm512_mask_loadu_ps(Set(1.0f), m, b + i);
-        const Result res = F(x, y);
-        _mm512_mask_storeu_ps(r + i, m, res.y);
-        if (res.redo & m) Redo2<Exact>(r + i, res.redo & m, x, y);
-    }
-}
-
 }  // namespace
 
-LUMADEX_AVX512 void FloatSinAvx512(MKL_INT n, const float* a, float* r) { MapRedo<Sin, ExactSin>(n, a, r); }
-LUMADEX_AVX512 void FloatCosAvx512(MKL_INT n, const float* a, float* r) { MapRedo<Cos, ExactCos>(n, a, r); }
-LUMADEX_AVX512 void FloatTanAvx512(MKL_INT n, const float* a, float* r) { MapRedo<Tan, ExactTan>(n, a, r); }
-LUMADEX_AVX512 void FloatAsinAvx512(MKL_INT n, const float* a, float* r) { Map<Asin>(n, a, r); }
-LUMADEX_AVX512 void FloatAcosAvx512(MKL_INT n, const float* a, float* r) { Map<Acos>(n, a, r); }
-LUMADEX_AVX512 void FloatAtanAvx512(MKL_INT n, const float* a, float* r) { Map<Atan>(n, a, r); }
-LUMADEX_AVX512 void FloatAtan2Avx512(MKL_INT n, const float* a, const float* b, float* r) { MapRedo2<Atan2, Atan2Exceptional>(n, a, b, r); }
+LUMADEX_AVX512 void FloatSinAvx512(MKL_INT n, const float* a, float* r) { avx512::MapRedo<float, Sin, ExactSin>(n, a, r); }
+LUMADEX_AVX512 void FloatCosAvx512(MKL_INT n, const float* a, float* r) { avx512::MapRedo<float, Cos, ExactCos>(n, a, r); }
+LUMADEX_AVX512 void FloatTanAvx512(MKL_INT n, const float* a, float* r) { avx512::MapRedo<float, Tan, ExactTan>(n, a, r); }
+LUMADEX_AVX512 void FloatAsinAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Asin>(n, a, r); }
+LUMADEX_AVX512 void FloatAcosAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Acos>(n, a, r); }
+LUMADEX_AVX512 void FloatAtanAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Atan>(n, a, r); }
+LUMADEX_AVX512 void FloatAtan2Avx512(MKL_INT n, const float* a, const float* b, float* r) { avx512::MapRedo<float, Atan2, Atan2Exceptional>(n, a, b, r); }
 
 }  // namespace lumadex::vml
