@@ -57,8 +57,8 @@ def tight_table(rows):
           "measured calls (FFTW+scale);")
     print("  from = the first call on the measured plan (-1: none); cheap, cheap-worst = median and "
           "slowest call before it")
-    print("  (less the one that may have measured); scipy, scipy-worst = median and slowest of as many "
-          "scipy.fft calls;")
+    print("  (less the first, which plans, and the one that may have measured); scipy, scipy-worst = "
+          "median and slowest of as many warm scipy.fft calls;")
     print("  A/A = worst-over-worst between the odd and the even scipy calls; last50 = median of the "
           "loop's last 50 calls;")
     print("  measuring = raw FFTW_MEASURE planning; FFTW+scale = its plan's execution plus a scale pass")
