@@ -59,8 +59,9 @@
  *     double Ln Log10 Log1p Acosh Asinh Atanh: the same over 16 cells, a
  *       degree-7 polynomial and double-double sums (0.67).
  *     float Expm1: float lanes, a 16-entry table (0.77); Cosh Sinh: e^|x|
- *       in double lanes (0.51); Tanh: float lanes, a polynomial per
- *       half-binade from 32-entry register tables (0.62); Pow (and Powx):
+ *       and its reciprocal as float pairs from a 32-entry table (0.77);
+ *       Tanh: a polynomial per half-binade from 32-entry register tables
+ *       (0.62); Pow (and Powx):
  *       log2 and the product in double lanes, 2^t in float lanes (0.77).
  *     double Expm1 Cosh Sinh Tanh: one exponential core, 2^(j/16) as hi+lo
  *       register tables, double-double combinations (0.64); Pow (and

@@ -6,12 +6,14 @@
 // by scalef) times a short polynomial for the reduced argument:
 //  - in double lanes (eight per vector), where the intermediates carry
 //    errors near 2^-30 and the result is rounded to float once at the end:
-//    cosh and sinh, and expm1 above 16.5;
+//    expm1 above 16.5;
 //  - in float lanes, with the table's rounding error kept as a separate
 //    remainder: expm1 up to 16.5 (reduced by a truncated k so that nothing
 //    cancels), and the exponential of pow, whose logarithm log2 x and
 //    product y log2 x are computed in double lanes.
-// tanh is a piecewise polynomial in float lanes (see TanhOf16).
+// cosh and sinh use e^|x| in float lanes as a float pair on a 32-entry
+// table, and its reciprocal (see HyperbolicOf); sinh has an odd polynomial
+// near 0. tanh is a piecewise polynomial in float lanes (see TanhOf16).
 #include <immintrin.h>
 
 // GCC's own AVX-512 intrinsics start from undefined vectors they then fill.
@@ -210,40 +212,159 @@ struct Exp2TableFloat {
     return WithSignOf(x, result);  // expm1(-0) = -0
 }
 
-// cosh x = (e^x + e^-x) / 2 with e^-x = 1/e^x. (Zen 4 divides eight
-// doubles about as fast as rcp14 and a Newton step, and exactly.)
-[[gnu::target("avx512f")]] inline __m512d CoshInDouble(__m512d x)
+// Entry `index` mod 32 of a 32-entry table row, in each lane.
+[[gnu::target("avx512f")]] inline __m512 TableEntry(const float* row, __m512i index)
 {
-    const Exp2Parts e = Exp2Of(x, _mm512_set1_pd(kLog2e));
-    const __m512d half = _mm512_mul_pd(_mm512_fmadd_pd(e.scale, e.p, e.scale), _mm512_set1_pd(0.5));
-    return _mm512_add_pd(half, _mm512_div_pd(_mm512_set1_pd(0.25), half));
+    return _mm512_permutex2var_ps(_mm512_load_ps(row), index, _mm512_load_ps(row + 16));
 }
 
-// sinh x = (m + m / (m + 1)) / 2 with m = e^x - 1, for x >= 0: both terms
-// are positive, so nothing cancels near 0.
-[[gnu::target("avx512f")]] inline __m512d SinhInDouble(__m512d x)
+// cosh and sinh in float lanes, from e^|x| = 2^(k/32) e^s carried as an
+// unevaluated float pair:
+//  - y = k/32 = |x| / ln 2 rounded to a multiple of 1/32: adding the
+//    shifter 1.5 * 2^18 (ulp 2^-5) leaves k in the low mantissa bits of t;
+//  - s = |x| - y ln 2, |s| <= ln 2 / 64 (plus 2^-31): ln 2 = C1 + C2 with C1
+//    of 9 significant bits, so that y C1 (k < 2^13) and |x| - y C1 are exact
+//    and only subtracting y C2 rounds (below 2^-31);
+//  - e^|x| = 2^m (H + L): m = floor(y), H = 2^(j/32) (j = k mod 32) rounded
+//    to float, L = H v + lo_j with lo_j = 2^(j/32) - H rounded to float and
+//    v = s + s^2 (c2 + c3 s) for e^s - 1 (weighted least squares iterated
+//    toward minimax for the error relative to e^s, in mpmath: 2^-33.2 with
+//    the float coefficients). With the term left out (lo_j v < 2^-30.5) and
+//    the roundings of s, v and L, H + L is e^|x| / 2^m within 2^-28.5
+//    relative;
+//  - 1/(H + L) = r0 (1 + e): r0 = rcp14(H + L) (2^-14 relative) and e =
+//    1 - r0 H - r0 L (one Newton step on the pair, error below 2^-27.9).
+// Both results are 2^(m-1) (H + L +- 2^(-2m) r0 (1 + e)), summed so that
+// only the last two additions round at the result's magnitude, and scaled
+// exactly: m << 23 is (t << 18) masked, r0 2^(-2m) subtracts 2m << 23 from
+// r0's bits (r0 is in (1/2, 1]) and 2^(m-1) adds (m - 1) << 23 to the sum's
+// bits. Both stay normal and finite for m <= 62 (|x| < 43); the other lanes
+// (rare: beyond 43, infinite or NaN) go to HyperbolicRare. No clamp is
+// needed on this path: what it gives in those lanes is replaced.
+struct HyperbolicParts {
+    __m512 high, low, r0, e, y;  // H, L, rcp14(H + L), 1 - r0 (H + L), k/32
+    __m512i m23;                 // m << 23
+};
+
+// 2^(j/32), j = 0..31, as the float nearest (row 0) and the float nearest to
+// the rest (row 1).
+alignas(64) constexpr float kExp2Table32[2][32] = {
+    {
+        0x1.000000p+0f, 0x1.059b0ep+0f, 0x1.0b5586p+0f, 0x1.11301ep+0f, 0x1.172b84p+0f, 0x1.1d4874p+0f,
+        0x1.2387a6p+0f, 0x1.29e9e0p+0f, 0x1.306fe0p+0f, 0x1.371a74p+0f, 0x1.3dea64p+0f, 0x1.44e086p+0f,
+        0x1.4bfdaep+0f, 0x1.5342b6p+0f, 0x1.5ab07ep+0f, 0x1.6247ecp+0f, 0x1.6a09e6p+0f, 0x1.71f75ep+0f,
+        0x1.7a1148p+0f, 0x1.82589ap+0f, 0x1.8ace54p+0f, 0x1.93737cp+0f, 0x1.9c4918p+0f, 0x1.a5503cp+0f,
+        0x1.ae89fap+0f, 0x1.b7f770p+0f, 0x1.c199bep+0f, 0x1.cb720ep+0f, 0x1.d5818ep+0f, 0x1.dfc974p+0f,
+        0x1.ea4afap+0f, 0x1.f50766p+0f,
+    },
+    {
+        0.0f,             -0x1.9d4f52p-25f, 0x1.9f3122p-25f,  -0x1.fdb496p-25f, -0x1.c15742p-27f, -0x1.d2e8cap-25f,
+        0x1.ceac48p-25f,  -0x1.5c0424p-25f, 0x1.4636e2p-25f,  -0x1.18aac6p-25f, 0x1.824684p-25f,  0x1.8624b4p-30f,
+        -0x1.593abcp-25f, -0x1.2c5610p-25f, -0x1.5bd5ecp-27f, -0x1.f8b550p-25f, 0x1.9fcef4p-26f,  0x1.1d8beep-25f,
+        -0x1.829fd0p-25f, -0x1.accc7cp-26f, 0x1.15506ep-27f,  -0x1.e64744p-25f, 0x1.51f848p-27f,  -0x1.b83b54p-25f,
+        -0x1.a94b14p-26f, -0x1.a09438p-25f, -0x1.3d56b2p-27f, -0x1.8837ccp-27f, -0x1.822dbcp-27f, -0x1.908c94p-25f,
+        0x1.52486cp-27f,  -0x1.246eb0p-26f,
+    },
+};
+
+[[gnu::target("avx512f"), gnu::always_inline]] inline HyperbolicParts HyperbolicOf(__m512 magnitude)
 {
-    const Exp2Parts e = Exp2Of(x, _mm512_set1_pd(kLog2e));
-    const __m512d halfM = _mm512_mul_pd(_mm512_fmadd_pd(e.scale, e.p, _mm512_sub_pd(e.scale, _mm512_set1_pd(1.0))),
-                                        _mm512_set1_pd(0.5));
-    const __m512d exp = _mm512_fmadd_pd(e.scale, e.p, e.scale);
-    return _mm512_add_pd(halfM, _mm512_div_pd(halfM, exp));
+    const __m512 shifter = _mm512_set1_ps(0x1.8p+18f);  // ulp 2^-5
+    const __m512 t = _mm512_fmadd_ps(magnitude, _mm512_set1_ps(0x1.715476p+0f), shifter);  // 1 / ln 2
+    const __m512 y = _mm512_sub_ps(t, shifter);
+    const __m512 r = _mm512_fnmadd_ps(y, _mm512_set1_ps(0x1.63p-1f), magnitude);  // C1
+    const __m512 s = _mm512_fnmadd_ps(y, _mm512_set1_ps(-0x1.bd0106p-13f), r);    // C2
+    const __m512i k = _mm512_castps_si512(t);
+    const __m512 q = _mm512_fmadd_ps(s, _mm512_set1_ps(0x1.555594p-3f), _mm512_set1_ps(0x1.000088p-1f));
+    const __m512 v = _mm512_fmadd_ps(_mm512_mul_ps(s, s), q, s);
+    const __m512 high = TableEntry(kExp2Table32[0], k);
+    const __m512 low = _mm512_fmadd_ps(high, v, TableEntry(kExp2Table32[1], k));
+    const __m512 r0 = _mm512_rcp14_ps(_mm512_add_ps(high, low));
+    const __m512 e = _mm512_fnmadd_ps(r0, low, _mm512_fnmadd_ps(r0, high, _mm512_set1_ps(1.0f)));
+    const __m512i m23 = _mm512_and_si512(_mm512_slli_epi32(k, 18), _mm512_set1_epi32(static_cast<int>(0xFF800000u)));
+    return {high, low, r0, e, y, m23};
 }
 
-// Applies an even or odd function of |x|, given on x >= 0 in double, to
-// |x| clamped to `limit` (beyond which the float result no longer changes
-// or has overflowed); NaN passes the clamp.
-template <__m512d (*F)(__m512d), bool Odd>
-[[gnu::target("avx512f")]] inline __m512 OfMagnitude(__m512 x, float limit)
+// H + (L + 2^(-2m) r0 (1 + e)) for cosh, H + (L - 2^(-2m) r0 (1 + e)) for
+// sinh, given the scaled r0.
+template <bool Odd>
+[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 HyperbolicSum(const HyperbolicParts& p, __m512 inverse)
 {
-    const Wide w = Widen(_mm512_min_ps(_mm512_set1_ps(limit), _mm512_abs_ps(x)));
-    const __m512 result = Narrow(F(w.low), F(w.high));
-    return Odd ? WithSignOf(x, result) : result;
+    if (Odd) return _mm512_add_ps(p.high, _mm512_sub_ps(_mm512_fnmadd_ps(inverse, p.e, p.low), inverse));
+    return _mm512_add_ps(p.high, _mm512_add_ps(_mm512_fmadd_ps(inverse, p.e, p.low), inverse));
 }
 
-// cosh and sinh overflow from 89.42.
-[[gnu::target("avx512f")]] inline __m512 CoshOf16(__m512 x) { return OfMagnitude<CoshInDouble, false>(x, 90.0f); }
-[[gnu::target("avx512f")]] inline __m512 SinhOf16(__m512 x) { return OfMagnitude<SinhInDouble, true>(x, 90.0f); }
+// 2^(m-1) times the sum, for m <= 62, through the exponent fields.
+template <bool Odd>
+[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 HyperbolicCommon(const HyperbolicParts& p)
+{
+    const __m512i inverse = _mm512_sub_epi32(_mm512_castps_si512(p.r0), _mm512_add_epi32(p.m23, p.m23));
+    const __m512 sum = HyperbolicSum<Odd>(p, _mm512_castsi512_ps(inverse));
+    return _mm512_castsi512_ps(
+        _mm512_add_epi32(_mm512_castps_si512(sum), _mm512_sub_epi32(p.m23, _mm512_set1_epi32(1 << 23))));
+}
+
+// The lanes in `rare` (|x| beyond 43, or NaN) scaled by scalef instead:
+// 2^(-2m) as two scalefs by floor(63/64 - y) = -m (j <= 31), 2^(m-1) by
+// floor(y - 1) (infinity when the result overflows). The parts are valid up
+// to |x| = 90 (k < 2^13); beyond (or NaN) they are redone with |x| clamped
+// to 90, where both functions have overflowed (from 89.42; min returns its
+// second operand, |x|, when that is NaN).
+template <bool Odd>
+[[gnu::target("avx512f"), gnu::noinline]] __m512 HyperbolicRare(__m512 x, HyperbolicParts p, __m512 result,
+                                                                 __mmask16 rare)
+{
+    const __m512 magnitude = _mm512_abs_ps(x);
+    if (_mm512_cmp_ps_mask(magnitude, _mm512_set1_ps(90.0f), _CMP_NLE_UQ) != 0)
+        p = HyperbolicOf(_mm512_min_ps(_mm512_set1_ps(90.0f), magnitude));
+    const __m512 minusM = _mm512_sub_ps(_mm512_set1_ps(0.984375f), p.y);
+    const __m512 sum = HyperbolicSum<Odd>(p, _mm512_scalef_ps(_mm512_scalef_ps(p.r0, minusM), minusM));
+    return _mm512_mask_scalef_ps(result, rare, sum, _mm512_sub_ps(p.y, _mm512_set1_ps(1.0f)));
+}
+
+[[gnu::target("avx512f"), gnu::always_inline]] inline __mmask16 HyperbolicRareLanes(__m512 magnitude)
+{
+    return _mm512_cmp_ps_mask(magnitude, _mm512_set1_ps(43.0f), _CMP_NLE_UQ);
+}
+
+// cosh x = 2^(m-1) (H + (2^(-2m) r0 + (L + 2^(-2m) r0 e))). The inner sum
+// is below the outer one's magnitude (>= 2) and rounds to at most a quarter
+// of its ulp, so the result is within 0.75 ulp and a little.
+[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 CoshOf16(__m512 x)
+{
+    const __m512 magnitude = _mm512_abs_ps(x);
+    const HyperbolicParts p = HyperbolicOf(magnitude);
+    const __m512 result = HyperbolicCommon<false>(p);
+    const __mmask16 rare = HyperbolicRareLanes(magnitude);
+    return rare == 0 ? result : HyperbolicRare<false>(x, p, result, rare);
+}
+
+// sinh x: below |x| = 0.6875 an odd polynomial, x + x^3 P(x^2), P of degree
+// 2 (least squares on Chebyshev nodes with weights iterated toward minimax
+// for the error relative to sinh x, in mpmath; 2^-28.6 with the float
+// coefficients), the product x^3 P <= 0.08 sinh x added last. From there on
+// (k >= 32, so m >= 1) 2^(m-1) (H + ((L - 2^(-2m) r0 e) - 2^(-2m) r0)),
+// where 2^(-2m) r0 <= 1/4 and the outer sum is >= 0.73. Exhaustively over
+// all floats the result is within 0.77 ulp (cosh: 0.76).
+[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 SinhOf16(__m512 x)
+{
+    const __m512 magnitude = _mm512_abs_ps(x);
+    const HyperbolicParts p = HyperbolicOf(magnitude);
+    __m512 result = HyperbolicCommon<true>(p);
+    const __mmask16 rare = HyperbolicRareLanes(magnitude);
+    if (rare != 0) result = HyperbolicRare<true>(x, p, result, rare);
+    // x + x^3 P(x^2) has the sign of x (x = -0 included) in every lane.
+    const __m512 z = _mm512_mul_ps(x, x);
+    __m512 poly = _mm512_fmadd_ps(z, _mm512_set1_ps(0x1.a55b16p-13f), _mm512_set1_ps(0x1.110b56p-7f));
+    poly = _mm512_fmadd_ps(poly, z, _mm512_set1_ps(0x1.55555cp-3f));
+    const __m512 small = _mm512_fmadd_ps(_mm512_mul_ps(z, x), poly, x);
+    // From 0.6875 on: result | (small & sign), the sign of x on the
+    // exponential path's (nonnegative) result.
+    const __mmask16 above = _mm512_cmp_ps_mask(magnitude, _mm512_set1_ps(0.6875f), _CMP_NLT_UQ);
+    return _mm512_castsi512_ps(_mm512_mask_ternarylogic_epi32(_mm512_castps_si512(small), above,
+                                                              _mm512_castps_si512(result),
+                                                              _mm512_set1_epi32(INT32_MIN), 0xEC));
+}
 
 // tanh in float lanes, piecewise polynomial on |x|, from 32 intervals:
 //  - interval 0, [0, 2^-12): c = 0 and tanh x - x = -x^3/3 + 2x^5/15 (Taylor;
@@ -358,12 +479,6 @@ alignas(64) constexpr float kTanhTable[9][32] = {
         0x1.9009fap-8f, 0x1.75ca26p-5f, -0x1.0b1a34p-8f, -0x1.f93686p-10f,
     },
 };
-
-// Entry `index` mod 32 of a 32-entry table row, in each lane.
-[[gnu::target("avx512f")]] inline __m512 TableEntry(const float* row, __m512i index)
-{
-    return _mm512_permutex2var_ps(_mm512_load_ps(row), index, _mm512_load_ps(row + 16));
-}
 
 [[gnu::target("avx512f")]] inline __m512 TanhOf16(__m512 x)
 {
