@@ -46,13 +46,13 @@ int cores_available() {
     return cores;
 }
 
-// Whether the machine has a core to spare beyond `busy` ones: the planner
-// thread runs at idle priority, so on a machine kept busy by other processes
-// it would hardly advance (and hold the planner lock meanwhile).
-bool machine_has_spare_core(double busy) {
+// Whether the machine has a core to spare: the planner thread runs at idle
+// priority, so on a machine kept busy by other processes it would hardly
+// advance (and hold the planner lock meanwhile).
+bool machine_has_spare_core() {
     double load = 0;
     if (getloadavg(&load, 1) != 1) return true;
-    return load + busy < cores_available() + 0.5;
+    return load < cores_available() + 0.5;
 }
 
 int bucket_of(const FftwProblem& p) { return p.threads > 1 ? 1 : 0; }
@@ -226,13 +226,12 @@ std::shared_ptr<Plan> PlanCache::lookup(const FftwProblem& p, void* in, void* ou
         e.last_use = ++clock_;
         e.policy = e.policy || policy;
         if (!policy || e.plan->measured) return e.plan;
-        // A call of a problem that the planner thread is measuring on the
-        // cores the call would take waits for that measurement (as long as
-        // measuring should take) rather than run beside it: it would disturb
-        // the timings FFTW chooses by, and the plan chosen would be kept, in
-        // the wisdom file too. A problem that leaves a core idle is measured
-        // on that core while its calls go on.
-        if (e.measure_in_call || (e.measurement == Measurement::running && p.threads >= cores_available()))
+        // A call of a problem that the planner thread is measuring waits for
+        // that measurement (as long as measuring should take) rather than
+        // run beside it: each would disturb the other's timings through the
+        // shared caches and memory, and the plan FFTW chose by disturbed
+        // timings would be kept, in the wisdom file too.
+        if (e.measure_in_call || e.measurement == Measurement::running)
             return measure_in_call(p, in, out, state);
         if (e.measurement == Measurement::not_yet && e.uses >= 2) queue(p, e);
         return e.plan;
@@ -363,16 +362,14 @@ double PlanCache::expected_measuring_seconds(const Entry& e) const {
     return calls_per_measurement_[bucket_of(e.plan->problem)] * e.cheap_seconds / e.cheap_calls;
 }
 
-bool PlanCache::may_start_in_background(const FftwProblem& p) const {
+bool PlanCache::may_start_in_background() const {
     const auto quiet = in_flight_.load() > 0
                            ? Clock::duration::zero()
                            : Clock::now() - Clock::time_point(Clock::duration(last_end_.load()));
     if (quiet >= quiet_long) return true;  // no transform of this process to disturb or to hold up
-    // A core stays idle beside the problem's transforms.
-    if (p.threads < cores_available()) return machine_has_spare_core(p.threads);
     return quiet >= std::max<Clock::duration>(quiet_minimum, std::chrono::duration_cast<Clock::duration>(
                                                                  std::chrono::duration<double>(last_seconds_.load()))) &&
-           machine_has_spare_core(0);
+           machine_has_spare_core();
 }
 
 void PlanCache::planner_thread() {
@@ -393,7 +390,7 @@ void PlanCache::planner_thread() {
             queue_.pop_front();
             continue;
         }
-        if (!may_start_in_background(p)) {
+        if (!may_start_in_background()) {
             changed_.wait_for(state, std::chrono::milliseconds(5));
             continue;
         }

@@ -10,16 +10,19 @@
 //     measurement); otherwise a cheap FFTW_ESTIMATE plan, kept for reuse.
 //  2. When it recurs, the planner thread measures it in the background: a
 //     thread of this process at idle priority (SCHED_IDLE), so that it only
-//     takes cores no one else wants. It starts a measurement when the
-//     problem's transforms leave a core idle (fewer threads than cores), or
-//     when no transform has run for a while (the script pauses), and the
-//     load average says the machine has that core to spare. It measures
-//     on arrays of its own with the problem's layout and alignment, and
-//     never on problems larger than `max_measure_bytes`: memory stays bounded.
-//     A call of the problem being measured that would take every core waits
-//     for the measurement (at most what measuring is expected to cost)
-//     instead of disturbing its timings.
-//  3. A tight loop that keeps every core busy leaves it no such moment. Each
+//     takes cores no one else wants. It starts a measurement when no
+//     transform has run for a while (the script pauses) and the load
+//     average says the machine has a core to spare: not beside the
+//     problem's own calls, even on an idle core, as the two would slow each
+//     other through the shared caches and memory (1000 x 1000 Complex 16 on
+//     its cheap plan: 14 to 22 ms a call beside a measurement, 11 to 13.5
+//     without, in runs side by side) and FFTW would choose by disturbed
+//     timings. It measures on arrays of
+//     its own with the problem's layout and alignment, and never on
+//     problems larger than `max_measure_bytes`: memory stays bounded. A call
+//     of the problem being measured waits for the measurement (at most
+//     what measuring is expected to cost).
+//  3. A tight loop leaves it no such moment. Each
 //     call of a problem on its cheap plan adds its time; once that time
 //     reaches the expected cost of measuring the problem (ski rental), the
 //     next call measures it in the calling thread (or waits for the planner
@@ -126,7 +129,7 @@ private:
     // The cheap plan's mean call time times the calls a measurement costs.
     double expected_measuring_seconds(const Entry& e) const;
     void planner_thread();
-    bool may_start_in_background(const FftwProblem& p) const;
+    bool may_start_in_background() const;
     void queue(const FftwProblem& p, Entry& e);
     void evict_if_full();
     static void after_fork_in_child();
