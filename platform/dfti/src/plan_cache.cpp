@@ -23,9 +23,9 @@ constexpr size_t max_entries = 256;
 // Larger problems are not measured (their arrays would have to be doubled):
 // they run on cheap plans unless wisdom for them is at hand.
 constexpr int64_t max_measure_bytes = int64_t{256} << 20;
-// The planner thread starts a measurement of a problem that takes every core
-// only after the process has transformed nothing for this long, or for as
-// long as the last transform took, whichever is longer.
+// The planner thread starts a measurement only after the process has
+// transformed nothing for this long, or for as long as the last transform
+// took, whichever is longer.
 constexpr auto quiet_minimum = std::chrono::milliseconds(20);
 // After this long without a transform, it starts one however busy the
 // machine is.
