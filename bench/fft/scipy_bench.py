@@ -49,7 +49,9 @@ def times_ms(call, count):
     return times
 
 
-def tight_table(rows):
+def tight_table(rows, header=True):
+    if not header:
+        return tight_rows(rows)
     print("Tight loop: 300 calls back to back, each case in a fresh process with an empty plan cache.")
     print("All times in ms. Targets: total/best <= 2; last50/(FFTW+scale) <= 1.15; "
           "cheap-worst/scipy-worst <= 1 within A/A")
@@ -68,6 +70,10 @@ def tight_table(rows):
                "last50/(FFTW+scale)", "measuring")
     widths = (20, 3, 9, 9, 10, 4, 7, 11, 7, 11, 23, 5, 7, 10, 19, 9)
     print(" ".join(("%-*s" if i == 0 else "%*s") % (w, c) for i, (w, c) in enumerate(zip(widths, columns))))
+    tight_rows(rows)
+
+
+def tight_rows(rows):
     for name, threads, total, first_measured, cheap_calls, cheap, cheap_worst, last50, measuring, \
             measured, estimated in rows:
         total, cheap, cheap_worst, last50, measuring, measured, estimated = map(
@@ -91,7 +97,7 @@ def main():
     rows = [line.rstrip("\n").split("\t") for line in sys.stdin if line.strip()]
     header, rows = rows[0], rows[1:]
     if header[2] == "total":
-        return tight_table(rows)
+        return tight_table(rows, "--no-header" not in sys.argv)
     assert header == ["case", "threads", "first", "worst", "cheap", "cheap_worst", "steady",
                       "measured", "scaled", "cheap_spread", "calls", "settled_s"], header
     print("Calls with a script's idle time between them (twice the last call, at least 20 ms), "
