@@ -7,9 +7,13 @@
 
 #include <immintrin.h>
 
+#include <cstddef>
+#include <cstdint>
+
 #include "common.hpp"
 
 #define LUMADEX_VML_LOOP [[gnu::target("avx512f"), gnu::always_inline]] inline
+#define LUMADEX_VML_LAMBDA __attribute__((target("avx512f"), always_inline))
 
 namespace lumadex::vml::avx512 {
 
@@ -26,6 +30,7 @@ struct Lanes<float> {
     LUMADEX_VML_LOOP static V Load(M m, const float* p, float fill) { return _mm512_mask_loadu_ps(_mm512_set1_ps(fill), m, p); }
     LUMADEX_VML_LOOP static void Store(float* p, V v) { _mm512_storeu_ps(p, v); }
     LUMADEX_VML_LOOP static void Store(M m, float* p, V v) { _mm512_mask_storeu_ps(p, m, v); }
+    LUMADEX_VML_LOOP static void Stream(float* p, V v) { _mm512_stream_ps(p, v); }
 };
 
 template <>
@@ -37,6 +42,7 @@ struct Lanes<double> {
     LUMADEX_VML_LOOP static V Load(M m, const double* p, double fill) { return _mm512_mask_loadu_pd(_mm512_set1_pd(fill), m, p); }
     LUMADEX_VML_LOOP static void Store(double* p, V v) { _mm512_storeu_pd(p, v); }
     LUMADEX_VML_LOOP static void Store(M m, double* p, V v) { _mm512_mask_storeu_pd(p, m, v); }
+    LUMADEX_VML_LOOP static void Stream(double* p, V v) { _mm512_stream_pd(p, v); }
 };
 
 template <class T>
@@ -45,17 +51,35 @@ LUMADEX_VML_LOOP typename Lanes<T>::M TailMask(MKL_INT count)
     return static_cast<typename Lanes<T>::M>((1u << count) - 1);
 }
 
-// r = F(a); lanes past the end compute F(0).
-template <class T, auto F>
-LUMADEX_VML_LOOP void Map(MKL_INT n, const T* a, T* r)
+// r = f(a); lanes past the end compute f(0). A destination of kStreamBytes
+// or more is written with non-temporal stores from its first cache-line
+// boundary on: so large a result leaves the caches before anyone reads it,
+// and plain stores would first read every line they write.
+template <class T, class F>
+LUMADEX_VML_LOOP void MapWith(MKL_INT n, const T* a, T* r, F f)
 {
     using L = Lanes<T>;
     MKL_INT i = 0;
-    for (; i + L::kWidth <= n; i += L::kWidth) L::Store(r + i, F(L::Load(a + i)));
-    if (i < n) {
-        const auto m = TailMask<T>(n - i);
-        L::Store(m, r + i, F(L::Load(m, a + i, T(0))));
+    const auto part = [&](MKL_INT count) LUMADEX_VML_LAMBDA {
+        const auto m = TailMask<T>(count);
+        L::Store(m, r + i, f(L::Load(m, a + i, T(0))));
+        i += count;
+    };
+    const auto address = reinterpret_cast<std::uintptr_t>(r);
+    if (static_cast<std::size_t>(n) * sizeof(T) >= kStreamBytes && address % sizeof(T) == 0) {
+        const auto head = static_cast<MKL_INT>((64 - address % 64) % 64 / sizeof(T));
+        if (head > 0) part(head);
+        for (; i + L::kWidth <= n; i += L::kWidth) L::Stream(r + i, f(L::Load(a + i)));
+        _mm_sfence();
     }
+    for (; i + L::kWidth <= n; i += L::kWidth) L::Store(r + i, f(L::Load(a + i)));
+    if (i < n) part(n - i);
+}
+
+template <class T, auto F>
+LUMADEX_VML_LOOP void Map(MKL_INT n, const T* a, T* r)
+{
+    MapWith(n, a, r, F);
 }
 
 // r = F(a, b); lanes past the end compute F(0, 1).

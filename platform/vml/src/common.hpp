@@ -155,6 +155,7 @@ void ComputeInto(MKL_INT n, MKL_INT threshold, T* r, Kernel&& kernel)
 // A computed function of one operand writes straight into r: through the
 // 512-byte blocks of the streamed path its kernels ran 12 to 17 % slower
 // (each block call reloads the kernel's constants and register tables).
+// The kernels over avx512_loops.hpp's MapWith stream by themselves instead.
 // Two-operand ones (Pow, Atan2, Hypot) gain by the streamed path: 20 % for
 // Pow, whose third stream of memory traffic it removes.
 template <class T>

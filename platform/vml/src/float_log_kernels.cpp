@@ -18,6 +18,7 @@
 // GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
+#include "avx512_loops.hpp"
 #include "common.hpp"
 
 // Everything below is built for AVX-512F; the helpers are forced inline so
@@ -257,27 +258,13 @@ LUMADEX_INLINE V Atanh(const LogCore& core, V x)
     return SmallOdd(result, x, 1.0f / 3);
 }
 
-// Applies f to n floats: whole vectors, the last one through masked loads
-// and stores. Each lane's result depends on that lane alone. (Large
-// destinations are written around the caches by the layer's dispatch.)
-template <class F>
-LUMADEX_INLINE void Map(MKL_INT n, const float* a, float* r, F f)
-{
-    MKL_INT i = 0;
-    for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, f(_mm512_loadu_ps(a + i)));
-    if (i < n) {
-        const __mmask16 k = static_cast<__mmask16>((1u << (n - i)) - 1);
-        _mm512_mask_storeu_ps(r + i, k, f(_mm512_maskz_loadu_ps(k, a + i)));
-    }
-}
-
 }  // namespace
 
 #define LUMADEX_FLOAT_LOG_KERNEL(OP)                                                   \
     [[gnu::target("avx512f")]] void Float##OP##Avx512(MKL_INT n, const float* a, float* r) \
     {                                                                                  \
         const LogCore core;                                                            \
-        Map(n, a, r, [&core](V x) { return OP(core, x); });                            \
+        avx512::MapWith(n, a, r, [&core](V x) LUMADEX_VML_LAMBDA { return OP(core, x); });                            \
     }
 
 LUMADEX_FLOAT_LOG_KERNEL(Ln)
