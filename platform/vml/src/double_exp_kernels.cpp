@@ -15,6 +15,7 @@
 // GCC's own AVX-512 intrinsics start from undefined vectors they then fill.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
+#include "avx512_loops.hpp"
 #include "common.hpp"
 #include "double_cores.hpp"
 
@@ -238,24 +239,11 @@ template <int sign>
     return WithSignOf(x, _mm512_fmadd_pd(residual, _mm512_rcp14_pd(d.hi), q0));
 }
 
-// Whole vectors, then the tail through masked loads and stores; flatten
-// inlines F, so that its constants stay in registers across the loop.
-template <__m512d (*F)(__m512d)>
-[[gnu::target("avx512f"), gnu::flatten]] inline void Map(MKL_INT n, const double* a, double* r)
-{
-    MKL_INT i = 0;
-    for (; i + 8 <= n; i += 8) _mm512_storeu_pd(r + i, F(_mm512_loadu_pd(a + i)));
-    if (i < n) {
-        const __mmask8 m = static_cast<__mmask8>((1u << (n - i)) - 1);
-        _mm512_mask_storeu_pd(r + i, m, F(_mm512_maskz_loadu_pd(m, a + i)));
-    }
-}
-
 }  // namespace
 
-[[gnu::target("avx512f")]] void DoubleExpm1Avx512(MKL_INT n, const double* a, double* r) { Map<Expm1>(n, a, r); }
-[[gnu::target("avx512f")]] void DoubleCoshAvx512(MKL_INT n, const double* a, double* r) { Map<Cosh>(n, a, r); }
-[[gnu::target("avx512f")]] void DoubleSinhAvx512(MKL_INT n, const double* a, double* r) { Map<Sinh>(n, a, r); }
-[[gnu::target("avx512f")]] void DoubleTanhAvx512(MKL_INT n, const double* a, double* r) { Map<Tanh>(n, a, r); }
+[[gnu::target("avx512f"), gnu::flatten]] void DoubleExpm1Avx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Expm1>(n, a, r); }
+[[gnu::target("avx512f"), gnu::flatten]] void DoubleCoshAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Cosh>(n, a, r); }
+[[gnu::target("avx512f"), gnu::flatten]] void DoubleSinhAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Sinh>(n, a, r); }
+[[gnu::target("avx512f"), gnu::flatten]] void DoubleTanhAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Tanh>(n, a, r); }
 
 }  // namespace lumadex::vml

@@ -23,6 +23,7 @@
 #include <cmath>
 #include <cstdint>
 
+#include "avx512_loops.hpp"
 #include "common.hpp"
 
 namespace lumadex::vml {
@@ -91,18 +92,6 @@ struct ExponentSplit {
     p = _mm512_mul_pd(p, f);
     // scalef multiplies by 2^floor(k/16).
     return {_mm512_scalef_pd(entry, kOver16), p};
-}
-
-// Applies F to whole vectors of sixteen, then to the tail through masks.
-template <__m512 (*F)(__m512)>
-[[gnu::target("avx512f")]] inline void Map(MKL_INT n, const float* a, float* r)
-{
-    MKL_INT i = 0;
-    for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, F(_mm512_loadu_ps(a + i)));
-    if (i < n) {
-        const __mmask16 m = static_cast<__mmask16>((1u << (n - i)) - 1);
-        _mm512_mask_storeu_ps(r + i, m, F(_mm512_maskz_loadu_ps(m, a + i)));
-    }
 }
 
 // Keeps the sign bit of x on a result that has the sign of x (for x = -0).
@@ -620,10 +609,10 @@ alignas(64) constexpr float kTanhTable[9][32] = {
 
 }  // namespace
 
-[[gnu::target("avx512f")]] void FloatExpm1Avx512(MKL_INT n, const float* a, float* r) { Map<Expm1Of16>(n, a, r); }
-[[gnu::target("avx512f")]] void FloatCoshAvx512(MKL_INT n, const float* a, float* r) { Map<CoshOf16>(n, a, r); }
-[[gnu::target("avx512f")]] void FloatSinhAvx512(MKL_INT n, const float* a, float* r) { Map<SinhOf16>(n, a, r); }
-[[gnu::target("avx512f")]] void FloatTanhAvx512(MKL_INT n, const float* a, float* r) { Map<TanhOf16>(n, a, r); }
+[[gnu::target("avx512f"), gnu::flatten]] void FloatExpm1Avx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Expm1Of16>(n, a, r); }
+[[gnu::target("avx512f"), gnu::flatten]] void FloatCoshAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, CoshOf16>(n, a, r); }
+[[gnu::target("avx512f"), gnu::flatten]] void FloatSinhAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, SinhOf16>(n, a, r); }
+[[gnu::target("avx512f"), gnu::flatten]] void FloatTanhAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, TanhOf16>(n, a, r); }
 
 [[gnu::target("avx512f")]] void FloatPowAvx512(MKL_INT n, const float* a, const float* b, float* r)
 {
