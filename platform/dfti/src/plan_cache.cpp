@@ -36,23 +36,17 @@ constexpr auto quiet_long = std::chrono::seconds(1);
 // from each measurement made in a call.
 constexpr double initial_calls_per_measurement[2] = {40, 100};
 
-int cores_available() {
-    static const int cores = [] {
-        cpu_set_t set;
-        CPU_ZERO(&set);
-        if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
-        return std::max(1, CPU_COUNT(&set));
-    }();
-    return cores;
-}
-
 // Whether the machine has a core to spare: the planner thread runs at idle
 // priority, so on a machine kept busy by other processes it would hardly
 // advance (and hold the planner lock meanwhile).
 bool machine_has_spare_core() {
+    static const int cores = [] {
+        cpu_set_t set;
+        CPU_ZERO(&set);
+        return sched_getaffinity(0, sizeof set, &set) == 0 ? std::max(1, CPU_COUNT(&set)) : 1;
+    }();
     double load = 0;
-    if (getloadavg(&load, 1) != 1) return true;
-    return load < cores_available() + 0.5;
+    return getloadavg(&load, 1) != 1 || load < cores + 0.5;
 }
 
 int bucket_of(const FftwProblem& p) { return p.threads > 1 ? 1 : 0; }
@@ -92,10 +86,10 @@ void destroy_buried_plans() {
 // The planner lock, and the buried plans destroyed on the way in.
 class PlannerLock {
 public:
-    PlannerLock() : lock_(PlanCache::planner_lock()) { destroy_buried_plans(); }
-    // Gives up after `patience` (owns_lock() then tells).
-    explicit PlannerLock(std::chrono::duration<double> patience) : lock_(PlanCache::planner_lock(), patience) {
-        if (lock_) destroy_buried_plans();
+    // With a `patience`, gives up after it (owns_lock() then tells).
+    explicit PlannerLock(std::optional<std::chrono::duration<double>> patience = std::nullopt)
+        : lock_(PlanCache::planner_lock(), std::defer_lock) {
+        if (patience ? lock_.try_lock_for(*patience) : (lock_.lock(), true)) destroy_buried_plans();
     }
     bool owns_lock() const { return lock_.owns_lock(); }
 
@@ -103,15 +97,23 @@ private:
     std::unique_lock<std::timed_mutex> lock_;
 };
 
-// An array covering the element offsets [lo, hi) in bytes around a data
-// pointer of the wanted FFTW alignment.
+// The bytes [lo, hi) around its data pointer that a layout's elements take.
+struct Span {
+    int64_t lo, hi;
+};
+Span span_of(const Layout& layout, size_t element_bytes) {
+    const auto b = static_cast<int64_t>(element_bytes);
+    return {layout.min_offset() * b, (layout.max_offset() + 1) * b};
+}
+
+// An array covering a span around a data pointer of the wanted FFTW alignment.
 struct ScratchArray {
     void* memory = nullptr;
     char* data = nullptr;
 
-    bool allocate(int64_t lo, int64_t hi, Precision p, int alignment) {
+    bool allocate(Span span, Precision p, int alignment) {
         constexpr int64_t slack = 128;
-        const int64_t bytes = hi - lo + 2 * slack;
+        const int64_t lo = span.lo, bytes = span.hi - lo + 2 * slack;
         memory = fftw_malloc(static_cast<size_t>(bytes));
         if (!memory) return false;
         std::memset(memory, 0, static_cast<size_t>(bytes));
@@ -172,31 +174,24 @@ PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0]
             planner_lock().unlock();
         },
         [] {
-            if (the_cache) {
-                the_cache->state_.unlock();
-                after_fork_in_child();
+            // The planner thread does not exist in the child: forget it (its
+            // object is not ours to destroy) and what it was to do.
+            if (PlanCache* c = the_cache) {
+                c->planner_ = nullptr;
+                c->running_ = 0;
+                for (auto& [problem, e] : c->entries_)
+                    if (e.measurement == Measurement::queued || e.measurement == Measurement::running)
+                        e.measurement = Measurement::not_yet;
+                c->state_.unlock();
             }
             planner_lock().unlock();
         });
-}
-
-void PlanCache::after_fork_in_child() {
-    // The planner thread does not exist in the child: forget it (its object
-    // is not ours to destroy) and what it was to do.
-    PlanCache& c = *the_cache;
-    c.planner_ = nullptr;
-    c.queue_.clear();
-    c.running_ = 0;
-    for (auto& [problem, e] : c.entries_)
-        if (e.measurement == Measurement::queued || e.measurement == Measurement::running)
-            e.measurement = Measurement::not_yet;
 }
 
 PlanCache::~PlanCache() {
     {
         std::lock_guard state(state_);
         stopping_ = true;
-        queue_.clear();
     }
     changed_.notify_all();
     if (planner_) {
@@ -208,21 +203,12 @@ PlanCache::~PlanCache() {
     the_cache = nullptr;
 }
 
-std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* out) {
-    return lookup(p, in, out, true);
-}
-
-std::shared_ptr<Plan> PlanCache::cheap_plan_for(const FftwProblem& p, void* in, void* out) {
-    return lookup(p, in, out, false);
-}
-
 std::shared_ptr<Plan> PlanCache::lookup(const FftwProblem& p, void* in, void* out, bool policy) {
     keep_openmp_runtime_loaded();
     if (!init_fftw_threads(p.shape.precision)) return nullptr;
     std::unique_lock state(state_);
     if (auto it = entries_.find(p); it != entries_.end()) {
         Entry& e = it->second;
-        e.uses += 1;
         e.last_use = ++clock_;
         e.policy = e.policy || policy;
         if (!policy || e.plan->measured) return e.plan;
@@ -233,7 +219,7 @@ std::shared_ptr<Plan> PlanCache::lookup(const FftwProblem& p, void* in, void* ou
         // timings would be kept, in the wisdom file too.
         if (e.measure_in_call || e.measurement == Measurement::running)
             return measure_in_call(p, in, out, state);
-        if (e.measurement == Measurement::not_yet && e.uses >= 2) queue(p, e);
+        if (e.measurement == Measurement::not_yet) queue(e);  // it recurs
         return e.plan;
     }
     state.unlock();
@@ -261,14 +247,12 @@ std::shared_ptr<Plan> PlanCache::lookup(const FftwProblem& p, void* in, void* ou
     e.plan = plan;
     e.policy = policy;
     e.measurement = plan->measured ? Measurement::done : Measurement::not_yet;
-    e.uses = 1;
     e.last_use = ++clock_;
     return plan;
 }
 
-void PlanCache::queue(const FftwProblem& p, Entry& e) {
+void PlanCache::queue(Entry& e) {
     e.measurement = Measurement::queued;
-    queue_.push_back(p);
     if (!planner_) planner_ = new std::thread([this] { planner_thread(); });
     changed_.notify_all();
 }
@@ -290,7 +274,6 @@ std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in,
             return stopping_ || it == entries_.end() || it->second.measurement != Measurement::running;
         });
     } else if (e.measurement == Measurement::not_yet || e.measurement == Measurement::queued) {
-        if (e.measurement == Measurement::queued) queue_.erase(std::find(queue_.begin(), queue_.end(), p));
         e.measurement = Measurement::running;
         ++running_;
         state.unlock();
@@ -309,25 +292,19 @@ std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in,
 bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience) {
     const bool in_call = patience.has_value();
     const Shape& s = p.shape;
-    const Layout in_layout = input_layout(s), out_layout = output_layout(s);
-    const auto in_bytes = static_cast<int64_t>(input_element_bytes(s));
-    const auto out_bytes = static_cast<int64_t>(output_element_bytes(s));
-    int64_t in_lo = in_layout.min_offset() * in_bytes, in_hi = (in_layout.max_offset() + 1) * in_bytes;
-    const int64_t out_lo = out_layout.min_offset() * out_bytes, out_hi = (out_layout.max_offset() + 1) * out_bytes;
-    if (p.in_place) {
-        in_lo = std::min(in_lo, out_lo);
-        in_hi = std::max(in_hi, out_hi);
-    }
-    const int64_t bytes = (in_hi - in_lo) + (p.in_place ? 0 : out_hi - out_lo);
+    Span in_span = span_of(input_layout(s), input_element_bytes(s));
+    const Span out_span = span_of(output_layout(s), output_element_bytes(s));
+    if (p.in_place) in_span = {std::min(in_span.lo, out_span.lo), std::max(in_span.hi, out_span.hi)};
+    const int64_t bytes = (in_span.hi - in_span.lo) + (p.in_place ? 0 : out_span.hi - out_span.lo);
 
     FftwPlan handle = nullptr;
     bool gave_up = false;
     double seconds = 0;
     std::string wisdom;
     ScratchArray in, out;
-    if (bytes <= max_measure_bytes && in.allocate(in_lo, in_hi, s.precision, p.in_alignment) &&
-        (p.in_place || out.allocate(out_lo, out_hi, s.precision, p.out_alignment))) {
-        PlannerLock planner = in_call ? PlannerLock(*patience) : PlannerLock();
+    if (bytes <= max_measure_bytes && in.allocate(in_span, s.precision, p.in_alignment) &&
+        (p.in_place || out.allocate(out_span, s.precision, p.out_alignment))) {
+        PlannerLock planner(patience);
         gave_up = !planner.owns_lock();
         if (!gave_up) {
             const auto began = Clock::now();
@@ -380,26 +357,24 @@ void PlanCache::planner_thread() {
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
     std::unique_lock state(state_);
     while (!stopping_) {
-        if (queue_.empty()) {
+        // The problem used last among those waiting: the one the script is at.
+        auto next = entries_.end();
+        for (auto it = entries_.begin(); it != entries_.end(); ++it)
+            if (it->second.measurement == Measurement::queued &&
+                (next == entries_.end() || it->second.last_use > next->second.last_use))
+                next = it;
+        if (next == entries_.end()) {
             changed_.wait(state);
-            continue;
-        }
-        const FftwProblem p = queue_.front();
-        auto it = entries_.find(p);
-        if (it == entries_.end() || it->second.measurement != Measurement::queued) {
-            queue_.pop_front();
-            continue;
-        }
-        if (!may_start_in_background()) {
+        } else if (!may_start_in_background()) {
             changed_.wait_for(state, std::chrono::milliseconds(5));
-            continue;
+        } else {
+            const FftwProblem p = next->first;
+            next->second.measurement = Measurement::running;
+            ++running_;
+            state.unlock();
+            measure(p, std::nullopt);
+            state.lock();
         }
-        queue_.pop_front();
-        it->second.measurement = Measurement::running;
-        ++running_;
-        state.unlock();
-        measure(p, std::nullopt);
-        state.lock();
     }
 }
 
@@ -427,7 +402,9 @@ void PlanCache::transform_ends(const FftwProblem& p, double seconds, bool cheap)
 bool PlanCache::wait_for_measurements(double timeout_seconds) {
     std::unique_lock state(state_);
     return changed_.wait_for(state, std::chrono::duration<double>(timeout_seconds),
-                             [&] { return queue_.empty() && running_ == 0; });
+                             [&] { return running_ == 0 && std::none_of(entries_.begin(), entries_.end(), [](const auto& e) {
+                                          return e.second.measurement == Measurement::queued;
+                                      }); });
 }
 
 PlanStatistics PlanCache::statistics() {
@@ -443,8 +420,6 @@ void PlanCache::evict_if_full() {
                 (oldest == entries_.end() || it->second.last_use < oldest->second.last_use))
                 oldest = it;
         if (oldest == entries_.end()) return;
-        if (oldest->second.measurement == Measurement::queued)
-            queue_.erase(std::find(queue_.begin(), queue_.end(), oldest->first));
         entries_.erase(oldest);
     }
 }

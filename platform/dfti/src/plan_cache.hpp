@@ -46,7 +46,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -83,11 +82,13 @@ public:
     // arrays (only their alignment and placement matter; they are not
     // touched). Subject to the plan policy: it may measure first (3. above).
     // Null when FFTW cannot plan the problem.
-    std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out);
+    std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out) { return lookup(p, in, out, true); }
 
     // A cheap plan for one pass inside a cheap path, kept for reuse and never
     // measured.
-    std::shared_ptr<Plan> cheap_plan_for(const FftwProblem& p, void* in, void* out);
+    std::shared_ptr<Plan> cheap_plan_for(const FftwProblem& p, void* in, void* out) {
+        return lookup(p, in, out, false);
+    }
 
     // Brackets every transform. `seconds` is the time the call took and
     // `cheap` whether it ran on a cheap plan of problem p.
@@ -113,7 +114,6 @@ private:
         std::shared_ptr<Plan> plan;
         bool policy = false;  // a compute call's problem, not a pass inside one
         Measurement measurement = Measurement::not_yet;
-        uint64_t uses = 0;
         uint64_t last_use = 0;
         double cheap_seconds = 0;  // spent on the cheap plan so far
         double cheap_calls = 0;
@@ -130,17 +130,15 @@ private:
     double expected_measuring_seconds(const Entry& e) const;
     void planner_thread();
     bool may_start_in_background() const;
-    void queue(const FftwProblem& p, Entry& e);
+    void queue(Entry& e);
     void evict_if_full();
-    static void after_fork_in_child();
 
     std::mutex state_;
     std::condition_variable changed_;
     std::unordered_map<FftwProblem, Entry, FftwProblemHash> entries_;
-    std::deque<FftwProblem> queue_;
     PlanStatistics statistics_;
     uint64_t clock_ = 0;
-    int running_ = 0;            // measurements in progress
+    int running_ = 0;  // measurements in progress
     double calls_per_measurement_[2];  // expected measuring time in cheap calls
     std::thread* planner_ = nullptr;
     bool stopping_ = false;
