@@ -86,11 +86,18 @@
  *       e^(|x| - ln 2) in double.
  *   Erf float: SLEEF's float erf (10x cheaper than its double erf), the
  *       arguments below 2^-12 by the series in double (SLEEF: 1.03 there).
- *   Erfc: SLEEF erfc_u15; float through the double one (0.5 / 0.76).
- *   ErfInv: our kernel, neither SLEEF nor numpy has it: Giles' approximation
- *       (and the tail's asymptote beyond 1 - 1e-7) in double, Halley steps
- *       over SLEEF's erf/erfc (float one step, 0.5; double two, 1.11 at
- *       worst, bounded by erf's own 0.84).
+ *   Erfc: our kernels on AVX-512: erfc(|x|) = e^(-x^2) R(|x|), R piecewise
+ *       polynomials from register tables (16 intervals), e^(-x^2) on the
+ *       shared double exponential core; float in double lanes rounded once
+ *       (0.505 over all floats), double in pairs of doubles (0.59).
+ *       Elsewhere SLEEF erfc_u15; float through the double one (0.5 / 0.76).
+ *   ErfInv: our kernels, neither SLEEF nor numpy has it. AVX-512: fitted
+ *       polynomials in w = -ln(1 - y^2) and sqrt(w) in double lanes; float
+ *       rounded once (0.504 over all floats), double with one Halley step on
+ *       our erf polynomial below 0.6 and our erfc above (0.93).
+ *       Elsewhere Giles' approximation (and the tail's asymptote beyond
+ *       1 - 1e-7) in double, Halley steps over SLEEF's erf/erfc (float one
+ *       step, 0.5; double two, 1.11).
  *   Complex Sqrt Exp Ln Log10 Sin Cos Tan Sinh Cosh Tanh Asin Acos Atan
  *   Asinh Acosh Atanh Pow: the C library's complex functions per element,
  *       as numpy calls them (same speed at one thread; 1.3 to 5 ulps per

@@ -17,6 +17,25 @@
 
 namespace lumadex::vml::avx512 {
 
+// A float vector as its low and high halves widened to double, for kernels
+// that compute float results in double lanes and round them once.
+struct Wide {
+    __m512d low, high;
+};
+
+LUMADEX_VML_LOOP Wide Widen(__m512 x)
+{
+    const __m256 high = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(x), 1));
+    return {_mm512_cvtps_pd(_mm512_castps512_ps256(x)), _mm512_cvtps_pd(high)};
+}
+
+LUMADEX_VML_LOOP __m512 Narrow(__m512d low, __m512d high)
+{
+    const __m512d joined = _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(low))),
+                                              _mm256_castps_pd(_mm512_cvtpd_ps(high)), 1);
+    return _mm512_castpd_ps(joined);
+}
+
 // Loads and stores of one vector of T.
 template <class T>
 struct Lanes;

@@ -29,23 +29,9 @@
 namespace lumadex::vml {
 namespace {
 
-// A float vector as its low and high halves widened to double.
-struct Wide {
-    __m512d low, high;
-};
-
-[[gnu::target("avx512f")]] inline Wide Widen(__m512 x)
-{
-    const __m256 high = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(x), 1));
-    return {_mm512_cvtps_pd(_mm512_castps512_ps256(x)), _mm512_cvtps_pd(high)};
-}
-
-[[gnu::target("avx512f")]] inline __m512 Narrow(__m512d low, __m512d high)
-{
-    const __m512d joined = _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(low))),
-                                              _mm256_castps_pd(_mm512_cvtpd_ps(high)), 1);
-    return _mm512_castpd_ps(joined);
-}
+using avx512::Narrow;
+using avx512::Wide;
+using avx512::Widen;
 
 // 2^t = scale (1 + p): scale = 2^(k/16) rounded to double, p = 2^f - 1.
 struct Exp2Parts {

@@ -646,6 +646,11 @@ void ErfInvBlock(MKL_INT n, const double* y, double* x, int steps)
 }
 
 }  // namespace
+
+// The inverse error function's AVX-512 kernels (erfinv_kernels.cpp).
+[[gnu::target("avx512f")]] void FloatErfInvAvx512(MKL_INT n, const float* a, float* r);
+[[gnu::target("avx512f")]] void DoubleErfInvAvx512(MKL_INT n, const double* a, double* r);
+
 }  // namespace lumadex::vml
 
 using namespace lumadex::vml;
@@ -763,9 +768,12 @@ void vdPowx(const MKL_INT n, const double a[], const double b, double r[])
     });
 }
 
-// Float: the double kernel with one Halley step, rounded once.
+// On AVX-512 our own kernels (erfinv_kernels.cpp); elsewhere the block kernel
+// above, for float with one Halley step, rounded once.
 void vsErfInv(const MKL_INT n, const float a[], float r[])
 {
+    if (DetectedIsa() == Isa::Avx512)
+        return Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { FloatErfInvAvx512(c, a + b, r + b); });
     Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
         alignas(64) double y[kBlock], x[kBlock];
         for (MKL_INT i = 0; i < count; i += kBlock) {
@@ -778,6 +786,8 @@ void vsErfInv(const MKL_INT n, const float a[], float r[])
 }
 void vdErfInv(const MKL_INT n, const double a[], double r[])
 {
+    if (DetectedIsa() == Isa::Avx512)
+        return Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { DoubleErfInvAvx512(c, a + b, r + b); });
     Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
         alignas(64) double y[kBlock];
         for (MKL_INT i = 0; i < count; i += kBlock) {

@@ -4,7 +4,8 @@
 // AVX2 with FMA, SSE2), the loop runs whole vectors and then the tail through
 // a padded buffer; the processor's widest set is picked once per process.
 // SLEEF's 1-ulp variants (u10) are used throughout; erfc exists only as a
-// 1.5-ulp variant, so the float erfc runs through the double one.
+// 1.5-ulp variant, so the float erfc runs through the double one on AVX2
+// and SSE2 (on AVX-512 both are our own kernels).
 #include <immintrin.h>
 
 // GCC's own _mm512_cvtps_pd starts from an undefined vector it then fills.
@@ -51,6 +52,7 @@ Isa DetectedIsa()
 SLEEF_UNARY_FUNCTIONS(DECLARE_OWN_UNARY)
 LUMADEX_VML_SLEEF_WRAPPED(DECLARE_OWN_UNARY)
 SLEEF_BINARY_FUNCTIONS(DECLARE_OWN_BINARY)
+DECLARE_OWN_UNARY(Erfc, erfc, u15, OWN, OWN)
 
 namespace {
 
@@ -140,11 +142,11 @@ namespace {
     LOOP(OP##F256, ATTR_256, float, 8, LD_F8, ST_F8, Sleef_##FN##f8_##U##avx2)        \
     LOOP(OP##F128, ATTR_128, float, 4, LD_F4, ST_F4, Sleef_##FN##f4_##U)              \
     constexpr Variants<KIND<float>> k##OP##F = {AVX512_##WHO(Float##OP##Avx512, OP##F512), OP##F256, OP##F128};
-#define SLEEF_FLOAT_VIA_DOUBLE(LOOP, OP, FN, U, KIND)                                  \
+#define SLEEF_FLOAT_VIA_DOUBLE(LOOP, OP, FN, U, KIND, WHO)                             \
     LOOP(OP##F512, ATTR_512, float, 8, LD_F2D8, ST_F2D8, Sleef_##FN##d8_##U##avx512f) \
     LOOP(OP##F256, ATTR_256, float, 4, LD_F2D4, ST_F2D4, Sleef_##FN##d4_##U##avx2)    \
     LOOP(OP##F128, ATTR_128, float, 2, LD_F2D2, ST_F2D2, Sleef_##FN##d2_##U)          \
-    constexpr Variants<KIND<float>> k##OP##F = {OP##F512, OP##F256, OP##F128};
+    constexpr Variants<KIND<float>> k##OP##F = {AVX512_##WHO(Float##OP##Avx512, OP##F512), OP##F256, OP##F128};
 #define SLEEF_DOUBLE(LOOP, OP, FN, U, KIND, WHO)                                     \
     LOOP(OP##D512, ATTR_512, double, 8, LD_D8, ST_D8, Sleef_##FN##d8_##U##avx512f) \
     LOOP(OP##D256, ATTR_256, double, 4, LD_D4, ST_D4, Sleef_##FN##d4_##U##avx2)    \
@@ -158,8 +160,8 @@ namespace {
 SLEEF_UNARY_FUNCTIONS(DEFINE_UNARY)
 LUMADEX_VML_SLEEF_WRAPPED(DEFINE_UNARY)
 SLEEF_BINARY_FUNCTIONS(DEFINE_BINARY)
-SLEEF_FLOAT_VIA_DOUBLE(UNARY_LOOP, Erfc, erfc, u15, Unary)
-SLEEF_DOUBLE(UNARY_LOOP, Erfc, erfc, u15, Unary, SLEEF)
+SLEEF_FLOAT_VIA_DOUBLE(UNARY_LOOP, Erfc, erfc, u15, Unary, OWN)
+SLEEF_DOUBLE(UNARY_LOOP, Erfc, erfc, u15, Unary, OWN)
 SLEEF_DOUBLE(UNARY_LOOP, Cbrt, cbrt, u10, Unary, SLEEF)
 SLEEF_BOTH(TWO_RESULTS_LOOP, SinCos, sincos, u10, TwoResults, SLEEF, SLEEF)
 
@@ -198,7 +200,7 @@ using namespace lumadex::vml;
 extern "C" {
 SLEEF_UNARY_FUNCTIONS(PUBLISH_UNARY)
 SLEEF_BINARY_FUNCTIONS(PUBLISH_BINARY)
-PUBLISH_UNARY(Erfc, erfc, u15, SLEEF, SLEEF)
+PUBLISH_UNARY(Erfc, erfc, u15, OWN, OWN)
 
 void vsSinCos(const MKL_INT n, const float a[], float r1[], float r2[])
 {
