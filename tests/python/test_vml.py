@@ -2,6 +2,7 @@
 
 import ctypes
 
+import mpmath
 import numpy as np
 import pytest
 import scipy.special as sp
@@ -81,6 +82,28 @@ def test_unary_operations_match_numpy(host, rng, name, dtype):
         wide = np.complex128 if np.dtype(dtype).kind == "c" else np.float64
         assert_matches(result.array(), oracle(x.astype(wide)), dtype)
         np.testing.assert_array_equal(source.array(), x)
+
+
+@pytest.mark.parametrize("dtype, far", [(np.float32, 10), (np.float64, 27)])
+def test_error_function_tails(host, dtype, far):
+    """erfc out to where it leaves the type (subnormal results included) and
+    erfinv within a few ulps of +-1, where the kernels switch to tail pieces.
+    mpmath at 40 digits is the oracle: scipy's erfc underflows early."""
+
+    @np.vectorize
+    def exact(f, v):
+        with mpmath.workdps(40):
+            return float(f(mpmath.mpf(float(v))))
+    x = np.linspace(-6, far, 1001).astype(dtype)
+    got = host.call("ZEPErfc", host.image(x), None).array().astype(np.float64)
+    want = exact(mpmath.erfc, x)
+    tiny = np.finfo(np.dtype(dtype)).smallest_subnormal
+    assert np.all(np.abs(got - want) <= 4 * RTOL[dtype] * want + tiny)
+    bits = np.finfo(np.dtype(dtype)).nmant + 1
+    y = np.concatenate([1 - 2.0 ** -np.arange(1, bits + 1), np.linspace(0.99, 0.9999, 51)]).astype(dtype)
+    y = np.concatenate([y, -y])
+    inverse = host.call("ZEPErfInv", host.image(y), None).array()
+    assert_matches(inverse, exact(mpmath.erfinv, y), dtype)
 
 
 BINARY_CASES = [(name, dtype) for name, (_, _, _, cplx) in BINARY.items()
