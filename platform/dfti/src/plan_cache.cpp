@@ -69,9 +69,11 @@ struct Graveyard {
     std::mutex lock;
     std::vector<std::pair<Precision, FftwPlan>> plans;
 };
+// Never destroyed: a plan may be released during the process's exit after
+// the statics constructed later than the cache are gone.
 Graveyard& graveyard() {
-    static Graveyard g;
-    return g;
+    static Graveyard* g = new Graveyard;
+    return *g;
 }
 
 void destroy_buried_plans() {
