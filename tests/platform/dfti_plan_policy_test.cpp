@@ -151,6 +151,16 @@ TEST(DftiPlanPolicy, ATransformAfterForkWorks) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// A plan released while another thread holds the planner lock is put aside
+// for the next holder; if none comes before exit, the cache's own teardown
+// destroys it. (The test fails in that teardown, after its body.)
+TEST(DftiPlanPolicy, APlanPutAsideAtExitIsDestroyedSafely) {
+    Transform t(8, 8);
+    t.run();
+    std::lock_guard busy(PlanCache::planner_lock());
+    std::thread([] { lumadex::dfti::Plan(lumadex::dfti::FftwProblem{}, nullptr, false); }).join();
+}
+
 TEST(DftiThreads, TheCountAtCommitIsTheCountUsed) {
     const int saved = omp_get_max_threads();
     DFTI_DESCRIPTOR_HANDLE h = nullptr;
