@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -69,10 +70,13 @@ struct Graveyard {
     std::mutex lock;
     std::vector<std::pair<Precision, FftwPlan>> plans;
 };
-// Never destroyed: a plan may be released during the process's exit after
-// the statics constructed later than the cache are gone.
+// Built in static storage and never destroyed: a plan may be released
+// during the process's exit after the statics constructed later than the
+// cache are gone. (The cache's teardown empties it, so that unloading leaves
+// nothing allocated behind.)
 Graveyard& graveyard() {
-    static Graveyard* g = new Graveyard;
+    alignas(Graveyard) static unsigned char storage[sizeof(Graveyard)];
+    static Graveyard* g = new (storage) Graveyard;
     return *g;
 }
 
