@@ -12,7 +12,6 @@
 
 #include "common.hpp"
 
-#define LUMADEX_VML_LOOP [[gnu::target("avx512f"), gnu::always_inline]] inline
 #define LUMADEX_VML_LAMBDA __attribute__((target("avx512f"), always_inline))
 
 namespace lumadex::vml::avx512 {
@@ -23,13 +22,13 @@ struct Wide {
     __m512d low, high;
 };
 
-LUMADEX_VML_LOOP Wide Widen(__m512 x)
+LUMADEX_AVX512_INLINE Wide Widen(__m512 x)
 {
     const __m256 high = _mm256_castpd_ps(_mm512_extractf64x4_pd(_mm512_castps_pd(x), 1));
     return {_mm512_cvtps_pd(_mm512_castps512_ps256(x)), _mm512_cvtps_pd(high)};
 }
 
-LUMADEX_VML_LOOP __m512 Narrow(__m512d low, __m512d high)
+LUMADEX_AVX512_INLINE __m512 Narrow(__m512d low, __m512d high)
 {
     const __m512d joined = _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(_mm512_cvtpd_ps(low))),
                                               _mm256_castps_pd(_mm512_cvtpd_ps(high)), 1);
@@ -45,11 +44,11 @@ struct Lanes<float> {
     using V = __m512;
     using M = __mmask16;
     static constexpr MKL_INT kWidth = 16;
-    LUMADEX_VML_LOOP static V Load(const float* p) { return _mm512_loadu_ps(p); }
-    LUMADEX_VML_LOOP static V Load(M m, const float* p, float fill) { return _mm512_mask_loadu_ps(_mm512_set1_ps(fill), m, p); }
-    LUMADEX_VML_LOOP static void Store(float* p, V v) { _mm512_storeu_ps(p, v); }
-    LUMADEX_VML_LOOP static void Store(M m, float* p, V v) { _mm512_mask_storeu_ps(p, m, v); }
-    LUMADEX_VML_LOOP static void Stream(float* p, V v) { _mm512_stream_ps(p, v); }
+    LUMADEX_AVX512_INLINE static V Load(const float* p) { return _mm512_loadu_ps(p); }
+    LUMADEX_AVX512_INLINE static V Load(M m, const float* p, float fill) { return _mm512_mask_loadu_ps(_mm512_set1_ps(fill), m, p); }
+    LUMADEX_AVX512_INLINE static void Store(float* p, V v) { _mm512_storeu_ps(p, v); }
+    LUMADEX_AVX512_INLINE static void Store(M m, float* p, V v) { _mm512_mask_storeu_ps(p, m, v); }
+    LUMADEX_AVX512_INLINE static void Stream(float* p, V v) { _mm512_stream_ps(p, v); }
 };
 
 template <>
@@ -57,15 +56,15 @@ struct Lanes<double> {
     using V = __m512d;
     using M = __mmask8;
     static constexpr MKL_INT kWidth = 8;
-    LUMADEX_VML_LOOP static V Load(const double* p) { return _mm512_loadu_pd(p); }
-    LUMADEX_VML_LOOP static V Load(M m, const double* p, double fill) { return _mm512_mask_loadu_pd(_mm512_set1_pd(fill), m, p); }
-    LUMADEX_VML_LOOP static void Store(double* p, V v) { _mm512_storeu_pd(p, v); }
-    LUMADEX_VML_LOOP static void Store(M m, double* p, V v) { _mm512_mask_storeu_pd(p, m, v); }
-    LUMADEX_VML_LOOP static void Stream(double* p, V v) { _mm512_stream_pd(p, v); }
+    LUMADEX_AVX512_INLINE static V Load(const double* p) { return _mm512_loadu_pd(p); }
+    LUMADEX_AVX512_INLINE static V Load(M m, const double* p, double fill) { return _mm512_mask_loadu_pd(_mm512_set1_pd(fill), m, p); }
+    LUMADEX_AVX512_INLINE static void Store(double* p, V v) { _mm512_storeu_pd(p, v); }
+    LUMADEX_AVX512_INLINE static void Store(M m, double* p, V v) { _mm512_mask_storeu_pd(p, m, v); }
+    LUMADEX_AVX512_INLINE static void Stream(double* p, V v) { _mm512_stream_pd(p, v); }
 };
 
 template <class T>
-LUMADEX_VML_LOOP typename Lanes<T>::M TailMask(MKL_INT count)
+LUMADEX_AVX512_INLINE typename Lanes<T>::M TailMask(MKL_INT count)
 {
     return static_cast<typename Lanes<T>::M>((1u << count) - 1);
 }
@@ -75,7 +74,7 @@ LUMADEX_VML_LOOP typename Lanes<T>::M TailMask(MKL_INT count)
 // boundary on: so large a result leaves the caches before anyone reads it,
 // and plain stores would first read every line they write.
 template <class T, class F>
-LUMADEX_VML_LOOP void MapWith(MKL_INT n, const T* a, T* r, F f)
+LUMADEX_AVX512_INLINE void MapWith(MKL_INT n, const T* a, T* r, F f)
 {
     using L = Lanes<T>;
     MKL_INT i = 0;
@@ -96,14 +95,14 @@ LUMADEX_VML_LOOP void MapWith(MKL_INT n, const T* a, T* r, F f)
 }
 
 template <class T, auto F>
-LUMADEX_VML_LOOP void Map(MKL_INT n, const T* a, T* r)
+LUMADEX_AVX512_INLINE void Map(MKL_INT n, const T* a, T* r)
 {
     MapWith(n, a, r, F);
 }
 
 // r = F(a, b); lanes past the end compute F(0, 1).
 template <class T, auto F>
-LUMADEX_VML_LOOP void Map(MKL_INT n, const T* a, const T* b, T* r)
+LUMADEX_AVX512_INLINE void Map(MKL_INT n, const T* a, const T* b, T* r)
 {
     using L = Lanes<T>;
     MKL_INT i = 0;
@@ -127,7 +126,7 @@ template <class T, auto Exact, class... V>
 }
 
 template <class T, auto F, auto Exact>
-LUMADEX_VML_LOOP void MapRedo(MKL_INT n, const T* a, T* r)
+LUMADEX_AVX512_INLINE void MapRedo(MKL_INT n, const T* a, T* r)
 {
     using L = Lanes<T>;
     MKL_INT i = 0;
@@ -147,7 +146,7 @@ LUMADEX_VML_LOOP void MapRedo(MKL_INT n, const T* a, T* r)
 }
 
 template <class T, auto F, auto Exact>
-LUMADEX_VML_LOOP void MapRedo(MKL_INT n, const T* a, const T* b, T* r)
+LUMADEX_AVX512_INLINE void MapRedo(MKL_INT n, const T* a, const T* b, T* r)
 {
     using L = Lanes<T>;
     MKL_INT i = 0;

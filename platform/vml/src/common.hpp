@@ -13,6 +13,10 @@
 
 #include "mkl_vml.h"
 
+// AVX-512 helpers inlined into the loops that call them, which keeps their
+// constants in registers.
+#define LUMADEX_AVX512_INLINE [[gnu::target("avx512f"), gnu::always_inline]] inline
+
 namespace lumadex::vml {
 
 enum class Isa { Sse2, Avx2, Avx512 };

@@ -10,13 +10,13 @@
 #include <array>
 #include <cstdint>
 
-#define LUMADEX_DCORE_INLINE [[gnu::target("avx512f"), gnu::always_inline]] inline
+#include "common.hpp"
 
 namespace lumadex::vml::dcore {
 
-LUMADEX_DCORE_INLINE __m512d Set(double v) { return _mm512_set1_pd(v); }
-LUMADEX_DCORE_INLINE __m512i Bits(__m512d x) { return _mm512_castpd_si512(x); }
-LUMADEX_DCORE_INLINE __m512d Double(__m512i x) { return _mm512_castsi512_pd(x); }
+LUMADEX_AVX512_INLINE __m512d Set(double v) { return _mm512_set1_pd(v); }
+LUMADEX_AVX512_INLINE __m512i Bits(__m512d x) { return _mm512_castpd_si512(x); }
+LUMADEX_AVX512_INLINE __m512d Double(__m512i x) { return _mm512_castsi512_pd(x); }
 
 // An unevaluated sum hi + lo.
 struct Dd {
@@ -25,16 +25,16 @@ struct Dd {
 
 // a + b = hi + lo exactly when a = 0 or the exponent of a is at least that
 // of b (Dekker).
-LUMADEX_DCORE_INLINE Dd FastTwoSum(__m512d a, __m512d b)
+LUMADEX_AVX512_INLINE Dd FastTwoSum(__m512d a, __m512d b)
 {
     const __m512d s = _mm512_add_pd(a, b);
     return {s, _mm512_add_pd(_mm512_sub_pd(a, s), b)};
 }
 
 // c0 + x (c1 + x (c2 + ...)).
-LUMADEX_DCORE_INLINE __m512d Horner(__m512d, double c0) { return Set(c0); }
+LUMADEX_AVX512_INLINE __m512d Horner(__m512d, double c0) { return Set(c0); }
 template <class... C>
-LUMADEX_DCORE_INLINE __m512d Horner(__m512d x, double c0, C... c)
+LUMADEX_AVX512_INLINE __m512d Horner(__m512d x, double c0, C... c)
 {
     return _mm512_fmadd_pd(Horner(x, c...), x, Set(c0));
 }
@@ -42,19 +42,19 @@ LUMADEX_DCORE_INLINE __m512d Horner(__m512d x, double c0, C... c)
 // Register tables: t[j] for 16 entries (two registers, permutex2var reads
 // the low four bits of each index lane), and for 32 entries (two such
 // reads, the upper half chosen where bit 4 of the index is set).
-LUMADEX_DCORE_INLINE __m512d Read16(const double* t, __m512i j)
+LUMADEX_AVX512_INLINE __m512d Read16(const double* t, __m512i j)
 {
     return _mm512_permutex2var_pd(_mm512_loadu_pd(t), j, _mm512_loadu_pd(t + 8));
 }
-LUMADEX_DCORE_INLINE __m512i Read16(const std::uint64_t* t, __m512i j)
+LUMADEX_AVX512_INLINE __m512i Read16(const std::uint64_t* t, __m512i j)
 {
     return _mm512_permutex2var_epi64(_mm512_loadu_si512(t), j, _mm512_loadu_si512(t + 8));
 }
-LUMADEX_DCORE_INLINE __m512d Read32(const double* t, __m512i j, __mmask8 upper)
+LUMADEX_AVX512_INLINE __m512d Read32(const double* t, __m512i j, __mmask8 upper)
 {
     return _mm512_mask_mov_pd(Read16(t, j), upper, Read16(t + 16, j));
 }
-LUMADEX_DCORE_INLINE __m512i Read32(const std::uint64_t* t, __m512i j, __mmask8 upper)
+LUMADEX_AVX512_INLINE __m512i Read32(const std::uint64_t* t, __m512i j, __mmask8 upper)
 {
     return _mm512_mask_mov_epi64(Read16(t, j), upper, Read16(t + 16, j));
 }
@@ -86,7 +86,7 @@ struct ExpSplit {
     __m512d r1;   // x - (k/16) kExpLn2Hi, |r1| <= ln2/32 (1 + 2^-40)
 };
 
-LUMADEX_DCORE_INLINE ExpSplit SplitExp(__m512d x)
+LUMADEX_AVX512_INLINE ExpSplit SplitExp(__m512d x)
 {
     const __m512d kd = _mm512_fmadd_pd(x, Set(kExpInvLn2), Set(kExpShifter));
     const __m512d k16 = _mm512_sub_pd(kd, Set(kExpShifter));
@@ -103,7 +103,7 @@ struct ExpReduced {
     __m512d rlo;  // |rlo| <= 2^-59
 };
 
-LUMADEX_DCORE_INLINE ExpReduced ExpReduce(__m512d x)
+LUMADEX_AVX512_INLINE ExpReduced ExpReduce(__m512d x)
 {
     const ExpSplit s = SplitExp(x);
     const __m512d r = _mm512_fnmadd_pd(s.k16, Set(kExpLn2Lo), s.r1);
@@ -116,7 +116,7 @@ struct Table16 {
     std::array<double, 16> hi, lo;
 };
 
-LUMADEX_DCORE_INLINE Dd Lookup(const Table16& t, __m512i j) { return {Read16(t.hi.data(), j), Read16(t.lo.data(), j)}; }
+LUMADEX_AVX512_INLINE Dd Lookup(const Table16& t, __m512i j) { return {Read16(t.hi.data(), j), Read16(t.lo.data(), j)}; }
 
 // 2^(j/16): hi correctly rounded, lo the correctly rounded rest (mpmath, 50
 // digits).
@@ -137,7 +137,7 @@ inline constexpr Table16 kPow2Sixteenth = {
 inline constexpr double kExpQ[6] = {0x1.0000000000001p-1,  0x1.5555555555556p-3,  0x1.55555554e9468p-5,
                                     0x1.11111110e10a8p-7,  0x1.6c17ed4cc48cap-10, 0x1.a01b0c2edac01p-13};
 
-LUMADEX_DCORE_INLINE __m512d ExpQ(__m512d r, __m512d r2)
+LUMADEX_AVX512_INLINE __m512d ExpQ(__m512d r, __m512d r2)
 {
     const __m512d q01 = Horner(r, kExpQ[0], kExpQ[1]);
     const __m512d q23 = Horner(r, kExpQ[2], kExpQ[3]);

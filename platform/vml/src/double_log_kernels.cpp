@@ -29,7 +29,6 @@
 #include "common.hpp"
 #include "double_cores.hpp"
 
-#define LUMADEX_DLOG_INLINE [[gnu::target("avx512f"), gnu::always_inline]] inline
 
 namespace lumadex::vml {
 namespace {
@@ -79,11 +78,11 @@ constexpr double kQ[8] = {-0x1.ffffffffffff6p-2, 0x1.55555555557c0p-2,  -0x1.000
 constexpr double kInvLn10Hi = 0x1.bcb7b1526e50ep-2;
 constexpr double kInvLn10Lo = 0x1.95355baaafad3p-57;
 
-LUMADEX_DLOG_INLINE __m512d Abs(__m512d x) { return Double(_mm512_andnot_si512(Bits(Set(-0.0)), Bits(x))); }
+LUMADEX_AVX512_INLINE __m512d Abs(__m512d x) { return Double(_mm512_andnot_si512(Bits(Set(-0.0)), Bits(x))); }
 
 // r with the sign bit of x added: for results that have the sign of their
 // argument (log1p, asinh, atanh), which also keeps f(-0) = -0.
-LUMADEX_DLOG_INLINE __m512d OrSign(__m512d r, __m512d x)
+LUMADEX_AVX512_INLINE __m512d OrSign(__m512d r, __m512d x)
 {
     return Double(_mm512_ternarylogic_epi64(Bits(r), Bits(x), Bits(Set(-0.0)), 0xF8));  // r | (x & sign)
 }
@@ -94,7 +93,7 @@ LUMADEX_DLOG_INLINE __m512d OrSign(__m512d r, __m512d x)
 // bits (the correction may reach 2^-26 of hi: acosh near 1, where x^2 - 1
 // has a tail far beyond its last bit; and for asinh of small x it carries
 // the leading bits of the result).
-LUMADEX_DLOG_INLINE Dd SqrtDd(__m512d h, __m512d l)
+LUMADEX_AVX512_INLINE Dd SqrtDd(__m512d h, __m512d l)
 {
     const __m512d s = _mm512_sqrt_pd(h);
     const __m512d y0 = _mm512_rcp14_pd(s);
@@ -112,7 +111,7 @@ struct Reduction {
     __m512d k, c, invC, logcHi, logcLo;
 };
 
-LUMADEX_DLOG_INLINE Reduction Reduce(__m512d h)
+LUMADEX_AVX512_INLINE Reduction Reduce(__m512d h)
 {
     // Rounding the mantissa to 4 bits in the integer bits: a carry out of
     // it moves to the next power of two, as it should.
@@ -125,13 +124,13 @@ LUMADEX_DLOG_INLINE Reduction Reduce(__m512d h)
 }
 
 // a + b r
-LUMADEX_DLOG_INLINE __m512d Pair(__m512d r, double a, double b) { return _mm512_fmadd_pd(Set(b), r, Set(a)); }
+LUMADEX_AVX512_INLINE __m512d Pair(__m512d r, double a, double b) { return _mm512_fmadd_pd(Set(b), r, Set(a)); }
 
 // log(2^k c) + log1p(rh) + rl = hi + lo (not normalized; |lo| < 2^-5 |hi|
 // or hi = 0) for |rl| <= 2^-40, and |rl| <= 2^-20 |rh| where C = 1:
 // k ln2hi + log c hi is exact and is either 0 (C = 1) or larger than |rh|,
 // so a fast two-sum adds rh exactly; the rest is below 2^-5 of the result.
-LUMADEX_DLOG_INLINE Dd Finish(const Reduction& c, __m512d rh, __m512d rl)
+LUMADEX_AVX512_INLINE Dd Finish(const Reduction& c, __m512d rh, __m512d rl)
 {
     // q by Estrin's scheme, for a short dependency chain.
     const __m512d r2 = _mm512_mul_pd(rh, rh);
@@ -145,7 +144,7 @@ LUMADEX_DLOG_INLINE Dd Finish(const Reduction& c, __m512d rh, __m512d rl)
 
 // log(C + n) = hi + lo for the exact numerator n = h - C: rh = n (1/C), and
 // rl from the residual n - rh C, exact by fma (C has 5 bits).
-LUMADEX_DLOG_INLINE Dd LogRatio(const Reduction& c, __m512d n)
+LUMADEX_AVX512_INLINE Dd LogRatio(const Reduction& c, __m512d n)
 {
     const __m512d rh = _mm512_mul_pd(n, c.invC);
     return Finish(c, rh, _mm512_mul_pd(_mm512_fnmadd_pd(rh, c.c, n), c.invC));
@@ -155,7 +154,7 @@ LUMADEX_DLOG_INLINE Dd LogRatio(const Reduction& c, __m512d n)
 // |t| <= 2^-40 C, and |t| <= 2^-20 |n| where C = 1: as above, t/C joining
 // rl, and log1p(rh + rl) = log1p(rh) + rl (1 - rh + rh^2) to O(rl rh^3 +
 // rl^2), below 2^-60 of the result.
-LUMADEX_DLOG_INLINE Dd LogRatio(const Reduction& c, __m512d n, __m512d t)
+LUMADEX_AVX512_INLINE Dd LogRatio(const Reduction& c, __m512d n, __m512d t)
 {
     const __m512d rh = _mm512_mul_pd(n, c.invC);
     const __m512d rl = _mm512_mul_pd(_mm512_add_pd(_mm512_fnmadd_pd(rh, c.c, n), t), c.invC);
@@ -166,7 +165,7 @@ LUMADEX_DLOG_INLINE Dd LogRatio(const Reduction& c, __m512d n, __m512d t)
 // positive normal or subnormal h: lanes outside [2^-1000, 2^1000] are scaled
 // by 2^+-64 into it, and the reduction is that of 2^k h.
 template <bool kGeneral>
-LUMADEX_DLOG_INLINE Reduction ReduceAny(__m512d& h, __m512d k)
+LUMADEX_AVX512_INLINE Reduction ReduceAny(__m512d& h, __m512d k)
 {
     if constexpr (!kGeneral) {
         return Reduce(h);
@@ -183,7 +182,7 @@ LUMADEX_DLOG_INLINE Reduction ReduceAny(__m512d& h, __m512d k)
 
 // log h = hi + lo.
 template <bool kGeneral>
-LUMADEX_DLOG_INLINE Dd Log(__m512d h)
+LUMADEX_AVX512_INLINE Dd Log(__m512d h)
 {
     const Reduction c = ReduceAny<kGeneral>(h, Set(0.0));
     return LogRatio(c, _mm512_sub_pd(h, c.c));
@@ -192,7 +191,7 @@ LUMADEX_DLOG_INLINE Dd Log(__m512d h)
 // log(2^k (h + l)) = hi + lo for a tail |l| <= 2^-40 h, and |l| <= 2^-20
 // |h - 1| near 1 (l = 0 outside 2^+-1000).
 template <bool kGeneral>
-LUMADEX_DLOG_INLINE Dd LogDd(__m512d h, __m512d l, __m512d k = __m512d{})
+LUMADEX_AVX512_INLINE Dd LogDd(__m512d h, __m512d l, __m512d k = __m512d{})
 {
     const Reduction c = ReduceAny<kGeneral>(h, k);
     return LogRatio(c, _mm512_sub_pd(h, c.c), l);
@@ -205,7 +204,7 @@ LUMADEX_DLOG_INLINE Dd LogDd(__m512d h, __m512d l, __m512d k = __m512d{})
 // general path the lanes z <= -1/2 (where h is exact) and z >= 2^52 (where
 // 1 + z = h to 2^-53) take h - C, and beyond 2^1000, log1p z = log z.
 template <bool kGeneral>
-LUMADEX_DLOG_INLINE Reduction ReduceOnePlus(__m512d z, __m512d& n)
+LUMADEX_AVX512_INLINE Reduction ReduceOnePlus(__m512d z, __m512d& n)
 {
     const __m512d one = Set(1.0);
     __m512d h = _mm512_add_pd(one, z);
@@ -219,28 +218,28 @@ LUMADEX_DLOG_INLINE Reduction ReduceOnePlus(__m512d z, __m512d& n)
     return c;
 }
 
-LUMADEX_DLOG_INLINE __m512d Round(Dd x) { return _mm512_add_pd(x.hi, x.lo); }
+LUMADEX_AVX512_INLINE __m512d Round(Dd x) { return _mm512_add_pd(x.hi, x.lo); }
 
 // Lanes where x compares true with both bounds.
 template <int lowCmp, int highCmp>
-LUMADEX_DLOG_INLINE __mmask8 Within(__m512d x, double low, double high)
+LUMADEX_AVX512_INLINE __mmask8 Within(__m512d x, double low, double high)
 {
     return _mm512_mask_cmp_pd_mask(_mm512_cmp_pd_mask(x, Set(low), lowCmp), x, Set(high), highCmp);
 }
 
-LUMADEX_DLOG_INLINE __m512d Override(__m512d r, __mmask8 lanes, double v)
+LUMADEX_AVX512_INLINE __m512d Override(__m512d r, __mmask8 lanes, double v)
 {
     return _mm512_mask_mov_pd(r, lanes, Set(v));
 }
 
 // NaN lanes of x become x + x (a quiet NaN from the argument).
-LUMADEX_DLOG_INLINE __m512d KeepNan(__m512d r, __m512d x)
+LUMADEX_AVX512_INLINE __m512d KeepNan(__m512d r, __m512d x)
 {
     return _mm512_mask_add_pd(r, _mm512_cmp_pd_mask(x, x, _CMP_UNORD_Q), x, x);
 }
 
 // Results at x = 0, x < 0, +inf and NaN of ln and log10.
-LUMADEX_DLOG_INLINE __m512d LogEdges(__m512d r, __m512d x)
+LUMADEX_AVX512_INLINE __m512d LogEdges(__m512d r, __m512d x)
 {
     r = Override(r, _mm512_cmp_pd_mask(x, Set(0.0), _CMP_EQ_OQ), -kInf);
     r = Override(r, _mm512_cmp_pd_mask(x, Set(0.0), _CMP_LT_OQ), kNan);
@@ -257,12 +256,12 @@ constexpr double kTiny = 0x1p-28;
 // ln x: fast for x in [2^-1000, 2^1000].
 struct LnOp {
     static constexpr double kFill = 1.0;
-    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x)
+    LUMADEX_AVX512_INLINE static __mmask8 Fast(__m512d x)
     {
         return Within<_CMP_GE_OQ, _CMP_LE_OQ>(x, 0x1p-1000, 0x1p1000);
     }
     template <bool kGeneral>
-    LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
+    LUMADEX_AVX512_INLINE static __m512d Lanes(__m512d x)
     {
         const __m512d r = Round(Log<kGeneral>(x));
         return kGeneral ? LogEdges(r, x) : r;
@@ -272,9 +271,9 @@ struct LnOp {
 // log10 x = ln x (1/ln 10), the product of two double-doubles.
 struct Log10Op {
     static constexpr double kFill = 1.0;
-    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x) { return LnOp::Fast(x); }
+    LUMADEX_AVX512_INLINE static __mmask8 Fast(__m512d x) { return LnOp::Fast(x); }
     template <bool kGeneral>
-    LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
+    LUMADEX_AVX512_INLINE static __m512d Lanes(__m512d x)
     {
         const Dd v = Log<kGeneral>(x);
         const __m512d p = _mm512_mul_pd(v.hi, Set(kInvLn10Hi));
@@ -289,12 +288,12 @@ struct Log10Op {
 // -1 + 2^-40 < x < 2^52.
 struct Log1pOp {
     static constexpr double kFill = 0.0;
-    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x)
+    LUMADEX_AVX512_INLINE static __mmask8 Fast(__m512d x)
     {
         return Within<_CMP_GT_OQ, _CMP_LT_OQ>(x, -1.0 + 0x1p-40, 0x1p52);
     }
     template <bool kGeneral>
-    LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
+    LUMADEX_AVX512_INLINE static __m512d Lanes(__m512d x)
     {
         __m512d n;
         const Reduction c = ReduceOnePlus<kGeneral>(x, n);
@@ -316,9 +315,9 @@ struct Log1pOp {
 // Beyond 2^26, log(2|x|); below 2^-28, x. Fast for 2^-28 <= |x| < 2^26.
 struct AsinhOp {
     static constexpr double kFill = 0.5;
-    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x) { return Within<_CMP_GE_OQ, _CMP_LT_OQ>(Abs(x), kTiny, kHuge); }
+    LUMADEX_AVX512_INLINE static __mmask8 Fast(__m512d x) { return Within<_CMP_GE_OQ, _CMP_LT_OQ>(Abs(x), kTiny, kHuge); }
     template <bool kGeneral>
-    LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
+    LUMADEX_AVX512_INLINE static __m512d Lanes(__m512d x)
     {
         const __m512d a = Abs(x);
         const __m512d p = _mm512_mul_pd(a, a);
@@ -343,9 +342,9 @@ struct AsinhOp {
 // Fast for 1 < x < 2^26.
 struct AcoshOp {
     static constexpr double kFill = 2.0;
-    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x) { return Within<_CMP_GT_OQ, _CMP_LT_OQ>(x, 1.0, kHuge); }
+    LUMADEX_AVX512_INLINE static __mmask8 Fast(__m512d x) { return Within<_CMP_GT_OQ, _CMP_LT_OQ>(x, 1.0, kHuge); }
     template <bool kGeneral>
-    LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
+    LUMADEX_AVX512_INLINE static __m512d Lanes(__m512d x)
     {
         const __m512d p = _mm512_mul_pd(x, x);
         Dd q = FastTwoSum(p, Set(-1.0));
@@ -373,12 +372,12 @@ struct AcoshOp {
 // (where z < 2^52).
 struct AtanhOp {
     static constexpr double kFill = 0.0;
-    LUMADEX_DLOG_INLINE static __mmask8 Fast(__m512d x)
+    LUMADEX_AVX512_INLINE static __mmask8 Fast(__m512d x)
     {
         return _mm512_cmp_pd_mask(Abs(x), Set(1.0 - 0x1p-50), _CMP_LE_OQ);
     }
     template <bool kGeneral>
-    LUMADEX_DLOG_INLINE static __m512d Lanes(__m512d x)
+    LUMADEX_AVX512_INLINE static __m512d Lanes(__m512d x)
     {
         const __m512d a = Abs(x), a2 = _mm512_add_pd(a, a);
         const __m512d dh = _mm512_sub_pd(Set(1.0), a);
@@ -398,7 +397,7 @@ struct AtanhOp {
 };
 
 template <class Op>
-LUMADEX_DLOG_INLINE __m512d Eval(__m512d x)
+LUMADEX_AVX512_INLINE __m512d Eval(__m512d x)
 {
     return Op::Fast(x) == 0xFF ? Op::template Lanes<false>(x) : Op::template Lanes<true>(x);
 }
@@ -406,7 +405,7 @@ LUMADEX_DLOG_INLINE __m512d Eval(__m512d x)
 // Up to 8 elements through masked loads and stores (the unused lanes hold
 // Op::kFill, a value of the fast path).
 template <class Op>
-LUMADEX_DLOG_INLINE void Partial(MKL_INT n, const double* a, double* r)
+LUMADEX_AVX512_INLINE void Partial(MKL_INT n, const double* a, double* r)
 {
     const __mmask8 lanes = static_cast<__mmask8>((1u << n) - 1);
     _mm512_mask_storeu_pd(r, lanes, Eval<Op>(_mm512_mask_loadu_pd(Set(Op::kFill), lanes, a)));
@@ -416,7 +415,7 @@ LUMADEX_DLOG_INLINE void Partial(MKL_INT n, const double* a, double* r)
 // the scheduler), then the rest. (Large destinations are written around the
 // caches by the layer's dispatch.)
 template <class Op>
-LUMADEX_DLOG_INLINE void Run(MKL_INT n, const double* a, double* r)
+LUMADEX_AVX512_INLINE void Run(MKL_INT n, const double* a, double* r)
 {
     MKL_INT i = 0;
     for (; n - i >= 16; i += 16) {

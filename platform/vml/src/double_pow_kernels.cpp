@@ -48,7 +48,6 @@
 #include "common.hpp"
 #include "double_cores.hpp"
 
-#define LUMADEX_DPOW_INLINE [[gnu::target("avx512f"), gnu::always_inline]] inline
 
 namespace lumadex::vml {
 namespace {
@@ -110,7 +109,7 @@ constexpr double kQ[8] = {-0x1.5555555555555p-1, 0x1.0000000000000p-1,  -0x1.999
 // t0 = 0). The bracket (below 2^-19.5) errs by its roundings, mostly those
 // of r^3 (two products, 2^-52 of r^3/3): at most 2^-71.5 absolute, 2^-65.5
 // of log x where |log x| is near 2^-6 and |r| near its bound.
-LUMADEX_DPOW_INLINE Dd LogAccurate(__m512d x)
+LUMADEX_AVX512_INLINE Dd LogAccurate(__m512d x)
 {
     const __m512d m = _mm512_getmant_pd(x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_nan);
     const __m512d rc = _mm512_roundscale_pd(_mm512_rcp14_pd(m), (6 << 4) | _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
@@ -164,7 +163,7 @@ struct ExpParts {
     __m512d k16;      // k/16
 };
 
-LUMADEX_DPOW_INLINE ExpParts ExpDd(__m512d z, __m512d zl)
+LUMADEX_AVX512_INLINE ExpParts ExpDd(__m512d z, __m512d zl)
 {
     const dcore::ExpSplit s = dcore::SplitExp(z);
     const __m512d r1 = s.r1;
@@ -180,21 +179,21 @@ LUMADEX_DPOW_INLINE ExpParts ExpDd(__m512d z, __m512d zl)
 }
 
 // Thi 2^floor(k/16) (1 + p) for a normal result.
-LUMADEX_DPOW_INLINE __m512d ExpNormal(const ExpParts& e)
+LUMADEX_AVX512_INLINE __m512d ExpNormal(const ExpParts& e)
 {
     const __m512d s = Double(_mm512_add_epi64(e.thiBits, e.kShift));
     return _mm512_fmadd_pd(s, e.p, s);
 }
 
 // Thi in [1, 2), unscaled.
-LUMADEX_DPOW_INLINE __m512d ExpThi(const ExpParts& e)
+LUMADEX_AVX512_INLINE __m512d ExpThi(const ExpParts& e)
 {
     return Double(_mm512_add_epi64(e.thiBits, _mm512_and_si512(e.kShift, _mm512_set1_epi64(std::int64_t{15} << 48))));
 }
 
 // y log x = zh + zl from log x = hi + lo: zh = y hi rounded, zl its error by
 // fma plus y lo (|zl| <= 2^-52 |zh| + 2^-100).
-LUMADEX_DPOW_INLINE Dd TimesLog(__m512d y, const Dd& l)
+LUMADEX_AVX512_INLINE Dd TimesLog(__m512d y, const Dd& l)
 {
     const __m512d zh = _mm512_mul_pd(y, l.hi);
     return {zh, _mm512_fmadd_pd(y, l.lo, _mm512_fmsub_pd(y, l.hi, zh))};
@@ -206,7 +205,7 @@ LUMADEX_DPOW_INLINE Dd TimesLog(__m512d y, const Dd& l)
 constexpr double kFastExponent = 708.0;
 
 // x^y for lanes that take the fast path; `fast` tells which do.
-LUMADEX_DPOW_INLINE __m512d PowFast(__m512d x, __m512d y, __mmask8& fast)
+LUMADEX_AVX512_INLINE __m512d PowFast(__m512d x, __m512d y, __mmask8& fast)
 {
     const Dd z = TimesLog(y, LogAccurate(x));
     fast = _mm512_cmp_pd_mask(_mm512_abs_pd(z.hi), Set(kFastExponent), _CMP_LE_OQ);
@@ -271,7 +270,7 @@ LUMADEX_DPOW_INLINE __m512d PowFast(__m512d x, __m512d y, __mmask8& fast)
     return _mm512_mask_mov_pd(r, unit, one);
 }
 
-LUMADEX_DPOW_INLINE __m512d Eval(__m512d x, __m512d y)
+LUMADEX_AVX512_INLINE __m512d Eval(__m512d x, __m512d y)
 {
     __mmask8 fast;
     const __m512d r = PowFast(x, y, fast);
@@ -280,7 +279,7 @@ LUMADEX_DPOW_INLINE __m512d Eval(__m512d x, __m512d y)
 
 // Up to 8 elements through masked loads and stores (the unused lanes hold
 // 1^1, a value of the fast path).
-LUMADEX_DPOW_INLINE void Partial(MKL_INT n, const double* a, const double* b, double* r)
+LUMADEX_AVX512_INLINE void Partial(MKL_INT n, const double* a, const double* b, double* r)
 {
     const __mmask8 lanes = static_cast<__mmask8>((1u << n) - 1);
     const __m512d x = _mm512_mask_loadu_pd(Set(1.0), lanes, a), y = _mm512_mask_loadu_pd(Set(1.0), lanes, b);

@@ -42,8 +42,6 @@
 #include "common.hpp"
 #include "double_cores.hpp"
 
-// The kernels are inlined into their loops, which keeps the constants in registers.
-#define LUMADEX_ERFINV_INLINE [[gnu::target("avx512f"), gnu::always_inline]] inline
 
 namespace lumadex::vml {
 
@@ -88,13 +86,13 @@ constexpr double kHalfRootPiHi = 0x1.c5bf891b4ef6bp-1, kHalfRootPiLo = -0x1.618f
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-LUMADEX_ERFINV_INLINE __m512d Abs(__m512d x) { return Double(_mm512_andnot_si512(Bits(Set(-0.0)), Bits(x))); }
+LUMADEX_AVX512_INLINE __m512d Abs(__m512d x) { return Double(_mm512_andnot_si512(Bits(Set(-0.0)), Bits(x))); }
 
 // c[0] + u c[1] + ... + u^(N-1) c[N-1], as two Horner chains in u^2 (even
 // and odd terms) for half the dependency chain; the coefficient i is
 // coefficient(i).
 template <int N, class C>
-LUMADEX_ERFINV_INLINE __m512d Poly(__m512d u, C coefficient)
+LUMADEX_AVX512_INLINE __m512d Poly(__m512d u, C coefficient)
 {
     const __m512d u2 = _mm512_mul_pd(u, u);
     constexpr int kTopEven = (N - 1) / 2 * 2, kTopOdd = N / 2 * 2 - 1;
@@ -107,7 +105,7 @@ LUMADEX_ERFINV_INLINE __m512d Poly(__m512d u, C coefficient)
 }
 
 template <int N>
-LUMADEX_ERFINV_INLINE __m512d Poly(__m512d u, const double (&c)[N])
+LUMADEX_AVX512_INLINE __m512d Poly(__m512d u, const double (&c)[N])
 {
     return Poly<N>(u, [&](int i) LUMADEX_VML_LAMBDA { return Set(c[i]); });
 }
@@ -117,7 +115,7 @@ LUMADEX_ERFINV_INLINE __m512d Poly(__m512d u, const double (&c)[N])
 // with z = (m - 1)/(m + 1), |z| <= 1/5 (the series' truncation 1.1e-11).
 // Near t = 1, m - 1 = t - 1 is exact, so w keeps its relative accuracy
 // however small it is.
-LUMADEX_ERFINV_INLINE __m512d MinusLn(__m512d t)
+LUMADEX_AVX512_INLINE __m512d MinusLn(__m512d t)
 {
     const __m512d one = Set(1.0);
     const __m512d m = _mm512_getmant_pd(t, _MM_MANT_NORM_p75_1p5, _MM_MANT_SIGN_zero);
@@ -130,7 +128,7 @@ LUMADEX_ERFINV_INLINE __m512d MinusLn(__m512d t)
 }
 
 // erfinv(a) for a in [0, 1) to about 2e-10 relative (see the top).
-LUMADEX_ERFINV_INLINE __m512d Start(__m512d a)
+LUMADEX_AVX512_INLINE __m512d Start(__m512d a)
 {
     const __m512d w = MinusLn(_mm512_fnmadd_pd(a, a, Set(1.0)));
     const __m512d x = _mm512_mul_pd(a, Poly(_mm512_sub_pd(w, Set(3.125)), kCentral));
@@ -147,7 +145,7 @@ LUMADEX_ERFINV_INLINE __m512d Start(__m512d a)
 
 // e^v for v in [0, 40] to 2^-53 relative (the table's rounding), from the
 // layer's exponential core: e^v = 2^floor(k/16) 2^(j/16) e^r.
-LUMADEX_ERFINV_INLINE __m512d Exp(__m512d v)
+LUMADEX_AVX512_INLINE __m512d Exp(__m512d v)
 {
     const dcore::ExpSplit s = dcore::SplitExp(v);
     const __m512d r = _mm512_fnmadd_pd(s.k16, Set(dcore::kExpLn2Lo), s.r1);
@@ -159,7 +157,7 @@ LUMADEX_ERFINV_INLINE __m512d Exp(__m512d v)
 
 // |y| with the arguments outside [0, 1) set to 0, which the approximations
 // take in stride; Finish() overrides those lanes.
-LUMADEX_ERFINV_INLINE __m512d Inside(__m512d y)
+LUMADEX_AVX512_INLINE __m512d Inside(__m512d y)
 {
     const __m512d a = Abs(y);
     return _mm512_mask_mov_pd(a, _mm512_cmp_pd_mask(a, Set(1.0), _CMP_NLT_UQ), Set(0.0));  // a >= 1 or NaN
@@ -167,7 +165,7 @@ LUMADEX_ERFINV_INLINE __m512d Inside(__m512d y)
 
 // x with the sign of y, and the lanes of y outside (-1, 1): +-1 -> +-inf,
 // beyond -> NaN, NaN -> y + y.
-LUMADEX_ERFINV_INLINE __m512d Finish(__m512d x, __m512d y)
+LUMADEX_AVX512_INLINE __m512d Finish(__m512d x, __m512d y)
 {
     const __m512d a = Abs(y);
     x = _mm512_mask_mov_pd(x, _mm512_cmp_pd_mask(a, Set(1.0), _CMP_EQ_OQ), Set(kInf));
@@ -177,7 +175,7 @@ LUMADEX_ERFINV_INLINE __m512d Finish(__m512d x, __m512d y)
     return Double(_mm512_ternarylogic_epi64(Bits(x), Bits(y), Bits(Set(-0.0)), 0xF8));  // x | (y & sign)
 }
 
-LUMADEX_ERFINV_INLINE __m512 Finish(__m512 x, __m512 y)
+LUMADEX_AVX512_INLINE __m512 Finish(__m512 x, __m512 y)
 {
     const __m512i signBit = _mm512_set1_epi32(INT32_MIN);
     const __m512 a = _mm512_castsi512_ps(_mm512_andnot_si512(signBit, _mm512_castps_si512(y)));
