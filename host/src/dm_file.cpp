@@ -23,7 +23,6 @@ namespace {
 
 static_assert(std::endian::native == std::endian::little, "the pixel and tag code assumes a little-endian machine");
 
-constexpr int kMaxTagDepth = 64;                        // groups nested deeper are refused
 constexpr int kMaxTypeDepth = 16;                       // type descriptions nested deeper are refused
 constexpr std::uint64_t kMaxArrayTags = 1u << 16;       // longer arrays are left out of an image's tags
 constexpr std::uint64_t kMaxImageTagEntries = 1u << 20; // tags made for one file's images, at most

@@ -19,6 +19,11 @@ struct TagGroupObject;
 
 using TagData = std::variant<std::int32_t, double, std::string, Ref<TagGroupObject>>;
 
+// The deepest nesting of groups a tag tree may have, counting the root as
+// level 0: what the file reader accepts, and so what setting, copying,
+// converting and saving tags allow. It bounds every recursion over the tree.
+constexpr int kMaxTagDepth = 64;
+
 struct TagGroupObject : dm_object {
     static constexpr ClassIndex kClass = ClassIndex::TagGroup;
     explicit TagGroupObject(std::shared_ptr<ObjectBook> book) : dm_object(kClass, std::move(book)) {}
