@@ -12,7 +12,7 @@ std::vector<Image> Host::open_file(const std::filesystem::path& path)
     return images;
 }
 
-void save_file(std::span<const Image> images, const std::filesystem::path& path, int version)
+void save_file(std::span<const Image> images, const std::filesystem::path& path, int version, bool overwrite_read_only)
 {
     std::vector<const ImageObject*> objects;
     for (const Image& image : images) {
@@ -20,7 +20,7 @@ void save_file(std::span<const Image> images, const std::filesystem::path& path,
         if (!object) throw UsageError("Only live images can be saved.");
         objects.push_back(object);
     }
-    write_dm_file(objects, path, version);
+    write_dm_file(objects, path, version, overwrite_read_only);
 }
 
 }  // namespace lumadex::host

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "lumadex/host/host.h"
+#include "tag_group_object.h"
 
 namespace lumadex::host::dm {
 
@@ -18,6 +19,9 @@ constexpr int kMaxTypeDepth = 16;                       // type descriptions nes
 constexpr std::uint64_t kMaxArrayTags = 1u << 16;       // longer arrays are left out of an image's tags
 constexpr std::uint64_t kMaxImageTagEntries = 1u << 20; // tags made for one file's images, at most
 constexpr int kMaxFileDimensions = 4;
+// The root of an image's tags ("ImageTags" of an entry of "ImageList") lies
+// this many levels below the file's root.
+constexpr int kImageTagsLevel = 3;
 
 // Tag kinds, and the type codes of a data tag's description.
 constexpr std::uint64_t kGroupTag = 20, kDataTag = 21;
@@ -63,6 +67,17 @@ inline std::string str(std::uint64_t n) { return std::to_string(n); }
 [[noreturn]] inline void file_error(const std::filesystem::path& path, const std::string& what)
 {
     throw FileError(path.string() + ": " + what);
+}
+
+// Whether the tags under `group`, which lies at `level`, nest no deeper than
+// kMaxTagDepth; the recursion stops one level past the limit.
+inline bool nests_within(const TagGroupObject& group, int level)
+{
+    if (level > kMaxTagDepth) return false;
+    for (const auto& e : group.entries)
+        if (const auto* inner = std::get_if<Ref<TagGroupObject>>(&e.value); inner && !nests_within(**inner, level + 1))
+            return false;
+    return true;
 }
 
 }  // namespace lumadex::host::dm

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dm_format.h"
+#include "dm_text.h"
 #include "host_state.h"
 #include "tag_group_object.h"
 
@@ -23,12 +24,19 @@ std::string kind_name(const TagData& value, std::uint16_t encoding)
     return "group";
 }
 
+// Labels and texts are written as printable(): a file's text cannot reach a
+// terminal's control sequences. Levels past kMaxTagDepth are left out.
 void format_group(std::string& out, const TagGroupObject& group, int depth)
 {
+    if (depth > kMaxTagDepth) {
+        out.append(2 * static_cast<std::size_t>(depth), ' ');
+        out += "... (tags nested deeper than " + std::to_string(kMaxTagDepth) + " levels not shown)\n";
+        return;
+    }
     std::size_t index = 0;
     for (const auto& e : group.entries) {
         out.append(2 * static_cast<std::size_t>(depth), ' ');
-        out += e.name.empty() ? "[" + std::to_string(index) + "]" : e.name;
+        out += e.name.empty() ? "[" + std::to_string(index) + "]" : printable(e.name);
         ++index;
         out += " (" + kind_name(e.value, e.encoding) + ")";
         if (const auto* i = std::get_if<std::int32_t>(&e.value)) {
@@ -38,7 +46,7 @@ void format_group(std::string& out, const TagGroupObject& group, int depth)
             std::snprintf(text, sizeof text, std::floor(*d) == *d && std::fabs(*d) < 1e18 ? "%.0f" : "%.9g", *d);
             out += std::string(" = ") + text + "\n";
         } else if (const auto* s = std::get_if<std::string>(&e.value)) {
-            out += " = \"" + *s + "\"\n";
+            out += " = \"" + printable(*s) + "\"\n";
         } else {
             const auto& inner = *std::get<Ref<TagGroupObject>>(e.value);
             out += ", " + std::to_string(inner.entries.size()) + " entries\n";

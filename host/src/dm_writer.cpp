@@ -1,7 +1,5 @@
 #include "dm_writer.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +14,7 @@
 
 #include "dm_format.h"
 #include "dm_text.h"
+#include "file_replace.h"
 #include "host_state.h"
 
 namespace lumadex::host {
@@ -341,7 +340,8 @@ void write_image(Writer& out, const ImageObject& image, const std::byte* pixels)
 
 }  // namespace
 
-void write_dm_file(std::span<const ImageObject* const> images, const std::filesystem::path& path, int version)
+void write_dm_file(std::span<const ImageObject* const> images, const std::filesystem::path& path, int version,
+                   bool overwrite_read_only)
 {
     if (version != 3 && version != 4) throw UsageError("A DM file has version 3 or 4, not " + std::to_string(version) + ".");
     if (images.empty()) throw UsageError("A DM file needs at least one image.");
@@ -360,6 +360,9 @@ void write_dm_file(std::span<const ImageObject* const> images, const std::filesy
             if (image->num_dims < 1 || image->num_dims > kMaxFileDimensions)
                 throw FileError("cannot hold the " + std::to_string(image->num_dims) +
                                 "-dimensional image \"" + image->name + "\": DM files hold 1 to 4 dimensions");
+            if (image->tags && !nests_within(*image->tags, 0))
+                throw FileError("cannot hold the tags of image \"" + image->name + "\": they nest deeper than " +
+                                std::to_string(kMaxTagDepth) + " levels");
             const std::byte* pixels = image->pixels->data() + image->offset;
             if (image->is_subarea) {
                 const std::size_t bytes = static_cast<std::size_t>(image->element_count()) * image->element_bytes();
@@ -392,25 +395,7 @@ void write_dm_file(std::span<const ImageObject* const> images, const std::filesy
         file_error(path, error.what());
     }
 
-    // Written beside the target and renamed over it: the file appears whole or not at all.
-    std::string temporary = path.string() + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) file_error(path, std::string("cannot be written: ") + std::strerror(errno));
-    try {
-        out.write_to(fd, path);
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-    } catch (...) {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-        throw;
-    }
-    if (::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        file_error(path, std::string("cannot be written: ") + std::strerror(error));
-    }
+    replace_file(path, overwrite_read_only, [&](int fd) { out.write_to(fd, path); });
 }
 
 }  // namespace lumadex::host
