@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "dm_text.h"
 #include "objects.h"
 
 namespace lumadex::host {
@@ -71,8 +72,9 @@ const char* table_class_id()
 dm_object* string_from_text(const char* begin, const char* end)
 {
     try {
+        // Host text is UTF-8: whatever bytes a plug-in passes, a sequence that is not UTF-8 becomes U+FFFD.
         std::string text;
-        if (begin && end && end > begin) text.assign(begin, end);
+        if (begin && end && end > begin) text = dm::valid_utf8(std::string_view(begin, static_cast<std::size_t>(end - begin)));
         return make_object<StringObject>(current_book(), std::move(text)).release();
     } catch (const std::bad_alloc&) {
         return nullptr;

@@ -108,10 +108,13 @@ class Image:
         """A dense copy with name, calibrations and tags."""
         return Image(self._core.clone())
 
-    def save(self, path):
-        """Writes the image (pixels, name, calibrations, tags) as DM4, or DM3 when `path` ends in .dm3."""
+    def save(self, path, *, overwrite_read_only=False):
+        """Writes the image (pixels, name, calibrations, tags) as DM4, or DM3 when `path` ends in .dm3.
+
+        A symbolic link is followed and the file it names replaced, keeping its mode; a path that is not a
+        regular file is refused, and so is a read-only file unless `overwrite_read_only`."""
         path = os.fspath(path)
-        self._core.save(path, 3 if path.lower().endswith(".dm3") else 4)
+        self._core.save(path, 3 if path.lower().endswith(".dm3") else 4, overwrite_read_only)
 
     # --- pixels ------------------------------------------------------------
     def array(self):

@@ -211,8 +211,8 @@ PYBIND11_MODULE(_lumadex, m) {
         .def("write", &write_pixels)
         .def("lock", &lock_pixels)
         .def("same_object", [](const ImageCore& a, const ImageCore& b) { return a.image == b.image; })
-        .def("save", [](const ImageCore& c, const std::filesystem::path& path, int version) {
-            host::save_file({&c.image, 1}, path, version);
+        .def("save", [](const ImageCore& c, const std::filesystem::path& path, int version, bool overwrite_read_only) {
+            host::save_file({&c.image, 1}, path, version, overwrite_read_only);
         });
 
     py::class_<PixelLockCore>(m, "PixelLockCore")

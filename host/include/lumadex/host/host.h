@@ -250,7 +250,11 @@ private:
 
 // Writes the images (dense copies of sub-areas) into one DM4 file, or DM3 when
 // `version` is 3. The file appears whole or not at all; FileError on failure.
-void save_file(std::span<const Image> images, const std::filesystem::path& path, int version = 4);
+// A symbolic link is followed and the file it names replaced, keeping its mode
+// (and owner where the process may); a target that is not a regular file is
+// refused, and so is a read-only one unless `overwrite_read_only`.
+void save_file(std::span<const Image> images, const std::filesystem::path& path, int version = 4,
+               bool overwrite_read_only = false);
 
 // The tag tree as text: one "name (type) = value" line per tag, indented two
 // blanks per level; list entries are numbered [0], [1]...

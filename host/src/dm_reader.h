@@ -18,7 +18,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <span>
 #include <vector>
 
 #include "image_object.h"
@@ -27,8 +26,5 @@ namespace lumadex::host {
 
 // The images of a file, in file order, made in `book`.
 std::vector<Ref<ImageObject>> read_dm_file(const std::shared_ptr<ObjectBook>& book, const std::filesystem::path& path);
-
-// Writes the images into one file of `version` 3 or 4.
-void write_dm_file(std::span<const ImageObject* const> images, const std::filesystem::path& path, int version);
 
 }  // namespace lumadex::host
