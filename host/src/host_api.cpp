@@ -181,6 +181,7 @@ PixelLock Image::lock(std::uint32_t flags) const
         lock.sizes[d] = locked->pixels.sizes[d];
         lock.byte_strides[d] = locked->pixels.strides[d];
     }
+    lock.memory = locked->memory;
     lock.locked_data = ObjectHandle::adopt(locked.release());
     return lock;
 }

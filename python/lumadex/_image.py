@@ -138,13 +138,20 @@ class Image:
 
         The view has the lock's strides: a sub-area shows its parent's row and
         plane pitch. Writes go straight into the host image. The lock ends when
-        the with-block does; do not keep the view beyond it.
+        the with-block does, and the view turns read-only then: a script call
+        may replace the image's pixels (a data-type change) once it is over.
+        A view kept beyond the block (or an array made from it) stays safe to
+        use, but may show pixels that are no longer the image's.
         """
         lock = self._core.lock()
+        view = None
         try:
-            yield lock.array()
+            view = lock.array()
+            yield view
         finally:
             lock.release()
+            if view is not None:
+                view.flags.writeable = False
 
     def __repr__(self):
         kind = "sub-area" if self.is_subarea else "image"

@@ -159,16 +159,27 @@ PixelLockCore lock_pixels(const ImageCore& core) {
     return PixelLockCore{core.session, core.image, core.image.lock(DM_LOCK_IN_PLACE)};
 }
 
-// A numpy array over the locked pixels; it keeps the lock object alive.
+// A numpy array over the locked pixels. Its base is the lock object, which
+// owns the bytes (lock.memory) for as long as any array over them lives.
 py::array locked_array(const py::object& self) {
     const PixelLockCore& core = self.cast<const PixelLockCore&>();
     const host::PixelLock& lock = core.lock;
+    if (!lock.locked_data) {
+        throw py::value_error("this pixel lock has ended: its memory may no longer be the image's pixels");
+    }
     std::vector<py::ssize_t> shape, strides;
     for (int d = lock.num_dims - 1; d >= 0; --d) {
         shape.push_back(lock.sizes[d]);
         strides.push_back(lock.byte_strides[d]);
     }
     return py::array(numpy_dtype(core.image.data_type()), shape, strides, lock.data, self);
+}
+
+// Ends the lock and gives the image back; the bytes stay owned (lock.memory)
+// while arrays made over them live.
+void release_lock(PixelLockCore& core) {
+    core.lock.locked_data = host::ObjectHandle();
+    core.image = host::Image();
 }
 
 }  // namespace
@@ -217,7 +228,7 @@ PYBIND11_MODULE(_lumadex, m) {
 
     py::class_<PixelLockCore>(m, "PixelLockCore")
         .def("array", &locked_array)
-        .def("release", [](PixelLockCore& c) { c.lock.locked_data = host::ObjectHandle(); })
+        .def("release", &release_lock)
         .def_property_readonly("held", [](const PixelLockCore& c) { return static_cast<bool>(c.lock.locked_data); });
 
     py::class_<Session, SessionPtr>(m, "HostCore")

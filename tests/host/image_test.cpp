@@ -2,6 +2,7 @@
 // both flags, tag groups, and that every object is given back.
 #include <gtest/gtest.h>
 
+#include <complex>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -193,6 +194,26 @@ TEST(TagGroups, PathsNestOrderAndReplace)
     EXPECT_THROW(tags.set("b:c", 1), UsageError);  // b is a value
     EXPECT_THROW(tags.set("a::c", 1), UsageError);
     EXPECT_EQ(std::get<std::int32_t>(tags.get("b")), 3);
+}
+
+// A lock's memory stays valid after the lock has ended and a data-type change
+// has replaced the image's pixels, and after the image is gone.
+TEST(Images, LockedMemoryOutlivesThePixelsItShowed)
+{
+    Host host;
+    testing::Abi abi(host);
+    PixelLock lock;
+    {
+        Image image = ramp(host, 4, 3);
+        lock = image.lock(DM_LOCK_IN_PLACE);
+        lock.locked_data = ObjectHandle();
+        ASSERT_EQ(abi.call("void ConvertToComplex( ImageRef )", nullptr, image.get()), DM_STATUS_OK);
+        EXPECT_EQ(image.pixels<std::complex<float>>()[6], std::complex<float>(102.0f));
+    }
+    put(lock, 3, 2, -1.0f);
+    EXPECT_EQ(at(lock, 1, 1), 101.0f);
+    EXPECT_EQ(at(lock, 3, 2), -1.0f);
+    EXPECT_EQ(live_total(host), 0);
 }
 
 TEST(LiveObjects, CountedPerClassAndGivenBack)

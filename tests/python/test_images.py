@@ -127,3 +127,30 @@ def test_bad_arrays_and_requests_raise_clear_errors(host):
     with pytest.raises(TypeError, match="complex"):
         image.write(np.zeros((3, 4), np.complex64))
     np.testing.assert_array_equal(image.array(), 0)
+
+
+def test_a_view_kept_past_its_block_never_reaches_freed_or_other_pixels(host):
+    baseline = host.live_objects()["total"]
+    target = host.image(np.arange(8, dtype=np.int32).reshape(2, 4))
+    with target.pixels() as view:
+        row = view[1]
+    lock = target._core.lock()
+    kept = lock.array()
+    lock.release()
+    with pytest.raises(ValueError, match="ended"):
+        lock.array()
+    # The call converts its Int32 destination to Real 4: the image gets a new pixel buffer.
+    host.ZEPSinCos(host.image(np.zeros((2, 4), np.int32)), lumadex.Ref(target), lumadex.Ref())
+    assert target.data_type is DataType.Real4
+    other = host.image(np.zeros((2, 4), np.float32))
+    with pytest.raises(ValueError, match="read-only"):
+        view[0, 0] = 7
+    row[:] = 7  # an array made from the view writes into the old buffer, kept alive for it alone
+    kept[0, 0] = 9
+    np.testing.assert_array_equal(view, [[9, 1, 2, 3], [7, 7, 7, 7]])
+    np.testing.assert_array_equal(target.array(), 0)
+    np.testing.assert_array_equal(other.array(), 0)
+    # The views gave their image back when the lock ended, and outlive it.
+    del target, other
+    assert host.live_objects()["total"] == baseline
+    assert row.sum() == 28 and kept[0, 0] == 9

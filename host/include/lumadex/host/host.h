@@ -120,6 +120,10 @@ struct PixelLock {
     std::int64_t sizes[kMaxDimensions] = {};
     std::int64_t byte_strides[kMaxDimensions] = {};
     ObjectHandle locked_data;  // releasing it ends the lock
+    // Owns the bytes `data` points into: they stay valid while this lives,
+    // even after the lock has ended and the image's pixels were replaced or
+    // the image is gone (what is written then reaches no image).
+    std::shared_ptr<const void> memory;
 };
 
 class Image : public ObjectHandle {
