@@ -85,7 +85,12 @@ class Image:
         return self._core.tags()
 
     def set_tag(self, path, value):
-        """Sets one tag; `path` is ':'-separated ("Microscope:Voltage"); value is int, float or str."""
+        """Sets one tag; `path` is ':'-separated ("Microscope:Voltage"); value is int, float, str or a dict
+        of them (a group; nested dicts are nested groups, named without ':').
+
+        Groups nest at most lumadex.MAX_TAG_DEPTH deep (the root is level 0); a tag past that is
+        refused with UsageError, and the tags are left as they were.
+        """
         if isinstance(value, np.generic):
             value = value.item()
         self._core.set_tag(path, value)

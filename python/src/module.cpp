@@ -136,8 +136,7 @@ void check_dimension(const host::Image& image, int dim) {
     }
 }
 
-void set_tag(ImageCore& core, const std::string& path, const py::handle& value) {
-    host::TagGroup tags = core.image.tags();
+void set_scalar_tag(host::TagGroup& tags, const std::string& path, const py::handle& value) {
     if (py::isinstance<py::bool_>(value) || py::isinstance<py::int_>(value)) {
         std::int64_t number = value.cast<std::int64_t>();
         if (number < INT32_MIN || number > INT32_MAX) throw py::value_error("a tag number must fit 32 bits");
@@ -147,8 +146,42 @@ void set_tag(ImageCore& core, const std::string& path, const py::handle& value) 
     } else if (py::isinstance<py::str>(value)) {
         tags.set(path, value.cast<std::string>());
     } else {
-        throw py::type_error("a tag holds an int, a float or a str");
+        throw py::type_error("a tag holds an int, a float, a str or a dict of them, not " +
+                             std::string(py::str(py::type::handle_of(value).attr("__name__"))));
     }
+}
+
+// Fills `group` from a dict, top down: each nested dict becomes a group set
+// into its parent before it is filled, so that the host refuses one nested
+// past the depth limit (a dict that holds itself, too) before the recursion
+// goes further.
+void fill_group(host::TagGroup& group, const py::dict& dict, const host::TagGroup& empty) {
+    for (const auto& [key, value] : dict) {
+        if (!py::isinstance<py::str>(key)) throw py::type_error("the names in a dict of tags are str");
+        const std::string name = key.cast<std::string>();
+        if (name.empty() || name.find(':') != std::string::npos) {
+            throw py::value_error("a tag name in a dict is not empty and holds no ':', unlike \"" + name + "\"");
+        }
+        if (py::isinstance<py::dict>(value)) {
+            group.set(name, empty);
+            host::TagGroup inner = std::get<host::TagGroup>(group.get(name));
+            fill_group(inner, value.cast<py::dict>(), empty);
+        } else {
+            set_scalar_tag(group, name, value);
+        }
+    }
+}
+
+// Sets one tag to a number, a text or (a dict) a group. A dict is built
+// whole apart from the image first, so that a bad entry leaves the image's
+// tags as they were.
+void set_tag(ImageCore& core, const std::string& path, const py::handle& value) {
+    host::TagGroup tags = core.image.tags();
+    if (!py::isinstance<py::dict>(value)) return set_scalar_tag(tags, path, value);
+    Session& session = *core.session;
+    host::TagGroup group = session.host->new_tag_group();
+    fill_group(group, value.cast<py::dict>(), session.host->new_tag_group());
+    tags.set(path, group);
 }
 
 ImageCore subarea(const ImageCore& core, const std::vector<std::int64_t>& start, const std::vector<std::int64_t>& end) {
@@ -194,6 +227,7 @@ PYBIND11_MODULE(_lumadex, m) {
     py::register_exception<host::FileError>(m, "FileError", PyExc_OSError);
 
     m.attr("MAX_DIMENSIONS") = host::kMaxDimensions;
+    m.attr("MAX_TAG_DEPTH") = host::kMaxTagDepth;
     m.def("data_types", &describe_data_types, "(code, identifier, numpy dtype, element size, host name) per host data type");
 
     py::class_<ImageCore>(m, "ImageCore")

@@ -26,12 +26,16 @@ py::dtype numpy_dtype(host::DataType type) {
 
 namespace {
 
-py::object tag_value_to_python(const host::TagValue& value) {
+// `level` is the group's depth below the root converted; the recursion ends
+// at the limit whatever the host hands over.
+py::object group_to_python(const host::TagGroup& group, int level);
+
+py::object tag_value_to_python(const host::TagValue& value, int level) {
     return std::visit(
-        [](const auto& v) -> py::object {
+        [level](const auto& v) -> py::object {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, host::TagGroup>) {
-                return tags_to_dict(v);
+                return group_to_python(v, level + 1);
             } else {
                 return py::cast(v);
             }
@@ -39,23 +43,29 @@ py::object tag_value_to_python(const host::TagValue& value) {
         value);
 }
 
-}  // namespace
-
-py::object tags_to_dict(const host::TagGroup& group) {
+py::object group_to_python(const host::TagGroup& group, int level) {
     if (!group) return py::none();
+    if (level > host::kMaxTagDepth) {
+        throw host::UsageError("The tags nest groups deeper than " + std::to_string(host::kMaxTagDepth) +
+                               " levels (the root is level 0), the most a tag tree may have.");
+    }
     const auto entries = group.entries();
     // A group of unnamed entries (a list, an array or a struct read from a file) is a list.
     const bool list = !entries.empty() && std::all_of(entries.begin(), entries.end(),
                                                       [](const auto& entry) { return entry.first.empty(); });
     if (list) {
         py::list items;
-        for (const auto& entry : entries) items.append(tag_value_to_python(entry.second));
+        for (const auto& entry : entries) items.append(tag_value_to_python(entry.second, level));
         return items;
     }
     py::dict dict;
-    for (const auto& [name, value] : entries) dict[py::str(name)] = tag_value_to_python(value);
+    for (const auto& [name, value] : entries) dict[py::str(name)] = tag_value_to_python(value, level);
     return dict;
 }
+
+}  // namespace
+
+py::object tags_to_dict(const host::TagGroup& group) { return group_to_python(group, 0); }
 
 host::Value value_from_python(const py::handle& object) {
     if (object.is_none()) return std::monostate{};

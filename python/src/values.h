@@ -13,7 +13,9 @@ namespace py = pybind11;
 // The numpy dtype that holds one pixel of `type` (RGB reads as packed uint32).
 py::dtype numpy_dtype(host::DataType type);
 
-// Nested dicts of a tag group, entries in the group's order; None for a null group.
+// Nested dicts of a tag group, entries in the group's order (a group of
+// unnamed entries is a list); None for a null group. UsageError for a group
+// nested deeper than host::kMaxTagDepth.
 py::object tags_to_dict(const host::TagGroup& group);
 
 // A script-call argument from None, an ImageCore, an int, a float or a str.

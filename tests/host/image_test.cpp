@@ -4,6 +4,7 @@
 
 #include <complex>
 #include <cstring>
+#include <string>
 #include <numeric>
 #include <vector>
 
@@ -213,6 +214,40 @@ TEST(Images, LockedMemoryOutlivesThePixelsItShowed)
     put(lock, 3, 2, -1.0f);
     EXPECT_EQ(at(lock, 1, 1), 101.0f);
     EXPECT_EQ(at(lock, 3, 2), -1.0f);
+    EXPECT_EQ(live_total(host), 0);
+}
+
+// No tag tree grows past kMaxTagDepth: not by a long path, not through a
+// nested group's handle, not by a group value, not by copying a tree into
+// one of its own groups (each such copy added the tree's depth again).
+TEST(TagGroups, NoTreeGrowsDeeperThanTheLimit)
+{
+    Host host;
+    testing::Abi abi(host);
+    {
+        Image image = ramp(host, 2, 2);
+        TagGroup tags = image.tags();
+        std::string groups = "g";
+        for (int level = 2; level <= kMaxTagDepth; ++level) groups += ":g";  // groups at levels 1 .. 64
+        tags.set(groups + ":x", 1);
+        TagGroup deepest = std::get<TagGroup>(tags.get(groups));
+        TagGroup pair = host.new_tag_group();
+        pair.set("a:b", 2);
+        EXPECT_THROW(tags.set(groups + ":h:x", 1), UsageError);
+        EXPECT_THROW(deepest.set("h:x", 1), UsageError);
+        EXPECT_THROW(deepest.set("h", pair), UsageError);
+        deepest.set("y", 2);
+        std::get<TagGroup>(tags.get("g")).set("h", pair);  // a deep copy, at levels 2 .. 3
+
+        const TagGroup first = std::get<TagGroup>(tags.get("g"));
+        EXPECT_EQ(abi.call("void TagGroupCopyTagsFrom( TagGroup, TagGroup )", nullptr, first.get(), tags.get()),
+                  DM_STATUS_ERROR);
+        EXPECT_NE(abi.take_error().find("deeper than 64 levels"), std::string::npos);
+        pair.set("a:b", 3);
+        EXPECT_EQ(std::get<std::int32_t>(tags.get("g:h:a:b")), 2);
+        EXPECT_EQ(std::get<std::int32_t>(image.clone().tags().get(groups + ":y")), 2);
+        EXPECT_EQ(format_tags(image.clone().tags()), format_tags(tags));
+    }
     EXPECT_EQ(live_total(host), 0);
 }
 

@@ -154,3 +154,27 @@ def test_a_view_kept_past_its_block_never_reaches_freed_or_other_pixels(host):
     del target, other
     assert host.live_objects()["total"] == baseline
     assert row.sum() == 28 and kept[0, 0] == 9
+
+
+def test_no_tag_tree_grows_deeper_than_the_limit(host):
+    depth = lumadex.MAX_TAG_DEPTH
+    image = host.new_image("tags", DataType.Real4, 2)
+    image.set_tag(":".join(["g"] * (depth + 1)), 1)  # groups at levels 1 .. depth, then a value
+    deepest = 1
+    for _ in range(depth):
+        deepest = {"g": deepest}
+    image.set_tag("d", deepest)  # groups at levels 1 .. depth
+    tags = image.tags()
+    looped = {}
+    looped["again"] = looped
+    refused = [(":".join(["h"] * (depth + 2)), 1), (":".join(["h"] * 100_000), 1),
+               ("d", {"g": deepest}), ("e", looped)]
+    for path, value in refused:
+        with pytest.raises(lumadex.UsageError, match=f"deeper than {depth} levels"):
+            image.set_tag(path, value)
+    assert image.tags() == tags and image.clone().tags() == tags
+    with pytest.raises(ValueError, match="':'"):
+        image.set_tag("f", {"a": 1, "b:c": 2})
+    with pytest.raises(TypeError, match="list"):
+        image.set_tag("f", {"a": [1]})
+    assert image.tags() == tags
