@@ -52,6 +52,36 @@ std::vector<py::ssize_t> numpy_shape(const std::vector<std::int64_t>& sizes_x_fi
     return {sizes_x_first.rbegin(), sizes_x_first.rend()};
 }
 
+// --- errors -----------------------------------------------------------------
+
+// The Python types of the host's errors, set when the module is made.
+struct HostErrorTypes {
+    PyObject* script = nullptr;
+    PyObject* usage = nullptr;
+    PyObject* file = nullptr;
+};
+
+HostErrorTypes& host_error_types() {
+    static HostErrorTypes types;
+    return types;
+}
+
+// Host errors reach Python with their text decoded as text_to_python does:
+// a message may quote a name read from a file, whose bytes need not be UTF-8.
+// Other exceptions go on to the next translator.
+void translate_host_errors(std::exception_ptr error) {
+    const HostErrorTypes& types = host_error_types();
+    try {
+        std::rethrow_exception(error);
+    } catch (const host::ScriptError& e) {
+        PyErr_SetObject(types.script, text_to_python(e.what()).ptr());
+    } catch (const host::UsageError& e) {
+        PyErr_SetObject(types.usage, text_to_python(e.what()).ptr());
+    } catch (const host::FileError& e) {
+        PyErr_SetObject(types.file, text_to_python(e.what()).ptr());
+    }
+}
+
 // --- host -------------------------------------------------------------------
 
 void load_plugin(Session& session, const std::filesystem::path& path) {
@@ -222,9 +252,11 @@ PYBIND11_MODULE(_lumadex, m) {
     using namespace lumadex::python;
     m.doc() = "Native half of lumadex: the host stand-in's C++ API (sizes in host order, x first).";
 
-    py::register_exception<host::ScriptError>(m, "ScriptError", PyExc_RuntimeError);
-    py::register_exception<host::UsageError>(m, "UsageError", PyExc_ValueError);
-    py::register_exception<host::FileError>(m, "FileError", PyExc_OSError);
+    HostErrorTypes& errors = host_error_types();
+    errors.script = py::register_exception<host::ScriptError>(m, "ScriptError", PyExc_RuntimeError).ptr();
+    errors.usage = py::register_exception<host::UsageError>(m, "UsageError", PyExc_ValueError).ptr();
+    errors.file = py::register_exception<host::FileError>(m, "FileError", PyExc_OSError).ptr();
+    py::register_exception_translator(&translate_host_errors);  // tried before the three above
 
     m.attr("MAX_DIMENSIONS") = host::kMaxDimensions;
     m.attr("MAX_TAG_DEPTH") = host::kMaxTagDepth;
@@ -234,13 +266,13 @@ PYBIND11_MODULE(_lumadex, m) {
         .def_property_readonly("data_type",
                                [](const ImageCore& c) { return static_cast<std::uint32_t>(c.image.data_type()); })
         .def_property_readonly("sizes", [](const ImageCore& c) { return c.image.sizes(); })
-        .def_property("name", [](const ImageCore& c) { return c.image.name(); },
+        .def_property("name", [](const ImageCore& c) { return text_to_python(c.image.name()); },
                       [](ImageCore& c, const std::string& name) { c.image.set_name(name); })
         .def("calibration",
              [](const ImageCore& c, int dim) {
                  check_dimension(c.image, dim);
                  host::Calibration cal = c.image.calibration(dim);
-                 return py::make_tuple(cal.origin, cal.scale, cal.units);
+                 return py::make_tuple(cal.origin, cal.scale, text_to_python(cal.units));
              })
         .def("set_calibration",
              [](ImageCore& c, int dim, float origin, float scale, const std::string& units) {
@@ -278,8 +310,8 @@ PYBIND11_MODULE(_lumadex, m) {
                                })
         .def_property("version", [](const Session& s) { return s.host->version(); },
                       [](Session& s, std::uint32_t v) { s.host->set_version(v); })
-        .def("startup_errors", [](const Session& s) { return s.host->startup_errors(); })
-        .def("signatures", [](const Session& s) { return s.host->signatures(); })
+        .def("startup_errors", [](const Session& s) { return texts_to_python(s.host->startup_errors()); })
+        .def("signatures", [](const Session& s) { return texts_to_python(s.host->signatures()); })
         .def("live_objects", &live_objects)
         .def("new_image", &new_image)
         .def("call", &call)
@@ -290,6 +322,10 @@ PYBIND11_MODULE(_lumadex, m) {
                      images.push_back(ImageCore{s.shared_from_this(), std::move(image)});
                  return images;
              })
-        .def("results", [](const Session& s) { return s.host->results(); })
-        .def("alerts", [](const Session& s) { return s.host->alerts(); });
+        .def("results", [](const Session& s) { return texts_to_python(s.host->results()); })
+        .def("alerts", [](const Session& s) {
+            py::list out;
+            for (const auto& [text, kind] : s.host->alerts()) out.append(py::make_tuple(text_to_python(text), kind));
+            return out;
+        });
 }

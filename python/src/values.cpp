@@ -9,6 +9,18 @@
 
 namespace lumadex::python {
 
+py::str text_to_python(std::string_view text) {
+    PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    if (!decoded) throw py::error_already_set();  // only when memory runs out
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
+py::list texts_to_python(const std::vector<std::string>& texts) {
+    py::list out;
+    for (const std::string& text : texts) out.append(text_to_python(text));
+    return out;
+}
+
 // The numpy dtype of one pixel follows from the type's kind and size; RGB's
 // four channels read as one packed unsigned integer.
 py::dtype numpy_dtype(host::DataType type) {
@@ -36,6 +48,8 @@ py::object tag_value_to_python(const host::TagValue& value, int level) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, host::TagGroup>) {
                 return group_to_python(v, level + 1);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return text_to_python(v);
             } else {
                 return py::cast(v);
             }
@@ -59,7 +73,7 @@ py::object group_to_python(const host::TagGroup& group, int level) {
         return items;
     }
     py::dict dict;
-    for (const auto& [name, value] : entries) dict[py::str(name)] = tag_value_to_python(value, level);
+    for (const auto& [name, value] : entries) dict[text_to_python(name)] = tag_value_to_python(value, level);
     return dict;
 }
 
@@ -95,6 +109,8 @@ py::object value_to_python(const SessionPtr& session, const host::Value& value) 
                 return py::cast(ImageCore{session, v});
             } else if constexpr (std::is_same_v<T, host::TagGroup>) {
                 return tags_to_dict(v);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return text_to_python(v);
             } else {
                 return py::cast(v);
             }

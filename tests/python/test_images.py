@@ -178,3 +178,20 @@ def test_no_tag_tree_grows_deeper_than_the_limit(host):
     with pytest.raises(TypeError, match="list"):
         image.set_tag("f", {"a": [1]})
     assert image.tags() == tags
+
+
+def test_host_text_that_is_not_utf8_reaches_python_with_replacement_characters(host):
+    # A file may hold such bytes; the native layer takes bytes for text, which stands in for one here.
+    image = host.new_image("x", DataType.Real4, 2)
+    image._core.name = b"bad \xff name"
+    image._core.set_calibration(0, 0.0, 1.0, b"\xfe m")
+    image._core.set_tag(b"lab\xffel:inner", 1)
+    assert image.name == "bad \ufffd name" and image.calibration(0).units == "\ufffd m"
+    assert image.tags() == {"lab\ufffdel": {"inner": 1}}
+    with pytest.raises(lumadex.UsageError, match='"\ufffd::x"'):
+        image._core.set_tag(b"\xff::x", 1)
+    target = host.image(np.zeros(4, np.int32))
+    target._core.name = b"\xff"
+    with target.pixels():  # locked: the call cannot convert it, and quotes its name
+        with pytest.raises(lumadex.ScriptError, match='"\ufffd" while its pixels are locked'):
+            host.ZEPSinCos(host.image(np.zeros(4, np.int32)), lumadex.Ref(target), lumadex.Ref())
