@@ -34,19 +34,20 @@ TagGroupObject::Entry* find_entry(TagGroupObject& group, std::string_view name)
                      " levels (the root is level 0), the most a tag tree may have.");
 }
 
-// A deep copy of `source` whose root lies at `level`. The recursion stops
-// at the first group past kMaxTagDepth, so it never runs deeper than that
-// however deep `source` is.
-Ref<TagGroupObject> copy_group(const TagGroupObject& source, int level, const std::string& what)
+// A deep copy of `source` whose root lies at `level`, counted in `book`. The
+// recursion stops at the first group past kMaxTagDepth, so it never runs
+// deeper than that however deep `source` is.
+Ref<TagGroupObject> copy_group(const TagGroupObject& source, int level, const std::shared_ptr<ObjectBook>& book,
+                               const std::string& what)
 {
     if (level > kMaxTagDepth) too_deep(what);
-    Ref<TagGroupObject> copy = make_object<TagGroupObject>(source.book);
+    Ref<TagGroupObject> copy = make_object<TagGroupObject>(book);
     copy->level = level;
     copy->entries.reserve(source.entries.size());
     for (const auto& entry : source.entries) {
         TagData value;
         if (const auto* group = std::get_if<Ref<TagGroupObject>>(&entry.value))
-            value = copy_group(**group, level + 1, what);
+            value = copy_group(**group, level + 1, book, what);
         else
             value = entry.value;
         copy->entries.push_back({entry.name, std::move(value), entry.encoding});
@@ -86,7 +87,7 @@ void set_tag(TagGroupObject& group, std::string_view path, TagData value)
     if (static_cast<std::int64_t>(parent->level) + static_cast<std::int64_t>(missing) > kMaxTagDepth) too_deep(what);
     const int value_level = parent->level + static_cast<int>(missing) + 1;
     if (const auto* source = std::get_if<Ref<TagGroupObject>>(&value))
-        value = copy_group(**source, value_level, what);  // never the caller's group itself: the tags stay a tree
+        value = copy_group(**source, value_level, group.book, what);  // never the caller's group: the tags stay a tree
 
     for (; i + 1 < names.size(); ++i) {
         Ref<TagGroupObject> made = make_object<TagGroupObject>(parent->book);
@@ -119,14 +120,14 @@ const TagData* find_tag(const TagGroupObject& group, std::string_view path)
 
 Ref<TagGroupObject> copy_tag_group(const TagGroupObject& source)
 {
-    return copy_group(source, 0, "Copying the tag group");
+    return copy_group(source, 0, source.book, "Copying the tag group");
 }
 
 void copy_tags_from(TagGroupObject& target, const TagGroupObject& source)
 {
     // Copy first, at the target's level: the source may be the target itself
     // or one of its groups, and a copy too deep leaves the target unchanged.
-    const Ref<TagGroupObject> copy = copy_group(source, target.level, "Copying these tags into the group");
+    const Ref<TagGroupObject> copy = copy_group(source, target.level, target.book, "Copying these tags into the group");
     for (auto& entry : copy->entries) {
         if (TagGroupObject::Entry* existing = find_entry(target, entry.name)) {
             existing->value = std::move(entry.value);
