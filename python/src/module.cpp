@@ -168,9 +168,11 @@ void check_dimension(const host::Image& image, int dim) {
 
 void set_scalar_tag(host::TagGroup& tags, const std::string& path, const py::handle& value) {
     if (py::isinstance<py::bool_>(value) || py::isinstance<py::int_>(value)) {
-        std::int64_t number = value.cast<std::int64_t>();
-        if (number < INT32_MIN || number > INT32_MAX) throw py::value_error("a tag number must fit 32 bits");
-        tags.set(path, static_cast<std::int32_t>(number));
+        const py::int_ number(py::reinterpret_borrow<py::object>(value));
+        if (number < py::int_(INT32_MIN) || number > py::int_(INT32_MAX)) {
+            throw py::value_error("a tag number must fit 32 bits, unlike " + std::string(py::str(value)));
+        }
+        tags.set(path, number.cast<std::int32_t>());
     } else if (py::isinstance<py::float_>(value)) {
         tags.set(path, value.cast<double>());
     } else if (py::isinstance<py::str>(value)) {
