@@ -87,6 +87,10 @@ void TagGroup::set(std::string_view path, std::string_view value)
 {
     set_tag(tag_group_object(*this), path, std::string(value));
 }
+void TagGroup::set(std::string_view path, const TagGroup& group)
+{
+    set_tag(tag_group_object(*this), path, Ref<TagGroupObject>::borrow(&tag_group_object(group)));
+}
 
 bool TagGroup::contains(std::string_view path) const { return find_tag(tag_group_object(*this), path) != nullptr; }
 
@@ -100,7 +104,11 @@ TagValue TagGroup::get(std::string_view path) const
 std::vector<std::pair<std::string, TagValue>> TagGroup::entries() const
 {
     std::vector<std::pair<std::string, TagValue>> entries;
-    for (const auto& entry : tag_group_object(*this).entries) entries.emplace_back(entry.name, to_tag_value(entry.value));
+    const TagGroupObject& group = tag_group_object(*this);
+    for (const auto& entry : group.entries) {
+        nested_group(group, entry);  // a nested group handed out knows its level
+        entries.emplace_back(entry.name, to_tag_value(entry.value));
+    }
     return entries;
 }
 
@@ -181,6 +189,7 @@ PixelLock Image::lock(std::uint32_t flags) const
         lock.sizes[d] = locked->pixels.sizes[d];
         lock.byte_strides[d] = locked->pixels.strides[d];
     }
+    lock.memory = locked->memory;
     lock.locked_data = ObjectHandle::adopt(locked.release());
     return lock;
 }

@@ -172,8 +172,10 @@ LockedDataObject::LockedDataObject(std::shared_ptr<ObjectBook> book, Ref<ImageOb
         read_pixels(*image, copy->data());
         std::memcpy(snapshot->data(), copy->data(), total);
         pixels = dense_layout(copy->data(), sizes_of(*image), bytes);
+        memory = copy->memory();
     } else {
         pixels = image->layout();
+        memory = image->pixels->memory();
     }
     ++image->locks;
 }

@@ -87,6 +87,7 @@ struct LockedDataObject : dm_object {
     const Ref<ImageObject> image;
     const std::uint32_t flags;
     PixelLayout pixels;  // what the lock hands out
+    std::shared_ptr<const void> memory;  // owns the bytes `pixels` lies in
     std::unique_ptr<PixelBuffer> copy;      // dense copy of a sub-area
     std::unique_ptr<PixelBuffer> snapshot;  // the copy as it was made
 };

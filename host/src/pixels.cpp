@@ -98,34 +98,38 @@ namespace {
 constexpr std::size_t kMappedBytes = std::size_t{8} << 20;
 constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
 
-std::byte* allocate_pixels(std::size_t bytes, bool zeroed)
+void free_pixels(std::byte* data, std::size_t bytes)
 {
+    if (bytes < kMappedBytes)
+        ::operator delete(data, std::align_val_t{64});
+    else
+        ::munmap(data, bytes);
+}
+
+// The bytes with their shared owner (which frees them even if making the
+// owner itself runs out of memory).
+std::shared_ptr<std::byte> allocate_pixels(std::size_t bytes, bool zeroed)
+{
+    std::byte* data = nullptr;
     if (bytes < kMappedBytes) {
-        auto* data = static_cast<std::byte*>(::operator new(bytes ? bytes : 1, std::align_val_t{64}));
+        data = static_cast<std::byte*>(::operator new(bytes ? bytes : 1, std::align_val_t{64}));
         if (zeroed) std::memset(data, 0, bytes);
-        return data;
+    } else {
+        void* map = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (map == MAP_FAILED) throw std::bad_alloc();
+        const auto begin = (reinterpret_cast<std::uintptr_t>(map) + kHugePage - 1) & ~(kHugePage - 1);
+        const auto end = (reinterpret_cast<std::uintptr_t>(map) + bytes) & ~(kHugePage - 1);
+        if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
+        data = static_cast<std::byte*>(map);
     }
-    void* map = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (map == MAP_FAILED) throw std::bad_alloc();
-    const auto begin = (reinterpret_cast<std::uintptr_t>(map) + kHugePage - 1) & ~(kHugePage - 1);
-    const auto end = (reinterpret_cast<std::uintptr_t>(map) + bytes) & ~(kHugePage - 1);
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // a hint only
-    return static_cast<std::byte*>(map);
+    return std::shared_ptr<std::byte>(data, [bytes](std::byte* p) { free_pixels(p, bytes); });
 }
 
 }  // namespace
 
-PixelBuffer::PixelBuffer(std::size_t bytes) : data_(allocate_pixels(bytes, true)), bytes_(bytes) {}
+PixelBuffer::PixelBuffer(std::size_t bytes) : memory_(allocate_pixels(bytes, true)), bytes_(bytes) {}
 
-PixelBuffer::PixelBuffer(std::size_t bytes, Uninitialised) : data_(allocate_pixels(bytes, false)), bytes_(bytes) {}
-
-PixelBuffer::~PixelBuffer()
-{
-    if (bytes_ < kMappedBytes)
-        ::operator delete(data_, std::align_val_t{64});
-    else
-        ::munmap(data_, bytes_);
-}
+PixelBuffer::PixelBuffer(std::size_t bytes, Uninitialised) : memory_(allocate_pixels(bytes, false)), bytes_(bytes) {}
 
 void check_image_sizes(std::span<const std::int64_t> sizes, DataType type)
 {

@@ -8,6 +8,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 
@@ -21,22 +22,26 @@ std::optional<DataType> data_type_from_code(std::uint32_t code);
 enum class TypeKind { Integer, Real, Complex, Binary, RGB };
 TypeKind type_kind(DataType type);
 
-// Zero-initialised, 64-byte aligned bytes.
+// Zero-initialised, 64-byte aligned bytes. The bytes are held by a shared
+// owner that a view handed out of the host (a Python array over a lock) may
+// share: they stay valid while that view lives, even after this buffer is gone
+// (the image's pixels replaced by a data-type change, or the image itself).
 class PixelBuffer {
 public:
     explicit PixelBuffer(std::size_t bytes);  // std::bad_alloc when memory runs out
     // Without the zeroing, for a caller that fills every byte at once (a file reader).
     struct Uninitialised {};
     PixelBuffer(std::size_t bytes, Uninitialised);
-    ~PixelBuffer();
     PixelBuffer(const PixelBuffer&) = delete;
     PixelBuffer& operator=(const PixelBuffer&) = delete;
 
-    std::byte* data() const { return data_; }
+    std::byte* data() const { return memory_.get(); }
     std::size_t bytes() const { return bytes_; }
+    // Shares the ownership of the bytes.
+    std::shared_ptr<std::byte> memory() const { return memory_; }
 
 private:
-    std::byte* data_;
+    std::shared_ptr<std::byte> memory_;
     std::size_t bytes_;
 };
 

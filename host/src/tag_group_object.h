@@ -2,7 +2,9 @@
 // addressed by ':'-separated paths such as "zep__PureFFTDM:Count".
 //
 // Nested groups are owned by their parent and are never shared: values are
-// only ever copied in, so the tags form a tree.
+// only ever copied in, so the tags form a tree, at most kMaxTagDepth
+// (lumadex/host/host.h) groups deep. Every function here that puts groups in
+// a tree checks that limit before it changes anything.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +13,7 @@
 #include <variant>
 #include <vector>
 
+#include "lumadex/host/host.h"
 #include "object_model.h"
 
 namespace lumadex::host {
@@ -18,11 +21,6 @@ namespace lumadex::host {
 struct TagGroupObject;
 
 using TagData = std::variant<std::int32_t, double, std::string, Ref<TagGroupObject>>;
-
-// The deepest nesting of groups a tag tree may have, counting the root as
-// level 0: what the file reader accepts, and so what setting, copying,
-// converting and saving tags allow. It bounds every recursion over the tree.
-constexpr int kMaxTagDepth = 64;
 
 struct TagGroupObject : dm_object {
     static constexpr ClassIndex kClass = ClassIndex::TagGroup;
@@ -38,22 +36,35 @@ struct TagGroupObject : dm_object {
         std::uint16_t encoding = 0;
     };
     std::vector<Entry> entries;  // in insertion order
+    // How deep the group lies in its tree: 0 for a root. A group keeps its
+    // place for life, so this is set once it is put there, or, for a group
+    // made elsewhere (a file reader), when a walk down the tree or a handle
+    // handed out reaches it (nested_group). A group cut loose from its tree
+    // keeps its old level: the limit then errs on the safe side.
+    int level = 0;
 };
 
-// Sets the tag at `path` to a long, double or text, creating the groups on
-// the way. A value replaces one of the same name in place; a path that runs
-// through a value that is not a group fails (UsageError), as does an empty
-// name in the path.
+// The group that `entry` of `parent` holds, its level set to lie below
+// `parent`; null when the entry holds a value.
+TagGroupObject* nested_group(const TagGroupObject& parent, const TagGroupObject::Entry& entry);
+
+// Sets the tag at `path` to a long, double, text or (a deep copy of) a group,
+// creating the groups on the way. A value replaces one of the same name in
+// place. UsageError, with the tags unchanged, for an empty name in the path, a
+// path that runs through a value that is not a group, and a tag that would
+// make the tree deeper than kMaxTagDepth.
 void set_tag(TagGroupObject& group, std::string_view path, TagData value);
 
 // The tag at `path`, or null when there is none.
 const TagData* find_tag(const TagGroupObject& group, std::string_view path);
 
-// A deep copy of `source` (new nested groups), counted in `source`'s book.
+// A deep copy of `source` (new nested groups) as a root, counted in
+// `source`'s book; UsageError when `source` nests deeper than kMaxTagDepth.
 Ref<TagGroupObject> copy_tag_group(const TagGroupObject& source);
 
 // Deep-copies every tag of `source` into `target`, replacing tags of the same
-// name. `source` may be `target` or lie inside it.
+// name. `source` may be `target` or lie inside it. UsageError, with `target`
+// unchanged, when the copies would lie deeper than kMaxTagDepth.
 void copy_tags_from(TagGroupObject& target, const TagGroupObject& source);
 
 }  // namespace lumadex::host

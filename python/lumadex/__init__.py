@@ -14,7 +14,7 @@ failed calls raise lumadex.ScriptError with the script's exact message.
 """
 
 from ._datatypes import DataType, as_data_type, data_type_of
-from ._host import MAX_DIMENSIONS, FileError, Host, Ref, ScriptError, UsageError, default_plugin_path
+from ._host import MAX_DIMENSIONS, MAX_TAG_DEPTH, FileError, Host, Ref, ScriptError, UsageError, default_plugin_path
 from ._image import Calibration, Image
 from .drift import Registration, register_series
 
@@ -25,6 +25,7 @@ __all__ = [
     "Host",
     "Image",
     "MAX_DIMENSIONS",
+    "MAX_TAG_DEPTH",
     "Ref",
     "Registration",
     "ScriptError",

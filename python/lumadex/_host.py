@@ -21,6 +21,7 @@ FileError.__doc__ = "A DM3 / DM4 file could not be read or written; the message 
 ScriptError.__module__ = UsageError.__module__ = FileError.__module__ = "lumadex"
 
 MAX_DIMENSIONS = _lumadex.MAX_DIMENSIONS
+MAX_TAG_DEPTH = _lumadex.MAX_TAG_DEPTH  # tag groups nest at most this deep (the root is level 0)
 
 
 def default_plugin_path():

@@ -85,7 +85,12 @@ class Image:
         return self._core.tags()
 
     def set_tag(self, path, value):
-        """Sets one tag; `path` is ':'-separated ("Microscope:Voltage"); value is int, float or str."""
+        """Sets one tag; `path` is ':'-separated ("Microscope:Voltage"); value is int, float, str or a dict
+        of them (a group; nested dicts are nested groups, named without ':').
+
+        Groups nest at most lumadex.MAX_TAG_DEPTH deep (the root is level 0); a tag past that is
+        refused with UsageError, and the tags are left as they were.
+        """
         if isinstance(value, np.generic):
             value = value.item()
         self._core.set_tag(path, value)
@@ -141,13 +146,20 @@ class Image:
 
         The view has the lock's strides: a sub-area shows its parent's row and
         plane pitch. Writes go straight into the host image. The lock ends when
-        the with-block does; do not keep the view beyond it.
+        the with-block does, and the view turns read-only then: a script call
+        may replace the image's pixels (a data-type change) once it is over.
+        A view kept beyond the block (or an array made from it) stays safe to
+        use, but may show pixels that are no longer the image's.
         """
         lock = self._core.lock()
+        view = None
         try:
-            yield lock.array()
+            view = lock.array()
+            yield view
         finally:
             lock.release()
+            if view is not None:
+                view.flags.writeable = False
 
     def __repr__(self):
         kind = "sub-area" if self.is_subarea else "image"

@@ -52,6 +52,36 @@ std::vector<py::ssize_t> numpy_shape(const std::vector<std::int64_t>& sizes_x_fi
     return {sizes_x_first.rbegin(), sizes_x_first.rend()};
 }
 
+// --- errors -----------------------------------------------------------------
+
+// The Python types of the host's errors, set when the module is made.
+struct HostErrorTypes {
+    PyObject* script = nullptr;
+    PyObject* usage = nullptr;
+    PyObject* file = nullptr;
+};
+
+HostErrorTypes& host_error_types() {
+    static HostErrorTypes types;
+    return types;
+}
+
+// Host errors reach Python with their text decoded as text_to_python does:
+// a message may quote a name read from a file, whose bytes need not be UTF-8.
+// Other exceptions go on to the next translator.
+void translate_host_errors(std::exception_ptr error) {
+    const HostErrorTypes& types = host_error_types();
+    try {
+        std::rethrow_exception(error);
+    } catch (const host::ScriptError& e) {
+        PyErr_SetObject(types.script, text_to_python(e.what()).ptr());
+    } catch (const host::UsageError& e) {
+        PyErr_SetObject(types.usage, text_to_python(e.what()).ptr());
+    } catch (const host::FileError& e) {
+        PyErr_SetObject(types.file, text_to_python(e.what()).ptr());
+    }
+}
+
 // --- host -------------------------------------------------------------------
 
 void load_plugin(Session& session, const std::filesystem::path& path) {
@@ -136,19 +166,54 @@ void check_dimension(const host::Image& image, int dim) {
     }
 }
 
-void set_tag(ImageCore& core, const std::string& path, const py::handle& value) {
-    host::TagGroup tags = core.image.tags();
+void set_scalar_tag(host::TagGroup& tags, const std::string& path, const py::handle& value) {
     if (py::isinstance<py::bool_>(value) || py::isinstance<py::int_>(value)) {
-        std::int64_t number = value.cast<std::int64_t>();
-        if (number < INT32_MIN || number > INT32_MAX) throw py::value_error("a tag number must fit 32 bits");
-        tags.set(path, static_cast<std::int32_t>(number));
+        const py::int_ number(py::reinterpret_borrow<py::object>(value));
+        if (number < py::int_(INT32_MIN) || number > py::int_(INT32_MAX)) {
+            throw py::value_error("a tag number must fit 32 bits, unlike " + std::string(py::str(value)));
+        }
+        tags.set(path, number.cast<std::int32_t>());
     } else if (py::isinstance<py::float_>(value)) {
         tags.set(path, value.cast<double>());
     } else if (py::isinstance<py::str>(value)) {
         tags.set(path, value.cast<std::string>());
     } else {
-        throw py::type_error("a tag holds an int, a float or a str");
+        throw py::type_error("a tag holds an int, a float, a str or a dict of them, not " +
+                             std::string(py::str(py::type::handle_of(value).attr("__name__"))));
     }
+}
+
+// Fills `group` from a dict, top down: each nested dict becomes a group set
+// into its parent before it is filled, so that the host refuses one nested
+// past the depth limit (a dict that holds itself, too) before the recursion
+// goes further.
+void fill_group(host::TagGroup& group, const py::dict& dict, const host::TagGroup& empty) {
+    for (const auto& [key, value] : dict) {
+        if (!py::isinstance<py::str>(key)) throw py::type_error("the names in a dict of tags are str");
+        const std::string name = key.cast<std::string>();
+        if (name.empty() || name.find(':') != std::string::npos) {
+            throw py::value_error("a tag name in a dict is not empty and holds no ':', unlike \"" + name + "\"");
+        }
+        if (py::isinstance<py::dict>(value)) {
+            group.set(name, empty);
+            host::TagGroup inner = std::get<host::TagGroup>(group.get(name));
+            fill_group(inner, value.cast<py::dict>(), empty);
+        } else {
+            set_scalar_tag(group, name, value);
+        }
+    }
+}
+
+// Sets one tag to a number, a text or (a dict) a group. A dict is built
+// whole apart from the image first, so that a bad entry leaves the image's
+// tags as they were.
+void set_tag(ImageCore& core, const std::string& path, const py::handle& value) {
+    host::TagGroup tags = core.image.tags();
+    if (!py::isinstance<py::dict>(value)) return set_scalar_tag(tags, path, value);
+    Session& session = *core.session;
+    host::TagGroup group = session.host->new_tag_group();
+    fill_group(group, value.cast<py::dict>(), session.host->new_tag_group());
+    tags.set(path, group);
 }
 
 ImageCore subarea(const ImageCore& core, const std::vector<std::int64_t>& start, const std::vector<std::int64_t>& end) {
@@ -159,16 +224,27 @@ PixelLockCore lock_pixels(const ImageCore& core) {
     return PixelLockCore{core.session, core.image, core.image.lock(DM_LOCK_IN_PLACE)};
 }
 
-// A numpy array over the locked pixels; it keeps the lock object alive.
+// A numpy array over the locked pixels. Its base is the lock object, which
+// owns the bytes (lock.memory) for as long as any array over them lives.
 py::array locked_array(const py::object& self) {
     const PixelLockCore& core = self.cast<const PixelLockCore&>();
     const host::PixelLock& lock = core.lock;
+    if (!lock.locked_data) {
+        throw py::value_error("this pixel lock has ended: its memory may no longer be the image's pixels");
+    }
     std::vector<py::ssize_t> shape, strides;
     for (int d = lock.num_dims - 1; d >= 0; --d) {
         shape.push_back(lock.sizes[d]);
         strides.push_back(lock.byte_strides[d]);
     }
     return py::array(numpy_dtype(core.image.data_type()), shape, strides, lock.data, self);
+}
+
+// Ends the lock and gives the image back; the bytes stay owned (lock.memory)
+// while arrays made over them live.
+void release_lock(PixelLockCore& core) {
+    core.lock.locked_data = host::ObjectHandle();
+    core.image = host::Image();
 }
 
 }  // namespace
@@ -178,24 +254,27 @@ PYBIND11_MODULE(_lumadex, m) {
     using namespace lumadex::python;
     m.doc() = "Native half of lumadex: the host stand-in's C++ API (sizes in host order, x first).";
 
-    py::register_exception<host::ScriptError>(m, "ScriptError", PyExc_RuntimeError);
-    py::register_exception<host::UsageError>(m, "UsageError", PyExc_ValueError);
-    py::register_exception<host::FileError>(m, "FileError", PyExc_OSError);
+    HostErrorTypes& errors = host_error_types();
+    errors.script = py::register_exception<host::ScriptError>(m, "ScriptError", PyExc_RuntimeError).ptr();
+    errors.usage = py::register_exception<host::UsageError>(m, "UsageError", PyExc_ValueError).ptr();
+    errors.file = py::register_exception<host::FileError>(m, "FileError", PyExc_OSError).ptr();
+    py::register_exception_translator(&translate_host_errors);  // tried before the three above
 
     m.attr("MAX_DIMENSIONS") = host::kMaxDimensions;
+    m.attr("MAX_TAG_DEPTH") = host::kMaxTagDepth;
     m.def("data_types", &describe_data_types, "(code, identifier, numpy dtype, element size, host name) per host data type");
 
     py::class_<ImageCore>(m, "ImageCore")
         .def_property_readonly("data_type",
                                [](const ImageCore& c) { return static_cast<std::uint32_t>(c.image.data_type()); })
         .def_property_readonly("sizes", [](const ImageCore& c) { return c.image.sizes(); })
-        .def_property("name", [](const ImageCore& c) { return c.image.name(); },
+        .def_property("name", [](const ImageCore& c) { return text_to_python(c.image.name()); },
                       [](ImageCore& c, const std::string& name) { c.image.set_name(name); })
         .def("calibration",
              [](const ImageCore& c, int dim) {
                  check_dimension(c.image, dim);
                  host::Calibration cal = c.image.calibration(dim);
-                 return py::make_tuple(cal.origin, cal.scale, cal.units);
+                 return py::make_tuple(cal.origin, cal.scale, text_to_python(cal.units));
              })
         .def("set_calibration",
              [](ImageCore& c, int dim, float origin, float scale, const std::string& units) {
@@ -217,7 +296,7 @@ PYBIND11_MODULE(_lumadex, m) {
 
     py::class_<PixelLockCore>(m, "PixelLockCore")
         .def("array", &locked_array)
-        .def("release", [](PixelLockCore& c) { c.lock.locked_data = host::ObjectHandle(); })
+        .def("release", &release_lock)
         .def_property_readonly("held", [](const PixelLockCore& c) { return static_cast<bool>(c.lock.locked_data); });
 
     py::class_<Session, SessionPtr>(m, "HostCore")
@@ -233,8 +312,8 @@ PYBIND11_MODULE(_lumadex, m) {
                                })
         .def_property("version", [](const Session& s) { return s.host->version(); },
                       [](Session& s, std::uint32_t v) { s.host->set_version(v); })
-        .def("startup_errors", [](const Session& s) { return s.host->startup_errors(); })
-        .def("signatures", [](const Session& s) { return s.host->signatures(); })
+        .def("startup_errors", [](const Session& s) { return texts_to_python(s.host->startup_errors()); })
+        .def("signatures", [](const Session& s) { return texts_to_python(s.host->signatures()); })
         .def("live_objects", &live_objects)
         .def("new_image", &new_image)
         .def("call", &call)
@@ -245,6 +324,10 @@ PYBIND11_MODULE(_lumadex, m) {
                      images.push_back(ImageCore{s.shared_from_this(), std::move(image)});
                  return images;
              })
-        .def("results", [](const Session& s) { return s.host->results(); })
-        .def("alerts", [](const Session& s) { return s.host->alerts(); });
+        .def("results", [](const Session& s) { return texts_to_python(s.host->results()); })
+        .def("alerts", [](const Session& s) {
+            py::list out;
+            for (const auto& [text, kind] : s.host->alerts()) out.append(py::make_tuple(text_to_python(text), kind));
+            return out;
+        });
 }

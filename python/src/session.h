@@ -2,8 +2,8 @@
 // image made in it, so that no host object outlives the host that owns it.
 #pragma once
 
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "lumadex/host/host.h"
@@ -50,9 +50,12 @@ struct ImageCore {
     host::Image image;
 };
 
-// A pixel lock that keeps its image (and so the pixel memory) alive, so that a
-// numpy view over the locked pixels can never point into freed memory, even
-// if it is used after the lock has ended.
+// A pixel lock and its image. Numpy views over the locked pixels have it as
+// their base; lock.memory owns the bytes they show, so that no view, however
+// long kept, points into freed memory: not after the lock has ended, nor
+// after the image's pixels were replaced (a data-type change), the image
+// was deleted or the host closed. Releasing ends the lock and gives the image
+// back; the bytes stay until the last view goes.
 struct PixelLockCore {
     SessionPtr session;
     host::Image image;

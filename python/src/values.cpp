@@ -9,6 +9,18 @@
 
 namespace lumadex::python {
 
+py::str text_to_python(std::string_view text) {
+    PyObject* decoded = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
+    if (!decoded) throw py::error_already_set();  // only when memory runs out
+    return py::reinterpret_steal<py::str>(decoded);
+}
+
+py::list texts_to_python(const std::vector<std::string>& texts) {
+    py::list out;
+    for (const std::string& text : texts) out.append(text_to_python(text));
+    return out;
+}
+
 // The numpy dtype of one pixel follows from the type's kind and size; RGB's
 // four channels read as one packed unsigned integer.
 py::dtype numpy_dtype(host::DataType type) {
@@ -26,12 +38,18 @@ py::dtype numpy_dtype(host::DataType type) {
 
 namespace {
 
-py::object tag_value_to_python(const host::TagValue& value) {
+// `level` is the group's depth below the root converted; the recursion ends
+// at the limit whatever the host hands over.
+py::object group_to_python(const host::TagGroup& group, int level);
+
+py::object tag_value_to_python(const host::TagValue& value, int level) {
     return std::visit(
-        [](const auto& v) -> py::object {
+        [level](const auto& v) -> py::object {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, host::TagGroup>) {
-                return tags_to_dict(v);
+                return group_to_python(v, level + 1);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return text_to_python(v);
             } else {
                 return py::cast(v);
             }
@@ -39,23 +57,29 @@ py::object tag_value_to_python(const host::TagValue& value) {
         value);
 }
 
-}  // namespace
-
-py::object tags_to_dict(const host::TagGroup& group) {
+py::object group_to_python(const host::TagGroup& group, int level) {
     if (!group) return py::none();
+    if (level > host::kMaxTagDepth) {
+        throw host::UsageError("The tags nest groups deeper than " + std::to_string(host::kMaxTagDepth) +
+                               " levels (the root is level 0), the most a tag tree may have.");
+    }
     const auto entries = group.entries();
     // A group of unnamed entries (a list, an array or a struct read from a file) is a list.
     const bool list = !entries.empty() && std::all_of(entries.begin(), entries.end(),
                                                       [](const auto& entry) { return entry.first.empty(); });
     if (list) {
         py::list items;
-        for (const auto& entry : entries) items.append(tag_value_to_python(entry.second));
+        for (const auto& entry : entries) items.append(tag_value_to_python(entry.second, level));
         return items;
     }
     py::dict dict;
-    for (const auto& [name, value] : entries) dict[py::str(name)] = tag_value_to_python(value);
+    for (const auto& [name, value] : entries) dict[text_to_python(name)] = tag_value_to_python(value, level);
     return dict;
 }
+
+}  // namespace
+
+py::object tags_to_dict(const host::TagGroup& group) { return group_to_python(group, 0); }
 
 host::Value value_from_python(const py::handle& object) {
     if (object.is_none()) return std::monostate{};
@@ -85,6 +109,8 @@ py::object value_to_python(const SessionPtr& session, const host::Value& value) 
                 return py::cast(ImageCore{session, v});
             } else if constexpr (std::is_same_v<T, host::TagGroup>) {
                 return tags_to_dict(v);
+            } else if constexpr (std::is_same_v<T, std::string>) {
+                return text_to_python(v);
             } else {
                 return py::cast(v);
             }

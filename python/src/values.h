@@ -4,16 +4,28 @@
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "session.h"
 
 namespace lumadex::python {
 
 namespace py = pybind11;
 
+// Host text as a Python str. The host's texts are meant to be UTF-8 but may
+// hold other bytes (a name or tag read from a file): those become U+FFFD
+// instead of raising UnicodeDecodeError.
+py::str text_to_python(std::string_view text);
+py::list texts_to_python(const std::vector<std::string>& texts);
+
 // The numpy dtype that holds one pixel of `type` (RGB reads as packed uint32).
 py::dtype numpy_dtype(host::DataType type);
 
-// Nested dicts of a tag group, entries in the group's order; None for a null group.
+// Nested dicts of a tag group, entries in the group's order (a group of
+// unnamed entries is a list); None for a null group. UsageError for a group
+// nested deeper than host::kMaxTagDepth.
 py::object tags_to_dict(const host::TagGroup& group);
 
 // A script-call argument from None, an ImageCore, an int, a float or a str.

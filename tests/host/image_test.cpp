@@ -2,7 +2,9 @@
 // both flags, tag groups, and that every object is given back.
 #include <gtest/gtest.h>
 
+#include <complex>
 #include <cstring>
+#include <string>
 #include <numeric>
 #include <vector>
 
@@ -193,6 +195,60 @@ TEST(TagGroups, PathsNestOrderAndReplace)
     EXPECT_THROW(tags.set("b:c", 1), UsageError);  // b is a value
     EXPECT_THROW(tags.set("a::c", 1), UsageError);
     EXPECT_EQ(std::get<std::int32_t>(tags.get("b")), 3);
+}
+
+// A lock's memory stays valid after the lock has ended and a data-type change
+// has replaced the image's pixels, and after the image is gone.
+TEST(Images, LockedMemoryOutlivesThePixelsItShowed)
+{
+    Host host;
+    testing::Abi abi(host);
+    PixelLock lock;
+    {
+        Image image = ramp(host, 4, 3);
+        lock = image.lock(DM_LOCK_IN_PLACE);
+        lock.locked_data = ObjectHandle();
+        ASSERT_EQ(abi.call("void ConvertToComplex( ImageRef )", nullptr, image.get()), DM_STATUS_OK);
+        EXPECT_EQ(image.pixels<std::complex<float>>()[6], std::complex<float>(102.0f));
+    }
+    put(lock, 3, 2, -1.0f);
+    EXPECT_EQ(at(lock, 1, 1), 101.0f);
+    EXPECT_EQ(at(lock, 3, 2), -1.0f);
+    EXPECT_EQ(live_total(host), 0);
+}
+
+// No tag tree grows past kMaxTagDepth: not by a long path, not through a
+// nested group's handle, not by a group value, not by copying a tree into
+// one of its own groups (each such copy added the tree's depth again).
+TEST(TagGroups, NoTreeGrowsDeeperThanTheLimit)
+{
+    Host host;
+    testing::Abi abi(host);
+    {
+        Image image = ramp(host, 2, 2);
+        TagGroup tags = image.tags();
+        std::string groups = "g";
+        for (int level = 2; level <= kMaxTagDepth; ++level) groups += ":g";  // groups at levels 1 .. 64
+        tags.set(groups + ":x", 1);
+        TagGroup deepest = std::get<TagGroup>(tags.get(groups));
+        TagGroup pair = host.new_tag_group();
+        pair.set("a:b", 2);
+        EXPECT_THROW(tags.set(groups + ":h:x", 1), UsageError);
+        EXPECT_THROW(deepest.set("h:x", 1), UsageError);
+        EXPECT_THROW(deepest.set("h", pair), UsageError);
+        deepest.set("y", 2);
+        std::get<TagGroup>(tags.get("g")).set("h", pair);  // a deep copy, at levels 2 .. 3
+
+        const TagGroup first = std::get<TagGroup>(tags.get("g"));
+        EXPECT_EQ(abi.call("void TagGroupCopyTagsFrom( TagGroup, TagGroup )", nullptr, first.get(), tags.get()),
+                  DM_STATUS_ERROR);
+        EXPECT_NE(abi.take_error().find("deeper than 64 levels"), std::string::npos);
+        pair.set("a:b", 3);
+        EXPECT_EQ(std::get<std::int32_t>(tags.get("g:h:a:b")), 2);
+        EXPECT_EQ(std::get<std::int32_t>(image.clone().tags().get(groups + ":y")), 2);
+        EXPECT_EQ(format_tags(image.clone().tags()), format_tags(tags));
+    }
+    EXPECT_EQ(live_total(host), 0);
 }
 
 TEST(LiveObjects, CountedPerClassAndGivenBack)

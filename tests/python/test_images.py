@@ -127,3 +127,71 @@ def test_bad_arrays_and_requests_raise_clear_errors(host):
     with pytest.raises(TypeError, match="complex"):
         image.write(np.zeros((3, 4), np.complex64))
     np.testing.assert_array_equal(image.array(), 0)
+
+
+def test_a_view_kept_past_its_block_never_reaches_freed_or_other_pixels(host):
+    baseline = host.live_objects()["total"]
+    target = host.image(np.arange(8, dtype=np.int32).reshape(2, 4))
+    with target.pixels() as view:
+        row = view[1]
+    lock = target._core.lock()
+    kept = lock.array()
+    lock.release()
+    with pytest.raises(ValueError, match="ended"):
+        lock.array()
+    # The call converts its Int32 destination to Real 4: the image gets a new pixel buffer.
+    host.ZEPSinCos(host.image(np.zeros((2, 4), np.int32)), lumadex.Ref(target), lumadex.Ref())
+    assert target.data_type is DataType.Real4
+    other = host.image(np.zeros((2, 4), np.float32))
+    with pytest.raises(ValueError, match="read-only"):
+        view[0, 0] = 7
+    row[:] = 7  # an array made from the view writes into the old buffer, kept alive for it alone
+    kept[0, 0] = 9
+    np.testing.assert_array_equal(view, [[9, 1, 2, 3], [7, 7, 7, 7]])
+    np.testing.assert_array_equal(target.array(), 0)
+    np.testing.assert_array_equal(other.array(), 0)
+    # The views gave their image back when the lock ended, and outlive it.
+    del target, other
+    assert host.live_objects()["total"] == baseline
+    assert row.sum() == 28 and kept[0, 0] == 9
+
+
+def test_no_tag_tree_grows_deeper_than_the_limit(host):
+    depth = lumadex.MAX_TAG_DEPTH
+    image = host.new_image("tags", DataType.Real4, 2)
+    image.set_tag(":".join(["g"] * (depth + 1)), 1)  # groups at levels 1 .. depth, then a value
+    deepest = 1
+    for _ in range(depth):
+        deepest = {"g": deepest}
+    image.set_tag("d", deepest)  # groups at levels 1 .. depth
+    tags = image.tags()
+    looped = {}
+    looped["again"] = looped
+    refused = [(":".join(["h"] * (depth + 2)), 1), (":".join(["h"] * 100_000), 1),
+               ("d", {"g": deepest}), ("e", looped)]
+    for path, value in refused:
+        with pytest.raises(lumadex.UsageError, match=f"deeper than {depth} levels"):
+            image.set_tag(path, value)
+    assert image.tags() == tags and image.clone().tags() == tags
+    with pytest.raises(ValueError, match="':'"):
+        image.set_tag("f", {"a": 1, "b:c": 2})
+    with pytest.raises(TypeError, match="list"):
+        image.set_tag("f", {"a": [1]})
+    assert image.tags() == tags
+
+
+def test_host_text_that_is_not_utf8_reaches_python_with_replacement_characters(host):
+    # A file may hold such bytes; the native layer takes bytes for text, which stands in for one here.
+    image = host.new_image("x", DataType.Real4, 2)
+    image._core.name = b"bad \xff name"
+    image._core.set_calibration(0, 0.0, 1.0, b"\xfe m")
+    image._core.set_tag(b"lab\xffel:inner", 1)
+    assert image.name == "bad \ufffd name" and image.calibration(0).units == "\ufffd m"
+    assert image.tags() == {"lab\ufffdel": {"inner": 1}}
+    with pytest.raises(lumadex.UsageError, match='"\ufffd::x"'):
+        image._core.set_tag(b"\xff::x", 1)
+    target = host.image(np.zeros(4, np.int32))
+    target._core.name = b"\xff"
+    with target.pixels():  # locked: the call cannot convert it, and quotes its name
+        with pytest.raises(lumadex.ScriptError, match='"\ufffd" while its pixels are locked'):
+            host.ZEPSinCos(host.image(np.zeros(4, np.int32)), lumadex.Ref(target), lumadex.Ref())

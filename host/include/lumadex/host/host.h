@@ -94,6 +94,12 @@ private:
 
 class TagGroup;
 
+// The deepest nesting of groups a tag tree may have, counting the root as
+// level 0: what the file reader accepts, and so what setting, copying,
+// converting and saving tags allow (UsageError past it). It bounds every
+// recursion over a tree.
+constexpr int kMaxTagDepth = 64;
+
 // A tag value: number, text or nested group.
 using TagValue = std::variant<std::int32_t, double, std::string, TagGroup>;
 
@@ -107,6 +113,7 @@ public:
     void set(std::string_view path, double value);
     void set(std::string_view path, std::int32_t value);
     void set(std::string_view path, std::string_view value);
+    void set(std::string_view path, const TagGroup& group);  // a deep copy of `group`
     bool contains(std::string_view path) const;
     TagValue get(std::string_view path) const;  // UsageError when absent
     std::vector<std::pair<std::string, TagValue>> entries() const;  // in insertion order
@@ -120,6 +127,10 @@ struct PixelLock {
     std::int64_t sizes[kMaxDimensions] = {};
     std::int64_t byte_strides[kMaxDimensions] = {};
     ObjectHandle locked_data;  // releasing it ends the lock
+    // Owns the bytes `data` points into: they stay valid while this lives,
+    // even after the lock has ended and the image's pixels were replaced or
+    // the image is gone (what is written then reaches no image).
+    std::shared_ptr<const void> memory;
 };
 
 class Image : public ObjectHandle {
