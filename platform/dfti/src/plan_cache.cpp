@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "os_services.h"
 #include "wisdom_file.hpp"
 
 namespace lumadex::dfti {
@@ -167,6 +168,7 @@ PlanCache& PlanCache::instance() {
 
 PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]} {
     the_cache = this;
+    lumadex::os::KeepOpenMPUsableAfterFork();  // FFTW's threads are OpenMP's
     // A fork copies the locks as they are: take them first, so that the
     // child gets them free. (The fork waits for a measurement in progress:
     // FFTW's own planner lock must be free in the child too.)

@@ -53,4 +53,18 @@ std::optional<std::string> SpecialFolderPath(std::int32_t code);
 // command line starts nothing. Returns false when it could not be started.
 bool StartDetached(const std::string& commandLine);
 
+// Registers, once per load of this library, a fork handler that ends the
+// forking thread's OpenMP worker pool, so that a forked child can run
+// parallel regions (GNU OpenMP's pools do not survive fork). The parent's
+// next parallel region starts its workers afresh.
+void KeepOpenMPUsableAfterFork();
+
+// Ends the calling thread's OpenMP worker pool, joining its workers. For the
+// end of a library that registered the fork handler: the handler goes when
+// the library is unloaded, the runtime and its pools stay (their users pin
+// them), and a pool left behind would hang a later fork's child. Not while
+// the loader's lock is held (a destructor run by dlclose): an ending worker
+// may need the loader.
+void EndOpenMPWorkers();
+
 }  // namespace lumadex::os
