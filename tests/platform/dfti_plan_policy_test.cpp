@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "descriptor.hpp"
+#include "fftw_problem.hpp"
 #include "mkl_dfti.h"
 #include "plan_cache.hpp"
 
@@ -173,6 +174,42 @@ TEST(DftiPlanPolicy, AThreadedTransformAfterForkWorks) {
     int status = -2;
     std::thread([&] { status = fork_and_transform(); }).join();
     EXPECT_EQ(status, 0) << "forked by another thread";
+    omp_set_num_threads(saved);
+}
+
+// A fork during a background measurement cuts it short instead of waiting
+// for it; the problem is measured again later.
+TEST(DftiPlanPolicy, AForkCancelsABackgroundMeasurementWhichIsMadeLater) {
+    using namespace std::chrono;
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    Transform(8, 8).run();  // the wisdom cache file is read: now forget it
+    lumadex::dfti::forget_wisdom(lumadex::dfti::Precision::double_);
+    Transform slow(8, 262147);  // about 5 s to measure here (a large prime length)
+    const auto expected = slow.run();
+    slow.run();  // it recurs: the planner thread measures it
+    const auto before = PlanCache::instance().statistics();
+    const auto deadline = steady_clock::now() + seconds(60);
+    while (PlanCache::instance().statistics().measuring == 0 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_EQ(PlanCache::instance().statistics().measuring, 1);
+    std::this_thread::sleep_for(milliseconds(500));  // well inside FFTW's planner
+
+    const auto forked = steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<cd> result(slow.in.size());
+        slow.run(slow.in, result);
+        _exit(max_difference(result, expected) <= 1e-9 ? 0 : 1);
+    }
+    const double seconds_in_fork = duration<double>(steady_clock::now() - forked).count();
+    EXPECT_LT(seconds_in_fork, 1.0) << "the fork waited for the measurement";
+    EXPECT_EQ(wait_bounded(child, 60), 0);
+    EXPECT_EQ(PlanCache::instance().statistics().cancelled, before.cancelled + 1);
+
+    EXPECT_TRUE(PlanCache::instance().wait_for_measurements(600));
+    EXPECT_EQ(PlanCache::instance().statistics().measured_in_background, before.measured_in_background + 1);
+    EXPECT_LE(max_difference(slow.run(), expected), 1e-9);
     omp_set_num_threads(saved);
 }
 
