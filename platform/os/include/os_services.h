@@ -47,11 +47,18 @@ std::optional<std::vector<unsigned char>> ReadElfSection(const std::string& path
 // missing folder is nothing as well. The table is in user_folders.cpp.
 std::optional<std::string> SpecialFolderPath(std::int32_t code);
 
-// Starts `commandLine` under /bin/sh -c in a session of its own, with only
-// standard input, output and error inherited, and returns at once: the
-// command is neither waited for nor left behind as a zombie. An empty
-// command line starts nothing. Returns false when it could not be started.
-bool StartDetached(const std::string& commandLine);
+// Opens `line` the way the Windows shell opens a file: the whole line is one
+// file name or URL, never parsed by a shell. A line naming an executable (a
+// path to an executable regular file, or a program found on PATH) starts
+// that program with no arguments; anything else goes to the desktop's
+// default application, `xdg-open` given the line as its one argument. The
+// program runs in a session of its own, with default signal dispositions,
+// no blocked signals and only standard input, output and error inherited;
+// it is neither waited for nor left behind as a zombie. Runs no fork
+// handlers. An empty line starts nothing. Returns false when nothing could
+// be started (no xdg-open, no process); whether the program then runs is
+// not known here.
+bool StartDetached(const std::string& line);
 
 // Registers, once per load of this library, a fork handler that ends the
 // forking thread's OpenMP worker pool, so that a forked child can run
