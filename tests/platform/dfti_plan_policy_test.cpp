@@ -208,7 +208,7 @@ TEST(DftiPlanPolicy, AForkCancelsABackgroundMeasurementWhichIsMadeLater) {
     EXPECT_EQ(PlanCache::instance().statistics().cancelled, before.cancelled + 1);
 
     EXPECT_TRUE(PlanCache::instance().wait_for_measurements(600));
-    EXPECT_EQ(PlanCache::instance().statistics().measured_in_background, before.measured_in_background + 1);
+    EXPECT_GT(PlanCache::instance().statistics().measured_in_background, before.measured_in_background);
     EXPECT_LE(max_difference(slow.run(), expected), 1e-9);
     omp_set_num_threads(saved);
 }

@@ -342,7 +342,6 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
     FftwPlan handle = nullptr;
     bool gave_up = false, cancelled = false;
     double seconds = 0;
-    std::string wisdom;
     ScratchArray in, out;
     if (bytes <= max_measure_bytes && in.allocate(in_span, s.precision, p.in_alignment) &&
         (p.in_place || out.allocate(out_span, s.precision, p.out_alignment))) {
@@ -356,10 +355,16 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
             // (a fork cannot begin and end within it: it waits for this lock).
             cancelled = fork_pending();
             if (cancelled) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
-            if (handle) wisdom = export_wisdom(s.precision);
         }
     }
-    if (handle) save_wisdom_file(s.precision, wisdom);
+    // Other processes may have measured other problems meanwhile: their
+    // wisdom is merged in, not replaced.
+    if (handle)
+        merge_into_wisdom_file(s.precision, [&](const std::string& file) {
+            PlannerLock planner;
+            import_wisdom(s.precision, file);
+            return export_wisdom(s.precision);
+        });
 
     std::lock_guard state(state_);
     --running_;

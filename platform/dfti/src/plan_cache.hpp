@@ -30,7 +30,7 @@
 //     twice what the better choice in hindsight (stay cheap, or measure at
 //     once) would have cost, and a long loop runs at measured speed.
 //  4. The measured plan replaces the cheap one at the next lookup; its wisdom
-//     goes to the cache file for later processes.
+//     is merged into the cache file for later processes.
 //
 // Locks: `planner_lock` serialises this layer's FFTW planner calls (FFTW's
 // thread count is a planner-wide setting; fftw_make_planner_thread_safe
