@@ -4,6 +4,7 @@
 // signature and meaning; the comment says how this platform answers it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -73,5 +74,13 @@ void KeepOpenMPUsableAfterFork();
 // the loader's lock is held (a destructor run by dlclose): an ending worker
 // may need the loader.
 void EndOpenMPWorkers();
+
+// Scratch memory for one call, 64-byte aligned, uninitialised; null when
+// memory runs out. Large buffers are asked for on transparent huge pages,
+// which fault in faster: a caller that gives its buffer back when the call
+// ends (rather than keep the largest one for the process's life) pays less
+// for fresh pages at the next call. Freed by FreeScratch.
+void* AllocateScratch(std::size_t bytes);
+void FreeScratch(void* data);
 
 }  // namespace lumadex::os
