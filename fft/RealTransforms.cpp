@@ -71,10 +71,9 @@ void InverseReal(const TransformAxes& axes, const std::complex<T>* spectrum, con
     RealTransform(dfti::Exponent::Positive, axes, spectrum, spectrumStrides, real, realStrides, scale);
 }
 
-// A dense Wh x H x D x E spectrum of a real image of `real` sizes. Its
-// memory is the kept scratch buffer when that is free: the transforms that
-// need one are repeated in scripts' loops, and fresh pages would be faulted
-// in and cleared on every call. Every user writes all of it before reading it.
+// A dense Wh x H x D x E spectrum of a real image of `real` sizes, in
+// scratch memory given back when the call ends. Every user writes all of it
+// before reading it.
 template <class T>
 struct PackedSpectrum {
     std::int32_t sizes[4];

@@ -5,6 +5,7 @@
 
 #include "Errors.h"
 #include "HostLink.h"
+#include "Threads.h"
 #include "dm/function_registry.h"
 
 namespace Gatan::PlugIn {
@@ -53,6 +54,7 @@ void MyPlugIn::AddBlock(const std::string& prefix, std::span<const zep::ScriptFu
 
 void MyPlugIn::Start()
 {
+    zep::ThreadsStartup();
     const std::string prefix = "ZEP";
     AddBlock(prefix, zep::SimdFunctions());
     AddBlock(prefix, zep::VersionFunctions());
@@ -65,3 +67,5 @@ void MyPlugIn::Start()
     AddBlock(prefix, zep::ShellFunctions());
     AddBlock(prefix, zep::StatisticsFunctions());
 }
+
+void MyPlugIn::End() { zep::ThreadsShutdown(); }

@@ -45,6 +45,7 @@ public:
     ~MyPlugIn() override = default;
     // Registers every script function, block by block.
     void Start() override;
+    void End() override;
 
 private:
     void AddBlock(const std::string& prefix, std::span<const zep::ScriptFunctionEntry> block);

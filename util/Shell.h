@@ -14,8 +14,10 @@ namespace zep {
 // error. `doCreate` not 0 creates a missing folder.
 dm_object* GetSpecialDirectoryDM(std::int32_t eType, std::int32_t doCreate);
 
-// Starts the command line under the shell, detached, and returns at once.
-// Whether the shell could run it is not reported.
+// Opens the line as one file name or URL, never parsed by a shell: an
+// executable is started with no arguments, anything else goes to the
+// desktop's default application (xdg-open); detached, and returns at once.
+// Failures are not reported.
 void ShellExecDM(dm_object* strCommandLine);
 
 }  // namespace zep

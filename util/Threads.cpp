@@ -6,8 +6,13 @@
 #include <string>
 
 #include "ScriptFrame.h"
+#include "os_services.h"
 
 namespace zep {
+
+void ThreadsStartup() { lumadex::os::KeepOpenMPUsableAfterFork(); }
+
+void ThreadsShutdown() { lumadex::os::EndOpenMPWorkers(); }
 
 void SetNumThreadsDM(std::int32_t n)
 {

@@ -14,6 +14,15 @@ namespace zep {
 // fail to start them.
 inline constexpr std::int32_t kMaxThreadCount = 1024;
 
+// At the plug-in's start and end. Every parallel part (its loops, FFTW's
+// threads, OpenBLAS) runs on OpenMP's worker pools, which do not survive
+// fork by themselves: the start registers a fork handler that ends the
+// forking thread's pool (a forked child then uses the plug-in as its parent
+// did, at the same thread count); the end ends the calling thread's pool,
+// as the handler goes when the library is unloaded and the pool would not.
+void ThreadsStartup();
+void ThreadsShutdown();
+
 void SetNumThreadsDM(std::int32_t n);
 std::int32_t GetNumThreadsDM();
 std::int32_t GetMaxThreadsDM();

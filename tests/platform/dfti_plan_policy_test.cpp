@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "descriptor.hpp"
+#include "fftw_problem.hpp"
 #include "mkl_dfti.h"
 #include "plan_cache.hpp"
 
@@ -133,22 +134,83 @@ TEST(DftiPlanPolicy, AMeasurementRequestedByAShortLivedThreadArrives) {
     EXPECT_LE(max_difference(first, second), 1e-12);
 }
 
-TEST(DftiPlanPolicy, ATransformAfterForkWorks) {
-    Transform f(40, 60);
-    const auto expected = f.run();
-    f.run();  // a measurement may be under way as the process forks
+// The child's exit status, or -1 if it has not ended within the timeout
+// (then it is killed): a child hung in a dead thread pool fails the test.
+int wait_bounded(pid_t child, double timeout_seconds) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout_seconds);
+    int status = 0;
+    while (waitpid(child, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(child, SIGKILL);
+            waitpid(child, &status, 0);
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Threaded transforms in the parent, by the forking thread, then in the
+// child at the same thread count, on the known plan and on a new one; from
+// the main thread and from another thread with an OpenMP pool of its own.
+TEST(DftiPlanPolicy, AThreadedTransformAfterForkWorks) {
+    const int saved = omp_get_max_threads();
+    auto fork_and_transform = [] {
+        omp_set_num_threads(2);
+        Transform f(64, 64);  // the cheap 2-D path: a parallel loop of ours
+        const auto expected = f.run();
+        f.run();  // a measurement may be under way as the process forks
+        const pid_t child = fork();
+        if (child == 0) {
+            Transform g(64, 64);
+            std::vector<cd> result(f.in.size());
+            g.run(f.in, result);
+            const auto h = new_transform(40, 1500);  // a new plan too
+            _exit(max_difference(result, expected) <= 1e-12 && h->h->threads == 2 ? 0 : 1);
+        }
+        return wait_bounded(child, 30);
+    };
+    EXPECT_EQ(fork_and_transform(), 0) << "forked by the main thread";
+    int status = -2;
+    std::thread([&] { status = fork_and_transform(); }).join();
+    EXPECT_EQ(status, 0) << "forked by another thread";
+    omp_set_num_threads(saved);
+}
+
+// A fork during a background measurement cuts it short instead of waiting
+// for it; the problem is measured again later.
+TEST(DftiPlanPolicy, AForkCancelsABackgroundMeasurementWhichIsMadeLater) {
+    using namespace std::chrono;
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    Transform(8, 8).run();  // the wisdom cache file is read: now forget it
+    lumadex::dfti::forget_wisdom(lumadex::dfti::Precision::double_);
+    Transform slow(8, 262147);  // about 5 s to measure here (a large prime length)
+    const auto expected = slow.run();
+    slow.run();  // it recurs: the planner thread measures it
+    const auto before = PlanCache::instance().statistics();
+    const auto deadline = steady_clock::now() + seconds(60);
+    while (PlanCache::instance().statistics().measuring == 0 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_EQ(PlanCache::instance().statistics().measuring, 1);
+    std::this_thread::sleep_for(milliseconds(500));  // well inside FFTW's planner
+
+    const auto forked = steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
-        omp_set_num_threads(1);
-        Transform g(40, 60);
-        std::vector<cd> result(f.in.size());
-        g.run(f.in, result);
-        const auto h = new_transform(40, 1500);  // a new plan too
-        _exit(max_difference(result, expected) <= 1e-12 ? 0 : 1);
+        std::vector<cd> result(slow.in.size());
+        slow.run(slow.in, result);
+        _exit(max_difference(result, expected) <= 1e-9 ? 0 : 1);
     }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    const double seconds_in_fork = duration<double>(steady_clock::now() - forked).count();
+    EXPECT_LT(seconds_in_fork, 1.0) << "the fork waited for the measurement";
+    EXPECT_EQ(wait_bounded(child, 60), 0);
+    EXPECT_EQ(PlanCache::instance().statistics().cancelled, before.cancelled + 1);
+
+    EXPECT_TRUE(PlanCache::instance().wait_for_measurements(600));
+    EXPECT_GT(PlanCache::instance().statistics().measured_in_background, before.measured_in_background);
+    EXPECT_LE(max_difference(slow.run(), expected), 1e-9);
+    omp_set_num_threads(saved);
 }
 
 // A plan released while another thread holds the planner lock is put aside

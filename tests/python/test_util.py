@@ -2,6 +2,7 @@
 
 import ctypes
 import os
+import signal
 import time
 
 import pytest
@@ -84,22 +85,67 @@ def zombie_children():
     return found
 
 
-def test_shell_exec_starts_a_detached_command_and_returns_at_once(host, tmp_path):
-    done = tmp_path / "done"
-    started = time.monotonic()
-    host.ZEPShellExec(f"sleep 0.5; ls /proc/self/fd > '{done}'; cut -d' ' -f6 /proc/$$/stat >> '{done}'")
-    assert time.monotonic() - started < 0.4 and not done.exists()
-    host.ZEPShellExec("")  # nothing started
-    for _ in range(100):
-        if done.exists() and len(done.read_text().split()) > 4:
-            break
+def wait_for_file(path, lines):
+    for _ in range(200):
+        if path.exists() and len(path.read_text().splitlines()) >= lines:
+            return path.read_text().splitlines()
         time.sleep(0.05)
-    lines = done.read_text().split()
-    descriptors, session = lines[:-1], lines[-1]
+    raise AssertionError(f"{path} was not written")
+
+
+def write_script(path, body):
+    path.write_text("#!/bin/sh\n" + body)
+    path.chmod(0o755)
+
+
+def test_shell_exec_opens_the_line_as_one_file_never_parsed_by_a_shell(host, tmp_path, monkeypatch):
+    # The desktop's opener, first on PATH, records the arguments it gets.
+    bin_dir = tmp_path / "bin"
+    bin_dir.mkdir()
+    opened = tmp_path / "opened"
+    write_script(bin_dir / "xdg-open", f'printf "%s\\n" "$#" "$@" > "{opened}"\n')
+    monkeypatch.setenv("PATH", f"{bin_dir}:{os.environ['PATH']}")
+    line = f"{tmp_path}/scan_01;touch {tmp_path}/x;.dm4"
+    host.ZEPShellExec(line)
+    assert wait_for_file(opened, 2) == ["1", line]
+    assert not (tmp_path / "x").exists()
+
+    # A program found on PATH starts with no arguments (and not through xdg-open).
+    ran = tmp_path / "ran"
+    write_script(bin_dir / "lumadex-test-program", f'echo "$#" > "{ran}"\n')
+    host.ZEPShellExec("lumadex-test-program")
+    assert wait_for_file(ran, 1) == ["0"]
+    host.ZEPShellExec("")  # nothing started
+    assert host.counters()["ShellExecDM"]["count"] == 3
+
+
+def test_shell_exec_starts_an_executable_detached_with_default_signals(host, tmp_path):
+    # Python ignores SIGPIPE and SIGXFSZ; the calling thread blocks SIGUSR1 and
+    # holds an inheritable descriptor.
+    report = tmp_path / "report"
+    program = tmp_path / "my tool"
+    write_script(program, f"""sleep 0.5
+grep -E '^Sig(Ign|Blk)' /proc/$$/status > "{report}.part"
+ls /proc/self/fd >> "{report}.part"
+cut -d' ' -f6 /proc/$$/stat >> "{report}.part"
+mv "{report}.part" "{report}"
+""")
+    old = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGUSR1})
+    inheritable = os.open("/dev/null", os.O_RDONLY)
+    os.set_inheritable(inheritable, True)
+    try:
+        started = time.monotonic()
+        host.ZEPShellExec(str(program))
+        assert time.monotonic() - started < 0.4 and not report.exists()  # not waited for
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, old)
+        os.close(inheritable)
+    blocked, ignored, *descriptors, session = wait_for_file(report, 5)
+    assert ignored.split() == ["SigIgn:", "0000000000000000"]
+    assert blocked.split() == ["SigBlk:", "0000000000000000"]
     assert set(descriptors) <= {"0", "1", "2", "3"}  # 3: ls's own directory
     assert int(session) != os.getsid(0)
     assert zombie_children() == []
-    assert host.counters()["ShellExecDM"]["count"] == 2
 
 
 def test_bit_functions():

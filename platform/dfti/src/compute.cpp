@@ -16,41 +16,24 @@
 #include <utility>
 #include <vector>
 
+#include "os_services.h"
 #include "plan_cache.hpp"
 #include "strided_ops.hpp"
 
 namespace lumadex::dfti {
 namespace {
 
-// One reusable aligned buffer for staged inputs, kept between calls so that a
-// repeated transform does not pay for fresh pages every time.
-class ScratchPool {
+// The aligned buffer of one call's staged input, given back when the call
+// ends: keeping the largest one between calls held up to hundreds of
+// megabytes for the rest of the process after one large transform.
+class StagingBuffer {
 public:
-    struct Buffer {
-        void* data = nullptr;
-        size_t bytes = 0;
-    };
-    static ScratchPool& instance() {
-        static ScratchPool pool;
-        return pool;
-    }
-    Buffer acquire(size_t bytes) {
-        {
-            std::lock_guard guard(mutex_);
-            if (kept_.data && kept_.bytes >= bytes) return std::exchange(kept_, Buffer{});
-        }
-        return {fftw_malloc(bytes), bytes};
-    }
-    void release(Buffer b) {
-        std::lock_guard guard(mutex_);
-        if (b.bytes > kept_.bytes) std::swap(b, kept_);
-        fftw_free(b.data);
-    }
-    ~ScratchPool() { fftw_free(kept_.data); }
+    bool allocate(size_t bytes) { return (data_ = lumadex::os::AllocateScratch(bytes)) != nullptr; }
+    void* data() const { return data_; }
+    ~StagingBuffer() { lumadex::os::FreeScratch(data_); }
 
 private:
-    std::mutex mutex_;
-    Buffer kept_;
+    void* data_ = nullptr;
 };
 
 // Runs FFTW's OpenMP team with the descriptor's thread count.
@@ -290,17 +273,16 @@ Status compute(const DFTI_DESCRIPTOR& descriptor, bool forward, void* in, void* 
     problem.shape = shape;
     problem.threads = d->threads;
     problem.in_place = d->in_place && !staged;
-    ScratchPool::Buffer scratch;
+    StagingBuffer scratch;
     if (staged) {
         const Layout from = input_layout(shape);
         const Layout dense = dense_layout_like(from);
-        scratch = ScratchPool::instance().acquire(static_cast<size_t>(dense.count()) * in_bytes);
-        if (!scratch.data) return out_of_memory;
-        copy_elements(in_data, from, scratch.data, dense, in_bytes, d->threads);
+        if (!scratch.allocate(static_cast<size_t>(dense.count()) * in_bytes)) return out_of_memory;
+        copy_elements(in_data, from, scratch.data(), dense, in_bytes, d->threads);
         for (int i = 0; i < shape.rank; ++i) problem.shape.axes[i].in_stride = dense.stride[i];
         problem.shape.batch.in_stride = shape.batch.n > 1 ? dense.stride[shape.rank] : 0;
         problem.destroy_input = true;
-        in_data = static_cast<char*>(scratch.data);
+        in_data = static_cast<char*>(scratch.data());
     }
     problem.in_alignment = fftw_alignment(shape.precision, in_data);
     problem.out_alignment = fftw_alignment(shape.precision, out_data);
@@ -325,7 +307,6 @@ Status compute(const DFTI_DESCRIPTOR& descriptor, bool forward, void* in, void* 
             }
         }
     }
-    if (scratch.data) ScratchPool::instance().release(scratch);
     return status;
 }
 

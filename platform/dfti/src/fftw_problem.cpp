@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fftw3.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <vector>
@@ -143,15 +144,29 @@ bool init_fftw_threads(Precision p) {
     return ready[i];
 }
 
+namespace {
+std::atomic<bool> planned[2];
+}
+
 FftwPlan make_fftw_plan(const FftwProblem& p, void* in, void* out, unsigned flags) {
-    return p.shape.precision == Precision::single ? plan_with<SingleApi>(p, in, out, flags)
-                                                  : plan_with<DoubleApi>(p, in, out, flags);
+    FftwPlan plan = p.shape.precision == Precision::single ? plan_with<SingleApi>(p, in, out, flags)
+                                                           : plan_with<DoubleApi>(p, in, out, flags);
+    planned[static_cast<int>(p.shape.precision)] = true;  // the planner exists now
+    return plan;
 }
 
 void destroy_fftw_plan(Precision p, FftwPlan plan) {
     if (!plan) return;
     if (p == Precision::single) fftwf_destroy_plan(static_cast<fftwf_plan>(plan));
     else fftw_destroy_plan(static_cast<fftw_plan>(plan));
+}
+
+bool planner_in_use(Precision p) { return planned[static_cast<int>(p)].load(); }
+
+void set_planner_time_limit(Precision p, double seconds) {
+    if (!planner_in_use(p)) return;
+    if (p == Precision::single) fftwf_set_timelimit(seconds);
+    else fftw_set_timelimit(seconds);
 }
 
 void execute_fftw_plan(const FftwProblem& p, FftwPlan plan, void* in, void* out) {

@@ -40,6 +40,17 @@ bool init_fftw_threads(Precision p);
 FftwPlan make_fftw_plan(const FftwProblem& p, void* in, void* out, unsigned planner_flags);
 void destroy_fftw_plan(Precision p, FftwPlan plan);
 
+// Whether this layer has made a plan of that precision (FFTW's planner
+// exists then), and the planner's time limit in seconds (FFTW_NO_TIMELIMIT:
+// none). A planner call in progress reads the limit at each of its timeout
+// checks, so a limit of 0 set from another thread ends it after the
+// candidate it is timing; it then returns no plan, or one chosen by
+// incomplete timings. The limit is planner-wide. Touches FFTW only when
+// this layer has planned with that precision: setting the limit would
+// otherwise create the planner.
+bool planner_in_use(Precision p);
+void set_planner_time_limit(Precision p, double seconds);
+
 // Runs the plan on new arrays of the same alignment and placement (thread-safe).
 void execute_fftw_plan(const FftwProblem& p, FftwPlan plan, void* in, void* out);
 

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "os_services.h"
 #include "wisdom_file.hpp"
 
 namespace lumadex::dfti {
@@ -137,6 +138,27 @@ struct ScratchArray {
 
 PlanCache* the_cache = nullptr;
 
+// Forks between their prepare handler and their parent handler. While one is
+// pending, FFTW's planner has a time limit of 0: a measurement in progress
+// ends after the candidate it is timing, instead of holding the fork up
+// for the rest of its seconds, and it is discarded (its plan was chosen by
+// incomplete timings). The lock orders the count's changes with the limit's.
+struct PendingForks {
+    std::mutex lock;
+    int count = 0;
+};
+PendingForks pending_forks;
+
+void set_time_limits(double seconds) {
+    set_planner_time_limit(Precision::single, seconds);
+    set_planner_time_limit(Precision::double_, seconds);
+}
+
+bool fork_pending() {
+    std::lock_guard guard(pending_forks.lock);
+    return pending_forks.count > 0;
+}
+
 }  // namespace
 
 std::timed_mutex& PlanCache::planner_lock() {
@@ -167,19 +189,33 @@ PlanCache& PlanCache::instance() {
 
 PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]} {
     the_cache = this;
+    lumadex::os::KeepOpenMPUsableAfterFork();  // FFTW's threads are OpenMP's
     // A fork copies the locks as they are: take them first, so that the
-    // child gets them free. (The fork waits for a measurement in progress:
-    // FFTW's own planner lock must be free in the child too.)
+    // child gets them free (FFTW's own planner lock must be free in the child
+    // too, so a measurement in progress has to end first). The fork does not
+    // wait for that measurement: the time limit cuts it short.
     pthread_atfork(
         [] {
+            {
+                std::lock_guard guard(pending_forks.lock);
+                if (pending_forks.count++ == 0) set_time_limits(0);
+            }
             planner_lock().lock();
             if (the_cache) the_cache->state_.lock();
         },
         [] {
             if (the_cache) the_cache->state_.unlock();
+            {
+                std::lock_guard guard(pending_forks.lock);
+                if (--pending_forks.count == 0) set_time_limits(FFTW_NO_TIMELIMIT);
+            }
             planner_lock().unlock();
         },
         [] {
+            // The child's only thread: the count's lock may have been held by
+            // a thread that is not here.
+            new (&pending_forks) PendingForks;
+            set_time_limits(FFTW_NO_TIMELIMIT);
             // The planner thread does not exist in the child: forget it (its
             // object is not ours to destroy) and what it was to do.
             if (PlanCache* c = the_cache) {
@@ -304,9 +340,8 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
     const int64_t bytes = (in_span.hi - in_span.lo) + (p.in_place ? 0 : out_span.hi - out_span.lo);
 
     FftwPlan handle = nullptr;
-    bool gave_up = false;
+    bool gave_up = false, cancelled = false;
     double seconds = 0;
-    std::string wisdom;
     ScratchArray in, out;
     if (bytes <= max_measure_bytes && in.allocate(in_span, s.precision, p.in_alignment) &&
         (p.in_place || out.allocate(out_span, s.precision, p.out_alignment))) {
@@ -316,10 +351,20 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
             const auto began = Clock::now();
             handle = make_fftw_plan(p, in.data, p.in_place ? in.data : out.data, FFTW_MEASURE);
             seconds = std::chrono::duration<double>(Clock::now() - began).count();
-            if (handle) wisdom = export_wisdom(s.precision);
+            // A fork that began meanwhile may have cut the measurement short
+            // (a fork cannot begin and end within it: it waits for this lock).
+            cancelled = fork_pending();
+            if (cancelled) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
         }
     }
-    if (handle) save_wisdom_file(s.precision, wisdom);
+    // Other processes may have measured other problems meanwhile: their
+    // wisdom is merged in, not replaced.
+    if (handle)
+        merge_into_wisdom_file(s.precision, [&](const std::string& file) {
+            PlannerLock planner;
+            import_wisdom(s.precision, file);
+            return export_wisdom(s.precision);
+        });
 
     std::lock_guard state(state_);
     --running_;
@@ -330,11 +375,13 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
         if (in_call && it != entries_.end() && it->second.cheap_calls > 0)
             calls_per_measurement_[bucket_of(p)] = seconds * it->second.cheap_calls / it->second.cheap_seconds;
     }
+    if (cancelled) ++statistics_.cancelled;
     auto plan = handle ? std::make_shared<Plan>(p, handle, true) : nullptr;
     if (auto it = entries_.find(p); it != entries_.end()) {
         it->second.measurement =
             handle ? Measurement::done : (gave_up ? Measurement::not_yet : Measurement::impossible);
         if (plan) it->second.plan = std::move(plan);
+        if (cancelled) queue(it->second);  // measured again when the process is quiet
     }
     changed_.notify_all();
     return handle != nullptr;
@@ -415,7 +462,9 @@ bool PlanCache::wait_for_measurements(double timeout_seconds) {
 
 PlanStatistics PlanCache::statistics() {
     std::lock_guard state(state_);
-    return statistics_;
+    PlanStatistics s = statistics_;
+    s.measuring = running_;
+    return s;
 }
 
 void PlanCache::evict_if_full() {

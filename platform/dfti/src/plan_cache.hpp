@@ -30,7 +30,7 @@
 //     twice what the better choice in hindsight (stay cheap, or measure at
 //     once) would have cost, and a long loop runs at measured speed.
 //  4. The measured plan replaces the cheap one at the next lookup; its wisdom
-//     goes to the cache file for later processes.
+//     is merged into the cache file for later processes.
 //
 // Locks: `planner_lock` serialises this layer's FFTW planner calls (FFTW's
 // thread count is a planner-wide setting; fftw_make_planner_thread_safe
@@ -38,8 +38,15 @@
 // state has a separate lock, taken after the planner lock, never before it.
 // Executing plans takes no lock. No signals, no child processes; unloading
 // joins the planner thread and frees this layer's plans, and leaves FFTW's
-// process-wide state (wisdom, threads) alone. After fork, the child starts its
-// own planner thread when it needs one.
+// process-wide state (wisdom, threads) alone.
+//
+// Fork: the prepare handler takes both locks, so that the child gets them
+// free. It never waits for a measurement: it sets FFTW's planner time limit
+// to 0 first, which ends a measurement in progress after the candidate it is
+// timing; the measuring code discards that plan and queues the problem
+// again (in the child the problem is measured again once it recurs). The
+// parent and child handlers restore FFTW_NO_TIMELIMIT. The child starts
+// its own planner thread when it needs one.
 #pragma once
 
 #include <atomic>
@@ -72,6 +79,8 @@ struct PlanStatistics {
     uint64_t wisdom_plans = 0;             // measured plans built from wisdom at first sight
     uint64_t measured_in_background = 0;   // measurements made by the planner thread
     uint64_t measured_in_calls = 0;        // measurements made in a compute call (ski rental)
+    uint64_t cancelled = 0;                // measurements cut short by a fork, to be made again
+    int measuring = 0;                     // measurements in progress now
 };
 
 class PlanCache {

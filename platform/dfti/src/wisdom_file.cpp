@@ -1,13 +1,19 @@
 #include "wisdom_file.hpp"
 
+#include <fcntl.h>
 #include <fftw3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <utility>
 
 #include "fftw_problem.hpp"
 
@@ -46,19 +52,66 @@ void load_wisdom(Precision p) {
     import_wisdom(p, std::string(std::istreambuf_iterator<char>(in), {}));
 }
 
-void save_wisdom_file(Precision p, const std::string& wisdom) {
+namespace {
+
+// Closes a descriptor when it goes.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0) close(fd);
+    }
+};
+
+// At most max_wisdom_bytes of the file at `path`; empty when it is missing,
+// larger or unreadable.
+std::string read_small_file(const fs::path& path) {
+    Descriptor in{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    struct stat info {};
+    if (in.fd < 0 || fstat(in.fd, &info) != 0 || info.st_size > static_cast<off_t>(max_wisdom_bytes)) return {};
+    std::string text(static_cast<size_t>(info.st_size), '\0');
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = read(in.fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    text.resize(done);
+    return text;
+}
+
+bool write_all(int fd, const std::string& text) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+void merge_into_wisdom_file(Precision p, const std::function<std::string(const std::string&)>& merge) {
     const fs::path path = wisdom_file(p);
     std::error_code error;
-    if (wisdom.empty() || path.empty() || (fs::create_directories(path.parent_path(), error), error)) return;
+    if (path.empty() || (fs::create_directories(path.parent_path(), error), error)) return;
+    Descriptor lock{open((path.string() + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)};
+    if (lock.fd < 0) return;
+    while (flock(lock.fd, LOCK_EX) != 0)
+        if (errno != EINTR) return;
+
+    const std::string merged = merge(read_small_file(path));
     // A private file beside the cache file, renamed over it once complete.
     std::string temporary = path.string() + ".XXXXXX";
-    const int fd = mkstemp(temporary.data());
-    if (fd < 0) return;
-    FILE* f = fdopen(fd, "wb");
-    bool complete = f && std::fwrite(wisdom.data(), 1, wisdom.size(), f) == wisdom.size();
-    complete = (f ? std::fclose(f) : close(fd)) == 0 && complete;
-    if (complete) fs::rename(temporary, path, error);
-    if (!complete || error) unlink(temporary.c_str());
+    Descriptor out{mkostemp(temporary.data(), O_CLOEXEC)};
+    if (out.fd >= 0) {
+        const bool complete = !merged.empty() && write_all(out.fd, merged) && fchmod(out.fd, 0644) == 0 &&
+                              fsync(out.fd) == 0 && close(std::exchange(out.fd, -1)) == 0;
+        if (!complete || rename(temporary.c_str(), path.c_str()) != 0) unlink(temporary.c_str());
+    }
+    flock(lock.fd, LOCK_UN);
 }
 
 }  // namespace lumadex::dfti

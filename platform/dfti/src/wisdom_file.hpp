@@ -6,6 +6,7 @@
 // that does not parse, and any plan computes the same transform).
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "shape.hpp"
@@ -16,8 +17,14 @@ namespace lumadex::dfti {
 // Call with the planner lock held.
 void load_wisdom(Precision p);
 
-// Replaces the cache file of one precision by `wisdom` (FFTW's export), in
-// one rename, so that a concurrent reader never sees half a file.
-void save_wisdom_file(Precision p, const std::string& wisdom);
+// Merges this process's wisdom into the cache file of one precision, so
+// that processes measuring different problems keep each other's wisdom.
+// Under an exclusive lock (flock on a lock file beside the cache file) it
+// reads the file and hands its text to `merge`, which imports it into FFTW
+// and returns FFTW's export of the merged wisdom; that is written to a
+// temporary file beside the cache file, synced, and renamed over it, so that
+// a reader never sees half a file. Without the lock file (a read-only
+// folder) nothing is written.
+void merge_into_wisdom_file(Precision p, const std::function<std::string(const std::string&)>& merge);
 
 }  // namespace lumadex::dfti

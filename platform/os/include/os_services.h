@@ -4,6 +4,7 @@
 // signature and meaning; the comment says how this platform answers it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -47,10 +48,39 @@ std::optional<std::vector<unsigned char>> ReadElfSection(const std::string& path
 // missing folder is nothing as well. The table is in user_folders.cpp.
 std::optional<std::string> SpecialFolderPath(std::int32_t code);
 
-// Starts `commandLine` under /bin/sh -c in a session of its own, with only
-// standard input, output and error inherited, and returns at once: the
-// command is neither waited for nor left behind as a zombie. An empty
-// command line starts nothing. Returns false when it could not be started.
-bool StartDetached(const std::string& commandLine);
+// Opens `line` the way the Windows shell opens a file: the whole line is one
+// file name or URL, never parsed by a shell. A line naming an executable (a
+// path to an executable regular file, or a program found on PATH) starts
+// that program with no arguments; anything else goes to the desktop's
+// default application, `xdg-open` given the line as its one argument. The
+// program runs in a session of its own, with default signal dispositions,
+// no blocked signals and only standard input, output and error inherited;
+// it is neither waited for nor left behind as a zombie. Runs no fork
+// handlers. An empty line starts nothing. Returns false when nothing could
+// be started (no xdg-open, no process); whether the program then runs is
+// not known here.
+bool StartDetached(const std::string& line);
+
+// Registers, once per load of this library, a fork handler that ends the
+// forking thread's OpenMP worker pool, so that a forked child can run
+// parallel regions (GNU OpenMP's pools do not survive fork). The parent's
+// next parallel region starts its workers afresh.
+void KeepOpenMPUsableAfterFork();
+
+// Ends the calling thread's OpenMP worker pool, joining its workers. For the
+// end of a library that registered the fork handler: the handler goes when
+// the library is unloaded, the runtime and its pools stay (their users pin
+// them), and a pool left behind would hang a later fork's child. Not while
+// the loader's lock is held (a destructor run by dlclose): an ending worker
+// may need the loader.
+void EndOpenMPWorkers();
+
+// Scratch memory for one call, 64-byte aligned, uninitialised; null when
+// memory runs out. Large buffers are asked for on transparent huge pages,
+// which fault in faster: a caller that gives its buffer back when the call
+// ends (rather than keep the largest one for the process's life) pays less
+// for fresh pages at the next call. Freed by FreeScratch.
+void* AllocateScratch(std::size_t bytes);
+void FreeScratch(void* data);
 
 }  // namespace lumadex::os
