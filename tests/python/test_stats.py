@@ -68,6 +68,31 @@ def test_extremes_and_survey(host, rng, simd, shape, dtype):
     np.testing.assert_allclose([r.value for r in out], want, rtol=1e-12)
 
 
+def every_result(host, image):
+    """The bytes of every statistics result for `image`."""
+    if image.dtype.kind == "c":
+        mean, centre = Ref(0.0), [n // 2 for n in reversed(image.shape)] + [0, 0]
+        out = [host.ZEPCrossCorrelationMask(image, image, *centre[:3], 0.5, 1.0, 2.0, 3.0, 2, mean, None), mean]
+    else:
+        out = [Ref(0) for _ in range(20)]
+        host.ZEPMinMax(image, *out[:8]), host.ZEPSurvey(image, *out[8:13]), host.ZEPSurveyDifference(image, image, *out[13:])
+    out.append(host.ZEPReduce(image))
+    return [np.asarray(r.value if isinstance(r, Ref) else r.array() if r else 0).tobytes() for r in out]
+
+
+@pytest.mark.parametrize("dtype", REAL_TYPES + [np.complex64, np.complex128], ids=lambda t: t.__name__)
+def test_vectorised_and_base_kernels_give_the_same_bits(host, rng, dtype):
+    images = [host.image(pixels(rng, shape, dtype) * (1 + 1j if dtype(0).dtype.kind == "c" else 1))
+              for shape in [(1,), (3,), (40000,), (33, 1), (5, 7), (3, 4, 5)]]
+    images.append(host.image(pixels(rng, (6, 9), dtype)).subarea(1, 1, 5, 9))
+    results = []
+    for use in (1, 0):
+        host.ZEPSetUseSIMD(use)
+        results.append([every_result(host, image) for image in images])
+    host.ZEPSetUseSIMD(1)
+    assert results[0] == results[1]
+
+
 @pytest.mark.parametrize("fill, expect", [(np.inf, np.inf), (-np.inf, -np.inf), (np.nan, np.nan)])
 def test_images_without_finite_values(host, simd, fill, expect):
     a = np.full((3, 5), fill, np.float32)
