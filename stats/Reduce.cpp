@@ -49,7 +49,7 @@ template <class S, int C, int R>
                 s += static_cast<Sum>(in[r][2 * C * x + C + c]);
             }
             if constexpr (std::is_floating_point_v<S>)
-                out[C * x + c] = s * static_cast<S>(0.5 / R);  // a power of two: exact in S
+                out[C * x + c] = s * static_cast<S>(0.5 / R);  // 1/2^n, multiplied in S as well
             else
                 out[C * x + c] = static_cast<S>(DivideRoundingToEven(s, R == 1 ? 1 : R == 2 ? 2 : 3));
         }
