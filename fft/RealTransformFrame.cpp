@@ -55,6 +55,8 @@ dm_object* RunRealTransform(const RealTransformFrame& frame, dm_object* imgSrc, 
 
         if (!frame.typesFit(sourceCode, Gatan::DM::GetDataType(destination)))
             throw std::runtime_error("Invalid image type.");
+        // Refused for what it is, not as a destination too small for it.
+        if (created && from[3] > 1) throw std::runtime_error(frame.dimensionMessage);
         const Extent to = ExtentOf(destination);
         // A fourth dimension is transformed like the others: the destination
         // must hold it too.

@@ -16,6 +16,10 @@
 
 namespace zep {
 
+// The transforms' fixed messages for sources of more dimensions than they take.
+inline constexpr const char kUpTo2D[] = "Dimension support is up to 2D now.";
+inline constexpr const char kUpTo3D[] = "Dimension support is up to 3D now.";
+
 struct RealTransformFrame {
     const char* counterName;
     bool forward;  // real image to spectrum
@@ -30,6 +34,10 @@ struct RealTransformFrame {
     // Builds the views and runs the transform (the scale as the source's
     // precision wants it).
     void (*run)(const Gatan::DM::Image& source, const Gatan::DM::Image& destination, double scale);
+    // A destination the frame creates has at most three dimensions, so with
+    // none given a source with a fourth is refused with this message, the
+    // transform's own dimension limit (the half layout's is 2-D).
+    const char* dimensionMessage = kUpTo3D;
 };
 
 dm_object* RunRealTransform(const RealTransformFrame& frame, dm_object* source, double fScale,

@@ -8,6 +8,7 @@
 #include "RealTransformFrame.h"
 #include "HalfFullLayouts.h"
 #include "ScratchBuffer.h"
+#include "SubareasOverlap.h"
 
 namespace zep {
 namespace {
@@ -89,12 +90,12 @@ struct PackedSpectrum {
 
 void CheckUpTo2D(int depth, int fourth)
 {
-    if (depth > 1 || fourth > 1) throw std::runtime_error("Dimension support is up to 2D now.");
+    if (depth > 1 || fourth > 1) throw std::runtime_error(kUpTo2D);
 }
 
 void CheckUpTo3D(int fourth)
 {
-    if (fourth > 1) throw std::runtime_error("Dimension support is up to 3D now.");
+    if (fourth > 1) throw std::runtime_error(kUpTo3D);
 }
 
 // The half-pure inverse from a dense packed spectrum into `dst`.
@@ -288,6 +289,9 @@ void RunOn(const Image& source, const Image& destination, double scale, std::uin
         }
     }
     tarn::dm::image<D> dst(destination, flags);
+    // Before any descriptor is made: the library would refuse partly shared
+    // memory with a message of its own.
+    if (SubareasOverlap(src, dst)) throw std::runtime_error("Subareas belonging to the same image cannot overlap.");
     algorithm(src, static_cast<T>(scale), dst);
 }
 
@@ -422,7 +426,8 @@ dm_object* HalfFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
             // transform writes into the destination.
             CheckUpTo2D(ExtentOf(source)[2], ExtentOf(source)[3]);
             RunForward<HalfForward>(source, destination, scale, kDense);
-        }};
+        },
+        kUpTo2D};
     return RunRealTransform(kFrame, imgSrc, fScale, cimDst);
 }
 
@@ -433,7 +438,8 @@ dm_object* HalfIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
         {kInverse, kInverse, kInverse}, 7u,
         [](const Image& source, const Image& destination, double scale) {
             RunInverse<HalfInverse>(source, destination, scale, kDense);
-        }};
+        },
+        kUpTo2D};
     return RunRealTransform(kFrame, cimSrc, fScale, imgDst);
 }
 

@@ -40,10 +40,12 @@ PixelBox BoxOf(const tarn::dm::image<T>& view)
 
 // True when `a` and `b` are different views whose pixels share at least one
 // element. The same data pointer is the in-place case and does not count.
-template <class T>
-bool SubareasOverlap(const tarn::dm::image<T>& a, const tarn::dm::image<T>& b)
+// The views may differ in element type (a complex image's real parts seen
+// as one view); their memory is then compared byte range against byte range.
+template <class A, class B>
+bool SubareasOverlap(const tarn::dm::image<A>& a, const tarn::dm::image<B>& b)
 {
-    if (a.data() == b.data()) return false;
+    if (static_cast<const void*>(a.data()) == static_cast<const void*>(b.data())) return false;
     return detail::PixelBoxesOverlap(detail::BoxOf(a), detail::BoxOf(b));
 }
 

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Set-up, build and every test: the C++ tests under AddressSanitizer and
-# UndefinedBehaviorSanitizer, then the release build's C++ and Python tests.
+# Set-up, build and every test: the C++ and Python tests under
+# AddressSanitizer and UndefinedBehaviorSanitizer (the Python suite against
+# the instrumented plug-in and host, tests/python/CMakeLists.txt), then the
+# release build's C++ and Python tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh

@@ -127,15 +127,24 @@ template <class S, int Mode>
         } else {
             for (int i = 0; i < n; ++i) w[i] = 1;
         }
+        // Q = P C, C the phase factor, into pr and pi: separate arrays, not
+        // (real, imaginary) pairs, because GCC 12 turns complex products
+        // stored as pairs into fused multiply-adds (vfmaddsub) on AVX-512
+        // despite fp-contract=off, and the vectorised rows would then differ
+        // from the base rows in the last bit.
         for (int i = 0; i < n; ++i) {
             const S cr = static_cast<S>(phase[2 * i] * row.phaseRe - phase[2 * i + 1] * row.phaseIm);
             const S ci = static_cast<S>(phase[2 * i] * row.phaseIm + phase[2 * i + 1] * row.phaseRe);
-            const S qr = pr[i] * cr - pi[i] * ci, qi = pr[i] * ci + pi[i] * cr;
+            const S p_r = pr[i], p_i = pi[i];
+            pr[i] = p_r * cr - p_i * ci;
+            pi[i] = p_r * ci + p_i * cr;
+        }
+        for (int i = 0; i < n; ++i) {
             double norm = 1;
             if constexpr (Mode == 2) norm = 1 / std::sqrt(a[i]);
             if constexpr (Mode == 3) norm = 1 / a[i];
             const S g = a[i] == 0 ? S(0) : static_cast<S>(w[i] * norm);
-            const S dr = qr * g, di = qi * g;
+            const S dr = pr[i] * g, di = pi[i] * g;
             out[2 * i] = dr, out[2 * i + 1] = di;
             modulus[i] = std::sqrt(static_cast<double>(dr) * dr + static_cast<double>(di) * di);
         }

@@ -1,10 +1,12 @@
 // The 2x reduction: a new image of half the size in every dimension, each
 // pixel the average of a 2, 2x2 or 2x2x2 block of the source.
 //
-// Blocks are summed in double (real and complex parts) or in 64-bit integers
-// (integer images, so that no block sum overflows), in the order x, then y,
-// then z. Integer averages are rounded to the nearest integer, ties to even,
-// exactly and whatever the floating-point rounding mode.
+// The pixels of a block are added one at a time, left to right, in the order
+// x fastest, then y, then z: ((a + b) + c) + d for a 2x2 block. Real and
+// complex images add (each part) in their own precision, so Real 4 blocks
+// are summed in float; integer images in 64-bit integers, so that no block
+// sum overflows. Integer averages are rounded to the nearest integer, ties
+// to even, exactly and whatever the floating-point rounding mode.
 #pragma GCC optimize("fp-contract=off")
 
 #include <complex>
@@ -34,16 +36,20 @@ inline std::int64_t DivideRoundingToEven(std::int64_t s, int shift)
 template <class S, int C, int R>
 [[gnu::always_inline]] inline void ReduceRowBody(const S* const* rows, S* out, std::int64_t n)
 {
-    using Sum = std::conditional_t<std::is_floating_point_v<S>, double, std::int64_t>;
+    using Sum = std::conditional_t<std::is_floating_point_v<S>, S, std::int64_t>;
     const S* in[R];
     for (int r = 0; r < R; ++r) in[r] = rows[r];
     for (std::int64_t x = 0; x < n; ++x)
         for (int c = 0; c < C; ++c) {
-            Sum s = 0;
-            for (int r = 0; r < R; ++r)
-                s += static_cast<Sum>(in[r][2 * C * x + c]) + static_cast<Sum>(in[r][2 * C * x + C + c]);
+            // Starting from the first pixel, not from 0, keeps a block of -0 at -0.
+            Sum s = static_cast<Sum>(in[0][2 * C * x + c]);
+            s += static_cast<Sum>(in[0][2 * C * x + C + c]);
+            for (int r = 1; r < R; ++r) {
+                s += static_cast<Sum>(in[r][2 * C * x + c]);
+                s += static_cast<Sum>(in[r][2 * C * x + C + c]);
+            }
             if constexpr (std::is_floating_point_v<S>)
-                out[C * x + c] = static_cast<S>(s * (0.5 / R));
+                out[C * x + c] = s * static_cast<S>(0.5 / R);  // 1/2^n, multiplied in S as well
             else
                 out[C * x + c] = static_cast<S>(DivideRoundingToEven(s, R == 1 ? 1 : R == 2 ? 2 : 3));
         }

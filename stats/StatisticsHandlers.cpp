@@ -2,7 +2,8 @@
 //
 // MinMax and Survey see the pixels where they lie, so a sub-area is read
 // with its parent's pitches; positions are reported within the image the
-// script passed, z counting the planes of all volumes of a 4-D image.
+// script passed. They read dimensions 0 to 2 only: of a 4-D image, the
+// first volume (so a reported z always lies inside the image).
 // SurveyDifference reads dense pixels and pairs them in scan order.
 #include <stdexcept>
 
@@ -37,6 +38,15 @@ auto WithPixelType(std::uint32_t type, Run&& run)
     }
 }
 
+// The pixels MinMax and Survey read: x, y and z of the first volume.
+template <class T>
+PixelGrid FirstVolume(const tarn::dm::image<T>& view)
+{
+    PixelGrid grid = GridOf(view);
+    grid.volumes = 1;
+    return grid;
+}
+
 // The grid a pass scans: one run of pixels where they are contiguous.
 PixelGrid ScanGrid(const PixelGrid& grid) { return grid.contiguous() ? grid.Flattened() : grid; }
 
@@ -61,7 +71,7 @@ Found FindMinMax(dm_object* imgSrc)
     const Image source = Image::Borrow(imgSrc);
     return WithPixelType(Gatan::DM::ImageGetDataType(source), [&]<class T>() {
         const tarn::dm::image<T> view(source, tarn::dm::kLockInPlace);
-        const PixelGrid grid = GridOf(view);
+        const PixelGrid grid = FirstVolume(view);
         const Extremes e = FindExtremes(view.data(), ScanGrid(grid));
         return Found{e.min, e.max, PositionOf(e.minRank, grid), PositionOf(e.maxRank, grid)};
     });
@@ -115,7 +125,7 @@ void SurveyDM(dm_object* imgSrc, double* fMin, double* fMax, double* fSum, doubl
         const Image source = Image::Borrow(imgSrc);
         const SurveyNumbers numbers = WithPixelType(Gatan::DM::ImageGetDataType(source), [&]<class T>() {
             const tarn::dm::image<T> view(source, tarn::dm::kLockInPlace);
-            return Survey(view.data(), ScanGrid(GridOf(view)));
+            return Survey(view.data(), ScanGrid(FirstVolume(view)));
         });
         *fMin = numbers.min, *fMax = numbers.max, *fSum = numbers.sum;
         *fSqsum = numbers.sumSquares, *fSumAbs = numbers.sumAbs;

@@ -253,6 +253,19 @@ def test_bad_input_is_refused_before_anything_is_written(host, rng):
             ("ZEPRealIFFT", c8(6, 8), r4(7, 8), SIZE_MESSAGE),
             ("ZEPPureFFTZ", c8(3, 6, 8), c8(2, 6, 8), SIZE_MESSAGE)]:
         failed(host, function, message, source, 1.0, destination)
+    # A fourth dimension with no destination given: a created one has three.
+    for function in ("ZEPHalfPureFFT", "ZEPHalfFFT", "ZEPRealFFT", "ZEPHalfPureFFTX", "ZEPHalfPureFFTZ",
+                     "ZEPHalfPureIFFT", "ZEPHalfIFFT", "ZEPRealIFFT", "ZEPHalfPureIFFTX", "ZEPHalfPureIFFTZ"):
+        limit = 2 if function in ("ZEPHalfFFT", "ZEPHalfIFFT") else 3
+        source = (c8 if "IFFT" in function else r4)(2, 2, 3, 4)
+        failed(host, function, f"Dimension support is up to {limit}D now.", source, 1.0, None)
+    # Different sub-areas of one image sharing pixels; the half-pure spectrum
+    # of a complex image's real parts, and back into real parts.
+    parent = c8(7, 9)
+    for function, source, destination in [("ZEPHalfPureFFT", (0, 0, 4, 8), (1, 1, 5, 6)),
+                                          ("ZEPHalfPureIFFT", (0, 0, 4, 5), (2, 1, 6, 9))]:
+        failed(host, function, "Subareas belonging to the same image cannot overlap.",
+               parent.subarea(*source), 1.0, parent.subarea(*destination))
 
 
 def test_created_calibrations_and_tags(host):

@@ -1,5 +1,7 @@
 """Statistics, the 2x reduction and the cross-correlation mask against numpy."""
 
+import itertools
+
 import numpy as np
 import pytest
 
@@ -27,7 +29,7 @@ def minmax(host, image):
 
 
 def position(shape, flat):
-    """(x, y, z) of a flat index, z counting all planes."""
+    """(x, y, z) of a flat index into dimensions 0 to 2."""
     x = flat % shape[-1]
     y = (flat // shape[-1]) % shape[-2] if len(shape) > 1 else 0
     z = flat // (shape[-1] * shape[-2]) if len(shape) > 1 else 0
@@ -43,10 +45,17 @@ def simd(host, request):
 @pytest.mark.parametrize("dtype", REAL_TYPES, ids=lambda t: t.__name__)
 @pytest.mark.parametrize("shape", SHAPES, ids=str)
 def test_extremes_and_survey(host, rng, simd, shape, dtype):
-    a = pixels(rng, shape, dtype)
+    whole = pixels(rng, shape, dtype)
     if np.issubdtype(dtype, np.floating):
-        a.flat[rng.integers(0, a.size, 3)] = np.nan  # never taken, and the sums turn NaN
-    image = host.image(a)
+        whole.flat[rng.integers(0, whole.size, 3)] = np.nan  # never taken, and the sums turn NaN
+    image = host.image(whole)
+    # Dimensions 0 to 2 only: of a 4-D image the first volume, whose extremes
+    # the later volumes exceed.
+    a = whole[0] if whole.ndim == 4 else whole
+    if whole.ndim == 4:
+        info = np.finfo(dtype) if np.issubdtype(dtype, np.floating) else np.iinfo(dtype)
+        whole[1:], whole[1:, 0, 0, :2] = info.max, info.min
+        image.write(whole)
     lo, hi = np.nanargmin(a), np.nanargmax(a)
     assert minmax(host, image) == [*position(shape, lo), a.flat[lo], *position(shape, hi), a.flat[hi]]
     at = [Ref(), Ref(), Ref()]
@@ -57,6 +66,31 @@ def test_extremes_and_survey(host, rng, simd, shape, dtype):
     d = a.astype(np.float64)
     want = [np.nanmin(d), np.nanmax(d), d.sum(), (d * d).sum(), np.abs(d).sum()]
     np.testing.assert_allclose([r.value for r in out], want, rtol=1e-12)
+
+
+def every_result(host, image):
+    """The bytes of every statistics result for `image`."""
+    if image.dtype.kind == "c":
+        mean, centre = Ref(0.0), [n // 2 for n in reversed(image.shape)] + [0, 0]
+        out = [host.ZEPCrossCorrelationMask(image, image, *centre[:3], 0.5, 1.0, 2.0, 3.0, 2, mean, None), mean]
+    else:
+        out = [Ref(0) for _ in range(20)]
+        host.ZEPMinMax(image, *out[:8]), host.ZEPSurvey(image, *out[8:13]), host.ZEPSurveyDifference(image, image, *out[13:])
+    out.append(host.ZEPReduce(image))
+    return [np.asarray(r.value if isinstance(r, Ref) else r.array() if r else 0).tobytes() for r in out]
+
+
+@pytest.mark.parametrize("dtype", REAL_TYPES + [np.complex64, np.complex128], ids=lambda t: t.__name__)
+def test_vectorised_and_base_kernels_give_the_same_bits(host, rng, dtype):
+    images = [host.image(pixels(rng, shape, dtype) * (1 + 1j if dtype(0).dtype.kind == "c" else 1))
+              for shape in [(1,), (3,), (40000,), (33, 1), (5, 7), (3, 4, 5)]]
+    images.append(host.image(pixels(rng, (6, 9), dtype)).subarea(1, 1, 5, 9))
+    results = []
+    for use in (1, 0):
+        host.ZEPSetUseSIMD(use)
+        results.append([every_result(host, image) for image in images])
+    host.ZEPSetUseSIMD(1)
+    assert results[0] == results[1]
 
 
 @pytest.mark.parametrize("fill, expect", [(np.inf, np.inf), (-np.inf, -np.inf), (np.nan, np.nan)])
@@ -118,6 +152,31 @@ def test_reduce(host, rng, shape, dtype):
     result = host.ZEPReduce(host.image(a))
     assert result.data_type == host.image(a[:1]).data_type and result.name == ""
     np.testing.assert_allclose(result.array(), reduce_oracle(a), rtol=1e-6 if dtype in (np.float32, np.complex64) else 1e-13)
+
+
+def left_to_right_means(a):
+    """Each block's pixels added one by one in the pixel type, x fastest, then y, then z; times 1/2^n."""
+    if np.iscomplexobj(a):
+        mean = np.empty([n // 2 for n in a.shape], a.dtype)
+        mean.real, mean.imag = left_to_right_means(a.real.copy()), left_to_right_means(a.imag.copy())
+        return mean
+    corners = itertools.product((0, 1), repeat=a.ndim)  # the last axis (x) fastest
+    terms = [a[tuple(slice(c, n - n % 2, 2) for c, n in zip(corner, a.shape))] for corner in corners]
+    total = terms[0]
+    for term in terms[1:]:
+        total = total + term
+    return total * a.dtype.type(0.5**a.ndim)
+
+
+@pytest.mark.parametrize("dtype", [np.float32, np.float64, np.complex64, np.complex128], ids=lambda t: t.__name__)
+def test_reduce_adds_each_block_left_to_right(host, rng, dtype):
+    for shape in [(9,), (6, 7), (4, 6, 5), (64, 130)]:
+        # Magnitudes far apart, so that every grouping of the sums rounds differently.
+        a = rng.standard_normal(shape) * 10.0 ** rng.integers(-9, 9, shape)
+        if np.iscomplexobj(dtype(0)):
+            a = a + 1j * a[..., ::-1]
+        a = a.astype(dtype)
+        np.testing.assert_array_equal(host.ZEPReduce(host.image(a)).array(), left_to_right_means(a))
 
 
 def test_reduce_rounds_ties_to_even_and_calibrates(host, rng):

@@ -95,32 +95,6 @@ TEST_F(VmlLibrary, TheDestinationDecidesThePath)
               "Images of different size cannot appear in this function.");
 }
 
-// The frames' strided and overlapping walks and the out-parameters, through
-// script calls (run under the sanitizers, which the Python suite is not).
-TEST_F(VmlLibrary, ScriptCallsOnSubAreasAndOutParameters)
-{
-    using lumadex::host::Argument;
-    const std::int64_t sizes[] = {300, 260};  // large enough to be split over threads
-    lumadex::host::Image parent = host_.new_image("parent", DataType::Real4, sizes);
-    {
-        tarn::dm::image<float> view(Image::Borrow(parent.get()), tarn::dm::kLockDense);
-        for (int i = 0; i < 300 * 260; ++i) view.data()[i] = float(i % 300);
-    }
-    const std::int64_t a0[] = {0, 0}, a1[] = {280, 250}, b0[] = {1, 1}, b1[] = {281, 251};
-    std::vector<Argument> args = {{parent.subarea(a0, a1)}, {parent.subarea(b0, b1)}, {parent.subarea(b0, b1)}};
-    host_.call("ZEPAdd", args);  // the destination overlaps the first source, shifted
-    {
-        const tarn::dm::image<float> view(Image::Borrow(parent.get()), tarn::dm::kLockDense);
-        EXPECT_EQ(view.data()[300 * 5 + 7], float(6 + 7));  // (x 6) + (x 7), from the original pixels
-        EXPECT_EQ(view.data()[300 * 259 + 299], 299.0f);    // outside: untouched
-    }
-    std::vector<Argument> two = {{parent}, {std::monostate{}, true}, {std::monostate{}, true}};
-    host_.call("ZEPSinCos", two);
-    const auto& cosine = std::get<lumadex::host::Image>(two[2].value);
-    const tarn::dm::image<float> view(Image::Borrow(cosine.get()), tarn::dm::kLockDense);
-    EXPECT_FLOAT_EQ(view.data()[2], std::cos(2.0f));
-}
-
 // Large calls write their destinations with streaming stores, block by
 // block: the same bits as small calls give, for shifted and in-place
 // destinations, memory-bound and computed routines.
