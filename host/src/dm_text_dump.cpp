@@ -66,4 +66,9 @@ std::string format_tags(const TagGroup& tags)
     return out;
 }
 
+std::string printable_text(std::string_view text)
+{
+    return dm::printable(text);
+}
+
 }  // namespace lumadex::host

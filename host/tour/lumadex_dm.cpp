@@ -16,41 +16,18 @@
 
 namespace {
 
-// Text for the terminal, escaped as format_tags() escapes tag labels and texts:
-// C0 controls and DEL as \xNN, C1 controls (U+0080 to U+009F) as \u{NN},
-// backslash and double quote with a backslash. Host text is UTF-8.
-std::string printable(const std::string& text)
-{
-    std::string out;
-    char hex[16];
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0;
-        if (b < 0x20 || b == 0x7F) {
-            std::snprintf(hex, sizeof hex, "\\x%02x", b);
-            out += hex;
-        } else if (b == 0xC2 && next >= 0x80 && next < 0xA0) {
-            std::snprintf(hex, sizeof hex, "\\u{%02x}", next);
-            out += hex;
-            ++i;
-        } else {
-            if (b == '\\' || b == '"') out += '\\';
-            out += static_cast<char>(b);
-        }
-    }
-    return out;
-}
+using lumadex::host::printable_text;
 
 void print_image(const lumadex::host::Image& image, std::size_t index, bool tags)
 {
     std::string shape;
     for (std::int64_t size : image.sizes()) shape += (shape.empty() ? "" : " x ") + std::to_string(size);
-    std::printf("image %zu: \"%s\", %s, %s\n", index, printable(image.name()).c_str(),
+    std::printf("image %zu: \"%s\", %s, %s\n", index, printable_text(image.name()).c_str(),
                 std::string(lumadex::host::data_type_name(image.data_type())).c_str(), shape.c_str());
     for (int d = 0; d < image.num_dims(); ++d) {
         const lumadex::host::Calibration c = image.calibration(d);
         std::printf("  dimension %d: origin %g, scale %g, units \"%s\"\n", d, static_cast<double>(c.origin),
-                    static_cast<double>(c.scale), printable(c.units).c_str());
+                    static_cast<double>(c.scale), printable_text(c.units).c_str());
     }
     if (tags) {
         const std::string tree = lumadex::host::format_tags(image.tags());
@@ -86,7 +63,7 @@ int main(int argc, char** argv)
             std::printf("%s: %zu image%s\n", argv[i], images.size(), images.size() == 1 ? "" : "s");
             for (std::size_t k = 0; k < images.size(); ++k) print_image(images[k], k, tags);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "lumadex-dm: %s\n", printable(error.what()).c_str());
+            std::fprintf(stderr, "lumadex-dm: %s\n", printable_text(error.what()).c_str());
             status = 1;
         }
     }

@@ -271,4 +271,9 @@ void save_file(std::span<const Image> images, const std::filesystem::path& path,
 // blanks per level; list entries are numbered [0], [1]...
 std::string format_tags(const TagGroup& tags);
 
+// `text` made safe for a terminal, as format_tags() shows labels and texts:
+// control characters written as \xNN (C0 and DEL) or \u{NN} (C1), and so are
+// bytes that are not UTF-8; backslash and double quote escaped with a backslash.
+std::string printable_text(std::string_view text);
+
 }  // namespace lumadex::host
