@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "Messages.h"
 #include "ScriptFrame.h"
 #include "TransformImages.h"
 
@@ -202,19 +203,19 @@ ZEP_LAYOUT_KERNELS(double)
 
 namespace {
 
-[[noreturn]] void ThrowSizes() { throw std::runtime_error("Images of different size cannot appear in this function."); }
+[[noreturn]] void ThrowSizes() { throw std::runtime_error(message::kDifferentSizes); }
 
 template <class T>
 void CheckHalfLayoutLimits(const ComplexView<T>& src, const ComplexView<T>& dst)
 {
-    if (src.size(2) > 1 || src.size(3) > 1) throw std::runtime_error("Dimension support is up to 2D now.");
+    if (src.size(2) > 1 || src.size(3) > 1) throw std::runtime_error(message::kUpTo2D);
     if (dst.size(0) < src.size(0) || dst.size(1) < src.size(1)) ThrowSizes();
 }
 
 template <class T>
 void CheckFullLayoutLimits(const ComplexView<T>& src, const ComplexView<T>& dst)
 {
-    if (src.size(3) > 1 || dst.size(3) > 1) throw std::runtime_error("Dimension support is up to 3D now.");
+    if (src.size(3) > 1 || dst.size(3) > 1) throw std::runtime_error(message::kUpTo3D);
 }
 
 template <class T>
@@ -338,7 +339,7 @@ dm_object* RunConversion(const char* counterName, Conversion convert, dm_object*
         const Image source = Image::Borrow(cimSrc);
         const Image destination = cimDst ? Image::Borrow(cimDst) : create(source);
         if (!Gatan::DM::IsComplexDataType(source, 8) || !Gatan::DM::IsComplexDataType(destination, 8))
-            throw std::runtime_error("All data type should be Complex 8.");
+            throw std::runtime_error(message::kAllComplex8);
         if (source == destination) {
             ComplexView<float> view(source, tarn::dm::kLockDense);
             convert(view, view);
@@ -391,7 +392,7 @@ float IsHermitianDM(dm_object* imgSrc)
             return IsHermitian(ComplexView<float>(source, tarn::dm::kLockDense), 0);
         if (Gatan::DM::IsComplexDataType(source, 16))
             return IsHermitian(ComplexView<double>(source, tarn::dm::kLockDense), 0);
-        throw std::runtime_error("All data type should be Complex 8 or Complex 16.");
+        throw std::runtime_error(message::kAllComplex8Or16);
     });
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ImageUtility.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -54,7 +55,7 @@ dm_object* RunRealTransform(const RealTransformFrame& frame, dm_object* imgSrc, 
         }
 
         if (!frame.typesFit(sourceCode, Gatan::DM::GetDataType(destination)))
-            throw std::runtime_error("Invalid image type.");
+            throw std::runtime_error(message::kInvalidImageType);
         // Refused for what it is, not as a destination too small for it.
         if (created && from[3] > 1) throw std::runtime_error(frame.dimensionMessage);
         const Extent to = ExtentOf(destination);

@@ -15,6 +15,7 @@
 
 #include "HostImageFunctions.h"
 #include "HostObjects.h"
+#include "Messages.h"
 #include "dm/data_types.h"
 #include "dm/image_data.h"
 
@@ -95,11 +96,11 @@ image<T>::image(const Gatan::DM::Image& hostImage, std::uint32_t flags)
     // A view of another element size would read past the pixels' end: a
     // frame that forgot its type check fails here instead.
     if (Gatan::DM::ImageGetDataElementByteSize(hostImage) != sizeof(T))
-        throw std::runtime_error("Images of data type " + DataTypeName(Gatan::DM::ImageGetDataType(hostImage)) +
-                                 " cannot appear in this function.");
+        throw std::runtime_error(
+            zep::message::DataTypeCannotAppear(DataTypeName(Gatan::DM::ImageGetDataType(hostImage))));
     // The algorithms see x, y, z and a fourth dimension; a fifth would be
     // silently left out.
-    if (numDims_ > 4) throw std::runtime_error("Images of more than four dimensions cannot appear in this function.");
+    if (numDims_ > 4) throw std::runtime_error(zep::message::kMoreThanFourDimensions);
     for (int d = 0; d < 4; ++d)
         size_[d] = d < numDims_ ? static_cast<std::int32_t>(Gatan::DM::ImageGetDimensionSize(hostImage, d)) : 1;
 }

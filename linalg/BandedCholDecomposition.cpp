@@ -6,6 +6,7 @@
 
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -64,14 +65,14 @@ int Factor(const Image& imgA, char uplo, int kd, const Image& solution)
 Gatan::DM::Image BandedCholDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Image imgB, char uplo, int kd)
 {
     if (uplo != 'U' && uplo != 'L' && uplo != 'u' && uplo != 'l')
-        throw std::runtime_error("'uplo' should be 'U' or 'L'.");
-    if (!IsReal(imgA) || !IsReal(imgB)) throw std::runtime_error("All data type should be Real 4 or Real 8.");
+        throw std::runtime_error(message::kBadUplo);
+    if (!IsReal(imgA) || !IsReal(imgB)) throw std::runtime_error(message::kAllReal4Or8);
     const MatrixSize a = MatrixSizeOf(imgA), b = MatrixSizeOf(imgB);
     // A must be square and each row of B as long as A is high, or the band
     // and the solve would reach past the images' ends.
     RequireSize(a.width == a.height && b.width == a.height);
     if (kd < 0 || kd >= a.height)
-        throw std::runtime_error("'kd' should be at least 0 and less than the size of the matrix.");
+        throw std::runtime_error(message::kBadKd);
 
     const bool sourceDual = IsReal8(imgA), dual = sourceDual || IsReal8(imgB);
     Image solution = Gatan::DM::RealImage("", dual ? 8 : 4, b.width, b.height);

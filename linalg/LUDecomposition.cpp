@@ -4,6 +4,7 @@
 
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -16,7 +17,7 @@ bool CheckSystem(const Image& imgA, const Image& imgB, const Image* imgDst)
 {
     if (!IsReal(imgA) || !IsReal(imgB) ||
         (imgDst && Gatan::DM::GetDataType(*imgDst) != Gatan::DM::GetDataType(imgA)))
-        throw std::runtime_error("All data type should be Real 4 or Real 8.");
+        throw std::runtime_error(message::kAllReal4Or8);
     const MatrixSize a = MatrixSizeOf(imgA), b = MatrixSizeOf(imgB);
     // A must be square and each row of B as long as A is high, or LAPACK
     // would read and write past the images' ends.

@@ -8,6 +8,7 @@
 
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -92,7 +93,7 @@ int MatrixInverse(Gatan::DM::Image imgA, Gatan::DM::Image imgDst)
 {
     const bool single = Gatan::DM::IsRealDataType(imgA, 4) && Gatan::DM::IsRealDataType(imgDst, 4);
     const bool dual = IsReal8(imgA) && IsReal8(imgDst);
-    if (!single && !dual) throw std::runtime_error("All data type should be Real 4 or Real 8.");
+    if (!single && !dual) throw std::runtime_error(message::kAllReal4Or8);
     const MatrixSize size = MatrixSizeOf(imgA);
     // LAPACK would read a non-square matrix's rows past the image's end.
     RequireSize(MatrixSizeOf(imgDst) == size && size.width == size.height);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ElementwiseRules.h"
+#include "Messages.h"
 #include "Registration.h"
 #include "ScriptFrame.h"
 #include "VmlOperations.h"
@@ -20,7 +21,7 @@ using tarn::dm::kLockInPlace;
 const char* const kUnaryCounter = "zep::vml::vml_expr1DM";
 const char* const kBinaryCounter = "zep::vml::vml_expr2DM";
 
-[[noreturn]] void ThrowNotReal() { throw std::runtime_error("Data type should be Binary, Integer or Real."); }
+[[noreturn]] void ThrowNotReal() { throw std::runtime_error(message::kShouldBeBinaryIntegerOrReal); }
 
 Image Argument(dm_object* image) { return image ? Image::Borrow(image) : Image(); }
 
@@ -114,7 +115,7 @@ dm_object* ComplexAbsDM(dm_object* imgSrc, dm_object* imgDst)
         }
         const std::uint32_t code = ImageGetDataType(dst);
         if (code != tarn::dm::kReal4 && code != tarn::dm::kReal8)
-            throw std::runtime_error("Data type of imgDst should be Real.");
+            throw std::runtime_error(message::kDestinationShouldBeReal);
         CheckHoldsAsMany(src, dst);
         if (code == tarn::dm::kReal4) {
             const Image a = ConvertedTo(src, tarn::dm::kComplex8);
@@ -156,7 +157,7 @@ dm_object* CISDM(dm_object* imgSrc, dm_object* cimDst)
         }
         const std::uint32_t code = ImageGetDataType(dst);
         if (code != tarn::dm::kComplex8 && code != tarn::dm::kComplex16) {
-            if (given || !IsIntegerOrBinary(src)) throw std::runtime_error("Invalid data type.");
+            if (given || !IsIntegerOrBinary(src)) throw std::runtime_error(message::kInvalidDataType);
             ConvertToComplex(dst);
         }
         CheckHoldsAsMany(src, dst);
@@ -206,7 +207,7 @@ void SameShape(const Image& a, const Image& b)
     GetSize(a, &widthA, &heightA);
     GetSize(b, &widthB, &heightB);
     if (widthA != widthB || heightA != heightB || ImageGetDimensionSize(a, 2) != ImageGetDimensionSize(b, 2))
-        throw std::runtime_error("Images of different size cannot appear in this function.");
+        throw std::runtime_error(message::kDifferentSizes);
     CheckHoldsAsMany(a, b);  // a fourth dimension too
 }
 
@@ -221,7 +222,7 @@ void TwoResultsCall(TwoResultsFloat runFloat, TwoResultsDouble runDouble, dm_obj
         SameShape(src, out2);
         const std::uint32_t code = ImageGetDataType(src);
         if (ImageGetDataType(out1) != code || ImageGetDataType(out2) != code)
-            throw std::runtime_error("All data type should be same.");
+            throw std::runtime_error(message::kAllSameType);
         if (code == tarn::dm::kReal8) {
             const tarn::dm::image<double> s(src, kLockInPlace);
             tarn::dm::image<double> r1(out1, kLockInPlace), r2(out2, kLockInPlace);

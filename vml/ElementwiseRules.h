@@ -41,7 +41,7 @@ extern const BinaryOperation kBinaryOperations[8];
 // The pixels of an image, all dimensions.
 std::int64_t PixelCount(const Image& image);
 
-// Refuses an image holding fewer pixels than `first` ("Images of different size ...").
+// Refuses an image holding fewer pixels than `first` (message::kDifferentSizes).
 void CheckHoldsAsMany(const Image& first, const Image& other);
 
 // The image itself when it has the data type `code` (Real 4, Real 8,
@@ -52,9 +52,9 @@ bool IsReal(const Image& image);             // Real 4 or Real 8
 bool IsIntegerOrBinary(const Image& image);
 
 // The typed applications: the destination's type decides the precision
-// (on the real path Real 4 or Real 8, else "Data type should be Real.";
-// on the complex path Complex 8 or Complex 16, else "Data type should be
-// Complex."); sources of another type are read from converted copies.
+// (on the real path Real 4 or Real 8, else message::kShouldBeReal; on the
+// complex path Complex 8 or Complex 16, else message::kShouldBeComplex);
+// sources of another type are read from converted copies.
 void Apply(const UnaryOperation& op, Path path, const Image& src, const Image& dst);
 void Apply(const BinaryOperation& op, Path path, const Image& a, const Image& b, const Image& dst);
 
