@@ -1,8 +1,10 @@
 // The element-wise block of script functions: the four frames (one and two
 // operands, real and complex) shared by every operation of the table, the
 // five special handlers, and the registration list.
+#include <algorithm>
 #include <array>
 #include <complex>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
@@ -257,18 +259,30 @@ void ModfDM(dm_object* imgSrc, dm_object** imgVal, dm_object** imgRem)
     TwoResultsCall(&Modf<float>, &Modf<double>, imgSrc, imgVal, imgRem);
 }
 
+// The special handlers, registered after the operations of the table.
+const ScriptFunctionEntry kSpecialEntries[] = {
+    {"ImageRef ", "Abs(ComplexImagePtr imgSrc, ImageRef imgDst)", HandlerAddress(&ComplexAbsDM)},
+    {"ImageRef ", "CIS(ImageRef imgSrc, ComplexImagePtr cimDst)", HandlerAddress(&CISDM)},
+    {"ImageRef ", "Powx(ImageRef imgA, double fB, ImageRef imgDst)", HandlerAddress(&PowxDM)},
+    {"void ", "SinCos(ImageRef imgSrc, ImageRef * imgSin, ImageRef * imgCos)", HandlerAddress(&SinCosDM)},
+    {"void ", "Modf(ImageRef imgSrc, ImageRef * imgVal, ImageRef * imgRem)", HandlerAddress(&ModfDM)},
+};
+
+// The block's size follows from its three tables.
+constexpr std::size_t kEntryCount =
+    std::size(kUnaryOperations) + std::size(kBinaryOperations) + std::size(kSpecialEntries);
+static_assert(kEntryCount == block_size::kElementwise);
+
+// One entry per operation of the tables, in their order, then the special handlers.
 template <std::size_t... I, std::size_t... J>
-std::array<ScriptFunctionEntry, 49> Entries(std::index_sequence<I...>, std::index_sequence<J...>)
+std::array<ScriptFunctionEntry, kEntryCount> Entries(std::index_sequence<I...>, std::index_sequence<J...>)
 {
-    return {{
+    std::array<ScriptFunctionEntry, kEntryCount> entries = {{
         {"ImageRef ", kUnaryOperations[I].nameAndArguments, HandlerAddress(&UnaryHandler<I>)}...,
         {"ImageRef ", kBinaryOperations[J].nameAndArguments, HandlerAddress(&BinaryHandler<J>)}...,
-        {"ImageRef ", "Abs(ComplexImagePtr imgSrc, ImageRef imgDst)", HandlerAddress(&ComplexAbsDM)},
-        {"ImageRef ", "CIS(ImageRef imgSrc, ComplexImagePtr cimDst)", HandlerAddress(&CISDM)},
-        {"ImageRef ", "Powx(ImageRef imgA, double fB, ImageRef imgDst)", HandlerAddress(&PowxDM)},
-        {"void ", "SinCos(ImageRef imgSrc, ImageRef * imgSin, ImageRef * imgCos)", HandlerAddress(&SinCosDM)},
-        {"void ", "Modf(ImageRef imgSrc, ImageRef * imgVal, ImageRef * imgRem)", HandlerAddress(&ModfDM)},
     }};
+    std::copy(std::begin(kSpecialEntries), std::end(kSpecialEntries), entries.begin() + sizeof...(I) + sizeof...(J));
+    return entries;
 }
 
 }  // namespace
@@ -278,8 +292,8 @@ namespace zep {
 
 std::span<const ScriptFunctionEntry> ElementwiseFunctions()
 {
-    static const std::array<ScriptFunctionEntry, 49> kFunctions =
-        vml::Entries(std::make_index_sequence<36>(), std::make_index_sequence<8>());
+    static const auto kFunctions = vml::Entries(std::make_index_sequence<std::size(vml::kUnaryOperations)>(),
+                                                std::make_index_sequence<std::size(vml::kBinaryOperations)>());
     return kFunctions;
 }
 

@@ -89,8 +89,12 @@ void WithKernel(const Operation& op, std::uint32_t code, Runner&& run)
 #define ZEP_VML_UNARY_ROW(op, family) {#op ZEP_VML_UNARY_ARGUMENTS_##family, Family::family, ZEP_VML_KERNELS_##family(op)},
 #define ZEP_VML_BINARY_ROW(op, family) \
     {#op ZEP_VML_BINARY_ARGUMENTS_##family, Family::family, ZEP_VML_KERNELS_##family(op)},
-const UnaryOperation kUnaryOperations[36] = {ZEP_VML_UNARY_OPERATIONS(ZEP_VML_UNARY_ROW)};
-const BinaryOperation kBinaryOperations[8] = {ZEP_VML_BINARY_OPERATIONS(ZEP_VML_BINARY_ROW)};
+const UnaryOperation kUnaryOperations[kUnaryOperationCount] = {ZEP_VML_UNARY_OPERATIONS(ZEP_VML_UNARY_ROW)};
+const BinaryOperation kBinaryOperations[kBinaryOperationCount] = {ZEP_VML_BINARY_OPERATIONS(ZEP_VML_BINARY_ROW)};
+
+// The script functions of the element-wise block are named by these lists:
+// 36 with one operand and 8 with two, registered in this order.
+static_assert(kUnaryOperationCount == 36 && kBinaryOperationCount == 8);
 
 std::int64_t PixelCount(const Image& image)
 {

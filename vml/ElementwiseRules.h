@@ -2,9 +2,11 @@
 // destination, decided once for every element-wise function.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ImageUtility.h"
+#include "VmlOperations.h"
 #include "mkl_vml.h"
 
 namespace zep::vml {
@@ -32,9 +34,17 @@ struct BinaryOperation {
     void (*z)(MKL_INT, const MKL_Complex16*, const MKL_Complex16*, MKL_Complex16*);
 };
 
-// The operations in registration order.
-extern const UnaryOperation kUnaryOperations[36];
-extern const BinaryOperation kBinaryOperations[8];
+// How many operations each list of VmlOperations.h holds, counted from the
+// list itself, so that the tables below can neither lose a row nor gain an
+// empty one.
+#define ZEP_VML_COUNT_ONE(op, family) +1
+inline constexpr std::size_t kUnaryOperationCount = 0 ZEP_VML_UNARY_OPERATIONS(ZEP_VML_COUNT_ONE);
+inline constexpr std::size_t kBinaryOperationCount = 0 ZEP_VML_BINARY_OPERATIONS(ZEP_VML_COUNT_ONE);
+#undef ZEP_VML_COUNT_ONE
+
+// The operations in registration order, one row per entry of the lists.
+extern const UnaryOperation kUnaryOperations[kUnaryOperationCount];
+extern const BinaryOperation kBinaryOperations[kBinaryOperationCount];
 
 // --- rules -----------------------------------------------------------------------
 
