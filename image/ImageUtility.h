@@ -45,18 +45,12 @@ public:
     ImageDataLocker& operator=(const ImageDataLocker&) = delete;
 
     void* data() const { return record_.data; }
-    int num_dims() const { return record_.num_dims; }
-    std::int32_t size(int d) const { return d < record_.num_dims ? record_.dims[d].size : 1; }
     std::int32_t stride(int d) const { return d < record_.num_dims ? record_.dims[d].stride : 0; }
-    std::uint32_t flags() const { return flags_; }
-    bool is_locked() const { return locked_; }
 
 private:
-    Gatan::DM::Image image_;
-    std::uint32_t flags_;
+    Gatan::DM::Image image_;  // held while its pixels are locked
     Gatan::DM::ScriptObject lockedData_;
     dm_image_data_sequence record_{};
-    bool locked_ = false;
 };
 
 template <class T>
@@ -69,7 +63,6 @@ public:
     // Bytes between neighbours along d; 0 when the lock has no dimension d.
     std::int32_t stride(int d) const { return lock_->stride(d); }
     int num_dims() const { return numDims_; }
-    const Gatan::DM::Image& host_image() const { return image_; }
 
     // Elements between neighbours along d, or the dense pitch when the lock
     // reports no stride there (a dimension the image lacks).
@@ -80,8 +73,7 @@ public:
     }
 
 private:
-    Gatan::DM::Image image_;
-    std::shared_ptr<ImageDataLocker> lock_;
+    std::shared_ptr<ImageDataLocker> lock_;  // holds the image and its pixels
     T* data_;
     std::int32_t size_[4];
     int numDims_;
@@ -89,7 +81,7 @@ private:
 
 template <class T>
 image<T>::image(const Gatan::DM::Image& hostImage, std::uint32_t flags)
-    : image_(hostImage), lock_(std::make_shared<ImageDataLocker>(hostImage, flags)),
+    : lock_(std::make_shared<ImageDataLocker>(hostImage, flags)),
       data_(static_cast<T*>(lock_->data())),
       numDims_(static_cast<int>(Gatan::DM::ImageGetNumDimensions(hostImage)))
 {
