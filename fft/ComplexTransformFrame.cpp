@@ -43,16 +43,18 @@ dm_object* RunComplexTransform(const char* counterName, const ComplexTransform& 
         const bool created = cimDst == nullptr;
         const Image destination = created ? Gatan::DM::ImageClone(source) : Image::Borrow(cimDst);
 
-        const bool single = Gatan::DM::IsComplexDataType(source, 8) && Gatan::DM::IsComplexDataType(destination, 8);
-        const bool dual = Gatan::DM::IsComplexDataType(source, 16) && Gatan::DM::IsComplexDataType(destination, 16);
-        if (!single && !dual) throw std::runtime_error(message::kAllComplex8Or16);
+        const bool singlePrecision =
+            Gatan::DM::IsComplexDataType(source, 8) && Gatan::DM::IsComplexDataType(destination, 8);
+        const bool doublePrecision =
+            Gatan::DM::IsComplexDataType(source, 16) && Gatan::DM::IsComplexDataType(destination, 16);
+        if (!singlePrecision && !doublePrecision) throw std::runtime_error(message::kAllComplex8Or16);
         CheckSameSize(source, destination);
 
         // A created destination is calibrated before the transform, while it
         // is not yet locked.
         if (created) WriteTransformCalibration(source, destination, source, transform.calibration,
                                                transform.calibratedAxes);
-        if (single)
+        if (singlePrecision)
             Transform(source, static_cast<float>(fScale), destination, transform.runFloat);
         else
             Transform(source, fScale, destination, transform.runDouble);

@@ -68,7 +68,7 @@ int Mod(int i, int n) { return ((i % n) + n) % n; }
 // of columns 0 ... hw, in place: each pair of rows is exchanged reversed
 // once, a row that is its own partner is reversed.
 template <class T>
-void ReflectInPlace(std::complex<T>* data, Lattice at, int hw, int height, int depth)
+void ReflectInPlace(std::complex<T>* data, Pitches at, int hw, int height, int depth)
 {
     const int rows = height * depth;
     const int hh = height / 2, dh = depth / 2;
@@ -89,7 +89,7 @@ void ReflectInPlace(std::complex<T>* data, Lattice at, int hw, int height, int d
 
 // dst[(dh - p) mod D][(hh - r) mod H][hw - c] = src[p][r][c], c = 0 ... hw.
 template <class T>
-void ReflectInto(const std::complex<T>* src, Lattice from, std::complex<T>* dst, Lattice to, int hw, int height,
+void ReflectInto(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int hw, int height,
                  int depth)
 {
     const int rows = height * depth;
@@ -106,7 +106,7 @@ void ReflectInto(const std::complex<T>* src, Lattice from, std::complex<T>* dst,
 }  // namespace
 
 template <class T>
-void HalfPureToFull(const std::complex<T>* src, Lattice from, std::complex<T>* dst, Lattice to, int width,
+void HalfPureToFull(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int width,
                     int height, int depth)
 {
     const int hw = width / 2, hh = height / 2, dh = depth / 2;
@@ -155,7 +155,7 @@ void HalfPureToFull(const std::complex<T>* src, Lattice from, std::complex<T>* d
 }
 
 template <class T>
-void FullToHalfPure(const std::complex<T>* src, Lattice from, std::complex<T>* dst, Lattice to, int width,
+void FullToHalfPure(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int width,
                     int height, int depth)
 {
     // The reflection is its own inverse.
@@ -191,8 +191,8 @@ void ShiftRowsConjugated(const std::complex<T>* src, std::int64_t srcPitch, std:
 }
 
 #define ZEP_LAYOUT_KERNELS(T)                                                                                       \
-    template void HalfPureToFull(const std::complex<T>*, Lattice, std::complex<T>*, Lattice, int, int, int);        \
-    template void FullToHalfPure(const std::complex<T>*, Lattice, std::complex<T>*, Lattice, int, int, int);        \
+    template void HalfPureToFull(const std::complex<T>*, Pitches, std::complex<T>*, Pitches, int, int, int);        \
+    template void FullToHalfPure(const std::complex<T>*, Pitches, std::complex<T>*, Pitches, int, int, int);        \
     template void ShiftRowsConjugated(const std::complex<T>*, std::int64_t, std::complex<T>*, std::int64_t, int, int, \
                                       int);
 ZEP_LAYOUT_KERNELS(float)
@@ -249,7 +249,7 @@ ComplexView<T>& HalfPureToFull(const ComplexView<T>& src, ComplexView<T>& dst)
     CheckFullLayoutLimits(src, dst);
     const int width = dst.size(0), height = dst.size(1), depth = dst.size(2);
     if (src.size(0) < width / 2 + 1 || src.size(1) < height || src.size(2) < depth) ThrowSizes();
-    layout::HalfPureToFull<T>(src.data(), layout::LatticeOf(src), dst.data(), layout::LatticeOf(dst), width, height,
+    layout::HalfPureToFull<T>(src.data(), layout::PitchesOf(src), dst.data(), layout::PitchesOf(dst), width, height,
                               depth);
     return dst;
 }
@@ -260,7 +260,7 @@ ComplexView<T>& FullToHalfPure(const ComplexView<T>& src, ComplexView<T>& dst)
     CheckFullLayoutLimits(src, dst);
     const int width = src.size(0), height = src.size(1), depth = src.size(2);
     if (dst.size(0) < width / 2 + 1 || dst.size(1) < height || dst.size(2) < depth) ThrowSizes();
-    layout::FullToHalfPure<T>(src.data(), layout::LatticeOf(src), dst.data(), layout::LatticeOf(dst), width, height,
+    layout::FullToHalfPure<T>(src.data(), layout::PitchesOf(src), dst.data(), layout::PitchesOf(dst), width, height,
                               depth);
     return dst;
 }

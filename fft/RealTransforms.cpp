@@ -86,7 +86,7 @@ struct PackedSpectrum {
     {
     }
     std::complex<T>* data() const { return static_cast<std::complex<T>*>(memory.data()); }
-    layout::Lattice lattice() const { return {sizes[0], std::int64_t{sizes[0]} * sizes[1]}; }
+    layout::Pitches pitches() const { return {sizes[0], std::int64_t{sizes[0]} * sizes[1]}; }
 };
 
 void CheckUpTo2D(int depth, int fourth)
@@ -220,7 +220,7 @@ ComplexView<T>& RealFFT(const RealView<T>& src, T scale, ComplexView<T>& dst)
     FillStrides(src, axes, in);
     FillDenseStrides(packed.sizes, axes, out);
     ForwardReal(axes, src.data(), in, packed.data(), out, scale);
-    layout::HalfPureToFull<T>(packed.data(), packed.lattice(), dst.data(), layout::LatticeOf(dst), real[0], real[1],
+    layout::HalfPureToFull<T>(packed.data(), packed.pitches(), dst.data(), layout::PitchesOf(dst), real[0], real[1],
                               real[2]);
     return dst;
 }
@@ -236,7 +236,7 @@ RealView<T>& RealIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst)
         throw std::runtime_error(message::kDifferentSizes);
     // Only the left half (kx <= 0) of the full spectrum is read.
     PackedSpectrum<T> packed(real);
-    layout::FullToHalfPure<T>(src.data(), layout::LatticeOf(src), packed.data(), packed.lattice(), real[0],
+    layout::FullToHalfPure<T>(src.data(), layout::PitchesOf(src), packed.data(), packed.pitches(), real[0],
                               real[1], real[2]);
     InverseFromPacked(packed, real, scale, dst);
     return dst;
@@ -380,12 +380,12 @@ dm_object* HalfPureFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
         "zep::HalfPureFFTDM", true, HalfOf, HalfPureForwardTypes, HoldsHalf, message::kInvalidImageSize,
         {kForward, kForward, kForward}, 7u,
         [](const Image& source, const Image& destination, double scale) {
-            const bool dual = IsDouble(source);
+            const bool doublePrecision = IsDouble(source);
             const bool complexSource = Gatan::DM::ImageIsDataTypeComplex(source);
             auto run = [](const auto& src, auto s, auto& dst) { HalfPureFFT2(src, s, dst); };
-            if (dual && complexSource)
+            if (doublePrecision && complexSource)
                 RunOn<std::complex<double>, std::complex<double>, double>(source, destination, scale, kInPlace, run);
-            else if (dual)
+            else if (doublePrecision)
                 RunOn<double, std::complex<double>, double>(source, destination, scale, kInPlace, run);
             else if (complexSource)
                 RunOn<std::complex<float>, std::complex<float>, float>(source, destination, scale, kInPlace, run);
@@ -401,12 +401,12 @@ dm_object* HalfPureIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
         "zep::HalfPureIFFTDM", false, RealOf, HalfPureInverseTypes, MatchesHalf, message::kInvalidImageSize,
         {kInverse, kInverse, kInverse}, 7u,
         [](const Image& source, const Image& destination, double scale) {
-            const bool dual = IsDouble(source);
+            const bool doublePrecision = IsDouble(source);
             const bool complexDestination = Gatan::DM::ImageIsDataTypeComplex(destination);
             auto run = [](const auto& src, auto s, auto& dst) { HalfPureIFFT2(src, s, dst); };
-            if (dual && complexDestination)
+            if (doublePrecision && complexDestination)
                 RunOn<std::complex<double>, std::complex<double>, double>(source, destination, scale, kInPlace, run);
-            else if (dual)
+            else if (doublePrecision)
                 RunOn<std::complex<double>, double, double>(source, destination, scale, kInPlace, run);
             else if (complexDestination)
                 RunOn<std::complex<float>, std::complex<float>, float>(source, destination, scale, kInPlace, run);

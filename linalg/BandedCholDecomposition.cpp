@@ -74,12 +74,13 @@ Gatan::DM::Image BandedCholDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Imag
     if (kd < 0 || kd >= a.height)
         throw std::runtime_error(message::kBadKd);
 
-    const bool sourceDual = IsReal8(imgA), dual = sourceDual || IsReal8(imgB);
-    Image solution = Gatan::DM::RealImage("", dual ? 8 : 4, b.width, b.height);
+    const bool matrixIsReal8 = IsReal8(imgA);
+    const bool doublePrecision = matrixIsReal8 || IsReal8(imgB);
+    Image solution = Gatan::DM::RealImage("", doublePrecision ? 8 : 4, b.width, b.height);
     Gatan::DM::ConvertImageData(imgB, solution);
-    if (dual) {
-        const int info = sourceDual ? Factor<double, double>(imgA, uplo, kd, solution)
-                                    : Factor<double, float>(imgA, uplo, kd, solution);
+    if (doublePrecision) {
+        const int info = matrixIsReal8 ? Factor<double, double>(imgA, uplo, kd, solution)
+                                       : Factor<double, float>(imgA, uplo, kd, solution);
         if (info != 0) ThrowStatus(".\\BandedCholDecomposition", 81, info);
     } else if (const int info = Factor<float, float>(imgA, uplo, kd, solution); info != 0) {
         ThrowStatus(".\\BandedCholDecomposition", 117, info);
