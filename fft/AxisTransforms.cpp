@@ -5,6 +5,7 @@
 
 #include "BatchTransform.h"
 #include "ComplexTransformFrame.h"
+#include "Messages.h"
 #include "RealTransformFrame.h"
 
 namespace zep {
@@ -103,7 +104,7 @@ ComplexView<T>& ComplexLines(const ComplexView<T>& src, T scale, ComplexView<T>&
     SizesOf(src, sizes);
     for (int d = 0; d < 4; ++d)
         if (dst.size(d) != sizes[d])
-            throw std::runtime_error("Images of different size cannot appear in this function.");
+            throw std::runtime_error(message::kDifferentSizes);
     TransformLines<T>(DFTI_COMPLEX, exponent, scale, axes, sizes, Side(src), Side(dst));
     return dst;
 }
@@ -114,7 +115,7 @@ void CheckHalfAlong(int axis, const std::int32_t (&real)[4], const Spectrum& spe
 {
     for (int d = 0; d < 4; ++d) {
         const std::int32_t needed = d == axis ? real[d] / 2 + 1 : real[d];
-        if (spectrum.size(d) < needed) throw std::runtime_error("Invalid image size.");
+        if (spectrum.size(d) < needed) throw std::runtime_error(message::kInvalidImageSize);
     }
 }
 
@@ -259,7 +260,7 @@ constexpr RealTransformFrame kHalfLinesFrame = {
     Forward ? HalfAlong<Axis> : RealAlong<Axis>,
     Forward ? RealToComplex : ComplexToReal,
     Forward ? HoldsHalfAlong<Axis> : MatchesHalfAlong<Axis>,
-    "Invalid image size.",
+    message::kInvalidImageSize,
     {Forward ? CalibrationRule::Forward : CalibrationRule::Inverse,
      Forward ? CalibrationRule::Forward : CalibrationRule::Inverse,
      Forward ? CalibrationRule::Forward : CalibrationRule::Inverse},

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "Messages.h"
 #include "ScriptFrame.h"
 #include "SubareasOverlap.h"
 
@@ -20,7 +21,7 @@ void CheckSameSize(const Image& a, const Image& b)
     if (widthA != widthB || heightA != heightB ||
         Gatan::DM::ImageGetDimensionSize(a, 2) != Gatan::DM::ImageGetDimensionSize(b, 2) ||
         Gatan::DM::ImageGetDimensionSize(a, 3) != Gatan::DM::ImageGetDimensionSize(b, 3))
-        throw std::runtime_error("Images of different size cannot appear in this function.");
+        throw std::runtime_error(message::kDifferentSizes);
 }
 
 template <class T, class Algorithm>
@@ -28,7 +29,7 @@ void Transform(const Image& source, T scale, const Image& destination, Algorithm
 {
     const tarn::dm::image<std::complex<T>> src(source, tarn::dm::kLockInPlace);
     tarn::dm::image<std::complex<T>> dst(destination, tarn::dm::kLockInPlace);
-    if (SubareasOverlap(src, dst)) throw std::runtime_error("Subareas belonging to the same image cannot overlap.");
+    if (SubareasOverlap(src, dst)) throw std::runtime_error(message::kSubareasOverlap);
     algorithm(src, scale, dst);
 }
 
@@ -42,16 +43,18 @@ dm_object* RunComplexTransform(const char* counterName, const ComplexTransform& 
         const bool created = cimDst == nullptr;
         const Image destination = created ? Gatan::DM::ImageClone(source) : Image::Borrow(cimDst);
 
-        const bool single = Gatan::DM::IsComplexDataType(source, 8) && Gatan::DM::IsComplexDataType(destination, 8);
-        const bool dual = Gatan::DM::IsComplexDataType(source, 16) && Gatan::DM::IsComplexDataType(destination, 16);
-        if (!single && !dual) throw std::runtime_error("All data type should be Complex 8 or Complex 16.");
+        const bool singlePrecision =
+            Gatan::DM::IsComplexDataType(source, 8) && Gatan::DM::IsComplexDataType(destination, 8);
+        const bool doublePrecision =
+            Gatan::DM::IsComplexDataType(source, 16) && Gatan::DM::IsComplexDataType(destination, 16);
+        if (!singlePrecision && !doublePrecision) throw std::runtime_error(message::kAllComplex8Or16);
         CheckSameSize(source, destination);
 
         // A created destination is calibrated before the transform, while it
         // is not yet locked.
         if (created) WriteTransformCalibration(source, destination, source, transform.calibration,
                                                transform.calibratedAxes);
-        if (single)
+        if (singlePrecision)
             Transform(source, static_cast<float>(fScale), destination, transform.runFloat);
         else
             Transform(source, fScale, destination, transform.runDouble);

@@ -1,4 +1,6 @@
 // The Fourier block of script functions, in registration order.
+#include <iterator>
+
 #include "AxisTransforms.h"
 #include "CentredFFT.h"
 #include "ImageShifter.h"
@@ -101,6 +103,7 @@ std::span<const ScriptFunctionEntry> FourierFunctions()
         {"ImageRef ", "HalfPureIFFTZ(ComplexImagePtr cimSrc, double fScale, ImageRef imgDst)",
          HandlerAddress(&HalfPureIFFTZDM)},
     };
+    static_assert(std::size(kFunctions) == block_size::kFourier);
     return kFunctions;
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "Messages.h"
 #include "ScriptFrame.h"
 #include "TransformImages.h"
 
@@ -67,7 +68,7 @@ int Mod(int i, int n) { return ((i % n) + n) % n; }
 // of columns 0 ... hw, in place: each pair of rows is exchanged reversed
 // once, a row that is its own partner is reversed.
 template <class T>
-void ReflectInPlace(std::complex<T>* data, Lattice at, int hw, int height, int depth)
+void ReflectInPlace(std::complex<T>* data, Pitches at, int hw, int height, int depth)
 {
     const int rows = height * depth;
     const int hh = height / 2, dh = depth / 2;
@@ -88,7 +89,7 @@ void ReflectInPlace(std::complex<T>* data, Lattice at, int hw, int height, int d
 
 // dst[(dh - p) mod D][(hh - r) mod H][hw - c] = src[p][r][c], c = 0 ... hw.
 template <class T>
-void ReflectInto(const std::complex<T>* src, Lattice from, std::complex<T>* dst, Lattice to, int hw, int height,
+void ReflectInto(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int hw, int height,
                  int depth)
 {
     const int rows = height * depth;
@@ -105,7 +106,7 @@ void ReflectInto(const std::complex<T>* src, Lattice from, std::complex<T>* dst,
 }  // namespace
 
 template <class T>
-void HalfPureToFull(const std::complex<T>* src, Lattice from, std::complex<T>* dst, Lattice to, int width,
+void HalfPureToFull(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int width,
                     int height, int depth)
 {
     const int hw = width / 2, hh = height / 2, dh = depth / 2;
@@ -154,7 +155,7 @@ void HalfPureToFull(const std::complex<T>* src, Lattice from, std::complex<T>* d
 }
 
 template <class T>
-void FullToHalfPure(const std::complex<T>* src, Lattice from, std::complex<T>* dst, Lattice to, int width,
+void FullToHalfPure(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int width,
                     int height, int depth)
 {
     // The reflection is its own inverse.
@@ -190,8 +191,8 @@ void ShiftRowsConjugated(const std::complex<T>* src, std::int64_t srcPitch, std:
 }
 
 #define ZEP_LAYOUT_KERNELS(T)                                                                                       \
-    template void HalfPureToFull(const std::complex<T>*, Lattice, std::complex<T>*, Lattice, int, int, int);        \
-    template void FullToHalfPure(const std::complex<T>*, Lattice, std::complex<T>*, Lattice, int, int, int);        \
+    template void HalfPureToFull(const std::complex<T>*, Pitches, std::complex<T>*, Pitches, int, int, int);        \
+    template void FullToHalfPure(const std::complex<T>*, Pitches, std::complex<T>*, Pitches, int, int, int);        \
     template void ShiftRowsConjugated(const std::complex<T>*, std::int64_t, std::complex<T>*, std::int64_t, int, int, \
                                       int);
 ZEP_LAYOUT_KERNELS(float)
@@ -202,19 +203,19 @@ ZEP_LAYOUT_KERNELS(double)
 
 namespace {
 
-[[noreturn]] void ThrowSizes() { throw std::runtime_error("Images of different size cannot appear in this function."); }
+[[noreturn]] void ThrowSizes() { throw std::runtime_error(message::kDifferentSizes); }
 
 template <class T>
 void CheckHalfLayoutLimits(const ComplexView<T>& src, const ComplexView<T>& dst)
 {
-    if (src.size(2) > 1 || src.size(3) > 1) throw std::runtime_error("Dimension support is up to 2D now.");
+    if (src.size(2) > 1 || src.size(3) > 1) throw std::runtime_error(message::kUpTo2D);
     if (dst.size(0) < src.size(0) || dst.size(1) < src.size(1)) ThrowSizes();
 }
 
 template <class T>
 void CheckFullLayoutLimits(const ComplexView<T>& src, const ComplexView<T>& dst)
 {
-    if (src.size(3) > 1 || dst.size(3) > 1) throw std::runtime_error("Dimension support is up to 3D now.");
+    if (src.size(3) > 1 || dst.size(3) > 1) throw std::runtime_error(message::kUpTo3D);
 }
 
 template <class T>
@@ -248,7 +249,7 @@ ComplexView<T>& HalfPureToFull(const ComplexView<T>& src, ComplexView<T>& dst)
     CheckFullLayoutLimits(src, dst);
     const int width = dst.size(0), height = dst.size(1), depth = dst.size(2);
     if (src.size(0) < width / 2 + 1 || src.size(1) < height || src.size(2) < depth) ThrowSizes();
-    layout::HalfPureToFull<T>(src.data(), layout::LatticeOf(src), dst.data(), layout::LatticeOf(dst), width, height,
+    layout::HalfPureToFull<T>(src.data(), layout::PitchesOf(src), dst.data(), layout::PitchesOf(dst), width, height,
                               depth);
     return dst;
 }
@@ -259,7 +260,7 @@ ComplexView<T>& FullToHalfPure(const ComplexView<T>& src, ComplexView<T>& dst)
     CheckFullLayoutLimits(src, dst);
     const int width = src.size(0), height = src.size(1), depth = src.size(2);
     if (dst.size(0) < width / 2 + 1 || dst.size(1) < height || dst.size(2) < depth) ThrowSizes();
-    layout::FullToHalfPure<T>(src.data(), layout::LatticeOf(src), dst.data(), layout::LatticeOf(dst), width, height,
+    layout::FullToHalfPure<T>(src.data(), layout::PitchesOf(src), dst.data(), layout::PitchesOf(dst), width, height,
                               depth);
     return dst;
 }
@@ -338,7 +339,7 @@ dm_object* RunConversion(const char* counterName, Conversion convert, dm_object*
         const Image source = Image::Borrow(cimSrc);
         const Image destination = cimDst ? Image::Borrow(cimDst) : create(source);
         if (!Gatan::DM::IsComplexDataType(source, 8) || !Gatan::DM::IsComplexDataType(destination, 8))
-            throw std::runtime_error("All data type should be Complex 8.");
+            throw std::runtime_error(message::kAllComplex8);
         if (source == destination) {
             ComplexView<float> view(source, tarn::dm::kLockDense);
             convert(view, view);
@@ -391,7 +392,7 @@ float IsHermitianDM(dm_object* imgSrc)
             return IsHermitian(ComplexView<float>(source, tarn::dm::kLockDense), 0);
         if (Gatan::DM::IsComplexDataType(source, 16))
             return IsHermitian(ComplexView<double>(source, tarn::dm::kLockDense), 0);
-        throw std::runtime_error("All data type should be Complex 8 or Complex 16.");
+        throw std::runtime_error(message::kAllComplex8Or16);
     });
 }
 

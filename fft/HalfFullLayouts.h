@@ -53,14 +53,14 @@ ZEP_EXPORT float IsHermitian(const ComplexView<T>& spectrum, int allowance);
 
 namespace layout {
 
-// Pitches of a complex block in elements.
-struct Lattice {
+// The row and plane pitches of a complex block, in elements.
+struct Pitches {
     std::int64_t row;
     std::int64_t plane;
 };
 
 template <class T>
-Lattice LatticeOf(const ComplexView<T>& view)
+Pitches PitchesOf(const ComplexView<T>& view)
 {
     return {view.pitch(1), view.pitch(2)};
 }
@@ -69,10 +69,10 @@ Lattice LatticeOf(const ComplexView<T>& view)
 // image's sizes given explicitly (the transforms call them on destinations
 // that may be larger than the spectrum).
 template <class T>
-void HalfPureToFull(const std::complex<T>* src, Lattice from, std::complex<T>* dst, Lattice to, int width,
+void HalfPureToFull(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int width,
                     int height, int depth);
 template <class T>
-void FullToHalfPure(const std::complex<T>* src, Lattice from, std::complex<T>* dst, Lattice to, int width,
+void FullToHalfPure(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int width,
                     int height, int depth);
 // dst[(r + shift) mod height] = conj(src[r]) over `columns` columns.
 template <class T>

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ImageUtility.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -44,17 +45,17 @@ dm_object* RunRealTransform(const RealTransformFrame& frame, dm_object* imgSrc, 
         const bool created = imgDst == nullptr;
         Image destination;
         if (created) {
-            const bool dual = sourceCode == tarn::dm::kReal8 || sourceCode == tarn::dm::kComplex16;
+            const bool doublePrecision = sourceCode == tarn::dm::kReal8 || sourceCode == tarn::dm::kComplex16;
             const Extent to = frame.createdSizes(from);
             const std::string name = (frame.forward ? "FFT of " : "IFFT of ") + Gatan::DM::GetName(source);
-            destination = frame.forward ? NewComplexImage(name, dual ? 16 : 8, to[0], to[1], to[2])
-                                        : NewRealImage(name, dual ? 8 : 4, to[0], to[1], to[2]);
+            destination = frame.forward ? NewComplexImage(name, doublePrecision ? 16 : 8, to[0], to[1], to[2])
+                                        : NewRealImage(name, doublePrecision ? 8 : 4, to[0], to[1], to[2]);
         } else {
             destination = Image::Borrow(imgDst);
         }
 
         if (!frame.typesFit(sourceCode, Gatan::DM::GetDataType(destination)))
-            throw std::runtime_error("Invalid image type.");
+            throw std::runtime_error(message::kInvalidImageType);
         // Refused for what it is, not as a destination too small for it.
         if (created && from[3] > 1) throw std::runtime_error(frame.dimensionMessage);
         const Extent to = ExtentOf(destination);

@@ -5,20 +5,17 @@
 // "FFT of " (forward) or "IFFT of " (inverse) + the source's name, complex
 // for forward and real for inverse transforms, of the source's precision,
 // and gets reciprocal calibrations and the source's tags. Types are checked
-// ("Invalid image type."), then sizes, before anything is written.
+// (message::kInvalidImageType), then sizes, before anything is written.
 #pragma once
 
 #include <cstdint>
 
 #include "HostObjects.h"
+#include "Messages.h"
 #include "TransformImages.h"
 #include "TransformCalibration.h"
 
 namespace zep {
-
-// The transforms' fixed messages for sources of more dimensions than they take.
-inline constexpr const char kUpTo2D[] = "Dimension support is up to 2D now.";
-inline constexpr const char kUpTo3D[] = "Dimension support is up to 3D now.";
 
 struct RealTransformFrame {
     const char* counterName;
@@ -37,7 +34,7 @@ struct RealTransformFrame {
     // A destination the frame creates has at most three dimensions, so with
     // none given a source with a fourth is refused with this message, the
     // transform's own dimension limit (the half layout's is 2-D).
-    const char* dimensionMessage = kUpTo3D;
+    const char* dimensionMessage = message::kUpTo3D;
 };
 
 dm_object* RunRealTransform(const RealTransformFrame& frame, dm_object* source, double fScale,

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "BatchTransform.h"
+#include "Messages.h"
 #include "RealTransformFrame.h"
 #include "HalfFullLayouts.h"
 #include "ScratchBuffer.h"
@@ -28,7 +29,7 @@ bool HoldsSpectrum(const tarn::dm::image<E>& spectrum, const std::int32_t (&real
            spectrum.size(3) >= real[3];
 }
 
-[[noreturn]] void ThrowSize() { throw std::runtime_error("Invalid image size."); }
+[[noreturn]] void ThrowSize() { throw std::runtime_error(message::kInvalidImageSize); }
 
 // Copies the `sizes` pixels of a strided view into a dense buffer, row by row.
 template <class E>
@@ -85,17 +86,17 @@ struct PackedSpectrum {
     {
     }
     std::complex<T>* data() const { return static_cast<std::complex<T>*>(memory.data()); }
-    layout::Lattice lattice() const { return {sizes[0], std::int64_t{sizes[0]} * sizes[1]}; }
+    layout::Pitches pitches() const { return {sizes[0], std::int64_t{sizes[0]} * sizes[1]}; }
 };
 
 void CheckUpTo2D(int depth, int fourth)
 {
-    if (depth > 1 || fourth > 1) throw std::runtime_error(kUpTo2D);
+    if (depth > 1 || fourth > 1) throw std::runtime_error(message::kUpTo2D);
 }
 
 void CheckUpTo3D(int fourth)
 {
-    if (fourth > 1) throw std::runtime_error(kUpTo3D);
+    if (fourth > 1) throw std::runtime_error(message::kUpTo3D);
 }
 
 // The half-pure inverse from a dense packed spectrum into `dst`.
@@ -208,7 +209,7 @@ ComplexView<T>& RealFFT(const RealView<T>& src, T scale, ComplexView<T>& dst)
     SizesOf(src, real);
     CheckUpTo3D(real[3]);
     if (dst.size(0) < real[0] || dst.size(1) < real[1] || dst.size(2) < real[2])
-        throw std::runtime_error("Images of different size cannot appear in this function.");
+        throw std::runtime_error(message::kDifferentSizes);
     // The half-pure spectrum goes to a dense buffer, with the same geometry
     // (and plan) as HalfPureFFT's, and spreads from there to the full layout.
     // (Written straight into the destination's rows, it would take FFTW a
@@ -219,7 +220,7 @@ ComplexView<T>& RealFFT(const RealView<T>& src, T scale, ComplexView<T>& dst)
     FillStrides(src, axes, in);
     FillDenseStrides(packed.sizes, axes, out);
     ForwardReal(axes, src.data(), in, packed.data(), out, scale);
-    layout::HalfPureToFull<T>(packed.data(), packed.lattice(), dst.data(), layout::LatticeOf(dst), real[0], real[1],
+    layout::HalfPureToFull<T>(packed.data(), packed.pitches(), dst.data(), layout::PitchesOf(dst), real[0], real[1],
                               real[2]);
     return dst;
 }
@@ -232,10 +233,10 @@ RealView<T>& RealIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst)
     CheckUpTo3D(src.size(3));
     CheckUpTo3D(real[3]);
     if (src.size(0) < real[0] || src.size(1) < real[1] || src.size(2) < real[2])
-        throw std::runtime_error("Images of different size cannot appear in this function.");
+        throw std::runtime_error(message::kDifferentSizes);
     // Only the left half (kx <= 0) of the full spectrum is read.
     PackedSpectrum<T> packed(real);
-    layout::FullToHalfPure<T>(src.data(), layout::LatticeOf(src), packed.data(), packed.lattice(), real[0],
+    layout::FullToHalfPure<T>(src.data(), layout::PitchesOf(src), packed.data(), packed.pitches(), real[0],
                               real[1], real[2]);
     InverseFromPacked(packed, real, scale, dst);
     return dst;
@@ -268,7 +269,6 @@ namespace {
 using Gatan::DM::Image;
 constexpr std::uint32_t kInPlace = tarn::dm::kLockInPlace;
 constexpr std::uint32_t kDense = tarn::dm::kLockDense;
-constexpr const char* kDifferentSize = "Images of different size cannot appear in this function.";
 
 bool IsDouble(const Image& image)
 {
@@ -291,7 +291,7 @@ void RunOn(const Image& source, const Image& destination, double scale, std::uin
     tarn::dm::image<D> dst(destination, flags);
     // Before any descriptor is made: the library would refuse partly shared
     // memory with a message of its own.
-    if (SubareasOverlap(src, dst)) throw std::runtime_error("Subareas belonging to the same image cannot overlap.");
+    if (SubareasOverlap(src, dst)) throw std::runtime_error(message::kSubareasOverlap);
     algorithm(src, static_cast<T>(scale), dst);
 }
 
@@ -377,15 +377,15 @@ constexpr CalibrationRule kInverse = CalibrationRule::Inverse;
 dm_object* HalfPureFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
 {
     static constexpr RealTransformFrame kFrame = {
-        "zep::HalfPureFFTDM", true, HalfOf, HalfPureForwardTypes, HoldsHalf, "Invalid image size.",
+        "zep::HalfPureFFTDM", true, HalfOf, HalfPureForwardTypes, HoldsHalf, message::kInvalidImageSize,
         {kForward, kForward, kForward}, 7u,
         [](const Image& source, const Image& destination, double scale) {
-            const bool dual = IsDouble(source);
+            const bool doublePrecision = IsDouble(source);
             const bool complexSource = Gatan::DM::ImageIsDataTypeComplex(source);
             auto run = [](const auto& src, auto s, auto& dst) { HalfPureFFT2(src, s, dst); };
-            if (dual && complexSource)
+            if (doublePrecision && complexSource)
                 RunOn<std::complex<double>, std::complex<double>, double>(source, destination, scale, kInPlace, run);
-            else if (dual)
+            else if (doublePrecision)
                 RunOn<double, std::complex<double>, double>(source, destination, scale, kInPlace, run);
             else if (complexSource)
                 RunOn<std::complex<float>, std::complex<float>, float>(source, destination, scale, kInPlace, run);
@@ -398,15 +398,15 @@ dm_object* HalfPureFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
 dm_object* HalfPureIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
 {
     static constexpr RealTransformFrame kFrame = {
-        "zep::HalfPureIFFTDM", false, RealOf, HalfPureInverseTypes, MatchesHalf, "Invalid image size.",
+        "zep::HalfPureIFFTDM", false, RealOf, HalfPureInverseTypes, MatchesHalf, message::kInvalidImageSize,
         {kInverse, kInverse, kInverse}, 7u,
         [](const Image& source, const Image& destination, double scale) {
-            const bool dual = IsDouble(source);
+            const bool doublePrecision = IsDouble(source);
             const bool complexDestination = Gatan::DM::ImageIsDataTypeComplex(destination);
             auto run = [](const auto& src, auto s, auto& dst) { HalfPureIFFT2(src, s, dst); };
-            if (dual && complexDestination)
+            if (doublePrecision && complexDestination)
                 RunOn<std::complex<double>, std::complex<double>, double>(source, destination, scale, kInPlace, run);
-            else if (dual)
+            else if (doublePrecision)
                 RunOn<std::complex<double>, double, double>(source, destination, scale, kInPlace, run);
             else if (complexDestination)
                 RunOn<std::complex<float>, std::complex<float>, float>(source, destination, scale, kInPlace, run);
@@ -419,7 +419,7 @@ dm_object* HalfPureIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
 dm_object* HalfFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
 {
     static constexpr RealTransformFrame kFrame = {
-        "zep::HalfFFTDM", true, HalfOf, RealToComplex, HoldsHalf, "Invalid image size.",
+        "zep::HalfFFTDM", true, HalfOf, RealToComplex, HoldsHalf, message::kInvalidImageSize,
         {kForward, kCentred, kCentred}, 7u,
         [](const Image& source, const Image& destination, double scale) {
             // The half layout is two-dimensional: refuse a stack before the
@@ -427,19 +427,19 @@ dm_object* HalfFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
             CheckUpTo2D(ExtentOf(source)[2], ExtentOf(source)[3]);
             RunForward<HalfForward>(source, destination, scale, kDense);
         },
-        kUpTo2D};
+        message::kUpTo2D};
     return RunRealTransform(kFrame, imgSrc, fScale, cimDst);
 }
 
 dm_object* HalfIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
 {
     static constexpr RealTransformFrame kFrame = {
-        "zep::HalfIFFTDM", false, RealOf, ComplexToReal, MatchesHalf, "Invalid image size.",
+        "zep::HalfIFFTDM", false, RealOf, ComplexToReal, MatchesHalf, message::kInvalidImageSize,
         {kInverse, kInverse, kInverse}, 7u,
         [](const Image& source, const Image& destination, double scale) {
             RunInverse<HalfInverse>(source, destination, scale, kDense);
         },
-        kUpTo2D};
+        message::kUpTo2D};
     return RunRealTransform(kFrame, cimSrc, fScale, imgDst);
 }
 
@@ -450,7 +450,7 @@ dm_object* RealFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
         [](const Extent& real, const Extent& full) {
             return full[0] == real[0] && full[1] >= real[1] && full[2] >= real[2];
         },
-        kDifferentSize, {kCentred, kCentred, kCentred}, 7u,
+        message::kDifferentSizes, {kCentred, kCentred, kCentred}, 7u,
         [](const Image& source, const Image& destination, double scale) {
             RunForward<FullForward>(source, destination, scale, kDense);
         }};
@@ -464,7 +464,7 @@ dm_object* RealIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
         [](const Extent& full, const Extent& real) {
             return full[0] == real[0] && full[1] == real[1] && full[2] == real[2];
         },
-        kDifferentSize, {kInverse, kInverse, kInverse}, 7u,
+        message::kDifferentSizes, {kInverse, kInverse, kInverse}, 7u,
         [](const Image& source, const Image& destination, double scale) {
             RunInverse<FullInverse>(source, destination, scale, kDense);
         }};

@@ -40,12 +40,12 @@ bool OffsetMeets(const PixelBox& a, const PixelBox& b, int d, std::int64_t remai
 bool PixelBoxesOverlap(const PixelBox& a, const PixelBox& b)
 {
     if (SpanEnd(a) <= b.start || SpanEnd(b) <= a.start) return false;
-    bool sameLattice = a.dims == b.dims && a.elementBytes == b.elementBytes && a.dims > 0;
-    for (int d = 0; sameLattice && d < a.dims; ++d) {
-        sameLattice = a.stride[d] > 0 && a.stride[d] == b.stride[d] && (d == 0 || a.stride[d] >= a.stride[d - 1]);
+    bool sameStrides = a.dims == b.dims && a.elementBytes == b.elementBytes && a.dims > 0;
+    for (int d = 0; sameStrides && d < a.dims; ++d) {
+        sameStrides = a.stride[d] > 0 && a.stride[d] == b.stride[d] && (d == 0 || a.stride[d] >= a.stride[d - 1]);
     }
     // Interleaved memory laid out some other way: refuse rather than guess.
-    if (!sameLattice) return true;
+    if (!sameStrides) return true;
     return OffsetMeets(a, b, a.dims - 1, b.start - a.start);
 }
 

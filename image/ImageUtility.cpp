@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "Messages.h"
+
 namespace tarn::dm {
 
 std::string DataTypeName(std::uint32_t code)
@@ -16,11 +18,10 @@ std::string DataTypeName(std::uint32_t code)
 }
 
 ImageDataLocker::ImageDataLocker(const Gatan::DM::Image& image, std::uint32_t flags)
-    : image_(image), flags_(flags), lockedData_(Gatan::DM::ImageGetLockedData(image, flags))
+    : image_(image), lockedData_(Gatan::DM::ImageGetLockedData(image, flags))
 {
-    if (!lockedData_) throw std::runtime_error("The host did not lock the image's pixels.");
+    if (!lockedData_) throw std::runtime_error(zep::message::kNotLocked);
     Gatan::DM::ExtractImageDataSequenceFromScriptObjectOrFail(lockedData_, &record_);
-    locked_ = true;
 }
 
 // Dropping the locked-data object gives the pixels back to the host.

@@ -15,6 +15,7 @@
 
 #include "HostImageFunctions.h"
 #include "HostObjects.h"
+#include "Messages.h"
 #include "dm/data_types.h"
 #include "dm/image_data.h"
 
@@ -44,18 +45,12 @@ public:
     ImageDataLocker& operator=(const ImageDataLocker&) = delete;
 
     void* data() const { return record_.data; }
-    int num_dims() const { return record_.num_dims; }
-    std::int32_t size(int d) const { return d < record_.num_dims ? record_.dims[d].size : 1; }
     std::int32_t stride(int d) const { return d < record_.num_dims ? record_.dims[d].stride : 0; }
-    std::uint32_t flags() const { return flags_; }
-    bool is_locked() const { return locked_; }
 
 private:
-    Gatan::DM::Image image_;
-    std::uint32_t flags_;
+    Gatan::DM::Image image_;  // held while its pixels are locked
     Gatan::DM::ScriptObject lockedData_;
     dm_image_data_sequence record_{};
-    bool locked_ = false;
 };
 
 template <class T>
@@ -68,7 +63,6 @@ public:
     // Bytes between neighbours along d; 0 when the lock has no dimension d.
     std::int32_t stride(int d) const { return lock_->stride(d); }
     int num_dims() const { return numDims_; }
-    const Gatan::DM::Image& host_image() const { return image_; }
 
     // Elements between neighbours along d, or the dense pitch when the lock
     // reports no stride there (a dimension the image lacks).
@@ -79,8 +73,7 @@ public:
     }
 
 private:
-    Gatan::DM::Image image_;
-    std::shared_ptr<ImageDataLocker> lock_;
+    std::shared_ptr<ImageDataLocker> lock_;  // holds the image and its pixels
     T* data_;
     std::int32_t size_[4];
     int numDims_;
@@ -88,18 +81,18 @@ private:
 
 template <class T>
 image<T>::image(const Gatan::DM::Image& hostImage, std::uint32_t flags)
-    : image_(hostImage), lock_(std::make_shared<ImageDataLocker>(hostImage, flags)),
+    : lock_(std::make_shared<ImageDataLocker>(hostImage, flags)),
       data_(static_cast<T*>(lock_->data())),
       numDims_(static_cast<int>(Gatan::DM::ImageGetNumDimensions(hostImage)))
 {
     // A view of another element size would read past the pixels' end: a
     // frame that forgot its type check fails here instead.
     if (Gatan::DM::ImageGetDataElementByteSize(hostImage) != sizeof(T))
-        throw std::runtime_error("Images of data type " + DataTypeName(Gatan::DM::ImageGetDataType(hostImage)) +
-                                 " cannot appear in this function.");
+        throw std::runtime_error(
+            zep::message::DataTypeCannotAppear(DataTypeName(Gatan::DM::ImageGetDataType(hostImage))));
     // The algorithms see x, y, z and a fourth dimension; a fifth would be
     // silently left out.
-    if (numDims_ > 4) throw std::runtime_error("Images of more than four dimensions cannot appear in this function.");
+    if (numDims_ > 4) throw std::runtime_error(zep::message::kMoreThanFourDimensions);
     for (int d = 0; d < 4; ++d)
         size_[d] = d < numDims_ ? static_cast<std::int32_t>(Gatan::DM::ImageGetDimensionSize(hostImage, d)) : 1;
 }

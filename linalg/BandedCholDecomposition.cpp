@@ -6,6 +6,7 @@
 
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -64,21 +65,22 @@ int Factor(const Image& imgA, char uplo, int kd, const Image& solution)
 Gatan::DM::Image BandedCholDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Image imgB, char uplo, int kd)
 {
     if (uplo != 'U' && uplo != 'L' && uplo != 'u' && uplo != 'l')
-        throw std::runtime_error("'uplo' should be 'U' or 'L'.");
-    if (!IsReal(imgA) || !IsReal(imgB)) throw std::runtime_error("All data type should be Real 4 or Real 8.");
+        throw std::runtime_error(message::kBadUplo);
+    if (!IsReal(imgA) || !IsReal(imgB)) throw std::runtime_error(message::kAllReal4Or8);
     const MatrixSize a = MatrixSizeOf(imgA), b = MatrixSizeOf(imgB);
     // A must be square and each row of B as long as A is high, or the band
     // and the solve would reach past the images' ends.
     RequireSize(a.width == a.height && b.width == a.height);
     if (kd < 0 || kd >= a.height)
-        throw std::runtime_error("'kd' should be at least 0 and less than the size of the matrix.");
+        throw std::runtime_error(message::kBadKd);
 
-    const bool sourceDual = IsReal8(imgA), dual = sourceDual || IsReal8(imgB);
-    Image solution = Gatan::DM::RealImage("", dual ? 8 : 4, b.width, b.height);
+    const bool matrixIsReal8 = IsReal8(imgA);
+    const bool doublePrecision = matrixIsReal8 || IsReal8(imgB);
+    Image solution = Gatan::DM::RealImage("", doublePrecision ? 8 : 4, b.width, b.height);
     Gatan::DM::ConvertImageData(imgB, solution);
-    if (dual) {
-        const int info = sourceDual ? Factor<double, double>(imgA, uplo, kd, solution)
-                                    : Factor<double, float>(imgA, uplo, kd, solution);
+    if (doublePrecision) {
+        const int info = matrixIsReal8 ? Factor<double, double>(imgA, uplo, kd, solution)
+                                       : Factor<double, float>(imgA, uplo, kd, solution);
         if (info != 0) ThrowStatus(".\\BandedCholDecomposition", 81, info);
     } else if (const int info = Factor<float, float>(imgA, uplo, kd, solution); info != 0) {
         ThrowStatus(".\\BandedCholDecomposition", 117, info);

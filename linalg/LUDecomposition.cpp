@@ -4,6 +4,7 @@
 
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -16,7 +17,7 @@ bool CheckSystem(const Image& imgA, const Image& imgB, const Image* imgDst)
 {
     if (!IsReal(imgA) || !IsReal(imgB) ||
         (imgDst && Gatan::DM::GetDataType(*imgDst) != Gatan::DM::GetDataType(imgA)))
-        throw std::runtime_error("All data type should be Real 4 or Real 8.");
+        throw std::runtime_error(message::kAllReal4Or8);
     const MatrixSize a = MatrixSizeOf(imgA), b = MatrixSizeOf(imgB);
     // A must be square and each row of B as long as A is high, or LAPACK
     // would read and write past the images' ends.
@@ -38,31 +39,31 @@ int Solve(const Image& copyOfA, const Image& imgDst)
 }
 
 // The three-image form once checked.
-int SolveInto(const Image& imgA, const Image& imgB, const Image& imgDst, bool dual)
+int SolveInto(const Image& imgA, const Image& imgB, const Image& imgDst, bool doublePrecision)
 {
     const MatrixSize size = MatrixSizeOf(imgA);
     // The copy of A first: imgDst may be imgA itself.
-    const Image copyOfA = Gatan::DM::RealImage("", dual ? 8 : 4, size.width, size.height);
+    const Image copyOfA = Gatan::DM::RealImage("", doublePrecision ? 8 : 4, size.width, size.height);
     Gatan::DM::ConvertImageData(imgA, copyOfA);
     Gatan::DM::ConvertImageData(imgB, imgDst);
-    return dual ? Solve<double>(copyOfA, imgDst) : Solve<float>(copyOfA, imgDst);
+    return doublePrecision ? Solve<double>(copyOfA, imgDst) : Solve<float>(copyOfA, imgDst);
 }
 
 }  // namespace
 
 int LUDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Image imgB, Gatan::DM::Image imgDst)
 {
-    const bool dual = CheckSystem(imgA, imgB, &imgDst);
-    return SolveInto(imgA, imgB, imgDst, dual);
+    const bool doublePrecision = CheckSystem(imgA, imgB, &imgDst);
+    return SolveInto(imgA, imgB, imgDst, doublePrecision);
 }
 
 Gatan::DM::Image LUDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Image imgB)
 {
-    const bool dual = CheckSystem(imgA, imgB, nullptr);
+    const bool doublePrecision = CheckSystem(imgA, imgB, nullptr);
     const MatrixSize size = MatrixSizeOf(imgB);
     const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(size.width), static_cast<std::uint32_t>(size.height)};
     Image destination = Gatan::DM::NewImage("", Gatan::DM::ImageGetDataType(imgA), 2, sizes);
-    if (const int info = SolveInto(imgA, imgB, destination, dual); info != 0)
+    if (const int info = SolveInto(imgA, imgB, destination, doublePrecision); info != 0)
         ThrowStatus(".\\LUDecomposition", 126, info);
     return destination;
 }

@@ -1,4 +1,6 @@
 // The matrix block of script functions, in registration order.
+#include <iterator>
+
 #include "MatrixOperations.h"
 #include "Registration.h"
 
@@ -18,6 +20,7 @@ std::span<const ScriptFunctionEntry> MatrixFunctions()
         {"ImageRef ", "BandedCholDecompositionF(ImageRef imgA, ImageRef imgB, char uplo, long kd)",
          HandlerAddress(&BandedCholDecompositionFDM)},
     };
+    static_assert(std::size(kFunctions) == block_size::kMatrix);
     return kFunctions;
 }
 

@@ -8,6 +8,8 @@
 #include <lapack.h>
 #include <openblas-openmp/cblas.h>
 
+#include "Messages.h"
+
 namespace zep::linalg {
 
 MatrixSize MatrixSizeOf(const Image& image)
@@ -34,7 +36,7 @@ bool IsReal8(const Image& image) { return Gatan::DM::IsRealDataType(image, 8); }
 
 void RequireSize(bool holds)
 {
-    if (!holds) throw std::runtime_error("Invalid image size.");
+    if (!holds) throw std::runtime_error(message::kInvalidImageSize);
 }
 
 template <class T>
@@ -59,8 +61,7 @@ void UseBlasThreads()
 
 void ThrowStatus(const char* source, int line, int info)
 {
-    throw std::runtime_error("error at " + std::string(source) + "(" + std::to_string(line) + "):" +
-                             std::to_string(info));
+    throw std::runtime_error(message::SolverStatus(source, line, info));
 }
 
 void gesv(int n, int nrhs, float* a, int lda, int* ipiv, float* b, int ldb, int* info)

@@ -23,7 +23,7 @@ using Gatan::DM::Image;
 
 // Width and height of an image that is to be read as a matrix. An image
 // with a third or fourth dimension in use, or sizes LAPACK's integers cannot
-// hold, fails with "Invalid image size.".
+// hold, fails with message::kInvalidImageSize.
 struct MatrixSize {
     std::int32_t width = 0;
     std::int32_t height = 0;
@@ -36,7 +36,7 @@ bool IsReal(const Image& image);
 // Real 8.
 bool IsReal8(const Image& image);
 
-// Throws std::runtime_error("Invalid image size.") unless `holds`.
+// Throws std::runtime_error(message::kInvalidImageSize) unless `holds`.
 void RequireSize(bool holds);
 
 // The pixels of a locked view as a row-major matrix.

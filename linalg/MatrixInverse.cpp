@@ -8,6 +8,7 @@
 
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -90,13 +91,13 @@ void getri(int m, int n, double* a, int lda, int* ipiv, double* work, int /*lwor
 
 int MatrixInverse(Gatan::DM::Image imgA, Gatan::DM::Image imgDst)
 {
-    const bool single = Gatan::DM::IsRealDataType(imgA, 4) && Gatan::DM::IsRealDataType(imgDst, 4);
-    const bool dual = IsReal8(imgA) && IsReal8(imgDst);
-    if (!single && !dual) throw std::runtime_error("All data type should be Real 4 or Real 8.");
+    const bool singlePrecision = Gatan::DM::IsRealDataType(imgA, 4) && Gatan::DM::IsRealDataType(imgDst, 4);
+    const bool doublePrecision = IsReal8(imgA) && IsReal8(imgDst);
+    if (!singlePrecision && !doublePrecision) throw std::runtime_error(message::kAllReal4Or8);
     const MatrixSize size = MatrixSizeOf(imgA);
     // LAPACK would read a non-square matrix's rows past the image's end.
     RequireSize(MatrixSizeOf(imgDst) == size && size.width == size.height);
-    return dual ? Invert<double>(imgA, imgDst) : Invert<float>(imgA, imgDst);
+    return doublePrecision ? Invert<double>(imgA, imgDst) : Invert<float>(imgA, imgDst);
 }
 
 std::int32_t MatrixInverseDM(dm_object* imgA, dm_object* imgDst)

@@ -9,6 +9,7 @@
 
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 
 namespace zep {
@@ -92,15 +93,15 @@ void Multiply(const ProductShape& shape, bool isColMajor, bool eTransA, bool eTr
 void MultiplyInto(bool isColMajor, bool eTransA, bool eTransB, double fAlpha, const Image& imgA, const Image& imgB,
                   double fBeta, const Image& imgC, bool fresh)
 {
-    if (!IsReal(imgA) || !IsReal(imgB) || !IsReal(imgC)) throw std::runtime_error("All data type should be Real.");
+    if (!IsReal(imgA) || !IsReal(imgB) || !IsReal(imgC)) throw std::runtime_error(message::kAllReal);
     const std::int16_t type = Gatan::DM::GetDataType(imgA);
     if (Gatan::DM::GetDataType(imgB) != type || Gatan::DM::GetDataType(imgC) != type)
-        throw std::runtime_error("All data type should be same.");
+        throw std::runtime_error(message::kAllSameType);
 
     const ProductShape shape = ShapeOf(isColMajor, eTransA, eTransB, MatrixSizeOf(imgA), MatrixSizeOf(imgB));
     const auto [cRows, cColumns] = RowsAndColumns(MatrixSizeOf(imgC), isColMajor, false);
     if (!shape.fits || cRows != shape.m || cColumns != shape.n)
-        throw std::runtime_error("Images of different size cannot appear in this function.");
+        throw std::runtime_error(message::kDifferentSizes);
 
     if (type == tarn::dm::kReal8)
         Multiply<double>(shape, isColMajor, eTransA, eTransB, fAlpha, imgA, imgB, fBeta, imgC, fresh);

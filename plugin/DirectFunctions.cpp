@@ -1,4 +1,6 @@
 // The call-counter script functions, registered after the thread functions.
+#include <iterator>
+
 #include "CallTracing.h"
 #include "Registration.h"
 
@@ -10,6 +12,7 @@ std::span<const ScriptFunctionEntry> DirectFunctions()
         {"void ", "DLLTraceInit()", HandlerAddress(&DLLTraceInitHandler)},
         {"TagGroup ", "DLLTraceGetCounter()", HandlerAddress(&DLLTraceGetCounterHandler)},
     };
+    static_assert(std::size(kFunctions) == block_size::kDirect);
     return kFunctions;
 }
 

@@ -8,11 +8,10 @@
 
 #include "HostImageFunctions.h"
 #include "HostLink.h"
+#include "Messages.h"
 
 namespace Gatan {
 namespace {
-
-constexpr const char* kUnspecifiedText = "An unspecified error has occurred.";
 
 // Texts handed to the host outlive the formatting call in these buffers. All
 // script calls run on the host's script thread, one at a time.
@@ -70,7 +69,7 @@ const char* std_gatan_exception::what() const noexcept
         InstalledErrorManager().FormatError(code_, param_, text);
         CopyCut(text.c_str(), gWhatBuffer);
     } catch (...) {
-        CopyCut(kUnspecifiedText, gWhatBuffer);
+        CopyCut(zep::message::kUnspecified, gWhatBuffer);
     }
     return gWhatBuffer;
 }
@@ -86,7 +85,7 @@ const char* dmplugin_exception::what() const noexcept
         }
         return text_.c_str();
     } catch (...) {
-        return "A host call failed.";
+        return zep::message::kHostCallFailed;
     }
 }
 
@@ -98,11 +97,11 @@ bool ErrorManager::FormatError(std::int32_t code, std::intptr_t param, std::stri
 {
     if (code == kErrMessage || code == kErrUnspecified) {
         const char* text = reinterpret_cast<const char*>(param);
-        sink += text ? text : kUnspecifiedText;
+        sink += text ? text : zep::message::kUnspecified;
         return true;
     }
     char buffer[kTextBufferSize];
-    std::snprintf(buffer, sizeof buffer, "An error (%d,%lld) has occurred.", code, static_cast<long long>(param));
+    zep::message::FormatErrorPair(buffer, sizeof buffer, code, param);
     sink += buffer;
     return true;
 }
@@ -157,7 +156,7 @@ void ReportCurrentException(dm_host_call* context)
 void AssertionFailed(const char* file, long line, const char* expression, int mode)
 {
     static char text[kTextBufferSize * 2];
-    std::snprintf(text, sizeof text, "File \"%s\", Line %ld: Assertion \"%s\" Failed!", file, line, expression);
+    zep::message::FormatAssertion(text, sizeof text, file, line, expression);
     if (mode == 2) throw std_gatan_exception(kErrUnspecified, reinterpret_cast<std::intptr_t>(text));
     RaiseError(kErrUnspecified, reinterpret_cast<std::intptr_t>(text));
 }

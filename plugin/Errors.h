@@ -8,7 +8,7 @@
 //   - gatan_exception     an error pair (code, param) the host formats;
 //   - std::exception      the pair (kErrMessage, what()), cut to 255 chars;
 //   - _com_error          its description, or the pair (kErrComFailure, hr);
-//   - anything else       "An unspecified error has occurred."
+//   - anything else       message::kUnspecified (Messages.h)
 #pragma once
 
 #include <cstdint>

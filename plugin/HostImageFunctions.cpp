@@ -190,12 +190,6 @@ void ImageSetDimensionCalibration(const Image& image, std::int32_t dimension, co
     f.Call<void>(image.get(), dimension, calibration.origin, calibration.scale, units.get(), std::int32_t{1});
 }
 
-void ImageCopyCalibrationFrom(const Image& target, const Image& source)
-{
-    static HostFunction f("void ImageCopyCalibrationFrom( ImageRef, ImageRef )");
-    f.Call<void>(target.get(), source.get());
-}
-
 TagGroup ImageGetTagGroup(const Image& image)
 {
     static HostFunction f("TagGroup ImageGetTagGroup( ImageRef )");

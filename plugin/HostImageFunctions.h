@@ -57,7 +57,6 @@ struct DimensionCalibration {
 };
 DimensionCalibration ImageGetDimensionCalibration(const Image& image, std::int32_t dimension);
 void ImageSetDimensionCalibration(const Image& image, std::int32_t dimension, const DimensionCalibration& calibration);
-void ImageCopyCalibrationFrom(const Image& target, const Image& source);
 TagGroup ImageGetTagGroup(const Image& image);
 TagGroup NewTagGroup();
 void TagGroupCopyTagsFrom(const TagGroup& target, const TagGroup& source);

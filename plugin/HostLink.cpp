@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "Errors.h"
+#include "Messages.h"
 
 namespace Gatan {
 namespace {
@@ -71,8 +72,7 @@ namespace {
 // A missing prototype reaches the script as a Throwable saying which one.
 [[noreturn]] void ThrowMissingPrototype(const char* prototype)
 {
-    const std::string message =
-        std::string("A function of the following prototype can not be found:\n\n") + prototype;
+    const std::string message = zep::message::MissingPrototype(prototype);
     if (std::strcmp(prototype, kNewThrowableFromString) == 0) {
         // Without that function the host can still make the Throwable from
         // a message pair.
@@ -90,7 +90,7 @@ void ThrowPendingError(dm_host_call* host)
     DM::Throwable pending = DM::Throwable::Adopt(host->vtbl->pending_throwable(host));
     host->vtbl->clear_error(host);
     // A host that failed without saying why still failed.
-    if (!pending) throw std::runtime_error("A host call failed.");
+    if (!pending) throw std::runtime_error(zep::message::kHostCallFailed);
     throw dmplugin_exception(std::move(pending));
 }
 
@@ -137,7 +137,7 @@ dm_host_function* HostFunction::Find(dm_host_call* host)
 void HostFunction::Invoke(void* result, void* const* argv, int argc)
 {
     dm_host_call* host = HostCallInterface();
-    if (!host) throw std::runtime_error("The plug-in is not linked to a host.");
+    if (!host) throw std::runtime_error(zep::message::kNotLinked);
     if (!function_ || found_in_ != host || found_in_generation_ != gLinkGeneration) {
         function_ = Find(host);
         found_in_ = host;
@@ -159,7 +159,7 @@ void HostFunction::Invoke(void* result, void* const* argv, int argc)
 DM::String MakeString(std::string_view text)
 {
     const dm_class_table* table = DM::BoundClassTable(DM::ClassId::String);
-    if (!table || !table->string_from_text) throw std::runtime_error("The host offers no strings.");
+    if (!table || !table->string_from_text) throw std::runtime_error(zep::message::kNoStrings);
     dm_object* string = table->string_from_text(text.data(), text.data() + text.size());
     if (!string) throw std::bad_alloc();
     return DM::String::Adopt(string);

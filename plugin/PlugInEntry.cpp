@@ -5,6 +5,7 @@
 
 #include "Export.h"
 #include "HostLink.h"
+#include "Messages.h"
 #include "PlugInMain.h"
 #include "ScriptFrame.h"
 #include "dm/plugin_entry.h"
@@ -22,7 +23,7 @@ ZEP_EXPORT void PlugInStartup()
     zep::ScriptCall("PlugIn_Start", [&] {
         if (Gatan::PlugIn::HostVersion() < DM_MINIMUM_HOST_VERSION)
             Gatan::RaiseError(Gatan::kErrMessage,
-                              reinterpret_cast<std::intptr_t>("This plugin requires DM 3.10.0 or later."));
+                              reinterpret_cast<std::intptr_t>(zep::message::kHostTooOld));
         plugIn.Start();
     });
 }

@@ -5,6 +5,7 @@
 
 #include "Errors.h"
 #include "HostLink.h"
+#include "Messages.h"
 #include "Threads.h"
 #include "dm/function_registry.h"
 
@@ -13,9 +14,9 @@ namespace Gatan::PlugIn {
 DM::Function PlugInMain::AddFunction(std::string_view signature, void* handler)
 {
     dm_host_call* host = HostCallInterface();
-    if (!host) throw std::runtime_error("The plug-in is not linked to a host.");
+    if (!host) throw std::runtime_error(zep::message::kNotLinked);
     dm_function_registry* registry = host->vtbl->function_registry(host);
-    if (!registry) throw std::runtime_error("The host offers no function registry.");
+    if (!registry) throw std::runtime_error(zep::message::kNoFunctionRegistry);
     const dm_handler_descriptor descriptor = {DM_HANDLER_C_FUNCTION, handler};
     dm_object* made =
         registry->vtbl->add_function(registry, signature.data(), signature.data() + signature.size(), &descriptor);

@@ -1,5 +1,5 @@
-// The plug-in frame in one include: host link and objects, errors, call
-// tracing, the script-call frame and registration.
+// The plug-in frame in one include: host link and objects, errors and the
+// fixed messages, call tracing, the script-call frame and registration.
 #pragma once
 
 #include "CallTracing.h"
@@ -7,5 +7,6 @@
 #include "Export.h"
 #include "HostLink.h"
 #include "HostObjects.h"
+#include "Messages.h"
 #include "Registration.h"
 #include "ScriptFrame.h"

@@ -6,6 +6,7 @@
 // result text + prefix + name-and-arguments text.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string_view>
 
@@ -22,6 +23,29 @@ void* HandlerAddress(Handler* handler)
 {
     return reinterpret_cast<void*>(handler);
 }
+
+// How many script functions each block registers. Scripts call them by
+// name and signature, so the counts belong to the plug-in's contract: each
+// block checks its table against its count when it is compiled, and the
+// blocks add up to the signatures the host sees.
+namespace block_size {
+inline constexpr std::size_t kSimd = 1;
+inline constexpr std::size_t kVersion = 4;
+inline constexpr std::size_t kFourier = 37;
+inline constexpr std::size_t kMatrix = 5;
+inline constexpr std::size_t kElementwise = 49;
+inline constexpr std::size_t kWarp = 11;
+inline constexpr std::size_t kThread = 3;
+inline constexpr std::size_t kDirect = 2;
+inline constexpr std::size_t kShell = 2;
+inline constexpr std::size_t kStatistics = 7;
+}  // namespace block_size
+
+inline constexpr std::size_t kScriptFunctionCount = 121;
+static_assert(block_size::kSimd + block_size::kVersion + block_size::kFourier + block_size::kMatrix +
+                  block_size::kElementwise + block_size::kWarp + block_size::kThread + block_size::kDirect +
+                  block_size::kShell + block_size::kStatistics ==
+              kScriptFunctionCount);
 
 // The blocks, in registration order.
 std::span<const ScriptFunctionEntry> SimdFunctions();  // reads the processor feature words first

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "Messages.h"
 #include "ShiftKernels.h"
 #include "SubareasOverlap.h"
 
@@ -22,8 +23,8 @@ PixelBlock<R> BlockOf(const View<std::complex<R>>& src, View<std::complex<R>>& d
 {
     for (int d = 0; d < 4; ++d)
         if (src.size(d) != dst.size(d))
-            throw std::runtime_error("Images of different size cannot appear in this function.");
-    if (SubareasOverlap(src, dst)) throw std::runtime_error("Subareas belonging to the same image cannot overlap.");
+            throw std::runtime_error(message::kDifferentSizes);
+    if (SubareasOverlap(src, dst)) throw std::runtime_error(message::kSubareasOverlap);
     PixelBlock<R> block;
     block.src = src.data();
     block.dst = dst.data();

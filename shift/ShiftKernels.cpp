@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "Messages.h"
 #include "ProcessorFeatures.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -308,7 +309,7 @@ template <class R>
 void ExactPath(const PixelBlock<R>& block, const bool (&alternates)[3], SimdLevel level)
 {
     for (int a = 0; a < 3; ++a)
-        if (alternates[a] && block.size[a] % 2 != 0) throw std::runtime_error("Image dimension sizes should be even.");
+        if (alternates[a] && block.size[a] % 2 != 0) throw std::runtime_error(message::kOddDimensionSize);
     constexpr std::uint64_t sign = kSignBits<R>;
 
     // A one-dimensional image is one run along its axis.
@@ -425,7 +426,7 @@ void RowPath(const PixelBlock<R>& block, const AxisShift (&axes)[3], double fSig
 void CheckPeriods(const AxisShift (&axes)[3])
 {
     for (const AxisShift& axis : axes)
-        if (axis.shift != 0 && axis.period < 1) throw std::runtime_error("Periods of shifted axes should be positive.");
+        if (axis.shift != 0 && axis.period < 1) throw std::runtime_error(message::kPeriodNotPositive);
 }
 
 template <class R>

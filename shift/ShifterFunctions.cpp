@@ -2,6 +2,7 @@
 #include <stdexcept>
 
 #include "ImageShifter.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 #include "SubareasOverlap.h"
 
@@ -32,7 +33,7 @@ void ShiftViews(const Image& source, const Image& destination, Call& call)
 {
     const tarn::dm::image<std::complex<R>> src(source, tarn::dm::kLockInPlace);
     tarn::dm::image<std::complex<R>> dst(destination, tarn::dm::kLockInPlace);
-    if (SubareasOverlap(src, dst)) throw std::runtime_error("Subareas belonging to the same image cannot overlap.");
+    if (SubareasOverlap(src, dst)) throw std::runtime_error(message::kSubareasOverlap);
     call(src, dst);
 }
 
@@ -50,9 +51,9 @@ dm_object* RunShifter(const char* counterName, dm_object* cimSrc, dm_object* cim
         const Sizes destinationSizes = SizesOf(destination);
 
         const bool complex = sourceType == tarn::dm::kComplex8 || sourceType == tarn::dm::kComplex16;
-        if (!complex || destinationType != sourceType) throw std::runtime_error("All data type should be same Complex.");
+        if (!complex || destinationType != sourceType) throw std::runtime_error(message::kAllSameComplex);
         if (sourceSizes != destinationSizes)
-            throw std::runtime_error("Images of different size cannot appear in this function.");
+            throw std::runtime_error(message::kDifferentSizes);
 
         if (sourceType == tarn::dm::kComplex8)
             ShiftViews<float>(source, destination, call);

@@ -25,6 +25,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "Messages.h"
 #include "PixelGrid.h"
 #include "ScriptFrame.h"
 #include "Statistics.h"
@@ -281,23 +282,23 @@ dm_object* CrossCorrelationMaskDM(dm_object* cimTarg, dm_object* cimRef, std::in
         const std::uint32_t type = Gatan::DM::ImageGetDataType(destination);
         if (type != Gatan::DM::ImageGetDataType(target) || type != Gatan::DM::ImageGetDataType(reference) ||
             (type != tarn::dm::kComplex8 && type != tarn::dm::kComplex16))
-            throw std::runtime_error("cimTarg, cimRef and cimDst should be Complex.");
+            throw std::runtime_error(message::kMaskImagesComplex);
         std::uint32_t sizes[4];
         for (std::uint32_t d = 0; d < 4; ++d) {
             sizes[d] = Gatan::DM::ImageGetNumDimensions(destination) > d ? Gatan::DM::ImageGetDimensionSize(destination, d) : 1;
             for (const Image* other : {&target, &reference}) {
                 const std::uint32_t size =
                     Gatan::DM::ImageGetNumDimensions(*other) > d ? Gatan::DM::ImageGetDimensionSize(*other, d) : 1;
-                if (size != sizes[d]) throw std::runtime_error("Images of different size cannot appear in this function.");
+                if (size != sizes[d]) throw std::runtime_error(message::kDifferentSizes);
             }
         }
         if (eMode >= 1 && eMode <= 3) {
             // The frequencies are three-dimensional, and the centre pixel is
             // written: it must be one of the image's pixels.
-            if (sizes[3] != 1) throw std::runtime_error("Invalid image size.");
+            if (sizes[3] != 1) throw std::runtime_error(message::kInvalidImageSize);
             if (nCX < 0 || nCY < 0 || nCZ < 0 || std::uint32_t(nCX) >= sizes[0] || std::uint32_t(nCY) >= sizes[1] ||
                 std::uint32_t(nCZ) >= sizes[2])
-                throw std::runtime_error("The centre (nCX, nCY, nCZ) must lie inside the image.");
+                throw std::runtime_error(message::kCentreOutside);
             const MaskParameters parameters{{nCX, nCY, nCZ}, {fScaleX, fScaleY, fScaleZ}, fRad, eMode};
             double mean;
             if (type == tarn::dm::kComplex8) {

@@ -1,4 +1,6 @@
 // The statistics block of script functions, in registration order.
+#include <iterator>
+
 #include "Statistics.h"
 
 namespace zep {
@@ -26,6 +28,7 @@ std::span<const ScriptFunctionEntry> StatisticsFunctions()
         {"double ", "Min(ImageRef imgSrc, long * nX, long * nY, long * nZ)", HandlerAddress(&MinDM)},
         {"double ", "Max(ImageRef imgSrc, long * nX, long * nY, long * nZ)", HandlerAddress(&MaxDM)},
     };
+    static_assert(std::size(kFunctions) == block_size::kStatistics);
     return kFunctions;
 }
 

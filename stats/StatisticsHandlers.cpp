@@ -7,6 +7,7 @@
 // SurveyDifference reads dense pixels and pairs them in scan order.
 #include <stdexcept>
 
+#include "Messages.h"
 #include "ScriptFrame.h"
 #include "Statistics.h"
 #include "StatisticsKernels.h"
@@ -20,7 +21,7 @@ using Gatan::DM::Image;
 constexpr const char kMinMaxCounter[] = "MinMaxDM";
 
 // Calls run.template operator()<T>() with the pixel type of a statistics
-// image, or fails with "Invalid data type.".
+// image, or fails with message::kInvalidDataType.
 template <class Run>
 auto WithPixelType(std::uint32_t type, Run&& run)
 {
@@ -34,7 +35,7 @@ auto WithPixelType(std::uint32_t type, Run&& run)
     case kUInt16: return run.template operator()<std::uint16_t>();
     case kInt32: return run.template operator()<std::int32_t>();
     case kUInt32: return run.template operator()<std::uint32_t>();
-    default: throw std::runtime_error("Invalid data type.");
+    default: throw std::runtime_error(message::kInvalidDataType);
     }
 }
 
@@ -140,9 +141,9 @@ void SurveyDifferenceDM(dm_object* imgSrc1, dm_object* imgSrc2, double* fSum1, d
         const Image second = Image::Borrow(imgSrc2);
         const std::uint32_t type = Gatan::DM::ImageGetDataType(first);
         if (type != Gatan::DM::ImageGetDataType(second))
-            throw std::runtime_error("All data type should be Integer 1, Integer 2, Real 4 or Real 8.");
+            throw std::runtime_error(message::kAllStatisticsTypes);
         if (PixelCount(first) != PixelCount(second))
-            throw std::runtime_error("Images of different size cannot appear in this function.");
+            throw std::runtime_error(message::kDifferentSizes);
         const DifferenceSums sums = WithPixelType(type, [&]<class T>() {
             const tarn::dm::image<T> a(first, tarn::dm::kLockDense), b(second, tarn::dm::kLockDense);
             PixelGrid ga = GridOf(a), gb = GridOf(b);
@@ -151,7 +152,7 @@ void SurveyDifferenceDM(dm_object* imgSrc1, dm_object* imgSrc2, double* fSum1, d
             if (ga.contiguous() && gb.contiguous())
                 ga = ga.Flattened(), gb = gb.Flattened();
             else if (ga.width != gb.width || ga.height != gb.height || ga.depth != gb.depth)
-                throw std::runtime_error("The host handed over pixels that are not dense.");
+                throw std::runtime_error(message::kNotDense);
             return SurveyDifference(a.data(), ga, b.data(), gb);
         });
         *fSum1 = sums.sum1, *fSqSum1 = sums.sqSum1, *fSum2 = sums.sum2, *fSqSum2 = sums.sqSum2;

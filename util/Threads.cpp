@@ -5,6 +5,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "Messages.h"
 #include "ScriptFrame.h"
 #include "os_services.h"
 
@@ -18,8 +19,7 @@ void SetNumThreadsDM(std::int32_t n)
 {
     ScriptCall("SetNumThreadsDM", [&] {
         if (n < 1 || n > kMaxThreadCount)
-            throw std::runtime_error("The number of threads must be from 1 to " + std::to_string(kMaxThreadCount) +
-                                     ".");
+            throw std::runtime_error(message::ThreadCountRange(kMaxThreadCount));
         omp_set_num_threads(n);
     });
 }

@@ -1,4 +1,6 @@
 // The utility blocks of script functions, in registration order.
+#include <iterator>
+
 #include "ProcessorFeatures.h"
 #include "Registration.h"
 #include "Shell.h"
@@ -14,6 +16,7 @@ std::span<const ScriptFunctionEntry> SimdFunctions()
     static const ScriptFunctionEntry kFunctions[] = {
         {"void ", "SetUseSIMD(long isUseSIMD)", HandlerAddress(&SetUseSIMDHandler)},
     };
+    static_assert(std::size(kFunctions) == block_size::kSimd);
     return kFunctions;
 }
 
@@ -25,6 +28,7 @@ std::span<const ScriptFunctionEntry> VersionFunctions()
         {"long ", "GetMKLVersion()", HandlerAddress(&GetMKLVersionDM)},
         {"dm_string ", "GetMKLVersionString()", HandlerAddress(&GetMKLVersionStringDM)},
     };
+    static_assert(std::size(kFunctions) == block_size::kVersion);
     return kFunctions;
 }
 
@@ -36,6 +40,7 @@ std::span<const ScriptFunctionEntry> ThreadFunctions()
         {"long ", "GetNumThreads()", HandlerAddress(&GetNumThreadsDM)},
         {"long ", "GetMaxThreads()", HandlerAddress(&GetMaxThreadsDM)},
     };
+    static_assert(std::size(kFunctions) == block_size::kThread);
     return kFunctions;
 }
 
@@ -46,6 +51,7 @@ std::span<const ScriptFunctionEntry> ShellFunctions()
         {"void ", "ShellExec(dm_string strCommandLine)", HandlerAddress(&ShellExecDM)},
         {"dm_string ", "GetSpecialDirectory(long eType, long doCreate)", HandlerAddress(&GetSpecialDirectoryDM)},
     };
+    static_assert(std::size(kFunctions) == block_size::kShell);
     return kFunctions;
 }
 

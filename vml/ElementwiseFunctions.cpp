@@ -1,12 +1,15 @@
 // The element-wise block of script functions: the four frames (one and two
 // operands, real and complex) shared by every operation of the table, the
 // five special handlers, and the registration list.
+#include <algorithm>
 #include <array>
 #include <complex>
+#include <iterator>
 #include <stdexcept>
 #include <utility>
 
 #include "ElementwiseRules.h"
+#include "Messages.h"
 #include "Registration.h"
 #include "ScriptFrame.h"
 #include "VmlOperations.h"
@@ -20,7 +23,7 @@ using tarn::dm::kLockInPlace;
 const char* const kUnaryCounter = "zep::vml::vml_expr1DM";
 const char* const kBinaryCounter = "zep::vml::vml_expr2DM";
 
-[[noreturn]] void ThrowNotReal() { throw std::runtime_error("Data type should be Binary, Integer or Real."); }
+[[noreturn]] void ThrowNotReal() { throw std::runtime_error(message::kShouldBeBinaryIntegerOrReal); }
 
 Image Argument(dm_object* image) { return image ? Image::Borrow(image) : Image(); }
 
@@ -114,7 +117,7 @@ dm_object* ComplexAbsDM(dm_object* imgSrc, dm_object* imgDst)
         }
         const std::uint32_t code = ImageGetDataType(dst);
         if (code != tarn::dm::kReal4 && code != tarn::dm::kReal8)
-            throw std::runtime_error("Data type of imgDst should be Real.");
+            throw std::runtime_error(message::kDestinationShouldBeReal);
         CheckHoldsAsMany(src, dst);
         if (code == tarn::dm::kReal4) {
             const Image a = ConvertedTo(src, tarn::dm::kComplex8);
@@ -156,7 +159,7 @@ dm_object* CISDM(dm_object* imgSrc, dm_object* cimDst)
         }
         const std::uint32_t code = ImageGetDataType(dst);
         if (code != tarn::dm::kComplex8 && code != tarn::dm::kComplex16) {
-            if (given || !IsIntegerOrBinary(src)) throw std::runtime_error("Invalid data type.");
+            if (given || !IsIntegerOrBinary(src)) throw std::runtime_error(message::kInvalidDataType);
             ConvertToComplex(dst);
         }
         CheckHoldsAsMany(src, dst);
@@ -206,7 +209,7 @@ void SameShape(const Image& a, const Image& b)
     GetSize(a, &widthA, &heightA);
     GetSize(b, &widthB, &heightB);
     if (widthA != widthB || heightA != heightB || ImageGetDimensionSize(a, 2) != ImageGetDimensionSize(b, 2))
-        throw std::runtime_error("Images of different size cannot appear in this function.");
+        throw std::runtime_error(message::kDifferentSizes);
     CheckHoldsAsMany(a, b);  // a fourth dimension too
 }
 
@@ -221,7 +224,7 @@ void TwoResultsCall(TwoResultsFloat runFloat, TwoResultsDouble runDouble, dm_obj
         SameShape(src, out2);
         const std::uint32_t code = ImageGetDataType(src);
         if (ImageGetDataType(out1) != code || ImageGetDataType(out2) != code)
-            throw std::runtime_error("All data type should be same.");
+            throw std::runtime_error(message::kAllSameType);
         if (code == tarn::dm::kReal8) {
             const tarn::dm::image<double> s(src, kLockInPlace);
             tarn::dm::image<double> r1(out1, kLockInPlace), r2(out2, kLockInPlace);
@@ -256,18 +259,30 @@ void ModfDM(dm_object* imgSrc, dm_object** imgVal, dm_object** imgRem)
     TwoResultsCall(&Modf<float>, &Modf<double>, imgSrc, imgVal, imgRem);
 }
 
+// The special handlers, registered after the operations of the table.
+const ScriptFunctionEntry kSpecialEntries[] = {
+    {"ImageRef ", "Abs(ComplexImagePtr imgSrc, ImageRef imgDst)", HandlerAddress(&ComplexAbsDM)},
+    {"ImageRef ", "CIS(ImageRef imgSrc, ComplexImagePtr cimDst)", HandlerAddress(&CISDM)},
+    {"ImageRef ", "Powx(ImageRef imgA, double fB, ImageRef imgDst)", HandlerAddress(&PowxDM)},
+    {"void ", "SinCos(ImageRef imgSrc, ImageRef * imgSin, ImageRef * imgCos)", HandlerAddress(&SinCosDM)},
+    {"void ", "Modf(ImageRef imgSrc, ImageRef * imgVal, ImageRef * imgRem)", HandlerAddress(&ModfDM)},
+};
+
+// The block's size follows from its three tables.
+constexpr std::size_t kEntryCount =
+    std::size(kUnaryOperations) + std::size(kBinaryOperations) + std::size(kSpecialEntries);
+static_assert(kEntryCount == block_size::kElementwise);
+
+// One entry per operation of the tables, in their order, then the special handlers.
 template <std::size_t... I, std::size_t... J>
-std::array<ScriptFunctionEntry, 49> Entries(std::index_sequence<I...>, std::index_sequence<J...>)
+std::array<ScriptFunctionEntry, kEntryCount> Entries(std::index_sequence<I...>, std::index_sequence<J...>)
 {
-    return {{
+    std::array<ScriptFunctionEntry, kEntryCount> entries = {{
         {"ImageRef ", kUnaryOperations[I].nameAndArguments, HandlerAddress(&UnaryHandler<I>)}...,
         {"ImageRef ", kBinaryOperations[J].nameAndArguments, HandlerAddress(&BinaryHandler<J>)}...,
-        {"ImageRef ", "Abs(ComplexImagePtr imgSrc, ImageRef imgDst)", HandlerAddress(&ComplexAbsDM)},
-        {"ImageRef ", "CIS(ImageRef imgSrc, ComplexImagePtr cimDst)", HandlerAddress(&CISDM)},
-        {"ImageRef ", "Powx(ImageRef imgA, double fB, ImageRef imgDst)", HandlerAddress(&PowxDM)},
-        {"void ", "SinCos(ImageRef imgSrc, ImageRef * imgSin, ImageRef * imgCos)", HandlerAddress(&SinCosDM)},
-        {"void ", "Modf(ImageRef imgSrc, ImageRef * imgVal, ImageRef * imgRem)", HandlerAddress(&ModfDM)},
     }};
+    std::copy(std::begin(kSpecialEntries), std::end(kSpecialEntries), entries.begin() + sizeof...(I) + sizeof...(J));
+    return entries;
 }
 
 }  // namespace
@@ -277,8 +292,8 @@ namespace zep {
 
 std::span<const ScriptFunctionEntry> ElementwiseFunctions()
 {
-    static const std::array<ScriptFunctionEntry, 49> kFunctions =
-        vml::Entries(std::make_index_sequence<36>(), std::make_index_sequence<8>());
+    static const auto kFunctions = vml::Entries(std::make_index_sequence<std::size(vml::kUnaryOperations)>(),
+                                                std::make_index_sequence<std::size(vml::kBinaryOperations)>());
     return kFunctions;
 }
 

@@ -3,6 +3,7 @@
 #include <complex>
 #include <stdexcept>
 
+#include "Messages.h"
 #include "PixelRuns.h"
 #include "VmlOperations.h"
 
@@ -64,9 +65,9 @@ std::uint32_t PrecisionOf(const Image& dst, Path path)
     const std::uint32_t code = Gatan::DM::ImageGetDataType(dst);
     if (path == Path::Real) {
         if (code != tarn::dm::kReal4 && code != tarn::dm::kReal8)
-            throw std::runtime_error("Data type should be Real.");
+            throw std::runtime_error(message::kShouldBeReal);
     } else if (code != tarn::dm::kComplex8 && code != tarn::dm::kComplex16) {
-        throw std::runtime_error("Data type should be Complex.");
+        throw std::runtime_error(message::kShouldBeComplex);
     }
     return code;
 }
@@ -88,8 +89,12 @@ void WithKernel(const Operation& op, std::uint32_t code, Runner&& run)
 #define ZEP_VML_UNARY_ROW(op, family) {#op ZEP_VML_UNARY_ARGUMENTS_##family, Family::family, ZEP_VML_KERNELS_##family(op)},
 #define ZEP_VML_BINARY_ROW(op, family) \
     {#op ZEP_VML_BINARY_ARGUMENTS_##family, Family::family, ZEP_VML_KERNELS_##family(op)},
-const UnaryOperation kUnaryOperations[36] = {ZEP_VML_UNARY_OPERATIONS(ZEP_VML_UNARY_ROW)};
-const BinaryOperation kBinaryOperations[8] = {ZEP_VML_BINARY_OPERATIONS(ZEP_VML_BINARY_ROW)};
+const UnaryOperation kUnaryOperations[kUnaryOperationCount] = {ZEP_VML_UNARY_OPERATIONS(ZEP_VML_UNARY_ROW)};
+const BinaryOperation kBinaryOperations[kBinaryOperationCount] = {ZEP_VML_BINARY_OPERATIONS(ZEP_VML_BINARY_ROW)};
+
+// The script functions of the element-wise block are named by these lists:
+// 36 with one operand and 8 with two, registered in this order.
+static_assert(kUnaryOperationCount == 36 && kBinaryOperationCount == 8);
 
 std::int64_t PixelCount(const Image& image)
 {
@@ -102,7 +107,7 @@ std::int64_t PixelCount(const Image& image)
 void CheckHoldsAsMany(const Image& first, const Image& other)
 {
     if (PixelCount(other) < PixelCount(first))
-        throw std::runtime_error("Images of different size cannot appear in this function.");
+        throw std::runtime_error(message::kDifferentSizes);
 }
 
 Image ConvertedTo(const Image& image, std::uint32_t code)
@@ -152,7 +157,7 @@ namespace {
 
 void RequireDestination(const Image& dst)
 {
-    if (!dst) throw std::runtime_error("The destination image must be given.");
+    if (!dst) throw std::runtime_error(message::kDestinationMissing);
 }
 
 Path LibraryPath(Family family, const Image& dst)

@@ -2,9 +2,11 @@
 // destination, decided once for every element-wise function.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ImageUtility.h"
+#include "VmlOperations.h"
 #include "mkl_vml.h"
 
 namespace zep::vml {
@@ -32,16 +34,24 @@ struct BinaryOperation {
     void (*z)(MKL_INT, const MKL_Complex16*, const MKL_Complex16*, MKL_Complex16*);
 };
 
-// The operations in registration order.
-extern const UnaryOperation kUnaryOperations[36];
-extern const BinaryOperation kBinaryOperations[8];
+// How many operations each list of VmlOperations.h holds, counted from the
+// list itself, so that the tables below can neither lose a row nor gain an
+// empty one.
+#define ZEP_VML_COUNT_ONE(op, family) +1
+inline constexpr std::size_t kUnaryOperationCount = 0 ZEP_VML_UNARY_OPERATIONS(ZEP_VML_COUNT_ONE);
+inline constexpr std::size_t kBinaryOperationCount = 0 ZEP_VML_BINARY_OPERATIONS(ZEP_VML_COUNT_ONE);
+#undef ZEP_VML_COUNT_ONE
+
+// The operations in registration order, one row per entry of the lists.
+extern const UnaryOperation kUnaryOperations[kUnaryOperationCount];
+extern const BinaryOperation kBinaryOperations[kBinaryOperationCount];
 
 // --- rules -----------------------------------------------------------------------
 
 // The pixels of an image, all dimensions.
 std::int64_t PixelCount(const Image& image);
 
-// Refuses an image holding fewer pixels than `first` ("Images of different size ...").
+// Refuses an image holding fewer pixels than `first` (message::kDifferentSizes).
 void CheckHoldsAsMany(const Image& first, const Image& other);
 
 // The image itself when it has the data type `code` (Real 4, Real 8,
@@ -52,9 +62,9 @@ bool IsReal(const Image& image);             // Real 4 or Real 8
 bool IsIntegerOrBinary(const Image& image);
 
 // The typed applications: the destination's type decides the precision
-// (on the real path Real 4 or Real 8, else "Data type should be Real.";
-// on the complex path Complex 8 or Complex 16, else "Data type should be
-// Complex."); sources of another type are read from converted copies.
+// (on the real path Real 4 or Real 8, else message::kShouldBeReal; on the
+// complex path Complex 8 or Complex 16, else message::kShouldBeComplex);
+// sources of another type are read from converted copies.
 void Apply(const UnaryOperation& op, Path path, const Image& src, const Image& dst);
 void Apply(const BinaryOperation& op, Path path, const Image& a, const Image& b, const Image& dst);
 

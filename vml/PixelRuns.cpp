@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "Messages.h"
+
 namespace zep::vml {
 namespace {
 
@@ -103,7 +105,7 @@ void ForEachRun(std::span<PixelRun> runs, std::size_t inputs, std::int64_t n, Ru
 {
     if (runs.size() > kMaxRuns) throw std::logic_error("ForEachRun: too many views");
     for (const PixelRun& run : runs)
-        if (run.count < n) throw std::runtime_error("Images of different size cannot appear in this function.");
+        if (run.count < n) throw std::runtime_error(message::kDifferentSizes);
     if (n <= 0) return;
 
     // Sources that a destination would overwrite before they are read.

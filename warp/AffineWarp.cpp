@@ -4,15 +4,15 @@
 
 #include <stdexcept>
 
+#include "Messages.h"
 #include "ScriptFrame.h"
 #include "WarpFrame.h"
 #include "WarpSampling.h"
 
 namespace {
 
+namespace message = zep::message;
 using namespace zep::warp;
-
-constexpr const char* kCoefsSize = "Size of imgCoefs should be 3x2.";
 
 // n as the nearest P not above it, or not below it.
 template <class P>
@@ -182,7 +182,7 @@ template <class T>
 tarn::dm::image<T>& AffineWarp(const tarn::dm::image<T>& src, const tarn::dm::image<double>& coefs,
                                tarn::dm::image<T>& dst, T fill)
 {
-    if (coefs.size(0) < 3 || coefs.size(1) < 2) throw std::runtime_error(kCoefsSize);
+    if (coefs.size(0) < 3 || coefs.size(1) < 2) throw std::runtime_error(message::kAffineCoefficientsSize);
     const double* row0 = coefs.data();
     const double* row1 = coefs.data() + coefs.pitch(1);
     AffineJob<T> job{{}, GridOf(dst), {row0[0], row0[1], row0[2]}, {row1[0], row1[1], row1[2]}, fill};
@@ -214,11 +214,12 @@ dm_object* AffineWarpDM(dm_object* imgSrc, dm_object* imgCoefs, dm_object* imgDs
         Image destination = imgDst ? Image::Borrow(imgDst) : Image();
         if (destination) CheckDestinationType(source, destination);
         if (Gatan::DM::ImageGetDataType(coefficients) != tarn::dm::kReal8)
-            throw std::runtime_error("Data type of imgCoefs should be Real 8.");
+            throw std::runtime_error(message::kCoefficientsReal8);
         const Sizes coefficientSizes = SizesOf(coefficients);
-        if (coefficientSizes[0] < 3 || coefficientSizes[1] < 2) throw std::runtime_error(kCoefsSize);
+        if (coefficientSizes[0] < 3 || coefficientSizes[1] < 2)
+            throw std::runtime_error(message::kAffineCoefficientsSize);
         if (type != tarn::dm::kReal4 && type != tarn::dm::kReal8)
-            throw std::runtime_error("Image type not supported, it must be REAL");
+            throw std::runtime_error(message::kAffineWarpTypes);
         if (!destination) destination = CreateDestination(source, "AffineWarp of ", sizes);
 
         const tarn::dm::image<double> coefs(coefficients, tarn::dm::kLockDense);

@@ -3,16 +3,15 @@
 #include <stdexcept>
 
 #include "LinearWarp.h"
+#include "Messages.h"
 #include "ScriptFrame.h"
 #include "WarpFrame.h"
 
 namespace {
 
+namespace message = zep::message;
 using Gatan::DM::Image;
 using zep::warp::Sizes;
-
-constexpr const char* kCoefsSize = "Size of imgCoefs should be 3x1.";
-constexpr const char* kCoefsType = "Data type of imgCoefs should be Real 8.";
 
 enum class Operation { X, Y, Z, XY, Full };
 
@@ -92,7 +91,7 @@ dm_object* RunLinearWarp(const LinearWarpFrame& frame, dm_object* imgSrc, double
         if (factorCount > 1) {
             coefficients = Image::Borrow(imgCoef);
             if (frame.operation == Operation::XY && zep::warp::SizesOf(coefficients)[0] < 2)
-                throw std::runtime_error(kCoefsSize);
+                throw std::runtime_error(message::kLinearCoefficientsSize);
         }
         Image destination = imgDst ? Image::Borrow(imgDst) : Image();
         if (destination) zep::warp::CheckDestinationType(source, destination);
@@ -101,24 +100,26 @@ dm_object* RunLinearWarp(const LinearWarpFrame& frame, dm_object* imgSrc, double
         if (factorCount > 1) {
             // The factors are read as Real 8 values, so any other type (of
             // smaller elements) would be read past its end.
-            if (Gatan::DM::ImageGetDataType(coefficients) != tarn::dm::kReal8) throw std::runtime_error(kCoefsType);
-            if (zep::warp::SizesOf(coefficients)[0] < factorCount) throw std::runtime_error(kCoefsSize);
+            if (Gatan::DM::ImageGetDataType(coefficients) != tarn::dm::kReal8)
+                throw std::runtime_error(message::kCoefficientsReal8);
+            if (zep::warp::SizesOf(coefficients)[0] < factorCount)
+                throw std::runtime_error(message::kLinearCoefficientsSize);
             const View<double> view(coefficients, tarn::dm::kLockDense);
             for (int i = 0; i < factorCount; ++i) factors[i] = view.data()[i];
         }
 
         if (type != tarn::dm::kReal4 && type != tarn::dm::kComplex8 && type != tarn::dm::kComplex16)
-            throw std::runtime_error("Image type not supported, it must be REAL4 or COMPLEX");
+            throw std::runtime_error(message::kLinearWarpTypes);
         for (int i = 0; i < factorCount; ++i)
             if (!(std::isfinite(factors[i]) && factors[i] > 0))
-                throw std::runtime_error("Scale factors must be finite and greater than zero.");
-        if (!std::isfinite(fOffset)) throw std::runtime_error("The offset must be finite.");
+                throw std::runtime_error(message::kBadScaleFactors);
+        if (!std::isfinite(fOffset)) throw std::runtime_error(message::kBadOffset);
 
         if (destination) {
             const Sizes given = zep::warp::SizesOf(destination);
             for (int axis = 0; axis < 3; ++axis)
                 if (!Warps(frame.operation, axis) && given[axis] != sizes[axis])
-                    throw std::runtime_error("Images of different size cannot appear in this function.");
+                    throw std::runtime_error(message::kDifferentSizes);
         } else {
             Sizes scaled = sizes;
             for (int axis = 0; axis < 3; ++axis)

@@ -5,10 +5,11 @@
 #include <limits>
 #include <stdexcept>
 
+#include "Messages.h"
+
 namespace zep::warp {
 namespace {
 
-constexpr const char* kTooLarge = "The warped image would be too large.";
 constexpr std::int64_t kMaxSize = std::numeric_limits<std::int32_t>::max();
 constexpr std::int64_t kMaxImageBytes = std::int64_t{1} << 40;
 
@@ -25,13 +26,13 @@ Sizes SizesOf(const Gatan::DM::Image& image)
 void CheckDestinationType(const Gatan::DM::Image& source, const Gatan::DM::Image& destination)
 {
     if (Gatan::DM::ImageGetDataType(destination) != Gatan::DM::ImageGetDataType(source))
-        throw std::runtime_error("Images of different type.");
+        throw std::runtime_error(message::kDifferentTypes);
 }
 
 std::int64_t ScaledSize(std::int64_t size, double factor)
 {
     const double scaled = std::ceil(static_cast<double>(size) * factor);
-    if (!(scaled <= static_cast<double>(kMaxSize))) throw std::runtime_error(kTooLarge);
+    if (!(scaled <= static_cast<double>(kMaxSize))) throw std::runtime_error(message::kWarpTooLarge);
     return std::max<std::int64_t>(static_cast<std::int64_t>(scaled), 1);
 }
 
@@ -47,8 +48,8 @@ Gatan::DM::Image CreateDestination(const Gatan::DM::Image& source, const std::st
     // below overflows before it is tested.
     std::int64_t bytes = Gatan::DM::ImageGetDataElementByteSize(source);
     for (std::uint32_t d = 0; d < 3; ++d) {
-        if (d < dims && bytes > kMaxSize) throw std::runtime_error(kTooLarge);
-        if (bytes > kMaxImageBytes / sizes[d]) throw std::runtime_error(kTooLarge);
+        if (d < dims && bytes > kMaxSize) throw std::runtime_error(message::kWarpTooLarge);
+        if (bytes > kMaxImageBytes / sizes[d]) throw std::runtime_error(message::kWarpTooLarge);
         bytes *= sizes[d];
     }
     const std::uint32_t hostSizes[3] = {static_cast<std::uint32_t>(sizes[0]), static_cast<std::uint32_t>(sizes[1]),

@@ -15,16 +15,16 @@ using Sizes = std::array<std::int64_t, 3>;  // x, y, z; 1 along axes the image l
 
 Sizes SizesOf(const Gatan::DM::Image& image);
 
-// "Images of different type." unless a given destination has the source's type.
+// message::kDifferentTypes unless a given destination has the source's type.
 void CheckDestinationType(const Gatan::DM::Image& source, const Gatan::DM::Image& destination);
 
-// ceil(size * factor), or "The warped image would be too large." when the
+// ceil(size * factor), or message::kWarpTooLarge when the
 // result exceeds a host image's size along one axis.
 std::int64_t ScaledSize(std::int64_t size, double factor);
 
 // A new image of the source's data type named `prefix` + the source's name,
 // with as many dimensions as the source (or as needed for `sizes`, at most
-// three). Refused with "The warped image would be too large." before the host
+// three). Refused with message::kWarpTooLarge before the host
 // is asked when its planes could not be locked as one piece or its pixels
 // would pass what a host image can hold.
 Gatan::DM::Image CreateDestination(const Gatan::DM::Image& source, const std::string& prefix, const Sizes& sizes);

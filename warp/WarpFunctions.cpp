@@ -1,5 +1,7 @@
 // The warp block of script functions, in registration order: the affine
 // warp, the five linear warps without an offset, then the five with one.
+#include <iterator>
+
 #include "AffineWarp.h"
 #include "LinearWarp.h"
 #include "Registration.h"
@@ -28,6 +30,7 @@ std::span<const ScriptFunctionEntry> WarpFunctions()
         {"ImageRef ", "LinearWarpXY(ImageRef imgSrc, ImageRef imgCoef, float    fOffset, ImageRef imgDst)",
          HandlerAddress(&LinearWarpXYOffsetDM)},
     };
+    static_assert(std::size(kFunctions) == block_size::kWarp);
     return kFunctions;
 }
 
