@@ -55,6 +55,10 @@ if(LUMADEX_PYTHON)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "python3 (>= ${Python3_VERSION_MAJOR}.${Python3_VERSION_MINOR}~), python3 (<< ${Python3_VERSION_MAJOR}.${next_minor}), python3-numpy")
 endif()
+# dpkg-shlibdeps names libopenblas0, which apt satisfies with the pthread
+# build; the plug-in wants the OpenMP build, whose threads follow its thread count.
+list(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS libopenblas0-openmp)
+list(JOIN CPACK_DEBIAN_PACKAGE_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 # Nothing in the package imports these yet; they serve the workflows around it
 # (the numpy face's scipy.fft backend, registration for comparison, DM files
 # through HyperSpy, lazy and distributed arrays, progress, chunked stores).
