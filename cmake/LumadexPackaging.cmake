@@ -16,9 +16,9 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/cmake/LumadexConfigVersion.
 install(FILES ${CMAKE_BINARY_DIR}/cmake/LumadexConfig.cmake ${CMAKE_BINARY_DIR}/cmake/LumadexConfigVersion.cmake
   DESTINATION ${LUMADEX_INSTALL_CMAKEDIR})
 
-# pkg-config: paths relative to the .pc file's own folder, so that the
-# installed tree may move.
-file(RELATIVE_PATH LUMADEX_PC_PREFIX_FROM_PCDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+# pkg-config: the configured prefix, as Debian's .pc files have it, so that
+# pkg-config leaves out its system folders (-I/usr/include would reorder the
+# compiler's own); pkgconf --define-prefix relocates a moved tree.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/lumadex.pc.in ${CMAKE_BINARY_DIR}/cmake/lumadex.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/cmake/lumadex.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 

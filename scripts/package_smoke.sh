@@ -69,6 +69,10 @@ echo "tools: lumadex-dm and lumadex-tour $version; lumadex-dm reads noise.dm4; l
 quiet clean cmake -S consumer -B consumer/build -G Ninja -DCMAKE_BUILD_TYPE=Release
 quiet clean cmake --build consumer/build
 clean consumer/build/consumer
+# The same program built with pkg-config's flags.
+quiet clean sh -c 'g++ -std=c++20 -O1 consumer/main.cpp -o consumer-pc $(pkg-config --cflags --libs lumadex) \
+  -DLUMADEX_PLUGIN="\"$(pkg-config --variable=plugin lumadex)\"" -DEXPECTED_VERSION="\"$(pkg-config --modversion lumadex)\""'
+clean ./consumer-pc | sed 's/^consumer:/consumer (pkg-config):/'
 
 cd "$source_dir"
 quiet apt-get purge -y -q lumadex
