@@ -22,6 +22,10 @@ trap 'echo "package smoke: FAILED at line $LINENO: $BASH_COMMAND" >&2' ERR
 log=$(mktemp /tmp/lumadex-smoke-log.XXXXXX)
 quiet() { "$@" >"$log" 2>&1 || { local status=$?; cat "$log" >&2; return "$status"; }; }
 
+if [ ! -f build/CMakeCache.txt ]; then
+  echo "package smoke: no release build (cmake --preset release && cmake --build --preset release)" >&2
+  exit 1
+fi
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/CMakeCache.txt)
 deb=$source_dir/build/lumadex_${version}_$(dpkg --print-architecture).deb
 rm -f "$deb"
