@@ -17,3 +17,7 @@ for preset in release asan; do
 done
 ctest --preset asan -j2
 ctest --preset release -j2
+
+# The Debian package: built, installed with apt-get, used from an empty folder
+# with a clean environment, purged (skipped when not root).
+bash scripts/package_smoke.sh

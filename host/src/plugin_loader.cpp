@@ -75,7 +75,41 @@ void release_library(void* library)
     claims.libraries.erase(library);
 }
 
+// The file of the program or shared library this code is linked into.
+std::filesystem::path this_object_file()
+{
+    Dl_info info{};
+    link_map* object = nullptr;
+    if (!dladdr1(reinterpret_cast<void*>(&this_object_file), &info, reinterpret_cast<void**>(&object),
+                 RTLD_DL_LINKMAP))
+        return {};
+    // The main program has no name in its link map (dladdr gives argv[0]).
+    if (!object || !object->l_name || !*object->l_name) {
+        std::error_code error;
+        return std::filesystem::read_symlink("/proc/self/exe", error);
+    }
+    return object->l_name;
+}
+
 }  // namespace
+
+std::filesystem::path default_plugin_path()
+{
+    // Relative to the folder of the object the host code runs in; set by
+    // host/CMakeLists.txt from the install layout (cmake/LumadexInstallDirs.cmake).
+    static constexpr const char* relative[] = {LUMADEX_PLUGIN_SEARCH};
+    std::error_code error;
+    const std::filesystem::path object = std::filesystem::weakly_canonical(this_object_file(), error);
+    if (!object.empty()) {
+        for (const char* candidate : relative) {
+            const std::filesystem::path path = (object.parent_path() / candidate).lexically_normal();
+            if (std::filesystem::is_regular_file(path, error)) return path;
+        }
+    }
+    const std::filesystem::path installed = LUMADEX_PLUGIN_INSTALLED_PATH;
+    if (std::filesystem::is_regular_file(installed, error)) return installed;
+    return {};
+}
 
 LoadedPlugin::LoadedPlugin(HostState& host, std::filesystem::path path) : host_(host), path_(std::move(path))
 {

@@ -1,16 +1,19 @@
 // lumadex-dm: what a DM3 / DM4 file holds, as the host stand-in reads it.
 //
 //   lumadex-dm [--tags] file.dm4 [more files...]
+//   lumadex-dm --help | --version
 //
 // Prints each image's name, data type, shape (x first) and per-dimension
 // calibration (origin, scale, units); with --tags also the image's tag tree
 // with the stored type of every tag. Control characters in names and texts
 // are shown escaped (\xNN, \u{NN}), never sent to the terminal. A file that
-// cannot be read is reported on stderr and the exit status is 1.
+// cannot be read is reported on stderr and the exit status is 1; wrong usage
+// (an unknown option, no file) gives exit status 2.
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "lumadex/host/host.h"
 
@@ -41,26 +44,60 @@ void print_image(const lumadex::host::Image& image, std::size_t index, bool tags
     }
 }
 
+void print_usage(std::FILE* out)
+{
+    std::fprintf(out,
+                 "usage: lumadex-dm [--tags] file.dm4 [more files...]\n"
+                 "\n"
+                 "Prints the images of DM3 / DM4 files: name, data type, shape (x first)\n"
+                 "and the calibration of each dimension.\n"
+                 "\n"
+                 "  --tags     also print each image's tag tree with the stored types\n"
+                 "  --help     show this help and exit\n"
+                 "  --version  show the version and exit\n"
+                 "  --         end of options (for file names that begin with '-')\n"
+                 "\n"
+                 "Exit status: 0 when every file was read, 1 when one could not be, 2 for\n"
+                 "wrong usage.\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     bool tags = false;
-    int first = 1;
-    if (argc > 1 && std::strcmp(argv[1], "--tags") == 0) {
-        tags = true;
-        first = 2;
+    std::vector<const char*> files;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options && std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (options && std::strcmp(arg, "--help") == 0) {
+            print_usage(stdout);
+            return 0;
+        } else if (options && std::strcmp(arg, "--version") == 0) {
+            std::printf("lumadex-dm %s\n", LUMADEX_VERSION);
+            return 0;
+        } else if (options && std::strcmp(arg, "--tags") == 0) {
+            tags = true;
+        } else if (options && arg[0] == '-' && arg[1] != '\0') {
+            std::fprintf(stderr, "lumadex-dm: unknown option %s\n", printable(arg).c_str());
+            print_usage(stderr);
+            return 2;
+        } else {
+            files.push_back(arg);
+        }
     }
-    if (first >= argc) {
-        std::fprintf(stderr, "usage: %s [--tags] file.dm4 [more files...]\n", argv[0]);
+    if (files.empty()) {
+        print_usage(stderr);
         return 2;
     }
     int status = 0;
     lumadex::host::Host host;
-    for (int i = first; i < argc; ++i) {
+    for (const char* file : files) {
         try {
-            const auto images = host.open_file(argv[i]);
-            std::printf("%s: %zu image%s\n", argv[i], images.size(), images.size() == 1 ? "" : "s");
+            const auto images = host.open_file(file);
+            std::printf("%s: %zu image%s\n", file, images.size(), images.size() == 1 ? "" : "s");
             for (std::size_t k = 0; k < images.size(); ++k) print_image(images[k], k, tags);
         } catch (const std::exception& error) {
             std::fprintf(stderr, "lumadex-dm: %s\n", printable_text(error.what()).c_str());

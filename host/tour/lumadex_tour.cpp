@@ -1,11 +1,15 @@
 // lumadex-tour: load a plug-in into the host stand-in and show what it did.
 //
-//   lumadex-tour path/to/plugin.so
+//   lumadex-tour [path/to/plugin.so]
+//   lumadex-tour --help | --version
 //
+// Without a path it loads the plug-in that belongs with it: the one built
+// beside it, or the installed one (lumadex::host::default_plugin_path()).
 // Prints the host version, the signatures the plug-in registered, the errors
 // it raised while starting, and the host objects still alive once it is
 // unloaded (none, for a plug-in that gives back what it takes).
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "lumadex/host/host.h"
@@ -19,20 +23,63 @@ void print_live_objects(const lumadex::host::LiveObjects& live)
         std::printf("  %s: %lld\n", class_id.c_str(), static_cast<long long>(count));
 }
 
+void print_usage(std::FILE* out)
+{
+    std::fprintf(out,
+                 "usage: lumadex-tour [path/to/plugin.so]\n"
+                 "\n"
+                 "Loads a plug-in into the host stand-in and prints the host version, the\n"
+                 "script functions it registered, the errors it raised while starting and\n"
+                 "the host objects still alive once it is unloaded. Without a path, the\n"
+                 "plug-in built or installed with this program.\n"
+                 "\n"
+                 "  --help     show this help and exit\n"
+                 "  --version  show the version and exit\n"
+                 "  --         end of options (for a path that begins with '-')\n"
+                 "\n"
+                 "Exit status: 0 on success, 1 when the plug-in cannot be loaded, 2 for\n"
+                 "wrong usage.\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s path/to/plugin.so\n", argv[0]);
-        return 2;
+    const char* path = nullptr;
+    bool options = true;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (options && std::strcmp(arg, "--") == 0) {
+            options = false;
+        } else if (options && std::strcmp(arg, "--help") == 0) {
+            print_usage(stdout);
+            return 0;
+        } else if (options && std::strcmp(arg, "--version") == 0) {
+            std::printf("lumadex-tour %s\n", LUMADEX_VERSION);
+            return 0;
+        } else if (options && arg[0] == '-' && arg[1] != '\0') {
+            std::fprintf(stderr, "lumadex-tour: unknown option %s\n", arg);
+            print_usage(stderr);
+            return 2;
+        } else if (path) {
+            std::fprintf(stderr, "lumadex-tour: one plug-in at a time\n");
+            print_usage(stderr);
+            return 2;
+        } else {
+            path = arg;
+        }
+    }
+    std::filesystem::path plugin_path = path ? std::filesystem::path(path) : lumadex::host::default_plugin_path();
+    if (plugin_path.empty()) {
+        std::fprintf(stderr, "lumadex-tour: no plug-in found beside this program or installed; name one\n");
+        return 1;
     }
     try {
         lumadex::host::Host host;
         const std::uint32_t version = host.version();
         std::printf("host version: %u.%u.%u (0x%08X)\n", version >> 24, (version >> 16) & 0xFF, (version >> 8) & 0xFF,
                     version);
-        lumadex::host::Plugin& plugin = host.load_plugin(argv[1]);
+        lumadex::host::Plugin& plugin = host.load_plugin(plugin_path);
         std::printf("loaded: %s\n", plugin.path().c_str());
 
         const auto signatures = host.signatures();

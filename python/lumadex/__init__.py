@@ -3,7 +3,7 @@
     import numpy as np
     import lumadex
 
-    with lumadex.Host() as host:                        # loads the plug-in built with this package
+    with lumadex.Host() as host:                        # loads the plug-in built or installed with this package
         image = host.image(np.ones((64, 64), np.complex64), "ones")
         spectrum = host.ZEPPureFFT(image, 1.0, None)    # or host.call("ZEPPureFFT", ...)
         print(spectrum.array()[0, 0], host.counters())
@@ -13,6 +13,7 @@ numbered by host dimension (0 = x). Out-parameters are lumadex.Ref objects;
 failed calls raise lumadex.ScriptError with the script's exact message.
 """
 
+from ._version import __version__  # the project version of the build, "2.3.0.0"
 from ._datatypes import DataType, as_data_type, data_type_of
 from ._host import MAX_DIMENSIONS, MAX_TAG_DEPTH, FileError, Host, Ref, ScriptError, UsageError, default_plugin_path
 from ._image import Calibration, Image

@@ -259,6 +259,12 @@ private:
     std::unique_ptr<HostState> state_;
 };
 
+// The ZEP32 plug-in that belongs with this host code: looked for beside the
+// program or shared library the host code is linked into (the build tree's
+// layout, then the installed one: bin/ -> lib/<multiarch>/lumadex/), then at
+// its installed location. Empty when there is none.
+std::filesystem::path default_plugin_path();
+
 // Writes the images (dense copies of sub-areas) into one DM4 file, or DM3 when
 // `version` is 3. The file appears whole or not at all; FileError on failure.
 // A symbolic link is followed and the file it names replaced, keeping its mode
