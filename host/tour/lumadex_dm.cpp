@@ -81,7 +81,7 @@ int main(int argc, char** argv)
         } else if (options && std::strcmp(arg, "--tags") == 0) {
             tags = true;
         } else if (options && arg[0] == '-' && arg[1] != '\0') {
-            std::fprintf(stderr, "lumadex-dm: unknown option %s\n", printable(arg).c_str());
+            std::fprintf(stderr, "lumadex-dm: unknown option %s\n", printable_text(arg).c_str());
             print_usage(stderr);
             return 2;
         } else {

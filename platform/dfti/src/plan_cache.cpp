@@ -198,7 +198,10 @@ PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0]
         [] {
             {
                 std::lock_guard guard(pending_forks.lock);
-                if (pending_forks.count++ == 0) set_time_limits(0);
+                if (pending_forks.count++ == 0) {
+                    set_time_limits(0);
+                    if (the_cache) the_cache->set_planner_priority(false);
+                }
             }
             planner_lock().lock();
             if (the_cache) the_cache->state_.lock();
@@ -207,7 +210,10 @@ PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0]
             if (the_cache) the_cache->state_.unlock();
             {
                 std::lock_guard guard(pending_forks.lock);
-                if (--pending_forks.count == 0) set_time_limits(FFTW_NO_TIMELIMIT);
+                if (--pending_forks.count == 0) {
+                    set_time_limits(FFTW_NO_TIMELIMIT);
+                    if (the_cache) the_cache->set_planner_priority(true);
+                }
             }
             planner_lock().unlock();
         },
@@ -220,6 +226,9 @@ PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0]
             // object is not ours to destroy) and what it was to do.
             if (PlanCache* c = the_cache) {
                 c->planner_ = nullptr;
+                c->planner_handle_ = pthread_t{};
+                c->planner_planning_ = false;
+                c->planning_ = 0;
                 c->running_ = 0;
                 for (auto& [problem, e] : c->entries_)
                     if (e.measurement == Measurement::queued || e.measurement == Measurement::running)
@@ -239,6 +248,7 @@ PlanCache::~PlanCache() {
     if (planner_) {
         planner_->join();
         delete planner_;
+        planner_handle_ = pthread_t{};
     }
     entries_.clear();  // each plan takes the planner lock to go
     PlannerLock planner;
@@ -349,7 +359,14 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
         gave_up = !planner.owns_lock();
         if (!gave_up) {
             const auto began = Clock::now();
+            ++planning_;
+            planner_planning_ = !in_call;
             handle = make_fftw_plan(p, in.data, p.in_place ? in.data : out.data, FFTW_MEASURE);
+            if (!in_call) {
+                planner_planning_ = false;
+                set_planner_priority(true);  // back to idle, if a fork lifted it
+            }
+            --planning_;
             seconds = std::chrono::duration<double>(Clock::now() - began).count();
             // A fork that began meanwhile may have cut the measurement short
             // (a fork cannot begin and end within it: it waits for this lock).
@@ -402,12 +419,19 @@ bool PlanCache::may_start_in_background() const {
            machine_has_spare_core();
 }
 
+void PlanCache::set_planner_priority(bool idle) {
+    const pthread_t planner = planner_handle_;
+    if (planner == pthread_t{} || (!idle && !planner_planning_)) return;
+    sched_param none{};
+    pthread_setschedparam(planner, idle ? SCHED_IDLE : SCHED_OTHER, &none);
+}
+
 void PlanCache::planner_thread() {
     // Idle priority: it gets a core only when nothing else of the machine
     // wants it. The OpenMP workers it starts for threaded measurements
     // inherit this.
-    sched_param none{};
-    pthread_setschedparam(pthread_self(), SCHED_IDLE, &none);
+    planner_handle_ = pthread_self();
+    set_planner_priority(true);
     std::unique_lock state(state_);
     while (!stopping_) {
         // The problem used last among those waiting: the one the script is at.
@@ -463,7 +487,7 @@ bool PlanCache::wait_for_measurements(double timeout_seconds) {
 PlanStatistics PlanCache::statistics() {
     std::lock_guard state(state_);
     PlanStatistics s = statistics_;
-    s.measuring = running_;
+    s.measuring = planning_;
     return s;
 }
 

@@ -45,8 +45,10 @@
 // to 0 first, which ends a measurement in progress after the candidate it is
 // timing; the measuring code discards that plan and queues the problem
 // again (in the child the problem is measured again once it recurs). The
-// parent and child handlers restore FFTW_NO_TIMELIMIT. The child starts
-// its own planner thread when it needs one.
+// parent and child handlers restore FFTW_NO_TIMELIMIT. The planner thread
+// runs at idle priority; while a fork waits for it to reach FFTW's next
+// time check, it runs at normal priority, so that a busy machine cannot
+// hold the fork up. The child starts its own planner thread when it needs one.
 #pragma once
 
 #include <atomic>
@@ -80,7 +82,7 @@ struct PlanStatistics {
     uint64_t measured_in_background = 0;   // measurements made by the planner thread
     uint64_t measured_in_calls = 0;        // measurements made in a compute call (ski rental)
     uint64_t cancelled = 0;                // measurements cut short by a fork, to be made again
-    int measuring = 0;                     // measurements in progress now
+    int measuring = 0;                     // measurements inside FFTW's planner now
 };
 
 class PlanCache {
@@ -138,6 +140,8 @@ private:
     // The cheap plan's mean call time times the calls a measurement costs.
     double expected_measuring_seconds(const Entry& e) const;
     void planner_thread();
+    // Idle priority for the planner thread, or normal while it measures.
+    void set_planner_priority(bool idle);
     bool may_start_in_background() const;
     void queue(Entry& e);
     void evict_if_full();
@@ -154,6 +158,11 @@ private:
 
     // Transforms in flight, and when the last one ended and how long it took.
     std::atomic<int> in_flight_{0};
+    // Measurements inside FFTW's planner now, and the planner thread's
+    // handle while it is one of them (for the fork to lift its priority).
+    std::atomic<int> planning_{0};
+    std::atomic<bool> planner_planning_{false};
+    std::atomic<pthread_t> planner_handle_{};
     std::atomic<Clock::rep> last_end_{0};
     std::atomic<double> last_seconds_{0};
 };
