@@ -52,21 +52,22 @@ void DLLTraceInitHandler()
 dm_object* DLLTraceGetCounterHandler()
 {
     using Gatan::PlugIn::HostFunction;
+    namespace HostFn = Gatan::PlugIn::HostFn;
     try {
-        static HostFunction newTagGroup("TagGroup NewTagGroup(  )");
-        static HostFunction setDouble("void TagGroupSetTagAsDouble( TagGroup, string, double )");
-        static HostFunction setLong("void TagGroupSetTagAsLong( TagGroup, string, long )");
+        static HostFunction<HostFn::NewTagGroup> newTagGroup;
+        static HostFunction<HostFn::TagGroupSetTagAsDouble> setDouble;
+        static HostFunction<HostFn::TagGroupSetTagAsLong> setLong;
 
-        Gatan::DM::TagGroup tags = Gatan::DM::TagGroup::Adopt(newTagGroup.Call<dm_object*>());
+        Gatan::DM::TagGroup tags = Gatan::DM::TagGroup::Adopt(newTagGroup());
         LARGE_INTEGER frequency;
         QueryPerformanceFrequency(&frequency);
         for (const auto& [name, counter] : Store()) {
             const std::string tag = TagName(name);
             const double seconds = static_cast<double>(counter.ticks) / static_cast<double>(frequency.QuadPart);
             Gatan::DM::String ticksPath = Gatan::PlugIn::MakeString(tag + ":Ticks");
-            setDouble.Call<void>(tags.get(), ticksPath.get(), seconds);
+            setDouble(tags.get(), ticksPath.get(), seconds);
             Gatan::DM::String countPath = Gatan::PlugIn::MakeString(tag + ":Count");
-            setLong.Call<void>(tags.get(), countPath.get(), counter.count);
+            setLong(tags.get(), countPath.get(), counter.count);
         }
         return tags.release();
     } catch (...) {

@@ -128,13 +128,13 @@ dm_host_call* HostCallInterface()
     return gHostContext ? gHostContext->vtbl->host_call_interface(gHostContext) : nullptr;
 }
 
-dm_host_function* HostFunction::Find(dm_host_call* host)
+dm_host_function* HostFunctionHandle::Find(dm_host_call* host)
 {
     dm_function_registry* registry = host->vtbl->function_registry(host);
     return registry ? registry->vtbl->lookup(registry, prototype_) : nullptr;
 }
 
-void HostFunction::Invoke(void* result, void* const* argv, int argc)
+void HostFunctionHandle::Invoke(void* result, void* const* argv, int argc)
 {
     dm_host_call* host = HostCallInterface();
     if (!host) throw std::runtime_error(zep::message::kNotLinked);
@@ -167,8 +167,8 @@ DM::String MakeString(std::string_view text)
 
 DM::Throwable NewThrowableFromString(std::string_view text)
 {
-    static HostFunction newThrowable(kNewThrowableFromString);
-    return DM::Throwable::Adopt(newThrowable.Call<dm_object*>(MakeString(text).get()));
+    static HostFunction<HostFn::NewThrowableFromString> newThrowable;
+    return DM::Throwable::Adopt(newThrowable(MakeString(text).get()));
 }
 
 std::string StringText(const DM::String& string)

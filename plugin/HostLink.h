@@ -7,11 +7,14 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 #include "HostObjects.h"
+#include "dm/host_functions.h"
 #include "dm/link.h"
 
 namespace Gatan::PlugIn {
@@ -39,33 +42,32 @@ dm_host_call* HostCallInterface();
 
 // --- host functions ------------------------------------------------------------
 
-// One host function, found by its exact prototype text on first use and
+// The host functions of abi/dm/host_functions.h, one type each: the
+// prototype text the host finds it by and its C signature.
+namespace HostFn {
+#define ZEP_HOST_FUNCTION_TYPE(ID, PROTOTYPE, RESULT, PARAMETERS) \
+    struct ID {                                                   \
+        static constexpr const char* kPrototype = PROTOTYPE;      \
+        using Signature = RESULT PARAMETERS;                      \
+    };
+DM_HOST_FUNCTIONS(ZEP_HOST_FUNCTION_TYPE)
+#undef ZEP_HOST_FUNCTION_TYPE
+}  // namespace HostFn
+
+// A host function found by its exact prototype text on first use and
 // reused afterwards. Calls throw dmplugin_exception carrying the host's
 // Throwable when the host answers a non-zero status; a stale function
 // (status 3) is looked up again and the call repeated once.
-class HostFunction {
+class HostFunctionHandle {
 public:
-    explicit constexpr HostFunction(const char* prototype) : prototype_(prototype) {}
-    HostFunction(const HostFunction&) = delete;
-    HostFunction& operator=(const HostFunction&) = delete;
+    explicit constexpr HostFunctionHandle(const char* prototype) : prototype_(prototype) {}
+    HostFunctionHandle(const HostFunctionHandle&) = delete;
+    HostFunctionHandle& operator=(const HostFunctionHandle&) = delete;
 
     const char* prototype() const { return prototype_; }
 
-    // Arguments must have exactly the C types the prototype's words map to
-    // (abi/dm/function_registry.h).
-    template <class Result, class... Args>
-    Result Call(Args... args)
-    {
-        void* argv[sizeof...(Args) + 1] = {static_cast<void*>(&args)...};
-        if constexpr (std::is_void_v<Result>) {
-            Invoke(nullptr, argv, sizeof...(Args));
-        } else {
-            Result result{};
-            Invoke(&result, argv, sizeof...(Args));
-            return result;
-        }
-    }
-
+    // argv[i] points to argument i, of the C type its prototype word maps to
+    // (abi/dm/function_registry.h); result to storage of the result's type.
     void Invoke(void* result, void* const* argv, int argc);
 
 private:
@@ -77,11 +79,52 @@ private:
     std::uint64_t found_in_generation_ = 0;
 };
 
+// The host function Fn (a HostFn type), called with its signature: each
+// argument is converted to its parameter's C type before its address is
+// handed over, so that the host reads what the list says it reads.
+template <class Fn, class Signature = typename Fn::Signature>
+class HostFunction;
+
+template <class Fn, class Result, class... Parameters>
+class HostFunction<Fn, Result(Parameters...)> : public HostFunctionHandle {
+public:
+    constexpr HostFunction() : HostFunctionHandle(Fn::kPrototype) {}
+
+    Result operator()(Parameters... args)
+    {
+        void* argv[sizeof...(Parameters) + 1] = {static_cast<void*>(&args)...};
+        if constexpr (std::is_void_v<Result>) {
+            Invoke(nullptr, argv, sizeof...(Parameters));
+        } else {
+            Result result{};
+            Invoke(&result, argv, sizeof...(Parameters));
+            return result;
+        }
+    }
+};
+
+// A function whose prototype ends in a "uint32..." run: the fixed
+// parameters (the last of them the run's count), then the run's values.
+template <class Fn, class Result, class... Parameters>
+class HostFunction<Fn, Result(Parameters..., ...)> : public HostFunctionHandle {
+public:
+    constexpr HostFunction() : HostFunctionHandle(Fn::kPrototype) {}
+
+    Result operator()(Parameters... args, std::span<const std::uint32_t> run)
+    {
+        std::vector<void*> argv = {static_cast<void*>(&args)...};
+        for (const std::uint32_t& value : run) argv.push_back(const_cast<std::uint32_t*>(&value));
+        Result result{};
+        Invoke(&result, argv.data(), static_cast<int>(argv.size()));
+        return result;
+    }
+};
+
 // Takes over the host's pending error after a call answered a non-zero
 // status: dmplugin_exception with the host's Throwable.
 [[noreturn]] void ThrowPendingError(dm_host_call* host);
 
-inline constexpr const char* kNewThrowableFromString = "Throwable NewThrowableFromString( dm_string )";
+inline constexpr const char* kNewThrowableFromString = HostFn::NewThrowableFromString::kPrototype;
 
 // A new Throwable carrying `text`, made by the host.
 DM::Throwable NewThrowableFromString(std::string_view text);

@@ -23,7 +23,8 @@
  *                                          first of the run counts the rest
  *
  * Results use the same C types; an object result is a new reference (null
- * when the function produced none).
+ * when the function produced none). The host functions a plug-in calls, with
+ * their prototypes and C signatures, are listed once in host_functions.h.
  */
 #ifndef DM_ABI_FUNCTION_REGISTRY_H
 #define DM_ABI_FUNCTION_REGISTRY_H

@@ -179,10 +179,10 @@ Tally MeasureComplex(const ComplexCase& c, ComplexRoutine<T, C> routine, std::si
     return tally;
 }
 
-void Print(const char* name, const Tally& single, const Tally& dual)
+void Print(const char* name, const Tally& floats, const Tally& doubles)
 {
-    std::printf("%-10s %10.3f %10.3f %9ld   at %.9Lg / %.17Lg\n", name, single.worst, dual.worst,
-                single.mismatches + dual.mismatches, single.where, dual.where);
+    std::printf("%-10s %10.3f %10.3f %9ld   at %.9Lg / %.17Lg\n", name, floats.worst, doubles.worst,
+                floats.mismatches + doubles.mismatches, floats.where, doubles.where);
 }
 
 }  // namespace

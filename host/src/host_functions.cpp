@@ -1,13 +1,19 @@
 // The host functions a plug-in looks up by prototype text, and their
-// argument checks. Each reads its arguments with the C types that the
-// prototype's words stand for (abi/dm/function_registry.h) and throws
-// UsageError on bad input; the caller turns that into a pending Throwable.
+// argument checks. The table comes from the one list in
+// abi/dm/host_functions.h; each function reads its arguments with the C
+// types of the list's signature and throws UsageError on bad input; the
+// caller turns that into a pending Throwable.
 #include <algorithm>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "dm/host_functions.h"
 #include "dm/image_data.h"
 #include "host_state.h"
 #include "image_object.h"
@@ -15,7 +21,8 @@
 
 namespace lumadex::host {
 
-// One call of a host function: typed, checked access to its arguments.
+// One call of a host function: its arguments by index, checked to be there;
+// Args<Fn> below reads them with the types of the function's signature.
 struct HostCallArgs {
     HostState& host;
     void* result;
@@ -33,11 +40,6 @@ struct HostCallArgs {
         T v;
         std::memcpy(&v, slot(i), sizeof v);
         return v;
-    }
-    template <class T>
-    T* out(int i) const
-    {
-        return value<T*>(i);  // may be null: that output is not wanted
     }
     template <class T>
     T& object(int i, const char* what) const
@@ -78,7 +80,121 @@ struct HostCallArgs {
 
 namespace {
 
-using Call = const HostCallArgs&;
+// --- the list's signatures ------------------------------------------------------
+
+// One type per host function of abi/dm/host_functions.h: its prototype text
+// and its C signature.
+namespace fn {
+#define LUMADEX_HOST_FUNCTION_TYPE(ID, PROTOTYPE, RESULT, PARAMETERS) \
+    struct ID {                                                       \
+        static constexpr std::string_view prototype = PROTOTYPE;      \
+        using signature = RESULT PARAMETERS;                          \
+    };
+DM_HOST_FUNCTIONS(LUMADEX_HOST_FUNCTION_TYPE)
+#undef LUMADEX_HOST_FUNCTION_TYPE
+}  // namespace fn
+
+template <class F>
+struct Signature;
+template <class R, class... P>
+struct Signature<R(P...)> {
+    using Result = R;
+    using Parameters = std::tuple<P...>;
+    static constexpr int kArgc = sizeof...(P);
+};
+// A "uint32..." run: the fixed parameters end with the run's count, and
+// the arguments after them are uint32_t; any count is taken here and the
+// function checks it.
+template <class R, class... P>
+struct Signature<R(P..., ...)> {
+    using Result = R;
+    using Parameters = std::tuple<P...>;
+    static constexpr int kArgc = -1;
+};
+
+// The function's name in a prototype text: the word before the parenthesis.
+constexpr std::string_view FunctionWord(std::string_view prototype)
+{
+    const std::string_view head = prototype.substr(0, prototype.find('('));
+    return head.substr(head.rfind(' ') + 1);
+}
+
+// One call of the host function Fn: its arguments read with the types of
+// Fn's signature, each when the function first needs it (so that the first
+// bad argument is the one reported), and its result written with the
+// signature's result type.
+template <class Fn>
+class Args {
+public:
+    using Sig = Signature<typename Fn::signature>;
+    template <std::size_t I>
+    using Parameter = std::tuple_element_t<I, typename Sig::Parameters>;
+
+    explicit Args(HostCallArgs& call) : call_(call) {}
+
+    template <std::size_t I>
+    Parameter<I> arg() const
+    {
+        return call_.value<Parameter<I>>(static_cast<int>(I));
+    }
+    // An object argument, checked to be a live one of its class.
+    template <std::size_t I>
+    ImageObject& image() const
+    {
+        static_assert(std::is_same_v<Parameter<I>, dm_object*>);
+        return call_.image(static_cast<int>(I));
+    }
+    template <std::size_t I>
+    TagGroupObject& tag_group() const
+    {
+        static_assert(std::is_same_v<Parameter<I>, dm_object*>);
+        return call_.tag_group(static_cast<int>(I));
+    }
+    template <std::size_t I>
+    LockedDataObject& locked_data() const
+    {
+        static_assert(std::is_same_v<Parameter<I>, dm_object*>);
+        return call_.locked_data(static_cast<int>(I));
+    }
+    // The text of a string argument; a null string is the empty text.
+    template <std::size_t I>
+    std::string text() const
+    {
+        static_assert(std::is_same_v<Parameter<I>, dm_object*>);
+        return call_.text(static_cast<int>(I));
+    }
+    // Argument i of a "uint32..." run (i counts from the first argument).
+    std::uint32_t run_value(int i) const
+    {
+        static_assert(Sig::kArgc < 0, "only a function with a uint32... run has run arguments");
+        return call_.value<std::uint32_t>(i);
+    }
+    int argc() const { return call_.argc; }
+
+    // The result, converted to the signature's result type (no result for void).
+    template <class R = typename Sig::Result>
+        requires(!std::is_void_v<R>)
+    void set_result(std::type_identity_t<R> value) const
+    {
+        call_.set_result(value);
+    }
+    // Hands one reference to the caller.
+    template <class T>
+    void set_result(Ref<T> object) const
+    {
+        static_assert(std::is_same_v<typename Sig::Result, dm_object*>);
+        call_.set_result(std::move(object));
+    }
+
+    HostState& host() const { return call_.host; }
+    std::shared_ptr<ObjectBook> book() const { return call_.book(); }
+
+private:
+    HostCallArgs& call_;
+};
+
+template <class F, class... Fn>
+concept OneOf = (std::is_same_v<F, Fn> || ...);
 
 // --- image constructors -------------------------------------------------------
 
@@ -90,126 +206,151 @@ std::int64_t checked_size(std::int64_t size, int dim)
     return size;
 }
 
-// ComplexImage( string, long, long [, long [, long]] ): name, bytes (8 or 16), sizes.
-void complex_image(HostCallArgs& call)
+// The sizes that follow the name and the byte count, in order.
+template <class Fn>
+std::vector<std::int64_t> trailing_sizes(const Args<Fn>& call)
 {
-    const std::int32_t bytes = call.value<std::int32_t>(1);
+    std::vector<std::int64_t> sizes;
+    [&]<std::size_t... D>(std::index_sequence<D...>) {
+        (sizes.push_back(checked_size(call.template arg<D + 2>(), static_cast<int>(D))), ...);
+    }(std::make_index_sequence<Args<Fn>::Sig::kArgc - 2>{});
+    return sizes;
+}
+
+// ComplexImage( string, long, long [, long [, long]] ): name, bytes (8 or 16), sizes.
+template <class Fn>
+    requires OneOf<Fn, fn::ComplexImage1D, fn::ComplexImage2D, fn::ComplexImage3D>
+void handle(const Args<Fn>& call)
+{
+    const std::int32_t bytes = call.template arg<1>();
     if (bytes != 8 && bytes != 16)
         throw UsageError("a complex image has 8 or 16 bytes per element, not " + std::to_string(bytes) + ".");
-    std::vector<std::int64_t> sizes;
-    for (int i = 2; i < call.argc; ++i) sizes.push_back(checked_size(call.value<std::int32_t>(i), i - 2));
-    call.set_result(make_image(call.book(), call.text(0), bytes == 8 ? DataType::Complex8 : DataType::Complex16,
-                               sizes));
+    const std::vector<std::int64_t> sizes = trailing_sizes(call);
+    call.set_result(make_image(call.book(), call.template text<0>(),
+                               bytes == 8 ? DataType::Complex8 : DataType::Complex16, sizes));
 }
 
 // RealImage( dm_string, uint32, uint32 [, uint32 [, uint32]] ): name, bytes (4 or 8), sizes.
-void real_image(HostCallArgs& call)
+template <class Fn>
+    requires OneOf<Fn, fn::RealImage1D, fn::RealImage2D, fn::RealImage3D>
+void handle(const Args<Fn>& call)
 {
-    const std::uint32_t bytes = call.value<std::uint32_t>(1);
+    const std::uint32_t bytes = call.template arg<1>();
     if (bytes != 4 && bytes != 8)
         throw UsageError("a real image has 4 or 8 bytes per element, not " + std::to_string(bytes) + ".");
-    std::vector<std::int64_t> sizes;
-    for (int i = 2; i < call.argc; ++i) sizes.push_back(checked_size(call.value<std::uint32_t>(i), i - 2));
-    call.set_result(make_image(call.book(), call.text(0), bytes == 4 ? DataType::Real4 : DataType::Real8, sizes));
+    const std::vector<std::int64_t> sizes = trailing_sizes(call);
+    call.set_result(make_image(call.book(), call.template text<0>(), bytes == 4 ? DataType::Real4 : DataType::Real8,
+                               sizes));
 }
 
-DataType data_type_argument(Call call, int i)
+DataType data_type_from(std::uint32_t code)
 {
-    const std::uint32_t code = call.value<std::uint32_t>(i);
     const auto type = data_type_from_code(code);
     if (!type) throw UsageError(std::to_string(code) + " is not a data type the host knows.");
     return *type;
 }
 
 // NewImage( dm_string, uint32, uint32... ): name, data type, dimension count, sizes.
-void new_image(HostCallArgs& call)
+void handle(const Args<fn::NewImage>& call)
 {
-    if (call.argc < 3) throw UsageError("it takes a name, a data type, a dimension count and the sizes.");
-    const DataType type = data_type_argument(call, 1);
-    const std::uint32_t dims = call.value<std::uint32_t>(2);
+    if (call.argc() < 3) throw UsageError("it takes a name, a data type, a dimension count and the sizes.");
+    const DataType type = data_type_from(call.arg<1>());
+    const std::uint32_t dims = call.arg<2>();
     if (dims < 1 || dims > static_cast<std::uint32_t>(kMaxDimensions))
         throw UsageError("an image has 1 to 5 dimensions, not " + std::to_string(dims) + ".");
-    if (static_cast<std::uint32_t>(call.argc - 3) != dims)
+    if (static_cast<std::uint32_t>(call.argc() - 3) != dims)
         throw UsageError("the dimension count " + std::to_string(dims) + " is followed by " +
-                         std::to_string(call.argc - 3) + " sizes.");
+                         std::to_string(call.argc() - 3) + " sizes.");
     std::vector<std::int64_t> sizes;
-    for (int i = 3; i < call.argc; ++i) sizes.push_back(checked_size(call.value<std::uint32_t>(i), i - 3));
-    call.set_result(make_image(call.book(), call.text(0), type, sizes));
+    for (int i = 3; i < call.argc(); ++i) sizes.push_back(checked_size(call.run_value(i), i - 3));
+    call.set_result(make_image(call.book(), call.text<0>(), type, sizes));
 }
 
-void image_clone(HostCallArgs& call) { call.set_result(clone_image(call.image(0))); }
+void handle(const Args<fn::ImageClone>& call) { call.set_result(clone_image(call.image<0>())); }
 
 // --- data types ---------------------------------------------------------------
 
-void convert_image_data_fn(HostCallArgs& call) { convert_image_data(call.image(0), call.image(1)); }
-void convert_to_complex(HostCallArgs& call) { change_data_type(call.image(0), DataType::Complex8); }
-void convert_to_float(HostCallArgs& call) { change_data_type(call.image(0), DataType::Real4); }
-void image_change_data_type(HostCallArgs& call)
+void handle(const Args<fn::ConvertImageData>& call) { convert_image_data(call.image<0>(), call.image<1>()); }
+void handle(const Args<fn::ConvertToComplex>& call) { change_data_type(call.image<0>(), DataType::Complex8); }
+void handle(const Args<fn::ConvertToFloat>& call) { change_data_type(call.image<0>(), DataType::Real4); }
+void handle(const Args<fn::ImageChangeDataType>& call)
 {
-    ImageObject& image = call.image(0);
-    change_data_type(image, data_type_argument(call, 1));
+    ImageObject& image = call.image<0>();
+    change_data_type(image, data_type_from(call.arg<1>()));
 }
 
 std::uint32_t code_of(const ImageObject& image) { return static_cast<std::uint32_t>(image.type); }
 
-void get_data_type(HostCallArgs& call) { call.set_result(static_cast<std::int16_t>(code_of(call.image(0)))); }
-void image_get_data_type(HostCallArgs& call) { call.set_result(code_of(call.image(0))); }
-void image_get_data_element_byte_size(HostCallArgs& call)
+void handle(const Args<fn::GetDataType>& call) { call.set_result(static_cast<std::int16_t>(code_of(call.image<0>()))); }
+void handle(const Args<fn::ImageGetDataType>& call) { call.set_result(code_of(call.image<0>())); }
+void handle(const Args<fn::ImageGetDataElementByteSize>& call)
 {
-    call.set_result(static_cast<std::uint32_t>(call.image(0).element_bytes()));
+    call.set_result(static_cast<std::uint32_t>(call.image<0>().element_bytes()));
 }
 
-void set_boolean(Call call, bool value) { call.set_result(static_cast<std::uint8_t>(value ? 1 : 0)); }
+// Booleans cross as one byte, 0 or 1.
+std::uint8_t boolean(bool value) { return value ? 1 : 0; }
 
-void is_complex_data_type(HostCallArgs& call)
+void handle(const Args<fn::IsComplexDataType>& call)
 {
-    const ImageObject& image = call.image(0);
-    set_boolean(call, type_kind(image.type) == TypeKind::Complex &&
-                          static_cast<std::int64_t>(image.element_bytes()) == call.value<std::int32_t>(1));
+    const ImageObject& image = call.image<0>();
+    call.set_result(boolean(type_kind(image.type) == TypeKind::Complex &&
+                            static_cast<std::int64_t>(image.element_bytes()) == call.arg<1>()));
 }
-void is_real_data_type(HostCallArgs& call)
+void handle(const Args<fn::IsRealDataType>& call)
 {
-    const ImageObject& image = call.image(0);
-    set_boolean(call, type_kind(image.type) == TypeKind::Real &&
-                          static_cast<std::int64_t>(image.element_bytes()) == call.value<std::int32_t>(1));
+    const ImageObject& image = call.image<0>();
+    call.set_result(boolean(type_kind(image.type) == TypeKind::Real &&
+                            static_cast<std::int64_t>(image.element_bytes()) == call.arg<1>()));
 }
-void is_binary(HostCallArgs& call) { set_boolean(call, type_kind(call.image(0).type) == TypeKind::Binary); }
-void is_complex(HostCallArgs& call) { set_boolean(call, type_kind(call.image(0).type) == TypeKind::Complex); }
-void is_integer(HostCallArgs& call) { set_boolean(call, type_kind(call.image(0).type) == TypeKind::Integer); }
+void handle(const Args<fn::ImageIsDataTypeBinary>& call)
+{
+    call.set_result(boolean(type_kind(call.image<0>().type) == TypeKind::Binary));
+}
+void handle(const Args<fn::ImageIsDataTypeComplex>& call)
+{
+    call.set_result(boolean(type_kind(call.image<0>().type) == TypeKind::Complex));
+}
+void handle(const Args<fn::ImageIsDataTypeInteger>& call)
+{
+    call.set_result(boolean(type_kind(call.image<0>().type) == TypeKind::Integer));
+}
 
 // --- sizes, names, calibrations -------------------------------------------------
 
-void get_size(HostCallArgs& call)
+// Null output pointers: that output is not wanted.
+void handle(const Args<fn::GetSize>& call)
 {
-    const ImageObject& image = call.image(0);
-    auto* width = call.out<std::int32_t>(1);
-    auto* height = call.out<std::int32_t>(2);
+    const ImageObject& image = call.image<0>();
+    std::int32_t* width = call.arg<1>();
+    std::int32_t* height = call.arg<2>();
     if (width) *width = static_cast<std::int32_t>(image.size(0));
     if (height) *height = static_cast<std::int32_t>(image.size(1));
 }
 
-void image_get_dimension_size(HostCallArgs& call)
+void handle(const Args<fn::ImageGetDimensionSize>& call)
 {
-    const ImageObject& image = call.image(0);
-    const std::uint32_t dim = call.value<std::uint32_t>(1);
+    const ImageObject& image = call.image<0>();
+    const std::uint32_t dim = call.arg<1>();
     if (dim >= static_cast<std::uint32_t>(kMaxDimensions))
         throw UsageError("dimension " + std::to_string(dim) + " is out of range (an image has at most 5).");
     call.set_result(static_cast<std::uint32_t>(image.size(static_cast<int>(dim))));
 }
 
-void image_get_num_dimensions(HostCallArgs& call)
+void handle(const Args<fn::ImageGetNumDimensions>& call)
 {
-    call.set_result(static_cast<std::uint32_t>(call.image(0).num_dims));
+    call.set_result(static_cast<std::uint32_t>(call.image<0>().num_dims));
 }
 
-void get_name(HostCallArgs& call)
+void handle(const Args<fn::GetName>& call)
 {
-    call.set_result(make_object<StringObject>(call.book(), call.image(0).name));
+    call.set_result(make_object<StringObject>(call.book(), call.image<0>().name));
 }
 
-int calibrated_dimension(Call call, const ImageObject& image)
+template <class Fn>
+int calibrated_dimension(const Args<Fn>& call, const ImageObject& image)
 {
-    const std::int32_t dim = call.value<std::int32_t>(1);
+    const std::int32_t dim = call.template arg<1>();
     if (dim < 0 || dim >= image.num_dims)
         throw UsageError("dimension " + std::to_string(dim) + " is out of range for an image of " +
                          std::to_string(image.num_dims) + " dimensions.");
@@ -218,13 +359,13 @@ int calibrated_dimension(Call call, const ImageObject& image)
 
 // The last argument (1 for calibrated units) is accepted and not used: the
 // host keeps one calibration per dimension.
-void image_get_dimension_calibration(HostCallArgs& call)
+void handle(const Args<fn::ImageGetDimensionCalibration>& call)
 {
-    const ImageObject& image = call.image(0);
+    const ImageObject& image = call.image<0>();
     const Calibration& calibration = image.calibrations[calibrated_dimension(call, image)];
-    auto* origin = call.out<float>(2);
-    auto* scale = call.out<float>(3);
-    auto* units = call.out<dm_object*>(4);
+    float* origin = call.arg<2>();
+    float* scale = call.arg<3>();
+    dm_object** units = call.arg<4>();
     Ref<StringObject> units_text;
     if (units) units_text = make_object<StringObject>(call.book(), calibration.units);
     if (origin) *origin = calibration.origin;
@@ -232,45 +373,45 @@ void image_get_dimension_calibration(HostCallArgs& call)
     if (units) *units = units_text.release();
 }
 
-void image_set_dimension_calibration(HostCallArgs& call)
+void handle(const Args<fn::ImageSetDimensionCalibration>& call)
 {
-    ImageObject& image = call.image(0);
+    ImageObject& image = call.image<0>();
     const int dim = calibrated_dimension(call, image);
-    Calibration calibration{call.value<float>(2), call.value<float>(3), call.text(4)};
+    Calibration calibration{call.arg<2>(), call.arg<3>(), call.text<4>()};
     image.calibrations[dim] = std::move(calibration);
 }
 
 // (target, source): the calibrations of the dimensions both images have.
-void image_copy_calibration_from(HostCallArgs& call)
+void handle(const Args<fn::ImageCopyCalibrationFrom>& call)
 {
-    ImageObject& target = call.image(0);
-    const ImageObject& source = call.image(1);
+    ImageObject& target = call.image<0>();
+    const ImageObject& source = call.image<1>();
     const int dims = std::min(target.num_dims, source.num_dims);
     std::copy(source.calibrations, source.calibrations + dims, target.calibrations);
 }
 
-void image_get_tag_group(HostCallArgs& call)
+void handle(const Args<fn::ImageGetTagGroup>& call)
 {
-    call.set_result(Ref<TagGroupObject>::borrow(&image_tags(call.image(0))));
+    call.set_result(Ref<TagGroupObject>::borrow(&image_tags(call.image<0>())));
 }
 
-void image_data_changed(HostCallArgs& call) { ++call.image(0).changes_noted; }
+void handle(const Args<fn::ImageDataChanged>& call) { ++call.image<0>().changes_noted; }
 
 // --- pixel locks ----------------------------------------------------------------
 
-void image_get_locked_data(HostCallArgs& call)
+void handle(const Args<fn::ImageGetLockedData>& call)
 {
-    ImageObject& image = call.image(0);
-    const std::uint32_t flags = call.value<std::uint32_t>(1);
-    if (call.value<dm_object*>(2)) throw UsageError("locking a slice of an image is not supported.");
+    ImageObject& image = call.image<0>();
+    const std::uint32_t flags = call.arg<1>();
+    if (call.arg<2>()) throw UsageError("locking a slice of an image is not supported.");
     Ref<LockedDataObject> lock = lock_image(image, flags);
     call.set_result(std::move(lock));
 }
 
-void extract_image_data_sequence(HostCallArgs& call)
+void handle(const Args<fn::ExtractImageDataSequence>& call)
 {
-    const LockedDataObject& lock = call.locked_data(0);
-    auto* record = static_cast<dm_image_data_sequence*>(call.value<void*>(1));
+    const LockedDataObject& lock = call.locked_data<0>();
+    auto* record = static_cast<dm_image_data_sequence*>(call.arg<1>());
     if (!record) throw UsageError("argument 2 is a null record.");
     dm_image_data_sequence filled{};
     filled.data = lock.pixels.origin;
@@ -288,82 +429,52 @@ void extract_image_data_sequence(HostCallArgs& call)
 
 // --- tag groups ---------------------------------------------------------------
 
-void new_tag_group(HostCallArgs& call) { call.set_result(make_object<TagGroupObject>(call.book())); }
+void handle(const Args<fn::NewTagGroup>& call) { call.set_result(make_object<TagGroupObject>(call.book())); }
 
 // (target, source)
-void tag_group_copy_tags_from(HostCallArgs& call) { copy_tags_from(call.tag_group(0), call.tag_group(1)); }
+void handle(const Args<fn::TagGroupCopyTagsFrom>& call) { copy_tags_from(call.tag_group<0>(), call.tag_group<1>()); }
 
-void tag_group_set_tag_as_double(HostCallArgs& call)
+void handle(const Args<fn::TagGroupSetTagAsDouble>& call)
 {
-    TagGroupObject& group = call.tag_group(0);
-    set_tag(group, call.text(1), call.value<double>(2));
+    TagGroupObject& group = call.tag_group<0>();
+    set_tag(group, call.text<1>(), call.arg<2>());
 }
 
-void tag_group_set_tag_as_long(HostCallArgs& call)
+void handle(const Args<fn::TagGroupSetTagAsLong>& call)
 {
-    TagGroupObject& group = call.tag_group(0);
-    set_tag(group, call.text(1), call.value<std::int32_t>(2));
+    TagGroupObject& group = call.tag_group<0>();
+    set_tag(group, call.text<1>(), call.arg<2>());
 }
 
 // --- what scripts show, errors ----------------------------------------------------
 
-void result_fn(HostCallArgs& call) { call.host.results.push_back(call.text(0)); }
+void handle(const Args<fn::Result>& call) { call.host().results.push_back(call.text<0>()); }
 
-void show_alert(HostCallArgs& call)
+void handle(const Args<fn::ShowAlert>& call)
 {
-    std::string text = call.text(0);
-    call.host.alerts.emplace_back(std::move(text), call.value<std::int32_t>(1));
+    std::string text = call.text<0>();
+    call.host().alerts.emplace_back(std::move(text), call.arg<1>());
 }
 
-void new_throwable_from_string(HostCallArgs& call) { call.set_result(call.host.make_throwable(call.text(0))); }
+void handle(const Args<fn::NewThrowableFromString>& call)
+{
+    call.set_result(call.host().make_throwable(call.text<0>()));
+}
 
-constexpr PrototypeEntry kHostFunctions[] = {
-    {"ComplexImagePtr ComplexImage( string, long, long )", "ComplexImage", 3, complex_image},
-    {"ComplexImagePtr ComplexImage( string, long, long, long )", "ComplexImage", 4, complex_image},
-    {"ComplexImagePtr ComplexImage( string, long, long, long, long )", "ComplexImage", 5, complex_image},
-    {"RealImagePtr RealImage( dm_string, uint32, uint32 )", "RealImage", 3, real_image},
-    {"RealImagePtr RealImage( dm_string, uint32, uint32, uint32 )", "RealImage", 4, real_image},
-    {"RealImagePtr RealImage( dm_string, uint32, uint32, uint32, uint32 )", "RealImage", 5, real_image},
-    {"BasicImage NewImage( dm_string, uint32, uint32... )", "NewImage", -1, new_image},
-    {"ImageRef ImageClone( ImageRef )", "ImageClone", 1, image_clone},
-    {"void ConvertImageData( ImageRef, ImageRef )", "ConvertImageData", 2, convert_image_data_fn},
-    {"void ConvertToComplex( ImageRef )", "ConvertToComplex", 1, convert_to_complex},
-    {"void ConvertToFloat( ImageRef )", "ConvertToFloat", 1, convert_to_float},
-    {"void ImageChangeDataType( BasicImage, uint32 )", "ImageChangeDataType", 2, image_change_data_type},
-    {"short GetDataType( ImageRef )", "GetDataType", 1, get_data_type},
-    {"uint32 ImageGetDataType( ImageRef )", "ImageGetDataType", 1, image_get_data_type},
-    {"uint32 ImageGetDataElementByteSize( ImageRef )", "ImageGetDataElementByteSize", 1,
-     image_get_data_element_byte_size},
-    {"Boolean IsComplexDataType( ImageRef, long )", "IsComplexDataType", 2, is_complex_data_type},
-    {"Boolean IsRealDataType( ImageRef, long )", "IsRealDataType", 2, is_real_data_type},
-    {"Boolean ImageIsDataTypeBinary( ImageRef )", "ImageIsDataTypeBinary", 1, is_binary},
-    {"Boolean ImageIsDataTypeComplex( ImageRef )", "ImageIsDataTypeComplex", 1, is_complex},
-    {"Boolean ImageIsDataTypeInteger( ImageRef )", "ImageIsDataTypeInteger", 1, is_integer},
-    {"void GetSize( ImageRef, long *, long * )", "GetSize", 3, get_size},
-    {"uint32 ImageGetDimensionSize( ImageRef, uint32 )", "ImageGetDimensionSize", 2, image_get_dimension_size},
-    {"uint32 ImageGetNumDimensions( ImageRef )", "ImageGetNumDimensions", 1, image_get_num_dimensions},
-    {"dm_string GetName( ImageRef )", "GetName", 1, get_name},
-    {"void ImageGetDimensionCalibration( ImageRef, long, float *, float *, dm_string *, long )",
-     "ImageGetDimensionCalibration", 6, image_get_dimension_calibration},
-    {"void ImageSetDimensionCalibration( ImageRef, long, float, float, dm_string, long )",
-     "ImageSetDimensionCalibration", 6, image_set_dimension_calibration},
-    {"void ImageCopyCalibrationFrom( ImageRef, ImageRef )", "ImageCopyCalibrationFrom", 2,
-     image_copy_calibration_from},
-    {"TagGroup ImageGetTagGroup( ImageRef )", "ImageGetTagGroup", 1, image_get_tag_group},
-    {"void ImageDataChanged( ImageRef )", "ImageDataChanged", 1, image_data_changed},
-    {"ScriptObject ImageGetLockedData( BasicImage, ulong, ScriptObject )", "ImageGetLockedData", 3,
-     image_get_locked_data},
-    {"void ExtractImageDataSequenceFromScriptObjectOrFail( ScriptObject, void * )",
-     "ExtractImageDataSequenceFromScriptObjectOrFail", 2, extract_image_data_sequence},
-    {"TagGroup NewTagGroup(  )", "NewTagGroup", 0, new_tag_group},
-    {"void TagGroupCopyTagsFrom( TagGroup, TagGroup )", "TagGroupCopyTagsFrom", 2, tag_group_copy_tags_from},
-    {"void TagGroupSetTagAsDouble( TagGroup, string, double )", "TagGroupSetTagAsDouble", 3,
-     tag_group_set_tag_as_double},
-    {"void TagGroupSetTagAsLong( TagGroup, string, long )", "TagGroupSetTagAsLong", 3, tag_group_set_tag_as_long},
-    {"void Result( dm_string )", "Result", 1, result_fn},
-    {"void ShowAlert( dm_string, long )", "ShowAlert", 2, show_alert},
-    {"Throwable NewThrowableFromString( dm_string )", "NewThrowableFromString", 1, new_throwable_from_string},
-};
+// --- the table ------------------------------------------------------------------
+
+// Every function of the list needs a handle() for its Args: one missing, or
+// one that reads an argument as another type, does not compile.
+template <class Fn>
+void run(HostCallArgs& call)
+{
+    handle(Args<Fn>(call));
+}
+
+#define LUMADEX_HOST_FUNCTION_ENTRY(ID, PROTOTYPE, RESULT, PARAMETERS) \
+    {fn::ID::prototype, FunctionWord(PROTOTYPE), Signature<fn::ID::signature>::kArgc, run<fn::ID>},
+constexpr PrototypeEntry kHostFunctions[] = {DM_HOST_FUNCTIONS(LUMADEX_HOST_FUNCTION_ENTRY)};
+#undef LUMADEX_HOST_FUNCTION_ENTRY
 
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "abi_helpers.h"
+#include "dm/host_functions.h"
 
 namespace lumadex::host {
 namespace {
@@ -16,9 +17,12 @@ namespace {
 using testing::Abi;
 using testing::live_total;
 
-constexpr const char* kGetDataType = "short GetDataType( ImageRef )";
-constexpr const char* kDimensionSize = "uint32 ImageGetDimensionSize( ImageRef, uint32 )";
-constexpr const char* kChangeType = "void ImageChangeDataType( BasicImage, uint32 )";
+// The prototype texts of the list in abi/dm/host_functions.h, by id.
+#define LUMADEX_TEST_PROTOTYPE(ID, PROTOTYPE, RESULT, PARAMETERS) constexpr const char* k##ID = PROTOTYPE;
+DM_HOST_FUNCTIONS(LUMADEX_TEST_PROTOTYPE)
+#undef LUMADEX_TEST_PROTOTYPE
+constexpr const char* kDimensionSize = kImageGetDimensionSize;
+constexpr const char* kChangeType = kImageChangeDataType;
 
 template <class T>
 Image image_of(Host& host, DataType type, const std::vector<T>& values)
@@ -284,6 +288,60 @@ TEST(HostFunctions, LockedDataRecord)
     EXPECT_EQ(abi.take_error(),
               "ExtractImageDataSequenceFromScriptObjectOrFail: argument 1 is not a live locked-data object (a dead "
               "or foreign handle).");
+}
+
+// The list's texts are the real host's, byte for byte (double spaces and
+// all), and the host answers every one of them.
+TEST(HostFunctions, EveryPrototypeOfTheListIsTheRealHostsAndFound)
+{
+    const std::vector<std::string> real_host = {
+        "ComplexImagePtr ComplexImage( string, long, long )",
+        "ComplexImagePtr ComplexImage( string, long, long, long )",
+        "ComplexImagePtr ComplexImage( string, long, long, long, long )",
+        "RealImagePtr RealImage( dm_string, uint32, uint32 )",
+        "RealImagePtr RealImage( dm_string, uint32, uint32, uint32 )",
+        "RealImagePtr RealImage( dm_string, uint32, uint32, uint32, uint32 )",
+        "BasicImage NewImage( dm_string, uint32, uint32... )",
+        "ImageRef ImageClone( ImageRef )",
+        "void ConvertImageData( ImageRef, ImageRef )",
+        "void ConvertToComplex( ImageRef )",
+        "void ConvertToFloat( ImageRef )",
+        "void ImageChangeDataType( BasicImage, uint32 )",
+        "short GetDataType( ImageRef )",
+        "uint32 ImageGetDataType( ImageRef )",
+        "uint32 ImageGetDataElementByteSize( ImageRef )",
+        "Boolean IsComplexDataType( ImageRef, long )",
+        "Boolean IsRealDataType( ImageRef, long )",
+        "Boolean ImageIsDataTypeBinary( ImageRef )",
+        "Boolean ImageIsDataTypeComplex( ImageRef )",
+        "Boolean ImageIsDataTypeInteger( ImageRef )",
+        "void GetSize( ImageRef, long *, long * )",
+        "uint32 ImageGetDimensionSize( ImageRef, uint32 )",
+        "uint32 ImageGetNumDimensions( ImageRef )",
+        "dm_string GetName( ImageRef )",
+        "void ImageGetDimensionCalibration( ImageRef, long, float *, float *, dm_string *, long )",
+        "void ImageSetDimensionCalibration( ImageRef, long, float, float, dm_string, long )",
+        "void ImageCopyCalibrationFrom( ImageRef, ImageRef )",
+        "TagGroup ImageGetTagGroup( ImageRef )",
+        "void ImageDataChanged( ImageRef )",
+        "ScriptObject ImageGetLockedData( BasicImage, ulong, ScriptObject )",
+        "void ExtractImageDataSequenceFromScriptObjectOrFail( ScriptObject, void * )",
+        "TagGroup NewTagGroup(  )",
+        "void TagGroupCopyTagsFrom( TagGroup, TagGroup )",
+        "void TagGroupSetTagAsDouble( TagGroup, string, double )",
+        "void TagGroupSetTagAsLong( TagGroup, string, long )",
+        "void Result( dm_string )",
+        "void ShowAlert( dm_string, long )",
+        "Throwable NewThrowableFromString( dm_string )",
+    };
+#define LUMADEX_TEST_TEXT(ID, PROTOTYPE, RESULT, PARAMETERS) PROTOTYPE,
+    const std::vector<std::string> listed = {DM_HOST_FUNCTIONS(LUMADEX_TEST_TEXT)};
+#undef LUMADEX_TEST_TEXT
+    EXPECT_EQ(listed, real_host);
+
+    Host host;
+    Abi abi(host);
+    for (const std::string& prototype : listed) EXPECT_NE(abi.lookup(prototype.c_str()), nullptr) << prototype;
 }
 
 TEST(HostCallInterface, ErrorPairsPendingErrorsAndStaleHandles)

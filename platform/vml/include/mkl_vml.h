@@ -40,7 +40,8 @@
  *       double, 0.57); Pow3o2 double as x (sqrt x + remainder) from fused
  *       multiply-adds (0.92; x*sqrt(x) reaches 1.26).
  *   Cbrt InvCbrt Pow2o3, double InvSqrt, on AVX-512: our kernels in the
- *       argument's precision (real_kernels.cpp): getexp/getmant split,
+ *       argument's precision (cube_root_kernels.cpp, double InvSqrt in
+ *       arithmetic_kernels.cpp): getexp/getmant split,
  *       register tables for 2^(j/3), an estimate cut to 8 (float) or 17
  *       (double) bits so that its cube is exact, one correction from the
  *       exact residual with the products kept as hi + lo (float 0.65,

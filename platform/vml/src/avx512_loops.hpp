@@ -1,4 +1,5 @@
-// The loops of our AVX-512 kernels. A lane function goes over whole vectors
+// The loops of our AVX-512 kernels, and lane helpers with one name for both
+// precisions. A lane function goes over whole vectors
 // and then over the tail through masked loads and stores, so that each
 // result depends on its own argument alone, never on where a call or a
 // thread's share of it starts. Each vector is loaded before its result is
@@ -11,8 +12,6 @@
 #include <cstdint>
 
 #include "common.hpp"
-
-#define LUMADEX_VML_LAMBDA __attribute__((target("avx512f"), always_inline))
 
 namespace lumadex::vml::avx512 {
 
@@ -78,7 +77,7 @@ LUMADEX_AVX512_INLINE void MapWith(MKL_INT n, const T* a, T* r, F f)
 {
     using L = Lanes<T>;
     MKL_INT i = 0;
-    const auto part = [&](MKL_INT count) LUMADEX_VML_LAMBDA {
+    const auto part = [&](MKL_INT count) LUMADEX_AVX512_LAMBDA {
         const auto m = TailMask<T>(count);
         L::Store(m, r + i, f(L::Load(m, a + i, T(0))));
         i += count;
@@ -120,7 +119,7 @@ LUMADEX_AVX512_INLINE void Map(MKL_INT n, const T* a, const T* b, T* r)
 // a path the loop seldom takes, so that the loop keeps its constants in
 // registers.
 template <class T, auto Exact, class... V>
-[[gnu::target("avx512f"), gnu::noinline, gnu::cold]] void Redo(T* r, typename Lanes<T>::M lanes, V... x)
+LUMADEX_AVX512 [[gnu::noinline, gnu::cold]] void Redo(T* r, typename Lanes<T>::M lanes, V... x)
 {
     Lanes<T>::Store(lanes, r, Exact(x...));
 }
@@ -163,6 +162,96 @@ LUMADEX_AVX512_INLINE void MapRedo(MKL_INT n, const T* a, const T* b, T* r)
         L::Store(m, r + i, result.y);
         if (result.redo & m) Redo<T, Exact>(r + i, result.redo & m, x, y);
     }
+}
+
+
+// r = F(a) with plain stores whatever the size of r; lanes past the end
+// compute F(0). For kernels whose address a routine takes and runs through
+// RunUnary (common.hpp), each thread storing straight into its share.
+template <class T, auto F>
+LUMADEX_AVX512 void MapStored(MKL_INT n, const T* a, T* r)
+{
+    using L = Lanes<T>;
+    MKL_INT i = 0;
+    for (; i + L::kWidth <= n; i += L::kWidth) L::Store(r + i, F(L::Load(a + i)));
+    if (i < n) {
+        const auto m = TailMask<T>(n - i);
+        L::Store(m, r + i, F(L::Load(m, a + i, T(0))));
+    }
+}
+
+// --- lane helpers for both precisions -------------------------------------------
+//
+// One name for the float (16 lanes) and the double (8 lanes) form, so that a
+// kernel is written once for both. Inline, not forced: the compiler decides
+// as for any small function.
+LUMADEX_AVX512 inline float LaneOf(__m512) { return 0; }  // the lane type, for decltype
+LUMADEX_AVX512 inline double LaneOf(__m512d) { return 0; }
+LUMADEX_AVX512 inline __m512 Broadcast(float v, __m512) { return _mm512_set1_ps(v); }
+LUMADEX_AVX512 inline __m512d Broadcast(double v, __m512d) { return _mm512_set1_pd(v); }
+LUMADEX_AVX512 inline __m512 Mul(__m512 a, __m512 b) { return _mm512_mul_ps(a, b); }
+LUMADEX_AVX512 inline __m512d Mul(__m512d a, __m512d b) { return _mm512_mul_pd(a, b); }
+LUMADEX_AVX512 inline __m512 Add(__m512 a, __m512 b) { return _mm512_add_ps(a, b); }
+LUMADEX_AVX512 inline __m512d Add(__m512d a, __m512d b) { return _mm512_add_pd(a, b); }
+LUMADEX_AVX512 inline __m512 Sub(__m512 a, __m512 b) { return _mm512_sub_ps(a, b); }
+LUMADEX_AVX512 inline __m512d Sub(__m512d a, __m512d b) { return _mm512_sub_pd(a, b); }
+// a b + c, a b - c and c - a b, each rounded once.
+LUMADEX_AVX512 inline __m512 Fma(__m512 a, __m512 b, __m512 c) { return _mm512_fmadd_ps(a, b, c); }
+LUMADEX_AVX512 inline __m512d Fma(__m512d a, __m512d b, __m512d c) { return _mm512_fmadd_pd(a, b, c); }
+LUMADEX_AVX512 inline __m512 Fms(__m512 a, __m512 b, __m512 c) { return _mm512_fmsub_ps(a, b, c); }
+LUMADEX_AVX512 inline __m512d Fms(__m512d a, __m512d b, __m512d c) { return _mm512_fmsub_pd(a, b, c); }
+LUMADEX_AVX512 inline __m512 Fnma(__m512 a, __m512 b, __m512 c) { return _mm512_fnmadd_ps(a, b, c); }
+LUMADEX_AVX512 inline __m512d Fnma(__m512d a, __m512d b, __m512d c) { return _mm512_fnmadd_pd(a, b, c); }
+// x = m 2^e with m in [1, 2) and the integer e as a float, subnormals
+// included (the instructions normalise them).
+LUMADEX_AVX512 inline __m512 ExponentOf(__m512 x) { return _mm512_getexp_ps(x); }
+LUMADEX_AVX512 inline __m512d ExponentOf(__m512d x) { return _mm512_getexp_pd(x); }
+LUMADEX_AVX512 inline __m512 MantissaOf(__m512 x) { return _mm512_getmant_ps(x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero); }
+LUMADEX_AVX512 inline __m512d MantissaOf(__m512d x) { return _mm512_getmant_pd(x, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero); }
+// x 2^floor(k).
+LUMADEX_AVX512 inline __m512 ScaleBy(__m512 x, __m512 k) { return _mm512_scalef_ps(x, k); }
+LUMADEX_AVX512 inline __m512d ScaleBy(__m512d x, __m512d k) { return _mm512_scalef_pd(x, k); }
+// table[i mod lanes] for the low bits i of each lane of `index`.
+LUMADEX_AVX512 inline __m512 Lookup(__m512 index, __m512 table)
+{
+    return _mm512_permutexvar_ps(_mm512_castps_si512(index), table);
+}
+LUMADEX_AVX512 inline __m512d Lookup(__m512d index, __m512d table)
+{
+    return _mm512_permutexvar_pd(_mm512_castpd_si512(index), table);
+}
+// The bits of x under `mask`; x with the sign of `from`.
+LUMADEX_AVX512 inline __m512 KeepBits(__m512 x, std::uint32_t mask)
+{
+    return _mm512_castsi512_ps(_mm512_and_si512(_mm512_castps_si512(x), _mm512_set1_epi32(static_cast<int>(mask))));
+}
+LUMADEX_AVX512 inline __m512d KeepBits(__m512d x, std::uint64_t mask)
+{
+    const __m512i bits = _mm512_set1_epi64(static_cast<long long>(mask));
+    return _mm512_castsi512_pd(_mm512_and_si512(_mm512_castpd_si512(x), bits));
+}
+LUMADEX_AVX512 inline __m512 SignOf(__m512 from, __m512 x)
+{
+    return _mm512_castsi512_ps(_mm512_ternarylogic_epi32(_mm512_castps_si512(x), _mm512_castps_si512(from),
+                                                         _mm512_set1_epi32(INT32_MIN), 0xD8));
+}
+LUMADEX_AVX512 inline __m512d SignOf(__m512d from, __m512d x)
+{
+    return _mm512_castsi512_pd(_mm512_ternarylogic_epi64(_mm512_castpd_si512(x), _mm512_castpd_si512(from),
+                                                         _mm512_set1_epi64(INT64_MIN), 0xD8));
+}
+// Results for the exceptional arguments (zeros, infinities, NaN, negative
+// numbers where they have no root): `responses` holds four bits per class of
+// x, from the lowest: quiet NaN, signalling NaN, +-0, +1, -inf, +inf,
+// negative, positive; 0 keeps r, 1 gives x, 2 x as a quiet NaN, 3 the
+// default NaN, 5 +inf, 6 inf with the sign of x, 7 -0, 8 +0.
+LUMADEX_AVX512 inline __m512 Exceptional(__m512 r, __m512 x, std::uint32_t responses)
+{
+    return _mm512_fixupimm_ps(r, x, _mm512_set1_epi32(static_cast<int>(responses)), 0);
+}
+LUMADEX_AVX512 inline __m512d Exceptional(__m512d r, __m512d x, std::uint32_t responses)
+{
+    return _mm512_fixupimm_pd(r, x, _mm512_set1_epi64(responses), 0);
 }
 
 }  // namespace lumadex::vml::avx512

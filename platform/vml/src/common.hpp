@@ -7,15 +7,30 @@
 
 #include <algorithm>
 #include <cfenv>
+#include <cmath>
 #include <complex>
 #include <cstddef>
 #include <cstdint>
 
 #include "mkl_vml.h"
 
-// AVX-512 helpers inlined into the loops that call them, which keeps their
-// constants in registers.
-#define LUMADEX_AVX512_INLINE [[gnu::target("avx512f"), gnu::always_inline]] inline
+// The AVX-512 target of the layer's own kernels (AVX-512F instructions),
+// spelled here once in each form the code needs:
+//   LUMADEX_AVX512          a function compiled for it;
+//   LUMADEX_AVX512_INLINE   a helper inlined into the loops that call it,
+//                           which keeps its constants in registers;
+//   LUMADEX_AVX512_LAMBDA   the same for a lambda (which takes the GNU
+//                           attribute form only);
+//   LUMADEX_AVX512_BEGIN/END  a region of a file compiled for it.
+#define LUMADEX_AVX512_ISA "avx512f"
+#define LUMADEX_AVX512 [[gnu::target(LUMADEX_AVX512_ISA)]]
+#define LUMADEX_AVX512_INLINE [[gnu::target(LUMADEX_AVX512_ISA), gnu::always_inline]] inline
+#define LUMADEX_AVX512_LAMBDA __attribute__((target(LUMADEX_AVX512_ISA), always_inline))
+#define LUMADEX_AVX512_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx512f\")")
+#define LUMADEX_AVX512_END _Pragma("GCC pop_options")
+// The AVX2 target of SLEEF's AVX2 loops (AVX2 counts only with FMA, as in
+// DetectedIsa).
+#define LUMADEX_AVX2 [[gnu::target("avx2,fma")]]
 
 namespace lumadex::vml {
 
@@ -163,6 +178,11 @@ void ComputeInto(MKL_INT n, MKL_INT threshold, T* r, Kernel&& kernel)
 // Two-operand ones (Pow, Atan2, Hypot) gain by the streamed path: 20 % for
 // Pow, whose third stream of memory traffic it removes.
 template <class T>
+void RunUnary(MKL_INT n, MKL_INT threshold, const T* a, T* r, Unary<T> f)
+{
+    Split(n, threshold, [&](MKL_INT begin, MKL_INT count) { f(count, a + begin, r + begin); });
+}
+template <class T>
 void RunUnary(MKL_INT n, MKL_INT threshold, const T* a, T* r, const Variants<Unary<T>>& kernel)
 {
     const Unary<T> f = kernel.Pick();
@@ -175,6 +195,14 @@ void RunBinary(MKL_INT n, MKL_INT threshold, const T* a, const T* b, T* r, const
     const Binary<T> f = kernel.Pick();
     ComputeInto(n, threshold, r,
                 [&](MKL_INT count, MKL_INT offset, T* out) { f(count, a + offset, b + offset, out); });
+}
+
+// Scale factors 2^-600, 1, 2^600 that bring |x| into [2^-474, 2^424], so
+// that squares and reciprocals of the scaled value stay normal and finite.
+inline double ScaleOf(double x)
+{
+    const double a = std::fabs(x);
+    return a > 0x1p400 ? 0x1p-600 : (a < 0x1p-400 ? 0x1p600 : 1.0);
 }
 
 // Elements a block kernel keeps in its stack buffers.

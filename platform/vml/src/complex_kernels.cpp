@@ -76,7 +76,7 @@ LUMADEX_VML_CLONES void AbsFloatPairs(MKL_INT n, const float* a, float* r)
 // one rounding to float: within 0.57 ulp. Lanes where s is 0, infinite or
 // NaN take the square root; an infinite part gives infinity beside a NaN.
 // The tail is loaded masked, so no result depends on where a call starts.
-[[gnu::target("avx512f")]] inline __m512d ModulusInDouble(__m256 x, __m256 y)
+LUMADEX_AVX512 inline __m512d ModulusInDouble(__m256 x, __m256 y)
 {
     const __m512d u = _mm512_cvtps_pd(x), v = _mm512_cvtps_pd(y);
     const __m512d s = _mm512_fmadd_pd(u, u, _mm512_mul_pd(v, v));
@@ -92,7 +92,7 @@ LUMADEX_VML_CLONES void AbsFloatPairs(MKL_INT n, const float* a, float* r)
 }
 
 // Moduli of 16 pairs from two vectors of interleaved parts.
-[[gnu::target("avx512f")]] inline __m512 Moduli16(__m512 first, __m512 second)
+LUMADEX_AVX512 inline __m512 Moduli16(__m512 first, __m512 second)
 {
     const __m512i evens = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
     const __m512i odds = _mm512_add_epi32(evens, _mm512_set1_epi32(1));
@@ -104,7 +104,7 @@ LUMADEX_VML_CLONES void AbsFloatPairs(MKL_INT n, const float* a, float* r)
                                                _mm256_castps_pd(_mm512_cvtpd_ps(upper)), 1));
 }
 
-[[gnu::target("avx512f")]] void AbsFloatPairs512(MKL_INT n, const float* a, float* r)
+LUMADEX_AVX512 void AbsFloatPairs512(MKL_INT n, const float* a, float* r)
 {
     MKL_INT i = 0;
     for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, Moduli16(_mm512_loadu_ps(a + 2 * i), _mm512_loadu_ps(a + 2 * i + 16)));

@@ -34,7 +34,7 @@ using dcore::Set;
 using dcore::Table16;
 
 // The magnitude of m with the sign of x (a bitwise select, one instruction).
-[[gnu::target("avx512f")]] inline __m512d WithSignOf(__m512d x, __m512d m)
+LUMADEX_AVX512 inline __m512d WithSignOf(__m512d x, __m512d m)
 {
     const __m512i sign = _mm512_set1_epi64(INT64_MIN);
     return _mm512_castsi512_pd(_mm512_ternarylogic_epi64(sign, _mm512_castpd_si512(x), _mm512_castpd_si512(m), 0xca));
@@ -67,7 +67,7 @@ constexpr Table16 kHalfPow2MinusSixteenth = Scaled(kPow2MinusSixteenth, 0.5);
 // two-sum with the operands in order of magnitude, c first when m < 0
 // (e = Thi - (hi + c)), Thi first otherwise (e = (Thi - hi) - c; zero for
 // m <= 52, where the difference is exact).
-[[gnu::target("avx512f")]] inline Dd TableMinusPowerOfTwo(__m512d t, __m512d c, __m512d k16)
+LUMADEX_AVX512 inline Dd TableMinusPowerOfTwo(__m512d t, __m512d c, __m512d k16)
 {
     const __mmask8 negative = _mm512_cmp_pd_mask(k16, _mm512_setzero_pd(), _CMP_LT_OQ);
     const __mmask8 nonnegative = _mm512_cmp_pd_mask(k16, _mm512_setzero_pd(), _CMP_NLT_UQ);
@@ -97,7 +97,7 @@ struct Expm1Parts {
 // is zero up to m = 52 and beyond below 2^-53 of the result, where
 // tanh = 1 - 2/(u + 2) weighs a relative error of u by 2/(u + 2) < 2^-52.
 template <bool forTanh = false>
-[[gnu::target("avx512f")]] inline Expm1Parts Expm1Unscaled(__m512d x)
+LUMADEX_AVX512 inline Expm1Parts Expm1Unscaled(__m512d x)
 {
     const ExpReduced x0 = ExpReduce(x);
     const __m512d r = x0.r;
@@ -122,7 +122,7 @@ template <bool forTanh = false>
 // against -1; above 709.79 the result overflows in the final scalef), max
 // and min ordered so that a NaN passes through. expm1 x has the sign of x,
 // which also gives expm1(-0) = -0.
-[[gnu::target("avx512f")]] inline __m512d Expm1(__m512d x)
+LUMADEX_AVX512 inline __m512d Expm1(__m512d x)
 {
     const __m512d xc = _mm512_min_pd(Set(710.0), _mm512_max_pd(Set(-40.0), x));
     const Expm1Parts e = Expm1Unscaled(xc);
@@ -153,7 +153,7 @@ struct ExpParts {
 };
 
 template <bool withLow>
-[[gnu::target("avx512f")]] inline ExpParts ExpPlusMinus(__m512d y)
+LUMADEX_AVX512 inline ExpParts ExpPlusMinus(__m512d y)
 {
     const ExpReduced y0 = ExpReduce(y);
     const __m512d r = y0.r, z = _mm512_mul_pd(r, r);
@@ -169,7 +169,7 @@ template <bool withLow>
 
 // a + sign b.
 template <int sign>
-[[gnu::target("avx512f")]] inline __m512d AddSigned(__m512d a, __m512d b)
+LUMADEX_AVX512 inline __m512d AddSigned(__m512d a, __m512d b)
 {
     return sign > 0 ? _mm512_add_pd(a, b) : _mm512_sub_pd(a, b);
 }
@@ -181,7 +181,7 @@ template <int sign>
 // with odd and even (2^-58 of the result) are left out. Scaled by 2^m last,
 // so that 709.79 < y < 710.47 stays finite and beyond overflows there.
 template <int sign>
-[[gnu::target("avx512f")]] inline __m512d HalfSumScaled(const ExpParts& e)
+LUMADEX_AVX512 inline __m512d HalfSumScaled(const ExpParts& e)
 {
     const __m512d hi = AddSigned<sign>(e.plus.hi, e.minus.hi);
     const __m512d lo = AddSigned<sign>(_mm512_sub_pd(e.plus.hi, hi), e.minus.hi);  // fast two-sum
@@ -192,14 +192,14 @@ template <int sign>
 
 // cosh x = (e^y + e^-y)/2 with y = |x| clamped to 711 (NaN passes: min
 // returns its second operand then).
-[[gnu::target("avx512f")]] inline __m512d Cosh(__m512d x)
+LUMADEX_AVX512 inline __m512d Cosh(__m512d x)
 {
     return HalfSumScaled<1>(ExpPlusMinus<false>(_mm512_min_pd(Set(711.0), _mm512_abs_pd(x))));
 }
 
 // sinh y for 0 <= y < 0.35 as y + y^3 s(y^2), s of degree 4 (Chebyshev
 // interpolant on y^2 <= 0.35^2, mpmath; relative error 2^-58.8).
-[[gnu::target("avx512f")]] inline __m512d SinhSmall(__m512d y)
+LUMADEX_AVX512 inline __m512d SinhSmall(__m512d y)
 {
     const __m512d z = _mm512_mul_pd(y, y);
     const __m512d s = Horner(z, 0x1.5555555555556p-3, 0x1.111111111091ap-7, 0x1.a01a01a83a3a3p-13,
@@ -210,7 +210,7 @@ template <int sign>
 // sinh x = sign(x) (e^y - e^-y)/2, y = |x| clamped to 711. From y >= 0.35
 // the difference cancels by at most coth(0.35) < 3, which with the exact
 // high difference costs at most about 0.13 ulp; below, the odd series.
-[[gnu::target("avx512f")]] inline __m512d Sinh(__m512d x)
+LUMADEX_AVX512 inline __m512d Sinh(__m512d x)
 {
     const __m512d y = _mm512_min_pd(Set(711.0), _mm512_abs_pd(x));
     __m512d h = HalfSumScaled<-1>(ExpPlusMinus<true>(y));
@@ -225,7 +225,7 @@ template <int sign>
 // rounded quotient q0 = n/d of the high parts is corrected by the residual
 // (n + nlo - q0 (d + dlo))/d, whose leading part n - q0 d one fma gives
 // exactly; the residual is a few ulps of q0, so rcp14 (2^-14) divides it.
-[[gnu::target("avx512f")]] inline __m512d Tanh(__m512d x)
+LUMADEX_AVX512 inline __m512d Tanh(__m512d x)
 {
     const __m512d y = _mm512_min_pd(Set(20.0), _mm512_abs_pd(x));
     const Expm1Parts e = Expm1Unscaled<true>(_mm512_add_pd(y, y));
@@ -241,9 +241,9 @@ template <int sign>
 
 }  // namespace
 
-[[gnu::target("avx512f"), gnu::flatten]] void DoubleExpm1Avx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Expm1>(n, a, r); }
-[[gnu::target("avx512f"), gnu::flatten]] void DoubleCoshAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Cosh>(n, a, r); }
-[[gnu::target("avx512f"), gnu::flatten]] void DoubleSinhAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Sinh>(n, a, r); }
-[[gnu::target("avx512f"), gnu::flatten]] void DoubleTanhAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Tanh>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void DoubleExpm1Avx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Expm1>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void DoubleCoshAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Cosh>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void DoubleSinhAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Sinh>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void DoubleTanhAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Tanh>(n, a, r); }
 
 }  // namespace lumadex::vml

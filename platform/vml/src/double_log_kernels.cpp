@@ -437,11 +437,11 @@ LUMADEX_AVX512_INLINE void Run(MKL_INT n, const double* a, double* r)
 
 }  // namespace
 
-[[gnu::target("avx512f")]] void DoubleLnAvx512(MKL_INT n, const double* a, double* r) { Run<LnOp>(n, a, r); }
-[[gnu::target("avx512f")]] void DoubleLog10Avx512(MKL_INT n, const double* a, double* r) { Run<Log10Op>(n, a, r); }
-[[gnu::target("avx512f")]] void DoubleLog1pAvx512(MKL_INT n, const double* a, double* r) { Run<Log1pOp>(n, a, r); }
-[[gnu::target("avx512f")]] void DoubleAsinhAvx512(MKL_INT n, const double* a, double* r) { Run<AsinhOp>(n, a, r); }
-[[gnu::target("avx512f")]] void DoubleAcoshAvx512(MKL_INT n, const double* a, double* r) { Run<AcoshOp>(n, a, r); }
-[[gnu::target("avx512f")]] void DoubleAtanhAvx512(MKL_INT n, const double* a, double* r) { Run<AtanhOp>(n, a, r); }
+LUMADEX_AVX512 void DoubleLnAvx512(MKL_INT n, const double* a, double* r) { Run<LnOp>(n, a, r); }
+LUMADEX_AVX512 void DoubleLog10Avx512(MKL_INT n, const double* a, double* r) { Run<Log10Op>(n, a, r); }
+LUMADEX_AVX512 void DoubleLog1pAvx512(MKL_INT n, const double* a, double* r) { Run<Log1pOp>(n, a, r); }
+LUMADEX_AVX512 void DoubleAsinhAvx512(MKL_INT n, const double* a, double* r) { Run<AsinhOp>(n, a, r); }
+LUMADEX_AVX512 void DoubleAcoshAvx512(MKL_INT n, const double* a, double* r) { Run<AcoshOp>(n, a, r); }
+LUMADEX_AVX512 void DoubleAtanhAvx512(MKL_INT n, const double* a, double* r) { Run<AtanhOp>(n, a, r); }
 
 }  // namespace lumadex::vml

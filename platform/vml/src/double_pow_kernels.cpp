@@ -213,7 +213,7 @@ LUMADEX_AVX512_INLINE __m512d PowFast(__m512d x, __m512d y, __mmask8& fast)
 }
 
 // x^y for any lanes (see the top of the file); the common lanes as PowFast.
-[[gnu::target("avx512f"), gnu::noinline]] __m512d PowGeneral(__m512d x, __m512d y)
+LUMADEX_AVX512 [[gnu::noinline]] __m512d PowGeneral(__m512d x, __m512d y)
 {
     const __m512d one = Set(1.0);
     const __m512d ax = _mm512_abs_pd(x);
@@ -290,7 +290,7 @@ LUMADEX_AVX512_INLINE void Partial(MKL_INT n, const double* a, const double* b, 
 
 // Each vector is loaded before its result is stored, so r may be a or b.
 // (Large destinations are written around the caches by the layer's dispatch.)
-[[gnu::target("avx512f")]] void DoublePowAvx512(MKL_INT n, const double* a, const double* b, double* r)
+LUMADEX_AVX512 void DoublePowAvx512(MKL_INT n, const double* a, const double* b, double* r)
 {
     MKL_INT i = 0;
     for (; n - i >= 8; i += 8) _mm512_storeu_pd(r + i, Eval(_mm512_loadu_pd(a + i), _mm512_loadu_pd(b + i)));

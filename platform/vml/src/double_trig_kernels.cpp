@@ -31,46 +31,44 @@
 #include "common.hpp"
 #include "sleef_declarations.hpp"
 
-#pragma GCC push_options
-#pragma GCC target("avx512f")
+LUMADEX_AVX512_BEGIN
 
 namespace lumadex::vml {
 namespace {
 
 // The helpers inline into each kernel's loop; the rare paths stay out of it.
-#define INLINE inline __attribute__((always_inline))
 
 using V = __m512d;
 using M = __mmask8;
 
-INLINE V Set(double v) { return _mm512_set1_pd(v); }
-INLINE V Abs(V x) { return _mm512_castsi512_pd(_mm512_and_epi64(_mm512_castpd_si512(x), _mm512_set1_epi64(INT64_MAX))); }
+LUMADEX_AVX512_INLINE V Set(double v) { return _mm512_set1_pd(v); }
+LUMADEX_AVX512_INLINE V Abs(V x) { return _mm512_castsi512_pd(_mm512_and_epi64(_mm512_castpd_si512(x), _mm512_set1_epi64(INT64_MAX))); }
 // x with the sign bit of s flipped in: x xor (s and -0).
-INLINE V XorSign(V x, V s)
+LUMADEX_AVX512_INLINE V XorSign(V x, V s)
 {
     return _mm512_castsi512_pd(_mm512_ternarylogic_epi64(_mm512_castpd_si512(x), _mm512_castpd_si512(s),
                                                          _mm512_set1_epi64(INT64_MIN), 0x78));
 }
-INLINE V Fma(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
+LUMADEX_AVX512_INLINE V Fma(V a, V b, V c) { return _mm512_fmadd_pd(a, b, c); }
 // A rounded product, kept apart from the additions that follow it: the
 // compiler may not contract it into an fma, which would break the exact
 // splittings (Fast2Sum, Sterbenz differences) the error bounds rest on.
-INLINE V Mul(V a, V b)
+LUMADEX_AVX512_INLINE V Mul(V a, V b)
 {
     V p = a * b;
     asm("" : "+v"(p));
     return p;
 }
-INLINE V Neg(M m, V x) { return _mm512_mask_sub_pd(x, m, _mm512_setzero_pd(), x); }
-INLINE M SignBit(V x) { return _mm512_test_epi64_mask(_mm512_castpd_si512(x), _mm512_set1_epi64(INT64_MIN)); }
-INLINE M Lt(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
-INLINE M Gt(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
-INLINE M Eq(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
-INLINE V Select(M m, V yes, V no) { return _mm512_mask_mov_pd(no, m, yes); }
+LUMADEX_AVX512_INLINE V Neg(M m, V x) { return _mm512_mask_sub_pd(x, m, _mm512_setzero_pd(), x); }
+LUMADEX_AVX512_INLINE M SignBit(V x) { return _mm512_test_epi64_mask(_mm512_castpd_si512(x), _mm512_set1_epi64(INT64_MIN)); }
+LUMADEX_AVX512_INLINE M Lt(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ); }
+LUMADEX_AVX512_INLINE M Gt(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_GT_OQ); }
+LUMADEX_AVX512_INLINE M Eq(V a, V b) { return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ); }
+LUMADEX_AVX512_INLINE V Select(M m, V yes, V no) { return _mm512_mask_mov_pd(no, m, yes); }
 
 // Horner's rule, highest coefficient last.
 template <size_t N>
-INLINE V Poly(V z, const double (&c)[N])
+LUMADEX_AVX512_INLINE V Poly(V z, const double (&c)[N])
 {
     V p = Set(c[N - 1]);
     for (size_t i = N - 1; i-- > 0;) p = Fma(p, z, Set(c[i]));
@@ -87,7 +85,7 @@ constexpr double kRoundMagic = 0x1.8p52;
 
 // h + p + rest with |h| >= |p| (or h = 0): Fast2Sum of the leading pair, so
 // that only the final addition rounds at the result's scale.
-INLINE V SumTo(V h, V p, V rest)
+LUMADEX_AVX512_INLINE V SumTo(V h, V p, V rest)
 {
     const V s = h + p;
     const V e = (h - s) + p;
@@ -109,7 +107,7 @@ struct Reduced {
     __m512i k;  // the quadrant in the low bits
 };
 
-INLINE Reduced ReduceHalfPi(V x)
+LUMADEX_AVX512_INLINE Reduced ReduceHalfPi(V x)
 {
     const V kMagic = Fma(x, Set(0x1.45f306dc9c883p-1), Set(kRoundMagic));  // x 2/pi
     const V k = kMagic - Set(kRoundMagic);
@@ -136,7 +134,7 @@ constexpr double kTanP[] = {-0.13098981362102827, 0.0031178652095653256, -1.1150
 constexpr double kTanQ0 = -0.4643231469543616;
 constexpr double kTanQ[] = {0.024558914194352546, -0.00025595631715588906};
 
-INLINE V TanFast(V x)
+LUMADEX_AVX512_INLINE V TanFast(V x)
 {
     const V ax = Abs(x);
     const Reduced r = ReduceHalfPi(ax);
@@ -169,7 +167,7 @@ INLINE V TanFast(V x)
 // reduction, takes the lanes that need it.
 [[gnu::noinline]] V TanSlow(V x) { return Sleef_tand8_u10avx512f(x); }
 
-INLINE V Tan(V x)
+LUMADEX_AVX512_INLINE V Tan(V x)
 {
     const M slow = _mm512_cmp_pd_mask(Abs(x), Set(kTrigFastMax), _CMP_GT_OQ);
     V y = TanFast(x);
@@ -222,7 +220,7 @@ struct Redone {
 
 // Horner's rule on the polynomial each lane takes: s for even n, c for odd n.
 template <size_t N>
-INLINE V PolyOf(M odd, V z, const double (&s)[N], const double (&c)[N])
+LUMADEX_AVX512_INLINE V PolyOf(M odd, V z, const double (&s)[N], const double (&c)[N])
 {
     V p = Select(odd, Set(c[N - 1]), Set(s[N - 1]));
     for (size_t i = N - 1; i-- > 0;) p = Fma(p, z, Select(odd, Set(c[i]), Set(s[i])));
@@ -230,7 +228,7 @@ INLINE V PolyOf(M odd, V z, const double (&s)[N], const double (&c)[N])
 }
 
 template <int kShift>
-INLINE Redone SinCos(V x)
+LUMADEX_AVX512_INLINE Redone SinCos(V x)
 {
     const M redo = Gt(Abs(x), Set(kTrigFastMax));
     const Reduced r = ReduceHalfPi(x);
@@ -258,13 +256,13 @@ INLINE Redone SinCos(V x)
     return {_mm512_castsi512_pd(_mm512_mask_xor_epi64(yi, neg, yi, _mm512_set1_epi64(INT64_MIN))), redo};
 }
 
-INLINE Redone Sin(V x) { return SinCos<0>(x); }
-INLINE Redone Cos(V x) { return SinCos<1>(x); }
+LUMADEX_AVX512_INLINE Redone Sin(V x) { return SinCos<0>(x); }
+LUMADEX_AVX512_INLINE Redone Cos(V x) { return SinCos<1>(x); }
 
 // Beyond 2^24 (and for the infinities) SLEEF's 1-ulp functions, with their
 // exact reduction.
-INLINE V SinExact(V x) { return Sleef_sind8_u10avx512f(x); }
-INLINE V CosExact(V x) { return Sleef_cosd8_u10avx512f(x); }
+LUMADEX_AVX512_INLINE V SinExact(V x) { return Sleef_sind8_u10avx512f(x); }
+LUMADEX_AVX512_INLINE V CosExact(V x) { return Sleef_cosd8_u10avx512f(x); }
 
 // ---------------------------------------------------------------------------
 // atan, shared by atan and atan2: a reduction picks c from a table and
@@ -282,14 +280,14 @@ struct AtanValue {
 constexpr double kAtanP[] = {-0.33333333333333287, 0.1999999999978881,   -0.14285714128121016,
                              0.11111068058212172,  -0.09085582783658513, 0.07387243265088524};
 
-INLINE V Table(const double* tab, __m512i j)
+LUMADEX_AVX512_INLINE V Table(const double* tab, __m512i j)
 {
     return _mm512_permutex2var_pd(_mm512_load_pd(tab), j, _mm512_load_pd(tab + 8));
 }
-INLINE V Table(const std::array<double, 16>& tab, __m512i j) { return Table(tab.data(), j); }
+LUMADEX_AVX512_INLINE V Table(const std::array<double, 16>& tab, __m512i j) { return Table(tab.data(), j); }
 
 template <bool kExactNumerator>
-INLINE AtanValue AtanQuotient(V hi, V lo, V nh, V nl, V dh, V dl)
+LUMADEX_AVX512_INLINE AtanValue AtanQuotient(V hi, V lo, V nh, V nl, V dh, V dl)
 {
     const V inv = Set(1.0) / dh;
     const V t = Mul(nh, inv);
@@ -335,7 +333,7 @@ alignas(64) constexpr auto kAtanULo = AtanHalfOctaves({
     -2.0282993489313522e-17, 2.7563998718653792e-17, 5.0801952814698895e-17, -8.200088840802228e-17,
     -5.008093825679454e-18,  -3.3864908226719837e-17, -7.931866953021259e-17, 6.123233995736766e-17});
 
-INLINE V Atan(V a)
+LUMADEX_AVX512_INLINE V Atan(V a)
 {
     const V u = _mm512_min_pd(Set(0x1p1000), Abs(a));  // NaN stays NaN
     const V clamped = _mm512_max_pd(_mm512_min_pd(u, Set(16.0)), Set(0.12));
@@ -365,9 +363,9 @@ alignas(64) constexpr double kAtanLo[16] = {0.0, 8.603137515581325e-19, 5.985338
                                             -4.5458024896985324e-18, 3.433277577293987e-17};
 
 // x/y to 14 bits.
-INLINE V RoughRatio(V x, V y) { return Mul(x, _mm512_rcp14_pd(y)); }
+LUMADEX_AVX512_INLINE V RoughRatio(V x, V y) { return Mul(x, _mm512_rcp14_pd(y)); }
 
-INLINE AtanValue AtanOfRatio(V x, V y)
+LUMADEX_AVX512_INLINE AtanValue AtanOfRatio(V x, V y)
 {
     const __m512i j = _mm512_castpd_si512(Fma(RoughRatio(x, y), Set(8.0), Set(kRoundMagic)));
     const V c = Table(kAtanC, j);
@@ -380,7 +378,7 @@ INLINE AtanValue AtanOfRatio(V x, V y)
 // atan2(a, b) from x = min(|a|, |b|), y = max(|a|, |b|) in the core's range:
 //   atan2 = sign(a) (q + s atan(x/y)),  q = pi/2 if |a| > |b|, else pi if
 //   b has its sign bit, else 0;  s = -1 exactly when one of those holds.
-INLINE V Atan2From(V a, V b, V x, V y)
+LUMADEX_AVX512_INLINE V Atan2From(V a, V b, V x, V y)
 {
     const M swap = Gt(Abs(a), Abs(b)), negB = SignBit(b);
     const AtanValue v = AtanOfRatio(x, y);
@@ -395,13 +393,13 @@ INLINE V Atan2From(V a, V b, V x, V y)
 
 // x = min(|a|, |b|) and y = max(|a|, |b|), each NaN when the operand it
 // takes from is NaN (min and max return their second operand then).
-INLINE V MinAbs(V a, V b) { return _mm512_min_pd(Abs(a), Abs(b)); }
-INLINE V MaxAbs(V a, V b) { return _mm512_max_pd(Abs(b), Abs(a)); }
+LUMADEX_AVX512_INLINE V MinAbs(V a, V b) { return _mm512_min_pd(Abs(a), Abs(b)); }
+LUMADEX_AVX512_INLINE V MaxAbs(V a, V b) { return _mm512_max_pd(Abs(b), Abs(a)); }
 
 // The core's range: 2^-900 <= x <= y <= 2^1000 and x/y >= 2^-899 (roughly),
 // where no product underflows or overflows and no residual or low part falls
 // below the normal range.
-INLINE M InCoreRange(V x, V y)
+LUMADEX_AVX512_INLINE M InCoreRange(V x, V y)
 {
     return _mm512_cmp_pd_mask(x, Set(0x1p-900), _CMP_GE_OQ) & _mm512_cmp_pd_mask(y, Set(0x1p1000), _CMP_LE_OQ) &
            _mm512_cmp_pd_mask(RoughRatio(x, y), Set(0x1p-899), _CMP_GE_OQ);
@@ -433,7 +431,7 @@ INLINE M InCoreRange(V x, V y)
     return Select(nan, a + b, r);
 }
 
-INLINE V Atan2(V a, V b)
+LUMADEX_AVX512_INLINE V Atan2(V a, V b)
 {
     const V x = MinAbs(a, b), y = MaxAbs(a, b);
     if (InCoreRange(x, y) != 0xff) [[unlikely]]
@@ -460,7 +458,7 @@ struct AsinValue {
     M big;  // |x| > 1/2
 };
 
-INLINE AsinValue AsinParts(V x)
+LUMADEX_AVX512_INLINE AsinValue AsinParts(V x)
 {
     const V ax = Abs(x);
     const M big = Gt(ax, Set(0.5));
@@ -472,7 +470,7 @@ INLINE AsinValue AsinParts(V x)
     return {v, w, big};
 }
 
-INLINE V Asin(V x)
+LUMADEX_AVX512_INLINE V Asin(V x)
 {
     const AsinValue a = AsinParts(x);
     const V qh = _mm512_maskz_mov_pd(a.big, Set(kPio2Hi)), ql = _mm512_maskz_mov_pd(a.big, Set(kPio2Lo));
@@ -481,7 +479,7 @@ INLINE V Asin(V x)
 
 // acos x = q + s (v + w): q = pi/2 for |x| <= 1/2, else pi for x < 0, else 0;
 // s = -1 for |x| <= 1/2 with x >= 0 and for x < -1/2.
-INLINE V Acos(V x)
+LUMADEX_AVX512_INLINE V Acos(V x)
 {
     const AsinValue a = AsinParts(x);
     const M neg = SignBit(x), small = static_cast<M>(~a.big);
@@ -493,33 +491,32 @@ INLINE V Acos(V x)
 
 }  // namespace
 
-[[gnu::target("avx512f")]] void DoubleSinAvx512(MKL_INT n, const double* a, double* r)
+LUMADEX_AVX512 void DoubleSinAvx512(MKL_INT n, const double* a, double* r)
 {
     avx512::MapRedo<double, Sin, SinExact>(n, a, r);
 }
 
-[[gnu::target("avx512f")]] void DoubleCosAvx512(MKL_INT n, const double* a, double* r)
+LUMADEX_AVX512 void DoubleCosAvx512(MKL_INT n, const double* a, double* r)
 {
     avx512::MapRedo<double, Cos, CosExact>(n, a, r);
 }
 
-[[gnu::target("avx512f")]] void DoubleTanAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Tan>(n, a, r); }
+LUMADEX_AVX512 void DoubleTanAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Tan>(n, a, r); }
 
-[[gnu::target("avx512f")]] void DoubleAtanAvx512(MKL_INT n, const double* a, double* r)
+LUMADEX_AVX512 void DoubleAtanAvx512(MKL_INT n, const double* a, double* r)
 {
     avx512::Map<double, Atan>(n, a, r);
 }
 
-[[gnu::target("avx512f")]] void DoubleAtan2Avx512(MKL_INT n, const double* a, const double* b, double* r)
+LUMADEX_AVX512 void DoubleAtan2Avx512(MKL_INT n, const double* a, const double* b, double* r)
 {
     avx512::Map<double, Atan2>(n, a, b, r);
 }
 
-[[gnu::target("avx512f")]] void DoubleAsinAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Asin>(n, a, r); }
+LUMADEX_AVX512 void DoubleAsinAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Asin>(n, a, r); }
 
-[[gnu::target("avx512f")]] void DoubleAcosAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Acos>(n, a, r); }
+LUMADEX_AVX512 void DoubleAcosAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, Acos>(n, a, r); }
 
 }  // namespace lumadex::vml
 
-#undef INLINE
-#pragma GCC pop_options
+LUMADEX_AVX512_END

@@ -95,7 +95,7 @@ alignas(64) constexpr double kErfcPoly[8][16] = {
 
 // erfc(a) for 0 <= a <= 10.0625 (or NaN) in double lanes, within 2^-31.5
 // relative.
-[[gnu::target("avx512f"), gnu::always_inline]] inline __m512d ErfcOfMagnitude(__m512d a)
+LUMADEX_AVX512_INLINE __m512d ErfcOfMagnitude(__m512d a)
 {
     using namespace dcore;
     // The low four bits of the bits of a + 0.75 shifted right by 50 are its
@@ -113,7 +113,7 @@ alignas(64) constexpr double kErfcPoly[8][16] = {
     return _mm512_scalef_pd(_mm512_mul_pd(_mm512_fmadd_pd(scale, expm1, scale), r), s.k16);
 }
 
-[[gnu::target("avx512f")]] inline __m512 Erfc16(__m512 x)
+LUMADEX_AVX512 inline __m512 Erfc16(__m512 x)
 {
     // min returns its second operand, |x|, when that is NaN.
     const Wide a = Widen(_mm512_min_ps(_mm512_set1_ps(10.0625f), _mm512_abs_ps(x)));
@@ -255,7 +255,7 @@ enum ErfcRow { kCenterRow = 0, kC0Row = 1, kC1Row = 3, kC2Row = 5, kErfcRows = 1
 // in F's units, and S + hi for S = 2^52 G (above hi there) rounds to it;
 // that sum's rounding error and lo then settle the last step, and the sum
 // minus S, a multiple of G, scales exactly.
-[[gnu::target("avx512f"), gnu::noinline, gnu::cold]] __m512d SubnormalErfc(__m512d hi, __m512d lo, __m512d k16,
+LUMADEX_AVX512 [[gnu::noinline, gnu::cold]] __m512d SubnormalErfc(__m512d hi, __m512d lo, __m512d k16,
                                                                           __m512d result, __mmask8 lanes)
 {
     using namespace dcore;
@@ -266,7 +266,7 @@ enum ErfcRow { kCenterRow = 0, kC0Row = 1, kC1Row = 3, kC2Row = 5, kErfcRows = 1
     return _mm512_mask_mov_pd(result, lanes, _mm512_scalef_pd(_mm512_sub_pd(rounded, shifter), e));
 }
 
-[[gnu::target("avx512f")]] inline __m512d ErfcDouble8(__m512d x)
+LUMADEX_AVX512 inline __m512d ErfcDouble8(__m512d x)
 {
     using namespace dcore;
     // min returns its second operand, |x|, when that is NaN.
@@ -274,7 +274,7 @@ enum ErfcRow { kCenterRow = 0, kC0Row = 1, kC1Row = 3, kC2Row = 5, kErfcRows = 1
     // The permutes read the low four bits: biased exponent mod 4, then the
     // two leading fraction bits of a + 2.25.
     const __m512i j = _mm512_srli_epi64(Bits(_mm512_add_pd(a, Set(2.25))), 50);
-    const auto row = [&](int k) LUMADEX_VML_LAMBDA { return Read16(kErfcDouble[k], j); };
+    const auto row = [&](int k) LUMADEX_AVX512_LAMBDA { return Read16(kErfcDouble[k], j); };
     // t + tErr = a - c exactly (tErr = 0 but below 1/16, on the first interval).
     const __m512d center = row(kCenterRow), t = _mm512_sub_pd(a, center);
     const __m512d tErr = _mm512_add_pd(_mm512_sub_pd(_mm512_sub_pd(_mm512_setzero_pd(), center), t), a);
@@ -311,9 +311,9 @@ enum ErfcRow { kCenterRow = 0, kC0Row = 1, kC1Row = 3, kC2Row = 5, kErfcRows = 1
 }  // namespace
 
 // One vector, for the residual of the inverse error function.
-[[gnu::target("avx512f")]] __m512d DoubleErfcOf8(__m512d x) { return ErfcDouble8(x); }
+LUMADEX_AVX512 __m512d DoubleErfcOf8(__m512d x) { return ErfcDouble8(x); }
 
-[[gnu::target("avx512f"), gnu::flatten]] void FloatErfcAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Erfc16>(n, a, r); }
-[[gnu::target("avx512f"), gnu::flatten]] void DoubleErfcAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, ErfcDouble8>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void FloatErfcAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Erfc16>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void DoubleErfcAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, ErfcDouble8>(n, a, r); }
 
 }  // namespace lumadex::vml

@@ -46,7 +46,7 @@
 namespace lumadex::vml {
 
 // The double erfc kernel, one vector (erfc_kernels.cpp).
-[[gnu::target("avx512f")]] __m512d DoubleErfcOf8(__m512d x);
+LUMADEX_AVX512 __m512d DoubleErfcOf8(__m512d x);
 
 namespace {
 
@@ -107,7 +107,7 @@ LUMADEX_AVX512_INLINE __m512d Poly(__m512d u, C coefficient)
 template <int N>
 LUMADEX_AVX512_INLINE __m512d Poly(__m512d u, const double (&c)[N])
 {
-    return Poly<N>(u, [&](int i) LUMADEX_VML_LAMBDA { return Set(c[i]); });
+    return Poly<N>(u, [&](int i) LUMADEX_AVX512_LAMBDA { return Set(c[i]); });
 }
 
 // -ln t for t in (0, 1], to about 3e-11 relative: t = 2^k m with m in
@@ -137,7 +137,7 @@ LUMADEX_AVX512_INLINE __m512d Start(__m512d a)
     const __m512d s = _mm512_sqrt_pd(w);
     const __mmask8 far = _mm512_cmp_pd_mask(s, Set(kMiddleEnd), _CMP_GT_OQ);
     const __m512d center = _mm512_mask_mov_pd(Set(3.25), far, Set(5.025));
-    const __m512d q = Poly<11>(_mm512_sub_pd(s, center), [&](int i) LUMADEX_VML_LAMBDA {
+    const __m512d q = Poly<11>(_mm512_sub_pd(s, center), [&](int i) LUMADEX_AVX512_LAMBDA {
         return _mm512_mask_mov_pd(Set(kMiddle[i]), far, Set(kFar[i]));
     });
     return _mm512_mask_mul_pd(x, tail, a, q);
@@ -188,14 +188,14 @@ LUMADEX_AVX512_INLINE __m512 Finish(__m512 x, __m512 y)
 }
 
 // Sixteen floats: the start in two halves of double lanes, rounded once.
-[[gnu::target("avx512f")]] inline __m512 ErfInv16(__m512 y)
+LUMADEX_AVX512 inline __m512 ErfInv16(__m512 y)
 {
     const avx512::Wide wide = avx512::Widen(y);
     return Finish(avx512::Narrow(Start(Inside(wide.low)), Start(Inside(wide.high))), y);
 }
 
 // Eight doubles: the start, one Halley step (see the top), the tiny lanes.
-[[gnu::target("avx512f")]] inline __m512d ErfInv8(__m512d y)
+LUMADEX_AVX512 inline __m512d ErfInv8(__m512d y)
 {
     const __m512d a = Inside(y);
     const __m512d x = Start(a);
@@ -216,13 +216,139 @@ LUMADEX_AVX512_INLINE __m512 Finish(__m512 x, __m512 y)
 
 }  // namespace
 
-[[gnu::target("avx512f"), gnu::flatten]] void FloatErfInvAvx512(MKL_INT n, const float* a, float* r)
+LUMADEX_AVX512 [[gnu::flatten]] void FloatErfInvAvx512(MKL_INT n, const float* a, float* r)
 {
     avx512::Map<float, ErfInv16>(n, a, r);
 }
-[[gnu::target("avx512f"), gnu::flatten]] void DoubleErfInvAvx512(MKL_INT n, const double* a, double* r)
+LUMADEX_AVX512 [[gnu::flatten]] void DoubleErfInvAvx512(MKL_INT n, const double* a, double* r)
 {
     avx512::Map<double, ErfInv8>(n, a, r);
 }
 
+namespace {
+
+// The other instruction sets: a block kernel over SLEEF's double functions.
+// The inverse error function over a block, in double.
+//
+// Start: Giles' single-precision approximation (w = -ln(1 - y^2), two
+// polynomial branches), about 4e-7 relative. Then Halley steps on
+// F(x) = erf(x) - y, whose residual is taken from erfc where |y| > 1/2 so
+// that it keeps its digits near +-1:  F = sign(y) ((1 - |y|) - erfc(|x|)),
+// F' = 2/sqrt(pi) exp(-x^2), x -= d / (1 + x d) with d = F / F'. One step
+// leaves about 1e-19 relative before the rounding of erf.
+LUMADEX_VML_CLONES void ErfInvStart(MKL_INT n, const double* y, const double* lnOneMinusY2, double* x)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double w = -lnOneMinusY2[i];
+        const double u = w - 2.5, v = std::sqrt(w) - 3;
+        double p = 2.81022636e-08;
+        p = 3.43273939e-07 + p * u;
+        p = -3.5233877e-06 + p * u;
+        p = -4.39150654e-06 + p * u;
+        p = 0.00021858087 + p * u;
+        p = -0.00125372503 + p * u;
+        p = -0.00417768164 + p * u;
+        p = 0.246640727 + p * u;
+        p = 1.50140941 + p * u;
+        double q = -0.000200214257;
+        q = 0.000100950558 + q * v;
+        q = 0.00134934322 + q * v;
+        q = -0.00367342844 + q * v;
+        q = 0.00573950773 + q * v;
+        q = -0.0076224613 + q * v;
+        q = 0.00943887047 + q * v;
+        q = 1.00167406 + q * v;
+        q = 2.83297682 + q * v;
+        // Beyond the fit (|y| > 1 - 1e-7, only double arguments): the tail's
+        // asymptote x^2 = t - ln(pi t) / 2 with t = -ln(1 - |y|) ~ w + ln 2
+        // in [16, 38], ln t taken from its tangent at 27: about 1e-3 off,
+        // which the Halley steps mend.
+        const double t = w + 0.69314718055994531;
+        const double lnT = 3.2958368660043291 + (t - 27) / 27;
+        const double tail = std::sqrt(t - 0.5 * (1.1447298858494002 + lnT)) * (y[i] < 0 ? -1.0 : 1.0);
+        x[i] = w < 5 ? p * y[i] : (w < 16 ? q * y[i] : tail);
+    }
+}
+
+LUMADEX_VML_CLONES void ErfInvHalley(MKL_INT n, const double* y, const double* erfX, const double* erfcAbsX,
+                                     const double* expMinusX2, double* x)
+{
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double ay = std::fabs(y[i]);
+        const double f = ay <= 0.5 ? erfX[i] - y[i] : ((1 - ay) - erfcAbsX[i]) * (y[i] < 0 ? -1.0 : 1.0);
+        const double d = f / (1.1283791670955126 * expMinusX2[i]);
+        const double next = x[i] - d / (1 + x[i] * d);
+        // |y| = 1 and beyond, zeros and NaN keep what the start gave (inf, NaN, +-0).
+        x[i] = (ay < 1 && ay > 0) ? next : x[i];
+    }
+}
+
+void ErfInvBlock(MKL_INT n, const double* y, double* x, int steps)
+{
+    alignas(64) double t[kBlock], e[kBlock], c[kBlock], g[kBlock];
+    const Unary<double> ln = DoubleLn().Pick(), erf = DoubleErf().Pick(), erfc = DoubleErfc().Pick(),
+                        exp = DoubleExp().Pick();
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) t[i] = (1 - y[i]) * (1 + y[i]);
+    ln(n, t, t);
+    ErfInvStart(n, y, t, x);
+    for (int step = 0; step < steps; ++step) {
+        erf(n, x, e);
+#pragma omp simd
+        for (MKL_INT i = 0; i < n; ++i) {
+            t[i] = std::fabs(x[i]);
+            g[i] = -x[i] * x[i];
+        }
+        erfc(n, t, c);
+        exp(n, g, g);
+        ErfInvHalley(n, y, e, c, g, x);
+    }
+    // Exactly +-1 gives +-infinity, beyond it NaN (the start gave NaN or
+    // inf); below 2^-27, erfinv(y) = y sqrt(pi)/2 with the constant in two
+    // parts (SLEEF's erf loses its last bit on subnormals).
+#pragma omp simd
+    for (MKL_INT i = 0; i < n; ++i) {
+        const double ay = std::fabs(y[i]);
+        const double tiny = std::fma(0.88622692545275801, y[i], -3.8332932499128993e-17 * y[i]);
+        x[i] = ay == 1 ? std::copysign(HUGE_VAL, y[i]) : (ay > 1 ? NAN : (ay < 0x1p-27 ? tiny : x[i]));
+    }
+}
+
+}  // namespace
 }  // namespace lumadex::vml
+
+using namespace lumadex::vml;
+
+extern "C" {
+// On AVX-512 our own kernels (above); elsewhere the block kernel, for float
+// with one Halley step, rounded once.
+void vsErfInv(const MKL_INT n, const float a[], float r[])
+{
+    if (DetectedIsa() == Isa::Avx512)
+        return Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { FloatErfInvAvx512(c, a + b, r + b); });
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        alignas(64) double y[kBlock], x[kBlock];
+        for (MKL_INT i = 0; i < count; i += kBlock) {
+            const MKL_INT m = std::min(kBlock, count - i);
+            std::copy(a + begin + i, a + begin + i + m, y);
+            ErfInvBlock(m, y, x, 1);
+            std::copy(x, x + m, r + begin + i);
+        }
+    });
+}
+void vdErfInv(const MKL_INT n, const double a[], double r[])
+{
+    if (DetectedIsa() == Isa::Avx512)
+        return Split(n, kComputeBound, [&](MKL_INT b, MKL_INT c) { DoubleErfInvAvx512(c, a + b, r + b); });
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        alignas(64) double y[kBlock];
+        for (MKL_INT i = 0; i < count; i += kBlock) {
+            const MKL_INT m = std::min(kBlock, count - i);
+            std::copy(a + begin + i, a + begin + i + m, y);  // r may be a
+            ErfInvBlock(m, y, r + begin + i, 2);
+        }
+    });
+}
+}

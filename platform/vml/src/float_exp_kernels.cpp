@@ -47,7 +47,7 @@ struct ExponentSplit {
     __m512d shifted, kOver16, f;
 };
 
-[[gnu::target("avx512f")]] inline ExponentSplit SplitExponent(__m512d a, __m512d b)
+LUMADEX_AVX512 inline ExponentSplit SplitExponent(__m512d a, __m512d b)
 {
     const __m512d shifter = _mm512_set1_pd(0x1.8p+48);  // ulp 2^-4
     const __m512d t = _mm512_mul_pd(a, b);
@@ -59,7 +59,7 @@ struct ExponentSplit {
 // 2^(a*b) in double lanes. 2^f - 1 = f (c1 + c2 f + c3 f^2 + c4 f^3) on
 // |f| <= 1/32 is a minimax fit for the relative error (Remez exchange in
 // mpmath), error 2.3e-10 = 2^-32.0.
-[[gnu::target("avx512f")]] inline Exp2Parts Exp2Of(__m512d a, __m512d b)
+LUMADEX_AVX512 inline Exp2Parts Exp2Of(__m512d a, __m512d b)
 {
     // 2^(j/16), j = 0..15, correctly rounded.
     const __m512d low = _mm512_set_pd(0x1.5ab07dd485429p+0, 0x1.4bfdad5362a27p+0, 0x1.3dea64c123422p+0,
@@ -81,7 +81,7 @@ struct ExponentSplit {
 }
 
 // Keeps the sign bit of x on a result that has the sign of x (for x = -0).
-[[gnu::target("avx512f")]] inline __m512 WithSignOf(__m512 x, __m512 result)
+LUMADEX_AVX512 inline __m512 WithSignOf(__m512 x, __m512 result)
 {
     const __m512i sign = _mm512_set1_epi32(INT32_MIN);
     // bitwise result | (x & sign)
@@ -94,7 +94,7 @@ constexpr double kLog2e = 0x1.71547652b82fep+0;
 // e^x - 1 = scale (1 + p) - 1 = scale p + (scale - 1); scale - 1 is exact
 // to 2^-53 relative to scale, so near x = 0 (scale = 1, p = 2^f - 1 with
 // f = x log2 e) nothing cancels.
-[[gnu::target("avx512f")]] inline __m512d Expm1InDouble(__m512d x)
+LUMADEX_AVX512 inline __m512d Expm1InDouble(__m512d x)
 {
     const Exp2Parts e = Exp2Of(x, _mm512_set1_pd(kLog2e));
     return _mm512_fmadd_pd(e.scale, e.p, _mm512_sub_pd(e.scale, _mm512_set1_pd(1.0)));
@@ -118,7 +118,7 @@ struct Exp2TableFloat {
     __m512 hi, rho;
 };
 
-[[gnu::target("avx512f")]] inline Exp2TableFloat Exp2Table()
+LUMADEX_AVX512 inline Exp2TableFloat Exp2Table()
 {
     const __m512 hi = _mm512_set_ps(0x1.ea4afap+0f, 0x1.d5818ep+0f, 0x1.c199bep+0f, 0x1.ae89fap+0f, 0x1.9c4918p+0f,
                                     0x1.8ace54p+0f, 0x1.7a1148p+0f, 0x1.6a09e6p+0f, 0x1.5ab07ep+0f, 0x1.4bfdaep+0f,
@@ -131,7 +131,7 @@ struct Exp2TableFloat {
     return {hi, rho};
 }
 
-[[gnu::target("avx512f")]] inline ExpParts ExpTruncated(__m512 x)
+LUMADEX_AVX512 inline ExpParts ExpTruncated(__m512 x)
 {
     const Exp2TableFloat table = Exp2Table();
     const __m512i k = _mm512_cvttps_epi32(_mm512_mul_ps(x, _mm512_set1_ps(0x1.715476p+4f)));  // 16 / ln 2
@@ -160,7 +160,7 @@ struct Exp2TableFloat {
 // (a + 1) (both steps exact), joins the small part. The small part is below
 // half the result's binade whenever a != 0, so the result is within 0.5 ulp
 // plus 1/4 ulp of the exact value (and within 0.5 ulp at k = 0, where a = 0).
-[[gnu::target("avx512f")]] inline __m512 Expm1Float(__m512 x)
+LUMADEX_AVX512 inline __m512 Expm1Float(__m512 x)
 {
     const ExpParts e = ExpTruncated(x);
     const __m512 one = _mm512_set1_ps(1.0f);
@@ -175,7 +175,7 @@ struct Exp2TableFloat {
 // converts to infinity; min and max return their second operand, x, when x
 // is NaN). The float path covers [-20, 16.5]; the lanes above it (or NaN),
 // rare, take the double path's result.
-[[gnu::target("avx512f")]] inline __m512 Expm1Of16(__m512 x)
+LUMADEX_AVX512 inline __m512 Expm1Of16(__m512 x)
 {
     const __m512 clamped = _mm512_max_ps(_mm512_set1_ps(-20.0f), _mm512_min_ps(_mm512_set1_ps(100.0f), x));
     __m512 result = Expm1Float(clamped);
@@ -188,7 +188,7 @@ struct Exp2TableFloat {
 }
 
 // Entry `index` mod 32 of a 32-entry table row, in each lane.
-[[gnu::target("avx512f")]] inline __m512 TableEntry(const float* row, __m512i index)
+LUMADEX_AVX512 inline __m512 TableEntry(const float* row, __m512i index)
 {
     return _mm512_permutex2var_ps(_mm512_load_ps(row), index, _mm512_load_ps(row + 16));
 }
@@ -242,7 +242,7 @@ alignas(64) constexpr float kExp2Table32[2][32] = {
     },
 };
 
-[[gnu::target("avx512f"), gnu::always_inline]] inline HyperbolicParts HyperbolicOf(__m512 magnitude)
+LUMADEX_AVX512_INLINE HyperbolicParts HyperbolicOf(__m512 magnitude)
 {
     const __m512 shifter = _mm512_set1_ps(0x1.8p+18f);  // ulp 2^-5
     const __m512 t = _mm512_fmadd_ps(magnitude, _mm512_set1_ps(0x1.715476p+0f), shifter);  // 1 / ln 2
@@ -263,7 +263,7 @@ alignas(64) constexpr float kExp2Table32[2][32] = {
 // H + (L + 2^(-2m) r0 (1 + e)) for cosh, H + (L - 2^(-2m) r0 (1 + e)) for
 // sinh, given the scaled r0.
 template <bool Odd>
-[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 HyperbolicSum(const HyperbolicParts& p, __m512 inverse)
+LUMADEX_AVX512_INLINE __m512 HyperbolicSum(const HyperbolicParts& p, __m512 inverse)
 {
     if (Odd) return _mm512_add_ps(p.high, _mm512_sub_ps(_mm512_fnmadd_ps(inverse, p.e, p.low), inverse));
     return _mm512_add_ps(p.high, _mm512_add_ps(_mm512_fmadd_ps(inverse, p.e, p.low), inverse));
@@ -271,7 +271,7 @@ template <bool Odd>
 
 // 2^(m-1) times the sum, for m <= 62, through the exponent fields.
 template <bool Odd>
-[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 HyperbolicCommon(const HyperbolicParts& p)
+LUMADEX_AVX512_INLINE __m512 HyperbolicCommon(const HyperbolicParts& p)
 {
     const __m512i inverse = _mm512_sub_epi32(_mm512_castps_si512(p.r0), _mm512_add_epi32(p.m23, p.m23));
     const __m512 sum = HyperbolicSum<Odd>(p, _mm512_castsi512_ps(inverse));
@@ -286,7 +286,7 @@ template <bool Odd>
 // to 90, where both functions have overflowed (from 89.42; min returns its
 // second operand, |x|, when that is NaN).
 template <bool Odd>
-[[gnu::target("avx512f"), gnu::noinline]] __m512 HyperbolicRare(__m512 x, HyperbolicParts p, __m512 result,
+LUMADEX_AVX512 [[gnu::noinline]] __m512 HyperbolicRare(__m512 x, HyperbolicParts p, __m512 result,
                                                                  __mmask16 rare)
 {
     const __m512 magnitude = _mm512_abs_ps(x);
@@ -297,7 +297,7 @@ template <bool Odd>
     return _mm512_mask_scalef_ps(result, rare, sum, _mm512_sub_ps(p.y, _mm512_set1_ps(1.0f)));
 }
 
-[[gnu::target("avx512f"), gnu::always_inline]] inline __mmask16 HyperbolicRareLanes(__m512 magnitude)
+LUMADEX_AVX512_INLINE __mmask16 HyperbolicRareLanes(__m512 magnitude)
 {
     return _mm512_cmp_ps_mask(magnitude, _mm512_set1_ps(43.0f), _CMP_NLE_UQ);
 }
@@ -305,7 +305,7 @@ template <bool Odd>
 // cosh x = 2^(m-1) (H + (2^(-2m) r0 + (L + 2^(-2m) r0 e))). The inner sum
 // is below the outer one's magnitude (>= 2) and rounds to at most a quarter
 // of its ulp, so the result is within 0.75 ulp and a little.
-[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 CoshOf16(__m512 x)
+LUMADEX_AVX512_INLINE __m512 CoshOf16(__m512 x)
 {
     const __m512 magnitude = _mm512_abs_ps(x);
     const HyperbolicParts p = HyperbolicOf(magnitude);
@@ -321,7 +321,7 @@ template <bool Odd>
 // (k >= 32, so m >= 1) 2^(m-1) (H + ((L - 2^(-2m) r0 e) - 2^(-2m) r0)),
 // where 2^(-2m) r0 <= 1/4 and the outer sum is >= 0.73. Exhaustively over
 // all floats the result is within 0.77 ulp (cosh: 0.76).
-[[gnu::target("avx512f"), gnu::always_inline]] inline __m512 SinhOf16(__m512 x)
+LUMADEX_AVX512_INLINE __m512 SinhOf16(__m512 x)
 {
     const __m512 magnitude = _mm512_abs_ps(x);
     const HyperbolicParts p = HyperbolicOf(magnitude);
@@ -455,7 +455,7 @@ alignas(64) constexpr float kTanhTable[9][32] = {
     },
 };
 
-[[gnu::target("avx512f")]] inline __m512 TanhOf16(__m512 x)
+LUMADEX_AVX512 inline __m512 TanhOf16(__m512 x)
 {
     constexpr int kDegree = sizeof(kTanhTable) / sizeof(kTanhTable[0]) - 2;
     // min returns its second operand, |x|, when that is NaN.
@@ -479,7 +479,7 @@ alignas(64) constexpr float kTanhTable[9][32] = {
 // (plus 1 for m < 1, where getexp's e is one too low). log2(1 + r) =
 // r (d0 + d1 r + ... + d4 r^4) is a minimax fit for the relative error on
 // |r| <= 1/31 (Remez exchange in mpmath), 3.6e-10 = 2^-31.4.
-[[gnu::target("avx512f")]] inline __m512d Log2InDouble(__m512d x)
+LUMADEX_AVX512 inline __m512d Log2InDouble(__m512d x)
 {
     const __m512d cLow = _mm512_set_pd(0x1.5c9882p-1, 0x1.6c16c2p-1, 0x1.7d05f4p-1, 0x1.8f9c18p-1, 0x1.a41a42p-1,
                                        0x1.bacf92p-1, 0x1.d41d42p-1, 0x1.f07c20p-1);
@@ -508,7 +508,7 @@ alignas(64) constexpr float kTanhTable[9][32] = {
 // result; with the table's remainder the float before scaling is within
 // 0.5 ulp + 2^-4.5 ulp. scalef rounds once more only into the subnormal
 // range (where the first rounding is at most a quarter of the second's ulp).
-[[gnu::target("avx512f")]] inline __m512 Exp2Float(__m512i k, __m512 f)
+LUMADEX_AVX512 inline __m512 Exp2Float(__m512i k, __m512 f)
 {
     const Exp2TableFloat table = Exp2Table();
     __m512 p = _mm512_fmadd_ps(f, _mm512_set1_ps(0x1.c6b08ep-5f), _mm512_set1_ps(0x1.ebff92p-3f));
@@ -523,7 +523,7 @@ alignas(64) constexpr float kTanhTable[9][32] = {
 // so for |y| <= 32 the exponent is off by less than 2^-30.8. The exponent
 // is split in double (exactly), its fraction f rounded to float (2^-29
 // absolute) and 2^(k/16 + f) evaluated in float lanes.
-[[gnu::target("avx512f")]] inline __m512 PowOfWide(Wide x, Wide y)
+LUMADEX_AVX512 inline __m512 PowOfWide(Wide x, Wide y)
 {
     const ExponentSplit low = SplitExponent(y.low, Log2InDouble(x.low));
     const ExponentSplit high = SplitExponent(y.high, Log2InDouble(x.high));
@@ -537,7 +537,7 @@ alignas(64) constexpr float kTanhTable[9][32] = {
 // The lanes the main path covers: x positive and finite (float subnormals
 // included) and |y| <= 32 (not NaN). The others are the rare ones: zero,
 // negative or infinite bases, NaN, and large exponents.
-[[gnu::target("avx512f")]] inline __mmask16 PowRegular(__m512 x, __m512 y)
+LUMADEX_AVX512 inline __mmask16 PowRegular(__m512 x, __m512 y)
 {
     const __m512i below = _mm512_sub_epi32(_mm512_castps_si512(x), _mm512_set1_epi32(1));
     const __mmask16 positive = _mm512_cmp_epu32_mask(below, _mm512_set1_epi32(0x7f7fffff), _MM_CMPINT_LT);
@@ -551,7 +551,7 @@ alignas(64) constexpr float kTanhTable[9][32] = {
 // negative finite x with y not an integer gives NaN; x^0 = 1^y = 1 (NaN
 // included). The rest (infinite or NaN operands, |y| > 32) goes to the C
 // library's pow in double, exact to well under an ulp of float once rounded.
-[[gnu::target("avx512f"), gnu::noinline]] __m512 PowRareLanes(__m512 x, __m512 y, __m512 result, __mmask16 rare)
+LUMADEX_AVX512 [[gnu::noinline]] __m512 PowRareLanes(__m512 x, __m512 y, __m512 result, __mmask16 rare)
 {
     const __m512 zero = _mm512_setzero_ps(), one = _mm512_set1_ps(1.0f);
     const __m512 magnitudeX = _mm512_abs_ps(x);
@@ -586,7 +586,7 @@ alignas(64) constexpr float kTanhTable[9][32] = {
     return _mm512_load_ps(rs);
 }
 
-[[gnu::target("avx512f")]] inline __m512 Pow16(__m512 x, __m512 y)
+LUMADEX_AVX512 inline __m512 Pow16(__m512 x, __m512 y)
 {
     const __m512 result = PowOfWide(Widen(x), Widen(y));
     const __mmask16 regular = PowRegular(x, y);
@@ -595,12 +595,12 @@ alignas(64) constexpr float kTanhTable[9][32] = {
 
 }  // namespace
 
-[[gnu::target("avx512f"), gnu::flatten]] void FloatExpm1Avx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Expm1Of16>(n, a, r); }
-[[gnu::target("avx512f"), gnu::flatten]] void FloatCoshAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, CoshOf16>(n, a, r); }
-[[gnu::target("avx512f"), gnu::flatten]] void FloatSinhAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, SinhOf16>(n, a, r); }
-[[gnu::target("avx512f"), gnu::flatten]] void FloatTanhAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, TanhOf16>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void FloatExpm1Avx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Expm1Of16>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void FloatCoshAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, CoshOf16>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void FloatSinhAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, SinhOf16>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void FloatTanhAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, TanhOf16>(n, a, r); }
 
-[[gnu::target("avx512f")]] void FloatPowAvx512(MKL_INT n, const float* a, const float* b, float* r)
+LUMADEX_AVX512 void FloatPowAvx512(MKL_INT n, const float* a, const float* b, float* r)
 {
     MKL_INT i = 0;
     for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, Pow16(_mm512_loadu_ps(a + i), _mm512_loadu_ps(b + i)));

@@ -23,9 +23,7 @@
 
 // Everything below is built for AVX-512F; the helpers are forced inline so
 // that the tables stay in registers across the loop.
-#pragma GCC push_options
-#pragma GCC target("avx512f")
-#define LUMADEX_INLINE [[gnu::always_inline]] inline
+LUMADEX_AVX512_BEGIN
 
 namespace lumadex::vml {
 namespace {
@@ -80,27 +78,27 @@ constexpr float kInvLn10Hi = 0x1.bcb7b2p-2f, kInvLn10Lo = -0x1.5b235ep-27f;
 
 using V = __m512;
 
-LUMADEX_INLINE V Set(float x) { return _mm512_set1_ps(x); }
+LUMADEX_AVX512_INLINE V Set(float x) { return _mm512_set1_ps(x); }
 
 // a + b = hi + lo exactly, for |a| >= |b| or a = 0 (Fast2Sum).
 struct Pair {
     V hi, lo;
 };
-LUMADEX_INLINE Pair FastTwoSum(V a, V b)
+LUMADEX_AVX512_INLINE Pair FastTwoSum(V a, V b)
 {
     V s = _mm512_add_ps(a, b);
     return {s, _mm512_sub_ps(b, _mm512_sub_ps(s, a))};
 }
 
 // 1/x within about 2^-23: the 14-bit estimate and one Newton step.
-LUMADEX_INLINE V Recip(V x)
+LUMADEX_AVX512_INLINE V Recip(V x)
 {
     V r = _mm512_rcp14_ps(x);
     return _mm512_fmadd_ps(r, _mm512_fnmadd_ps(x, r, Set(1)), r);
 }
 
 // x with the sign of s.
-LUMADEX_INLINE V CopySign(V x, V s)
+LUMADEX_AVX512_INLINE V CopySign(V x, V s)
 {
     __m512i sign = _mm512_set1_epi32(INT32_MIN);
     return _mm512_castsi512_ps(_mm512_ternarylogic_epi32(sign, _mm512_castps_si512(s), _mm512_castps_si512(x), 0xCA));
@@ -115,7 +113,7 @@ constexpr int Responses(int qnan, int snan, int zero, int one, int ninf, int pin
     return qnan | snan << 4 | zero << 8 | one << 12 | ninf << 16 | pinf << 20 | neg << 24 | pos << 28;
 }
 template <int kTable>
-LUMADEX_INLINE V Fixup(V result, V input)
+LUMADEX_AVX512_INLINE V Fixup(V result, V input)
 {
     return _mm512_fixupimm_ps(result, input, _mm512_set1_epi32(kTable), 0);
 }
@@ -132,7 +130,7 @@ public:
 
     // log(u) as hi + lo, hi carrying the leading bits; meaningful for finite
     // u > 0 (subnormals included: getexp/getmant normalise them).
-    LUMADEX_INLINE Pair Split(V u) const
+    LUMADEX_AVX512_INLINE Pair Split(V u) const
     {
         V m = _mm512_getmant_ps(u, _MM_MANT_NORM_p75_1p5, _MM_MANT_SIGN_nan);
         V e = _mm512_getexp_ps(u);
@@ -154,33 +152,33 @@ public:
 
     // log(u + d) given tail = d/u, |d| small against u; edge values of u
     // (zero, negative, infinite, NaN) as C99 log.
-    LUMADEX_INLINE V Log(V u, V tail) const
+    LUMADEX_AVX512_INLINE V Log(V u, V tail) const
     {
         Pair p = Split(u);
         return FixLog(_mm512_add_ps(p.hi, _mm512_add_ps(p.lo, tail)), u);
     }
-    LUMADEX_INLINE V Log(V u) const
+    LUMADEX_AVX512_INLINE V Log(V u) const
     {
         Pair p = Split(u);
         return FixLog(_mm512_add_ps(p.hi, p.lo), u);
     }
 
     // Sets the results of a logarithm of u for u zero, negative, infinite or NaN.
-    LUMADEX_INLINE static V FixLog(V result, V u) { return Fixup<Responses(2, 2, 4, 0, 3, 5, 3, 0)>(result, u); }
+    LUMADEX_AVX512_INLINE static V FixLog(V result, V u) { return Fixup<Responses(2, 2, 4, 0, 3, 5, 3, 0)>(result, u); }
 
 private:
     V invc0_, invc1_, hi0_, hi1_, lo0_, lo1_;
 };
 
 // The part d/u of log(u + d) = log(u) + d/u - ..., for |d| <= 2^-22 u.
-LUMADEX_INLINE V Ratio(V d, V u) { return _mm512_div_ps(d, u); }
+LUMADEX_AVX512_INLINE V Ratio(V d, V u) { return _mm512_div_ps(d, u); }
 
 // ln x.
-LUMADEX_INLINE V Ln(const LogCore& core, V x) { return core.Log(x); }
+LUMADEX_AVX512_INLINE V Ln(const LogCore& core, V x) { return core.Log(x); }
 
 // log10 x = (s + t) / ln 10 for ln x = s + t: s * (1/ln10)hi enters the last
 // fma unrounded, the rest is small.
-LUMADEX_INLINE V Log10(const LogCore& core, V x)
+LUMADEX_AVX512_INLINE V Log10(const LogCore& core, V x)
 {
     Pair ln = core.Split(x);
     V rest = _mm512_fmadd_ps(ln.hi, Set(kInvLn10Lo), _mm512_mul_ps(ln.lo, Set(kInvLn10Hi)));
@@ -188,7 +186,7 @@ LUMADEX_INLINE V Log10(const LogCore& core, V x)
 }
 
 // log1p x = log(u + d) with u + d = 1 + x exactly.
-LUMADEX_INLINE V Log1p(const LogCore& core, V x)
+LUMADEX_AVX512_INLINE V Log1p(const LogCore& core, V x)
 {
     Pair w = FastTwoSum(_mm512_max_ps(x, Set(1)), _mm512_min_ps(x, Set(1)));
     V result = core.Log(w.hi, Ratio(w.lo, w.hi));
@@ -198,7 +196,7 @@ LUMADEX_INLINE V Log1p(const LogCore& core, V x)
 // Below |x| = 2^-12 an odd function f(x) = x + c3 x^3 + O(x^5) (asinh, atanh)
 // is its two-term series to 2^-50 |x|, where the logarithm's leading part and
 // its correction would cancel: the series replaces the result there.
-LUMADEX_INLINE V SmallOdd(V result, V x, float c3)
+LUMADEX_AVX512_INLINE V SmallOdd(V result, V x, float c3)
 {
     V x2 = _mm512_mul_ps(x, x);
     V series = _mm512_fmadd_ps(x, _mm512_mul_ps(x2, Set(c3)), x);
@@ -212,7 +210,7 @@ constexpr float kLarge = 0x1p12f;
 // acosh x = log(x + s), s = sqrt(x^2 - 1) carried as s + sl: with e = x - 1
 // (exact), x^2 - 1 = e(2 + e) = p + pl exactly to 2^-48 for x <= 3, and
 // sl = (p + pl - s^2) / 2s. x + s is then split again as u + d.
-LUMADEX_INLINE V Acosh(const LogCore& core, V x)
+LUMADEX_AVX512_INLINE V Acosh(const LogCore& core, V x)
 {
     V e = _mm512_sub_ps(x, Set(1));
     V e2 = _mm512_add_ps(e, e);
@@ -230,7 +228,7 @@ LUMADEX_INLINE V Acosh(const LogCore& core, V x)
 // asinh x = sign(x) log(y + t), y = |x|, t = sqrt(y^2 + 1) carried as t + tl:
 // y^2 + 1 = q + ql exactly to 2^-48 for y <= 1, tl = (q + ql - t^2) / 2t;
 // the series y - y^3/6 below y = 2^-12.
-LUMADEX_INLINE V Asinh(const LogCore& core, V x)
+LUMADEX_AVX512_INLINE V Asinh(const LogCore& core, V x)
 {
     V y = _mm512_abs_ps(x);
     V q = _mm512_fmadd_ps(y, y, Set(1));
@@ -248,7 +246,7 @@ LUMADEX_INLINE V Asinh(const LogCore& core, V x)
 // 1 - x = v + vl exactly, u = n/v rounded and the exact residual
 // n + nl - u (v + vl) = d (v + vl) give q = u + d, d/u = residual / n
 // to 2^-23; the series x + x^3/3 below |x| = 2^-12.
-LUMADEX_INLINE V Atanh(const LogCore& core, V x)
+LUMADEX_AVX512_INLINE V Atanh(const LogCore& core, V x)
 {
     Pair n = FastTwoSum(Set(1), x);
     Pair v = FastTwoSum(Set(1), _mm512_sub_ps(_mm512_setzero_ps(), x));
@@ -261,10 +259,10 @@ LUMADEX_INLINE V Atanh(const LogCore& core, V x)
 }  // namespace
 
 #define LUMADEX_FLOAT_LOG_KERNEL(OP)                                                   \
-    [[gnu::target("avx512f")]] void Float##OP##Avx512(MKL_INT n, const float* a, float* r) \
+    LUMADEX_AVX512 void Float##OP##Avx512(MKL_INT n, const float* a, float* r) \
     {                                                                                  \
         const LogCore core;                                                            \
-        avx512::MapWith(n, a, r, [&core](V x) LUMADEX_VML_LAMBDA { return OP(core, x); });                            \
+        avx512::MapWith(n, a, r, [&core](V x) LUMADEX_AVX512_LAMBDA { return OP(core, x); });                            \
     }
 
 LUMADEX_FLOAT_LOG_KERNEL(Ln)
@@ -278,5 +276,4 @@ LUMADEX_FLOAT_LOG_KERNEL(Atanh)
 
 }  // namespace lumadex::vml
 
-#undef LUMADEX_INLINE
-#pragma GCC pop_options
+LUMADEX_AVX512_END

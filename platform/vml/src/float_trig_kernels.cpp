@@ -36,7 +36,6 @@
 #include "common.hpp"
 #include "sleef_declarations.hpp"
 
-#define LUMADEX_AVX512 [[gnu::target("avx512f")]]
 
 namespace lumadex::vml {
 namespace {
@@ -153,7 +152,7 @@ LUMADEX_AVX512_INLINE V SinOrCos(V r, V d, M odd)
     const V h = _mm512_fnmadd_ps(halfR, r, Set(1.0f));
     const V negHl = _mm512_fmsub_ps(halfR, r, _mm512_sub_ps(Set(1.0f), h));
     // -S and -C, so that the Horner pass gives -P.
-    auto coef = [odd](float sinC, float cosC) LUMADEX_VML_LAMBDA { return _mm512_mask_blend_ps(odd, Set(-sinC), Set(-cosC)); };
+    auto coef = [odd](float sinC, float cosC) LUMADEX_AVX512_LAMBDA { return _mm512_mask_blend_ps(odd, Set(-sinC), Set(-cosC)); };
     V negPoly = coef(-1.951790618e-04f, 2.443232734e-05f);
     negPoly = _mm512_fmadd_ps(negPoly, r2, coef(8.332187310e-03f, -1.388730947e-03f));
     negPoly = _mm512_fmadd_ps(negPoly, r2, coef(-1.666665524e-01f, 4.166664556e-02f));

@@ -42,7 +42,7 @@ Isa DetectedIsa()
 
 // Our own AVX-512 kernels (the float_* and double_* kernel files).
 #define DECLARE_SLEEF(NAME, PARAMETERS)
-#define DECLARE_OWN(NAME, PARAMETERS) [[gnu::target("avx512f")]] void NAME PARAMETERS;
+#define DECLARE_OWN(NAME, PARAMETERS) LUMADEX_AVX512 void NAME PARAMETERS;
 #define DECLARE_OWN_UNARY(OP, FN, U, FWHO, DWHO)                            \
     DECLARE_##FWHO(Float##OP##Avx512, (MKL_INT, const float*, float*)) \
     DECLARE_##DWHO(Double##OP##Avx512, (MKL_INT, const double*, double*))
@@ -56,9 +56,7 @@ DECLARE_OWN_UNARY(Erfc, erfc, u15, OWN, OWN)
 
 namespace {
 
-#define ATTR_512 __attribute__((target("avx512f")))
-#define ATTR_256 __attribute__((target("avx2,fma")))
-#define ATTR_128
+#define ATTR_128  // the baseline: no target attribute
 
 // Loads and stores per (type, width); the F2D forms widen floats to doubles.
 #define LD_F16(p) _mm512_loadu_ps(p)
@@ -138,18 +136,18 @@ namespace {
 #define AVX512_SLEEF(own, loop) loop
 #define AVX512_OWN(own, loop) own
 #define SLEEF_FLOAT(LOOP, OP, FN, U, KIND, WHO)                                        \
-    LOOP(OP##F512, ATTR_512, float, 16, LD_F16, ST_F16, Sleef_##FN##f16_##U##avx512f) \
-    LOOP(OP##F256, ATTR_256, float, 8, LD_F8, ST_F8, Sleef_##FN##f8_##U##avx2)        \
+    LOOP(OP##F512, LUMADEX_AVX512, float, 16, LD_F16, ST_F16, Sleef_##FN##f16_##U##avx512f) \
+    LOOP(OP##F256, LUMADEX_AVX2, float, 8, LD_F8, ST_F8, Sleef_##FN##f8_##U##avx2)        \
     LOOP(OP##F128, ATTR_128, float, 4, LD_F4, ST_F4, Sleef_##FN##f4_##U)              \
     constexpr Variants<KIND<float>> k##OP##F = {AVX512_##WHO(Float##OP##Avx512, OP##F512), OP##F256, OP##F128};
 #define SLEEF_FLOAT_VIA_DOUBLE(LOOP, OP, FN, U, KIND, WHO)                             \
-    LOOP(OP##F512, ATTR_512, float, 8, LD_F2D8, ST_F2D8, Sleef_##FN##d8_##U##avx512f) \
-    LOOP(OP##F256, ATTR_256, float, 4, LD_F2D4, ST_F2D4, Sleef_##FN##d4_##U##avx2)    \
+    LOOP(OP##F512, LUMADEX_AVX512, float, 8, LD_F2D8, ST_F2D8, Sleef_##FN##d8_##U##avx512f) \
+    LOOP(OP##F256, LUMADEX_AVX2, float, 4, LD_F2D4, ST_F2D4, Sleef_##FN##d4_##U##avx2)    \
     LOOP(OP##F128, ATTR_128, float, 2, LD_F2D2, ST_F2D2, Sleef_##FN##d2_##U)          \
     constexpr Variants<KIND<float>> k##OP##F = {AVX512_##WHO(Float##OP##Avx512, OP##F512), OP##F256, OP##F128};
 #define SLEEF_DOUBLE(LOOP, OP, FN, U, KIND, WHO)                                     \
-    LOOP(OP##D512, ATTR_512, double, 8, LD_D8, ST_D8, Sleef_##FN##d8_##U##avx512f) \
-    LOOP(OP##D256, ATTR_256, double, 4, LD_D4, ST_D4, Sleef_##FN##d4_##U##avx2)    \
+    LOOP(OP##D512, LUMADEX_AVX512, double, 8, LD_D8, ST_D8, Sleef_##FN##d8_##U##avx512f) \
+    LOOP(OP##D256, LUMADEX_AVX2, double, 4, LD_D4, ST_D4, Sleef_##FN##d4_##U##avx2)    \
     LOOP(OP##D128, ATTR_128, double, 2, LD_D2, ST_D2, Sleef_##FN##d2_##U)          \
     constexpr Variants<KIND<double>> k##OP##D = {AVX512_##WHO(Double##OP##Avx512, OP##D512), OP##D256, OP##D128};
 #define SLEEF_BOTH(LOOP, OP, FN, U, KIND, FWHO, DWHO) \
