@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "lumadex/host/host.h"
 
 namespace {
@@ -66,28 +67,12 @@ void print_usage(std::FILE* out)
 int main(int argc, char** argv)
 {
     bool tags = false;
-    std::vector<const char*> files;
-    bool options = true;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options && std::strcmp(arg, "--") == 0) {
-            options = false;
-        } else if (options && std::strcmp(arg, "--help") == 0) {
-            print_usage(stdout);
-            return 0;
-        } else if (options && std::strcmp(arg, "--version") == 0) {
-            std::printf("lumadex-dm %s\n", LUMADEX_VERSION);
-            return 0;
-        } else if (options && std::strcmp(arg, "--tags") == 0) {
-            tags = true;
-        } else if (options && arg[0] == '-' && arg[1] != '\0') {
-            std::fprintf(stderr, "lumadex-dm: unknown option %s\n", printable_text(arg).c_str());
-            print_usage(stderr);
-            return 2;
-        } else {
-            files.push_back(arg);
-        }
-    }
+    const lumadex::tools::CommandLine line{"lumadex-dm", print_usage, [&](std::string_view flag) {
+                                               return flag == "--tags" && (tags = true);
+                                           }};
+    const auto parsed = lumadex::tools::parse(line, argc, argv);
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    const auto& files = std::get<std::vector<const char*>>(parsed);
     if (files.empty()) {
         print_usage(stderr);
         return 2;

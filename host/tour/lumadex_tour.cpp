@@ -12,6 +12,7 @@
 #include <cstring>
 #include <exception>
 
+#include "command_line.h"
 #include "lumadex/host/host.h"
 
 namespace {
@@ -45,30 +46,10 @@ void print_usage(std::FILE* out)
 
 int main(int argc, char** argv)
 {
-    const char* path = nullptr;
-    bool options = true;
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (options && std::strcmp(arg, "--") == 0) {
-            options = false;
-        } else if (options && std::strcmp(arg, "--help") == 0) {
-            print_usage(stdout);
-            return 0;
-        } else if (options && std::strcmp(arg, "--version") == 0) {
-            std::printf("lumadex-tour %s\n", LUMADEX_VERSION);
-            return 0;
-        } else if (options && arg[0] == '-' && arg[1] != '\0') {
-            std::fprintf(stderr, "lumadex-tour: unknown option %s\n", arg);
-            print_usage(stderr);
-            return 2;
-        } else if (path) {
-            std::fprintf(stderr, "lumadex-tour: one plug-in at a time\n");
-            print_usage(stderr);
-            return 2;
-        } else {
-            path = arg;
-        }
-    }
+    const auto parsed = lumadex::tools::parse({"lumadex-tour", print_usage, nullptr, 1}, argc, argv);
+    if (const int* status = std::get_if<int>(&parsed)) return *status;
+    const auto& operands = std::get<std::vector<const char*>>(parsed);
+    const char* path = operands.empty() ? nullptr : operands[0];
     std::filesystem::path plugin_path = path ? std::filesystem::path(path) : lumadex::host::default_plugin_path();
     if (plugin_path.empty()) {
         std::fprintf(stderr, "lumadex-tour: no plug-in found beside this program or installed; name one\n");
