@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Messages.h"
-#include "ProcessorFeatures.h"
+#include "lumadex/kernels/Dispatch.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -29,8 +29,7 @@ namespace zep::shift {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
-// Below this many pixels the threads cost more than they save.
-constexpr std::int64_t kParallelPixels = std::int64_t{1} << 15;
+using lumadex::kernels::kShiftParallelPixels;
 
 enum class SimdLevel { Scalar, Baseline, Avx2, Avx512 };
 
@@ -38,9 +37,9 @@ enum class SimdLevel { Scalar, Baseline, Avx2, Avx512 };
 SimdLevel CurrentLevel()
 {
 #if defined(__x86_64__) || defined(__i386__)
-    if (HasAVX512F()) return SimdLevel::Avx512;
-    if (HasAVX2()) return SimdLevel::Avx2;
-    if (HasSSE2()) return SimdLevel::Baseline;
+    if (lumadex::kernels::HasAVX512F()) return SimdLevel::Avx512;
+    if (lumadex::kernels::HasAVX2()) return SimdLevel::Avx2;
+    if (lumadex::kernels::HasSSE2()) return SimdLevel::Baseline;
 #endif
     return SimdLevel::Scalar;
 }
@@ -299,7 +298,7 @@ void ForEachRow(const PixelBlock<R>& block, Row&& row)
 {
     const std::int64_t height = block.size[1], depth = block.size[2];
     const std::int64_t rows = height * depth * block.size[3];
-#pragma omp parallel for schedule(static) if (rows * block.size[0] >= kParallelPixels)
+#pragma omp parallel for schedule(static) if (rows * block.size[0] >= kShiftParallelPixels)
     for (std::int64_t r = 0; r < rows; ++r) row(r % height, (r / height) % depth, r / (height * depth));
 }
 
@@ -323,7 +322,7 @@ void ExactPath(const PixelBlock<R>& block, const bool (&alternates)[3], SimdLeve
             // Chunks of even length, so that each starts on an even pixel.
             constexpr std::int64_t chunk = std::int64_t{1} << 14;
             const auto flip = SelectFlip<R>(level);
-#pragma omp parallel for schedule(static) if (n >= kParallelPixels)
+#pragma omp parallel for schedule(static) if (n >= kShiftParallelPixels)
             for (std::int64_t begin = 0; begin < n; begin += chunk)
                 flip(block.src + begin, block.dst + begin, std::min(chunk, n - begin), 0, odd);
         } else {

@@ -162,12 +162,12 @@ template <class S, int Mode>
 }
 
 template <class S, int Mode>
-[[ZEP_TARGET_AVX512]] double MaskRowAvx512(const MaskRow<S>& row)
+[[LUMADEX_TARGET_AVX512]] double MaskRowAvx512(const MaskRow<S>& row)
 {
     return MaskRowBody<S, Mode>(row);
 }
 template <class S, int Mode>
-[[gnu::target("avx2")]] double MaskRowAvx2(const MaskRow<S>& row)
+[[LUMADEX_TARGET_AVX2]] double MaskRowAvx2(const MaskRow<S>& row)
 {
     return MaskRowBody<S, Mode>(row);
 }

@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "ImageUtility.h"
+#include "lumadex/kernels/Block.h"
+#include "lumadex/kernels/Dispatch.h"
 
 namespace zep::stats {
 
@@ -51,9 +53,8 @@ PixelGrid GridOf(const tarn::dm::image<T>& view)
                      view.pitch(1), view.pitch(2), view.pitch(3)};
 }
 
-// Pixels per chunk, and the fewest pixels for which a pass forks threads.
+// Pixels per chunk.
 inline constexpr std::int64_t kChunkPixels = std::int64_t{1} << 15;
-inline constexpr std::int64_t kParallelPixels = std::int64_t{1} << 16;
 
 struct Chunk {
     std::int64_t row, rowEnd;  // rows [row, rowEnd)
@@ -96,28 +97,11 @@ std::vector<Partial> ForEachChunk(const PixelGrid& grid, const Partial& start, W
     const ChunkPlan plan(grid);
     std::vector<Partial> partials(static_cast<std::size_t>(plan.count()), start);
     const std::int64_t n = plan.count();
-#pragma omp parallel for schedule(static) if (n > 1 && grid.count() >= kParallelPixels)
+#pragma omp parallel for schedule(static) if (n > 1 && lumadex::kernels::WorthThreads(grid.count(), lumadex::kernels::kStatisticsParallelPixels))
     for (std::int64_t c = 0; c < n; ++c) work(plan[c], partials[static_cast<std::size_t>(c)]);
     return partials;
 }
 
-// The instruction sets the kernels are compiled for, chosen per call from
-// the processor feature words (so ZEPSetUseSIMD(0) selects Base).
-enum class Isa { Base, Avx2, Avx512 };
-Isa SelectedIsa();
-
-// The variant of a kernel for the selected instruction set.
-template <class Fn>
-Fn Pick(Fn avx512, Fn avx2, Fn base)
-{
-    switch (SelectedIsa()) {
-    case Isa::Avx512: return avx512;
-    case Isa::Avx2: return avx2;
-    default: return base;
-    }
-}
-
-// The target of a kernel's AVX-512 variant.
-#define ZEP_TARGET_AVX512 gnu::target("avx512f,avx512bw,avx512dq,avx512vl")
+using lumadex::kernels::Pick;
 
 }  // namespace zep::stats

@@ -56,12 +56,12 @@ template <class S, int C, int R>
 }
 
 template <class S, int C, int R>
-[[ZEP_TARGET_AVX512]] void ReduceRowAvx512(const S* const* rows, S* out, std::int64_t n)
+[[LUMADEX_TARGET_AVX512]] void ReduceRowAvx512(const S* const* rows, S* out, std::int64_t n)
 {
     ReduceRowBody<S, C, R>(rows, out, n);
 }
 template <class S, int C, int R>
-[[gnu::target("avx2")]] void ReduceRowAvx2(const S* const* rows, S* out, std::int64_t n)
+[[LUMADEX_TARGET_AVX2]] void ReduceRowAvx2(const S* const* rows, S* out, std::int64_t n)
 {
     ReduceRowBody<S, C, R>(rows, out, n);
 }

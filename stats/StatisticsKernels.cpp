@@ -19,18 +19,7 @@
 #include <limits>
 #include <type_traits>
 
-#include "ProcessorFeatures.h"
-
 namespace zep::stats {
-
-Isa SelectedIsa()
-{
-    // Foundation, doubleword/quadword, byte/word and vector-length extensions.
-    constexpr std::uint32_t kAvx512Subsets = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
-    if (HasAVX512F() && (FeatureWords().leaf7Ebx & kAvx512Subsets) == kAvx512Subsets) return Isa::Avx512;
-    if (HasAVX2()) return Isa::Avx2;
-    return Isa::Base;
-}
 
 namespace {
 
@@ -141,12 +130,12 @@ template <int VectorBytes, class T>
 }
 
 template <class T>
-[[ZEP_TARGET_AVX512]] void ScanExtremesAvx512(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+[[LUMADEX_TARGET_AVX512]] void ScanExtremesAvx512(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
     ScanExtremesBody<64>(p, n, out);
 }
 template <class T>
-[[gnu::target("avx2")]] void ScanExtremesAvx2(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+[[LUMADEX_TARGET_AVX2]] void ScanExtremesAvx2(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
     ScanExtremesBody<32>(p, n, out);
 }
@@ -272,12 +261,12 @@ template <class T>
 }
 
 template <class T>
-[[ZEP_TARGET_AVX512]] void SurveyAvx512(const T* p, std::int32_t n, SurveyLanes<T>& out)
+[[LUMADEX_TARGET_AVX512]] void SurveyAvx512(const T* p, std::int32_t n, SurveyLanes<T>& out)
 {
     SurveyBody(p, n, out);
 }
 template <class T>
-[[gnu::target("avx2")]] void SurveyAvx2(const T* p, std::int32_t n, SurveyLanes<T>& out)
+[[LUMADEX_TARGET_AVX2]] void SurveyAvx2(const T* p, std::int32_t n, SurveyLanes<T>& out)
 {
     SurveyBody(p, n, out);
 }
@@ -407,12 +396,12 @@ template <class T>
 }
 
 template <class T>
-[[ZEP_TARGET_AVX512]] void DifferenceAvx512(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
+[[LUMADEX_TARGET_AVX512]] void DifferenceAvx512(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
 {
     DifferenceBody(a, b, n, out);
 }
 template <class T>
-[[gnu::target("avx2")]] void DifferenceAvx2(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
+[[LUMADEX_TARGET_AVX2]] void DifferenceAvx2(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
 {
     DifferenceBody(a, b, n, out);
 }

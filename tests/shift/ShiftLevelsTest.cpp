@@ -1,4 +1,4 @@
-// The shift kernels compiled with a stand-in for the feature words, so that
+// The shift kernels run with feature words the test chooses, so that
 // every instruction set this processor has runs: AVX-512, AVX2, SSE2 and the
 // scalar forms must give the same bits, on buffers that end at the last
 // pixel they may touch.
@@ -26,7 +26,7 @@ struct Case {
 template <class R>
 std::vector<std::complex<R>> Run(const Case& c, const std::vector<std::complex<R>>& src, int level)
 {
-    zep::testLevel = level;
+    zep::UseLevel(level);
     std::vector<std::complex<R>> dst(src.size());
     zep::shift::PixelBlock<R> block;
     block.src = src.data(), block.dst = dst.data();

@@ -1,12 +1,22 @@
-// Stands in for util/ProcessorFeatures.h in the kernel-level test: the test
-// chooses which instruction sets the kernels may use.
+// The kernel-level test's choice of instruction sets: feature words that
+// offer the shift kernels AVX-512, AVX2, SSE2 or nothing, as far as this
+// processor has them.
 #pragma once
+
+#include "lumadex/kernels/Dispatch.h"
 
 namespace zep {
 
-inline int testLevel = 3;  // 3 AVX-512, 2 AVX2, 1 SSE2, 0 none
-inline bool HasAVX512F() { return testLevel >= 3; }
-inline bool HasAVX2() { return testLevel >= 2; }
-inline bool HasSSE2() { return testLevel >= 1; }
+// 3 AVX-512, 2 AVX2, 1 SSE2, 0 none.
+inline void UseLevel(int level)
+{
+    using namespace lumadex::kernels;
+    ReadProcessorFeatures();
+    ProcessorFeatureWords words = FeatureWords();
+    if (level < 3) words.leaf7Ebx &= ~(1u << 16);  // AVX-512 Foundation
+    if (level < 2) words.ecx = 0, words.leaf7Ebx = 0, words.xcr0 = 0;
+    if (level < 1) words.edx = 0;
+    SetFeatureWords(words);
+}
 
 }  // namespace zep
