@@ -5,12 +5,11 @@
 
 #include "lumadex/kernels/Dispatch.h"
 
-namespace zep {
+namespace lumadex::kernels::test {
 
 // 3 AVX-512, 2 AVX2, 1 SSE2, 0 none.
 inline void UseLevel(int level)
 {
-    using namespace lumadex::kernels;
     ReadProcessorFeatures();
     ProcessorFeatureWords words = FeatureWords();
     if (level < 3) words.leaf7Ebx &= ~(1u << 16);  // AVX-512 Foundation
@@ -19,4 +18,4 @@ inline void UseLevel(int level)
     SetFeatureWords(words);
 }
 
-}  // namespace zep
+}  // namespace lumadex::kernels::test
