@@ -9,13 +9,13 @@
 #include "Messages.h"
 #include "ScriptFrame.h"
 #include "TransformImages.h"
+#include "lumadex/kernels/Dispatch.h"
 
 namespace zep {
 namespace layout {
 namespace {
 
 // Below this many elements a pass is not worth forking threads for.
-constexpr std::int64_t kParallelElements = std::int64_t{1} << 15;
 
 template <class T>
 void CopyConjugated(const std::complex<T>* from, std::complex<T>* to, int count)
@@ -72,7 +72,7 @@ void ReflectInPlace(std::complex<T>* data, Pitches at, int hw, int height, int d
 {
     const int rows = height * depth;
     const int hh = height / 2, dh = depth / 2;
-#pragma omp parallel for schedule(static) if (std::int64_t{rows} * (hw + 1) > kParallelElements)
+#pragma omp parallel for schedule(static) if (std::int64_t{rows} * (hw + 1) > lumadex::kernels::kLayoutParallelElements)
     for (int i = 0; i < rows; ++i) {
         const int p = i / height, r = i % height;
         const int pp = Mod(dh - p, depth), rr = Mod(hh - r, height);
@@ -94,7 +94,7 @@ void ReflectInto(const std::complex<T>* src, Pitches from, std::complex<T>* dst,
 {
     const int rows = height * depth;
     const int hh = height / 2, dh = depth / 2;
-#pragma omp parallel for schedule(static) if (std::int64_t{rows} * (hw + 1) > kParallelElements)
+#pragma omp parallel for schedule(static) if (std::int64_t{rows} * (hw + 1) > lumadex::kernels::kLayoutParallelElements)
     for (int i = 0; i < rows; ++i) {
         const int p = i / height, r = i % height;
         const std::complex<T>* a = src + p * from.plane + r * from.row;
@@ -122,7 +122,7 @@ void HalfPureToFull(const std::complex<T>* src, Pitches from, std::complex<T>* d
         // One pass over the destination's rows, each written whole: its left
         // half reflected from one source row, its right half conjugated from
         // another.
-#pragma omp parallel for schedule(static) if (std::int64_t{rows} * width > kParallelElements)
+#pragma omp parallel for schedule(static) if (std::int64_t{rows} * width > lumadex::kernels::kLayoutParallelElements)
         for (int i = 0; i < rows; ++i) {
             const int p = i / height, r = i % height;
             std::complex<T>* target = dst + p * to.plane + r * to.row;
@@ -136,7 +136,7 @@ void HalfPureToFull(const std::complex<T>* src, Pitches from, std::complex<T>* d
     // In place, one pass over the pairs of rows the reflection exchanges:
     // each row's right half is written from its left half, then the pair is
     // exchanged reversed (a row that is its own partner is reversed).
-#pragma omp parallel for schedule(static) if (std::int64_t{rows} * width > kParallelElements)
+#pragma omp parallel for schedule(static) if (std::int64_t{rows} * width > lumadex::kernels::kLayoutParallelElements)
     for (int i = 0; i < rows; ++i) {
         const int p = i / height, r = i % height;
         const int pp = Mod(dh - p, depth), rr = Mod(hh - r, height);
@@ -169,7 +169,7 @@ template <class T>
 void ShiftRowsConjugated(const std::complex<T>* src, std::int64_t srcPitch, std::complex<T>* dst,
                          std::int64_t dstPitch, int columns, int height, int shift)
 {
-    const bool parallel = std::int64_t{columns} * height > kParallelElements;
+    const bool parallel = std::int64_t{columns} * height > lumadex::kernels::kLayoutParallelElements;
     if (src == dst && height % 2 == 0 && shift == height / 2) {
         // A shift by half the height pairs the rows: exchange each pair once.
         const int pairs = height / 2;

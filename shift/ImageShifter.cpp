@@ -3,37 +3,52 @@
 #include <stdexcept>
 
 #include "Messages.h"
-#include "ShiftKernels.h"
+#include "KernelMessages.h"
 #include "SubareasOverlap.h"
+#include "lumadex/kernels/Shift.h"
 
 namespace zep {
 namespace {
 
-using shift::AxisShift;
-using shift::Evaluation;
-using shift::PixelBlock;
+using lumadex::kernels::AxisShift;
+using lumadex::kernels::Block;
+using lumadex::kernels::Evaluation;
 
 template <class T>
 using View = tarn::dm::image<T>;
 
+// The pixels a shift reads and writes: blocks of one shape.
+template <class R>
+struct Blocks {
+    Block<const std::complex<R>> in;
+    Block<std::complex<R>> out;
+};
+
 // The pixels of a source and destination view, after the checks that keep
 // every write inside the destination.
 template <class R>
-PixelBlock<R> BlockOf(const View<std::complex<R>>& src, View<std::complex<R>>& dst)
+Blocks<R> BlocksOf(const View<std::complex<R>>& src, View<std::complex<R>>& dst)
 {
     for (int d = 0; d < 4; ++d)
         if (src.size(d) != dst.size(d))
             throw std::runtime_error(message::kDifferentSizes);
     if (SubareasOverlap(src, dst)) throw std::runtime_error(message::kSubareasOverlap);
-    PixelBlock<R> block;
-    block.src = src.data();
-    block.dst = dst.data();
+    Blocks<R> blocks;
+    blocks.in.data = src.data();
+    blocks.out.data = dst.data();
     for (int d = 0; d < 4; ++d) {
-        block.size[d] = src.size(d);
-        block.srcPitch[d] = d == 0 ? 1 : src.pitch(d);
-        block.dstPitch[d] = d == 0 ? 1 : dst.pitch(d);
+        blocks.in.size[d] = blocks.out.size[d] = src.size(d);
+        blocks.in.stride[d] = d == 0 ? 1 : src.pitch(d);
+        blocks.out.stride[d] = d == 0 ? 1 : dst.pitch(d);
     }
-    return block;
+    return blocks;
+}
+
+// The shift kernel, its refusals raised as the fixed messages.
+template <class R>
+void ShiftBlocks(const Blocks<R>& blocks, const AxisShift (&axes)[3], double fSign, Evaluation evaluation)
+{
+    WithKernelMessages([&] { lumadex::kernels::ShiftBlock(blocks.in, blocks.out, axes, fSign, evaluation); });
 }
 
 AxisShift Pure(int size, int period, double shift) { return {size, period, 0, shift, true}; }
@@ -44,24 +59,21 @@ View<std::complex<R>>& Shift(const View<std::complex<R>>& src, View<std::complex
                              const AxisShift& y, const AxisShift& z, double fSign,
                              Evaluation evaluation = Evaluation::Rows)
 {
-    const PixelBlock<R> block = BlockOf(src, dst);
+    const Blocks<R> blocks = BlocksOf(src, dst);
     const AxisShift axes[3] = {x, y, z};
-    shift::ShiftBlock(block, axes, fSign, evaluation);
+    ShiftBlocks(blocks, axes, fSign, evaluation);
     return dst;
 }
 
 // The XY pointer forms' planes: D planes shifted alike.
 template <class R>
-PixelBlock<R> PlanesOf(int W, int H, int D, int strideY, int strideZ, const std::complex<R>* src, int dstStrideY,
-                       int dstStrideZ, std::complex<R>* dst)
+Blocks<R> PlanesOf(int W, int H, int D, int strideY, int strideZ, const std::complex<R>* src, int dstStrideY,
+                   int dstStrideZ, std::complex<R>* dst)
 {
-    PixelBlock<R> block;
-    block.src = src;
-    block.dst = dst;
-    block.size[0] = W, block.size[1] = H, block.size[2] = D;
-    block.srcPitch[1] = strideY, block.srcPitch[2] = strideZ;
-    block.dstPitch[1] = dstStrideY, block.dstPitch[2] = dstStrideZ;
-    return block;
+    Blocks<R> blocks;
+    blocks.in = {src, {W, H, D, 1}, {1, strideY, strideZ, 0}};
+    blocks.out = {dst, {W, H, D, 1}, {1, dstStrideY, dstStrideZ, 0}};
+    return blocks;
 }
 
 }  // namespace
@@ -146,8 +158,7 @@ void PureImageShifterXY(int W, int H, int D, int strideY, int strideZ, const std
                         std::complex<R>* dst)
 {
     const AxisShift axes[3] = {Pure(W, nOrigW, fShiftX), Pure(H, nOrigH, fShiftY), Pure(D, 1, 0.0)};
-    shift::ShiftBlock(PlanesOf(W, H, D, strideY, strideZ, src, dstStrideY, dstStrideZ, dst), axes, fSign,
-                      Evaluation::Rows);
+    ShiftBlocks(PlanesOf(W, H, D, strideY, strideZ, src, dstStrideY, dstStrideZ, dst), axes, fSign, Evaluation::Rows);
 }
 
 template <class R>
@@ -157,8 +168,7 @@ void ImageShifterXY(int W, int H, int D, int strideY, int strideZ, const std::co
 {
     const AxisShift axes[3] = {Centred(W, nOrigW, nCX, fShiftX), Centred(H, nOrigH, nCY, fShiftY),
                                Centred(D, D, 0, 0.0)};
-    shift::ShiftBlock(PlanesOf(W, H, D, strideY, strideZ, src, dstStrideY, dstStrideZ, dst), axes, fSign,
-                      Evaluation::Rows);
+    ShiftBlocks(PlanesOf(W, H, D, strideY, strideZ, src, dstStrideY, dstStrideZ, dst), axes, fSign, Evaluation::Rows);
 }
 
 #define ZEP_SHIFTER_INSTANCES(T)                                                                                 \

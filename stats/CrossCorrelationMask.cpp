@@ -26,14 +26,19 @@
 #include <vector>
 
 #include "Messages.h"
-#include "PixelGrid.h"
+#include "ImageBlocks.h"
 #include "ScriptFrame.h"
 #include "Statistics.h"
+#include "lumadex/kernels/ChunkPlan.h"
+#include "lumadex/kernels/Dispatch.h"
 
 namespace zep::stats {
 namespace {
 
 using Gatan::DM::Image;
+using lumadex::kernels::Chunk;
+using lumadex::kernels::ForEachChunk;
+using lumadex::kernels::Pick;
 
 // e^x for x <= 0, to about one unit in the last place; 0 below the normal
 // range, NaN for NaN. Written without calls or branches so that loops over
@@ -162,12 +167,12 @@ template <class S, int Mode>
 }
 
 template <class S, int Mode>
-[[ZEP_TARGET_AVX512]] double MaskRowAvx512(const MaskRow<S>& row)
+[[LUMADEX_TARGET_AVX512]] double MaskRowAvx512(const MaskRow<S>& row)
 {
     return MaskRowBody<S, Mode>(row);
 }
 template <class S, int Mode>
-[[gnu::target("avx2")]] double MaskRowAvx2(const MaskRow<S>& row)
+[[LUMADEX_TARGET_AVX2]] double MaskRowAvx2(const MaskRow<S>& row)
 {
     return MaskRowBody<S, Mode>(row);
 }
@@ -218,12 +223,12 @@ double CrossCorrelationMask(const tarn::dm::image<std::complex<S>>& target,
                             const tarn::dm::image<std::complex<S>>& reference, const MaskParameters& p,
                             tarn::dm::image<std::complex<S>>& destination)
 {
-    const PixelGrid gt = GridOf(target), gr = GridOf(reference), gd = GridOf(destination);
-    const std::vector<double> phaseX = PhaseTable(gd.width, p.centre[0]);
-    const std::vector<double> phaseY = PhaseTable(gd.height, p.centre[1]);
-    const std::vector<double> phaseZ = PhaseTable(gd.depth, p.centre[2]);
-    std::vector<S> sx2(static_cast<std::size_t>(gd.width));
-    for (std::int64_t x = 0; x < gd.width; ++x) {
+    const auto gt = BlockOf(target), gr = BlockOf(reference), gd = BlockOf(destination);
+    const std::vector<double> phaseX = PhaseTable(gd.size[0], p.centre[0]);
+    const std::vector<double> phaseY = PhaseTable(gd.size[1], p.centre[1]);
+    const std::vector<double> phaseZ = PhaseTable(gd.size[2], p.centre[2]);
+    std::vector<S> sx2(static_cast<std::size_t>(gd.size[0]));
+    for (std::int64_t x = 0; x < gd.size[0]; ++x) {
         const S sx = static_cast<S>(x - p.centre[0]) * static_cast<S>(p.scale[0]);
         sx2[x] = sx * sx;
     }
@@ -233,7 +238,7 @@ double CrossCorrelationMask(const tarn::dm::image<std::complex<S>>& target,
     std::vector<double> rowSums(static_cast<std::size_t>(gd.rows()));
     ForEachChunk(gd, Nothing{}, [&](const Chunk& chunk, Nothing&) {
         for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
-            const std::int64_t y = r % gd.height, z = r / gd.height;
+            const std::int64_t y = r % gd.size[1], z = r / gd.size[1];
             const std::complex<double> rowPhase =
                 std::complex<double>(phaseY[2 * y], phaseY[2 * y + 1]) * std::complex<double>(phaseZ[2 * z], phaseZ[2 * z + 1]);
             const S sy = static_cast<S>(y - p.centre[1]) * static_cast<S>(p.scale[1]);
@@ -241,7 +246,7 @@ double CrossCorrelationMask(const tarn::dm::image<std::complex<S>>& target,
             const MaskRow<S> row{reinterpret_cast<const S*>(target.data() + gt.RowOffset(r)),
                                  reinterpret_cast<const S*>(reference.data() + gr.RowOffset(r)),
                                  reinterpret_cast<S*>(destination.data() + gd.RowOffset(r)),
-                                 gd.width,
+                                 gd.size[0],
                                  phaseX.data(),
                                  rowPhase.real(),
                                  rowPhase.imag(),
@@ -257,7 +262,7 @@ double CrossCorrelationMask(const tarn::dm::image<std::complex<S>>& target,
     for (double s : rowSums) sum += s;
 
     std::complex<S>& centre =
-        destination.data()[gd.RowOffset(p.centre[2] * gd.height + p.centre[1]) + p.centre[0]];
+        destination.data()[gd.RowOffset(p.centre[2] * gd.size[1] + p.centre[1]) + p.centre[0]];
     const double mean = (sum - std::abs(std::complex<double>(centre))) / static_cast<double>(gd.count());
     centre = 0;
     return mean;

@@ -13,14 +13,20 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "PixelGrid.h"
+#include "ImageBlocks.h"
 #include "ScriptFrame.h"
 #include "Statistics.h"
+#include "lumadex/kernels/ChunkPlan.h"
+#include "lumadex/kernels/Dispatch.h"
 
 namespace zep::stats {
 namespace {
 
 using Gatan::DM::Image;
+using lumadex::kernels::Block;
+using lumadex::kernels::Chunk;
+using lumadex::kernels::ForEachChunk;
+using lumadex::kernels::Pick;
 
 // Rounds s / 2^shift to the nearest integer, ties to even.
 inline std::int64_t DivideRoundingToEven(std::int64_t s, int shift)
@@ -56,12 +62,12 @@ template <class S, int C, int R>
 }
 
 template <class S, int C, int R>
-[[ZEP_TARGET_AVX512]] void ReduceRowAvx512(const S* const* rows, S* out, std::int64_t n)
+[[LUMADEX_TARGET_AVX512]] void ReduceRowAvx512(const S* const* rows, S* out, std::int64_t n)
 {
     ReduceRowBody<S, C, R>(rows, out, n);
 }
 template <class S, int C, int R>
-[[gnu::target("avx2")]] void ReduceRowAvx2(const S* const* rows, S* out, std::int64_t n)
+[[LUMADEX_TARGET_AVX2]] void ReduceRowAvx2(const S* const* rows, S* out, std::int64_t n)
 {
     ReduceRowBody<S, C, R>(rows, out, n);
 }
@@ -103,15 +109,16 @@ void ReduceInto(const tarn::dm::image<T>& source, tarn::dm::image<T>& result)
     using S = typename Components<T>::Scalar;
     constexpr int C = Components<T>::kCount;
     const ReduceRow<S> row = PickReduceRow<S, C, R>();
-    const PixelGrid in = GridOf(source), out = GridOf(result);
+    const Block<const T> in = BlockOf(source);
+    const Block<T> out = BlockOf(result);
     ForEachChunk(out, Nothing{}, [&](const Chunk& chunk, Nothing&) {
         for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
-            const std::int64_t y = r % out.height, z = r / out.height;
-            const T* first = source.data() + 2 * z * in.planePitch + 2 * y * in.rowPitch + 2 * chunk.x0;
+            const std::int64_t y = r % out.size[1], z = r / out.size[1];
+            const T* first = source.data() + 2 * z * in.stride[2] + 2 * y * in.stride[1] + 2 * chunk.x0;
             // The rows of the blocks: (y), (y, y + 1) or (y, y + 1) in z and z + 1.
             const S* rows[4];
             for (int k = 0; k < R; ++k)
-                rows[k] = reinterpret_cast<const S*>(first + (k & 1) * in.rowPitch + (k >> 1) * in.planePitch);
+                rows[k] = reinterpret_cast<const S*>(first + (k & 1) * in.stride[1] + (k >> 1) * in.stride[2]);
             row(rows, reinterpret_cast<S*>(result.data() + out.RowOffset(r) + chunk.x0), chunk.x1 - chunk.x0);
         }
     });

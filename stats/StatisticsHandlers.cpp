@@ -10,12 +10,14 @@
 #include "Messages.h"
 #include "ScriptFrame.h"
 #include "Statistics.h"
-#include "StatisticsKernels.h"
+#include "ImageBlocks.h"
+#include "lumadex/kernels/Statistics.h"
 
 namespace zep::stats {
 namespace {
 
 using Gatan::DM::Image;
+using lumadex::kernels::Block;
 
 // One counter for the three handlers of MinMax, keyed by this literal.
 constexpr const char kMinMaxCounter[] = "MinMaxDM";
@@ -41,25 +43,30 @@ auto WithPixelType(std::uint32_t type, Run&& run)
 
 // The pixels MinMax and Survey read: x, y and z of the first volume.
 template <class T>
-PixelGrid FirstVolume(const tarn::dm::image<T>& view)
+Block<const T> FirstVolume(const tarn::dm::image<T>& view)
 {
-    PixelGrid grid = GridOf(view);
-    grid.volumes = 1;
-    return grid;
+    Block<const T> block = BlockOf(view);
+    block.size[3] = 1;
+    return block;
 }
 
-// The grid a pass scans: one run of pixels where they are contiguous.
-PixelGrid ScanGrid(const PixelGrid& grid) { return grid.contiguous() ? grid.Flattened() : grid; }
+// The block a pass scans: one run of pixels where they are dense.
+template <class T>
+Block<const T> ScanBlock(const Block<const T>& block)
+{
+    return block.dense() ? block.Flattened() : block;
+}
 
 struct Position {
     std::int32_t x, y, z;
 };
 
-Position PositionOf(std::int64_t rank, const PixelGrid& grid)
+template <class T>
+Position PositionOf(std::int64_t rank, const Block<T>& block)
 {
-    const std::int64_t x = rank % grid.width, row = rank / grid.width;
-    return {static_cast<std::int32_t>(x), static_cast<std::int32_t>(row % grid.height),
-            static_cast<std::int32_t>(row / grid.height)};
+    const std::int64_t x = rank % block.size[0], row = rank / block.size[0];
+    return {static_cast<std::int32_t>(x), static_cast<std::int32_t>(row % block.size[1]),
+            static_cast<std::int32_t>(row / block.size[1])};
 }
 
 struct Found {
@@ -72,9 +79,9 @@ Found FindMinMax(dm_object* imgSrc)
     const Image source = Image::Borrow(imgSrc);
     return WithPixelType(Gatan::DM::ImageGetDataType(source), [&]<class T>() {
         const tarn::dm::image<T> view(source, tarn::dm::kLockInPlace);
-        const PixelGrid grid = FirstVolume(view);
-        const Extremes e = FindExtremes(view.data(), ScanGrid(grid));
-        return Found{e.min, e.max, PositionOf(e.minRank, grid), PositionOf(e.maxRank, grid)};
+        const Block<const T> block = FirstVolume(view);
+        const lumadex::kernels::Extremes e = lumadex::kernels::FindExtremes(ScanBlock(block));
+        return Found{e.min, e.max, PositionOf(e.minRank, block), PositionOf(e.maxRank, block)};
     });
 }
 
@@ -124,9 +131,9 @@ void SurveyDM(dm_object* imgSrc, double* fMin, double* fMax, double* fSum, doubl
 {
     ScriptCall("SurveyDM", [&] {
         const Image source = Image::Borrow(imgSrc);
-        const SurveyNumbers numbers = WithPixelType(Gatan::DM::ImageGetDataType(source), [&]<class T>() {
+        const lumadex::kernels::SurveyNumbers numbers = WithPixelType(Gatan::DM::ImageGetDataType(source), [&]<class T>() {
             const tarn::dm::image<T> view(source, tarn::dm::kLockInPlace);
-            return Survey(view.data(), ScanGrid(FirstVolume(view)));
+            return lumadex::kernels::Survey(ScanBlock(FirstVolume(view)));
         });
         *fMin = numbers.min, *fMax = numbers.max, *fSum = numbers.sum;
         *fSqsum = numbers.sumSquares, *fSumAbs = numbers.sumAbs;
@@ -144,16 +151,16 @@ void SurveyDifferenceDM(dm_object* imgSrc1, dm_object* imgSrc2, double* fSum1, d
             throw std::runtime_error(message::kAllStatisticsTypes);
         if (PixelCount(first) != PixelCount(second))
             throw std::runtime_error(message::kDifferentSizes);
-        const DifferenceSums sums = WithPixelType(type, [&]<class T>() {
+        const lumadex::kernels::DifferenceSums sums = WithPixelType(type, [&]<class T>() {
             const tarn::dm::image<T> a(first, tarn::dm::kLockDense), b(second, tarn::dm::kLockDense);
-            PixelGrid ga = GridOf(a), gb = GridOf(b);
+            Block<const T> ba = BlockOf(a), bb = BlockOf(b);
             // Dense pixels pair in scan order whatever the shapes; pixels
             // with gaps pair only within images of one shape.
-            if (ga.contiguous() && gb.contiguous())
-                ga = ga.Flattened(), gb = gb.Flattened();
-            else if (ga.width != gb.width || ga.height != gb.height || ga.depth != gb.depth)
+            if (ba.dense() && bb.dense())
+                ba = ba.Flattened(), bb = bb.Flattened();
+            else if (ba.size[0] != bb.size[0] || ba.size[1] != bb.size[1] || ba.size[2] != bb.size[2])
                 throw std::runtime_error(message::kNotDense);
-            return SurveyDifference(a.data(), ga, b.data(), gb);
+            return lumadex::kernels::SurveyDifference(ba, bb);
         });
         *fSum1 = sums.sum1, *fSqSum1 = sums.sqSum1, *fSum2 = sums.sum2, *fSqSum2 = sums.sqSum2;
         *fSumDiff = sums.sumDiff, *fSumSqDiff = sums.sumSqDiff, *fSumAbsDiff = sums.sumAbsDiff;

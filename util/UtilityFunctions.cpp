@@ -6,13 +6,14 @@
 #include "Shell.h"
 #include "Threads.h"
 #include "Versions.h"
+#include "lumadex/kernels/Dispatch.h"
 
 namespace zep {
 
 // Registered first: the feature words are read as registration starts.
 std::span<const ScriptFunctionEntry> SimdFunctions()
 {
-    ReadProcessorFeatures();
+    lumadex::kernels::ReadProcessorFeatures();
     static const ScriptFunctionEntry kFunctions[] = {
         {"void ", "SetUseSIMD(long isUseSIMD)", HandlerAddress(&SetUseSIMDHandler)},
     };

@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "Messages.h"
+#include "lumadex/kernels/Dispatch.h"
 
 namespace zep::vml {
 namespace {
 
 constexpr std::int64_t kLongestRun = std::int64_t{1} << 30;  // the routines count in 32 bits
-constexpr std::int64_t kParallelPixels = std::int64_t{1} << 16;  // below this a strided walk stays serial
 constexpr std::size_t kMaxRuns = 4;
 
 // Where one view stands in its flat order.
@@ -130,7 +130,7 @@ void ForEachRun(std::span<PixelRun> runs, std::size_t inputs, std::int64_t n, Ru
         }
 
     const bool allDense = std::all_of(runs.begin(), runs.end(), [](const PixelRun& r) { return r.dense; });
-    if (allDense || n < kParallelPixels || omp_in_parallel() || omp_get_max_threads() == 1) {
+    if (allDense || n < lumadex::kernels::kElementwiseParallelPixels || omp_in_parallel() || omp_get_max_threads() == 1) {
         Walk(runs, 0, n, kernel, context);
         return;
     }

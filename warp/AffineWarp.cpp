@@ -59,7 +59,7 @@ LUMADEX_WARP_INLINE void AffineRow(const Grid<const T>& src, const double (&a)[3
     }
 }
 
-#define LUMADEX_AVX2 [[gnu::always_inline, gnu::target("avx2")]] inline
+#define LUMADEX_AVX2 [[gnu::always_inline, LUMADEX_TARGET_AVX2]] inline
 
 // x*c0 + cy + c2 in double for the eight columns x0, x1, rounded to float.
 LUMADEX_AVX2 __m256 Map(__m256d x0, __m256d x1, double c0, double cy, double c2)
@@ -89,7 +89,7 @@ LUMADEX_AVX2 __m256d ToDouble(__m256 w, int half)
 // integer (NaN becomes 0), so the gathers read pixels inside the source even
 // where the fill is taken; inside, the bounds cut nothing and truncation is
 // the floor.
-__attribute__((target("avx2"))) void AffineRowFloatAvx2(const Grid<const float>& src, const double (&a)[3],
+[[LUMADEX_TARGET_AVX2]] void AffineRowFloatAvx2(const Grid<const float>& src, const double (&a)[3],
                                                         const double (&b)[3], std::int64_t y, float fill, float* out,
                                                         std::int64_t width)
 {
@@ -165,7 +165,7 @@ void AffineRowsBaseline(const AffineJob<T>& job, std::int64_t begin, std::int64_
 }
 
 template <class T>
-__attribute__((target("avx2"))) void AffineRowsAvx2(const AffineJob<T>& job, std::int64_t begin, std::int64_t end)
+[[LUMADEX_TARGET_AVX2]] void AffineRowsAvx2(const AffineJob<T>& job, std::int64_t begin, std::int64_t end)
 {
     if constexpr (std::is_same_v<T, float>) {
         for (std::int64_t y = begin; y < end; ++y)

@@ -133,7 +133,7 @@ void ResampleRowsBaseline(const ResampleJob<T>& job, std::int64_t begin, std::in
 }
 
 template <class T>
-__attribute__((target("avx2"))) void ResampleRowsAvx2(const ResampleJob<T>& job, std::int64_t begin,
+[[LUMADEX_TARGET_AVX2]] void ResampleRowsAvx2(const ResampleJob<T>& job, std::int64_t begin,
                                                       std::int64_t end)
 {
     ResampleRows(job, begin, end);

@@ -21,7 +21,7 @@
 #include <omp.h>
 
 #include "ImageUtility.h"
-#include "ProcessorFeatures.h"
+#include "lumadex/kernels/Dispatch.h"
 
 namespace zep::warp {
 
@@ -187,9 +187,8 @@ private:
 template <class Rows>
 void ForEachRowBlock(std::int64_t rows, std::int64_t pixelsPerRow, const Rows& run)
 {
-    constexpr std::int64_t kParallelPixels = std::int64_t{1} << 15;
-    const bool parallel = rows > 1 && rows * pixelsPerRow >= kParallelPixels;
-    const bool avx2 = HasAVX2();
+    const bool parallel = rows > 1 && rows * pixelsPerRow >= lumadex::kernels::kWarpParallelPixels;
+    const bool avx2 = lumadex::kernels::HasAVX2();
 #pragma omp parallel if (parallel)
     {
         const std::int64_t threads = omp_get_num_threads(), thread = omp_get_thread_num();

@@ -1,8 +1,9 @@
 // The phase-ramp kernels behind every image shifter, on raw pixels.
 //
 // A block is up to four dimensions of complex pixels (x, y, z and a series
-// of volumes), read from `src` and written to `dst` with pitches in pixels
-// (the x pitch is always 1). Three axes carry a shift; the fourth repeats.
+// of volumes), read from `in` and written to `out`, which have the sizes of
+// `in` and strides of their own in pixels (the x stride is 1). Three axes
+// carry a shift; the fourth repeats.
 //
 // How a block is worked:
 //   - every axis trivial (size 1, zero shift, or a half-period shift that
@@ -21,7 +22,9 @@
 #include <complex>
 #include <cstdint>
 
-namespace zep::shift {
+#include "lumadex/kernels/Block.h"
+
+namespace lumadex::kernels {
 
 struct AxisShift {
     int size = 1;
@@ -31,22 +34,17 @@ struct AxisShift {
     bool pure = true;  // pure layout: upper indices are negative frequencies
 };
 
-template <class R>
-struct PixelBlock {
-    const std::complex<R>* src = nullptr;
-    std::complex<R>* dst = nullptr;
-    int size[4] = {1, 1, 1, 1};
-    std::int64_t srcPitch[4] = {1, 0, 0, 0};
-    std::int64_t dstPitch[4] = {1, 0, 0, 0};
-};
-
 enum class Evaluation { Rows, PlaneFactor };
 
-// Refuses a period below 1 on an axis with a non-zero shift.
+// Refuses a period below 1 on an axis with a non-zero shift
+// (Refusal, Reason::PeriodNotPositive).
 void CheckPeriods(const AxisShift (&axes)[3]);
 
-// Shifts `block` by the three axes' ramps; checks the periods first.
+// Shifts `in` into `out` by the three axes' ramps; checks the periods first.
+// A half-period shift along an axis of odd size is refused
+// (Reason::OddDimensionSize).
 template <class R>
-void ShiftBlock(const PixelBlock<R>& block, const AxisShift (&axes)[3], double fSign, Evaluation evaluation);
+void ShiftBlock(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const AxisShift (&axes)[3],
+                double fSign, Evaluation evaluation);
 
-}  // namespace zep::shift
+}  // namespace lumadex::kernels

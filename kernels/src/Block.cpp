@@ -1,9 +1,9 @@
-#include "SubareasOverlap.h"
+#include "lumadex/kernels/Block.h"
 
-namespace zep::detail {
+namespace lumadex::kernels::detail {
 namespace {
 
-std::intptr_t SpanEnd(const PixelBox& box)
+std::intptr_t SpanEnd(const ByteBox& box)
 {
     std::intptr_t end = box.start + box.elementBytes;
     for (int d = 0; d < box.dims; ++d) end += (box.size[d] - 1) * box.stride[d];
@@ -22,7 +22,7 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b)
 // |o_d| < parent size along d; at most two step counts fit each dimension, so
 // the search below tries them all and asks whether the boxes [0, size_a) and
 // [o, o + size_b) meet in every dimension.
-bool OffsetMeets(const PixelBox& a, const PixelBox& b, int d, std::int64_t remainder)
+bool OffsetMeets(const ByteBox& a, const ByteBox& b, int d, std::int64_t remainder)
 {
     if (d < 0) return remainder == 0;
     const std::int64_t stride = a.stride[d];
@@ -37,7 +37,7 @@ bool OffsetMeets(const PixelBox& a, const PixelBox& b, int d, std::int64_t remai
 
 }  // namespace
 
-bool PixelBoxesOverlap(const PixelBox& a, const PixelBox& b)
+bool ByteBoxesOverlap(const ByteBox& a, const ByteBox& b)
 {
     if (SpanEnd(a) <= b.start || SpanEnd(b) <= a.start) return false;
     bool sameStrides = a.dims == b.dims && a.elementBytes == b.elementBytes && a.dims > 0;
@@ -49,4 +49,4 @@ bool PixelBoxesOverlap(const PixelBox& a, const PixelBox& b)
     return OffsetMeets(a, b, a.dims - 1, b.start - a.start);
 }
 
-}  // namespace zep::detail
+}  // namespace lumadex::kernels::detail

@@ -1,4 +1,4 @@
-// Summary numbers of real and integer images: extremes with their positions,
+// Summary numbers of real and integer blocks: extremes with their ranks,
 // one-pass sums, and the sums of two images and of their difference.
 //
 // T is one of the pixel types int8_t, uint8_t, int16_t, uint16_t, int32_t,
@@ -10,9 +10,9 @@
 
 #include <cstdint>
 
-#include "PixelGrid.h"
+#include "lumadex/kernels/Block.h"
 
-namespace zep::stats {
+namespace lumadex::kernels {
 
 // The smallest and largest value with the rank (scan-order index) of their
 // first occurrence. An image without pixels other than NaN reports its first
@@ -35,15 +35,15 @@ struct DifferenceSums {
 };
 
 template <class T>
-Extremes FindExtremes(const T* data, const PixelGrid& grid);
+Extremes FindExtremes(const Block<const T>& block);
 
 template <class T>
-SurveyNumbers Survey(const T* data, const PixelGrid& grid);
+SurveyNumbers Survey(const Block<const T>& block);
 
-// The grids have one shape (pitches may differ); images of different shapes
-// but equal pixel counts pair in scan order as the flattened grids of their
-// contiguous pixels.
+// The blocks have one shape (strides may differ); images of different shapes
+// but equal pixel counts pair in scan order as the flattened blocks of their
+// dense pixels.
 template <class T>
-DifferenceSums SurveyDifference(const T* a, const PixelGrid& gridA, const T* b, const PixelGrid& gridB);
+DifferenceSums SurveyDifference(const Block<const T>& a, const Block<const T>& b);
 
-}  // namespace zep::stats
+}  // namespace lumadex::kernels

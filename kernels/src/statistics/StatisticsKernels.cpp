@@ -11,7 +11,7 @@
 // their values and first positions do not depend on the lanes.
 #pragma GCC optimize("fp-contract=off")
 
-#include "StatisticsKernels.h"
+#include "lumadex/kernels/Statistics.h"
 
 #include <cmath>
 #include <cstring>
@@ -19,18 +19,10 @@
 #include <limits>
 #include <type_traits>
 
-#include "ProcessorFeatures.h"
+#include "lumadex/kernels/ChunkPlan.h"
+#include "lumadex/kernels/Dispatch.h"
 
-namespace zep::stats {
-
-Isa SelectedIsa()
-{
-    // Foundation, doubleword/quadword, byte/word and vector-length extensions.
-    constexpr std::uint32_t kAvx512Subsets = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
-    if (HasAVX512F() && (FeatureWords().leaf7Ebx & kAvx512Subsets) == kAvx512Subsets) return Isa::Avx512;
-    if (HasAVX2()) return Isa::Avx2;
-    return Isa::Base;
-}
+namespace lumadex::kernels {
 
 namespace {
 
@@ -52,11 +44,10 @@ constexpr T Lowest()
 
 // Runs `piece(pointer, length, rank)` over every row piece of a chunk.
 template <class T, class Piece>
-void ForEachPiece(const T* data, const PixelGrid& grid, const Chunk& chunk, Piece&& piece)
+void ForEachPiece(const Block<const T>& block, const Chunk& chunk, Piece&& piece)
 {
     for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r)
-        piece(data + grid.RowOffset(r) + chunk.x0, static_cast<std::int32_t>(chunk.x1 - chunk.x0),
-              r * grid.width + chunk.x0);
+        piece(block.Row(r) + chunk.x0, static_cast<std::int32_t>(chunk.x1 - chunk.x0), r * block.size[0] + chunk.x0);
 }
 
 // --- extremes -------------------------------------------------------------------
@@ -141,12 +132,12 @@ template <int VectorBytes, class T>
 }
 
 template <class T>
-[[ZEP_TARGET_AVX512]] void ScanExtremesAvx512(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+[[LUMADEX_TARGET_AVX512]] void ScanExtremesAvx512(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
     ScanExtremesBody<64>(p, n, out);
 }
 template <class T>
-[[gnu::target("avx2")]] void ScanExtremesAvx2(const T* p, std::int32_t n, ExtremeLanes<T>& out)
+[[LUMADEX_TARGET_AVX2]] void ScanExtremesAvx2(const T* p, std::int32_t n, ExtremeLanes<T>& out)
 {
     ScanExtremesBody<32>(p, n, out);
 }
@@ -179,12 +170,12 @@ struct ExtremePair {
 
 // The first pixel in scan order equal to `value`, or -1.
 template <class T>
-std::int64_t FirstRankOf(const T* data, const PixelGrid& grid, T value)
+std::int64_t FirstRankOf(const Block<const T>& block, T value)
 {
-    for (std::int64_t r = 0; r < grid.rows(); ++r) {
-        const T* row = data + grid.RowOffset(r);
-        for (std::int64_t x = 0; x < grid.width; ++x)
-            if (row[x] == value) return r * grid.width + x;
+    for (std::int64_t r = 0; r < block.rows(); ++r) {
+        const T* row = block.Row(r);
+        for (std::int64_t x = 0; x < block.size[0]; ++x)
+            if (row[x] == value) return r * block.size[0] + x;
     }
     return -1;
 }
@@ -192,12 +183,12 @@ std::int64_t FirstRankOf(const T* data, const PixelGrid& grid, T value)
 }  // namespace
 
 template <class T>
-Extremes FindExtremes(const T* data, const PixelGrid& grid)
+Extremes FindExtremes(const Block<const T>& block)
 {
     const auto scan = Pick(&ScanExtremesAvx512<T>, &ScanExtremesAvx2<T>, &ScanExtremesBase<T>);
-    const auto partials = ForEachChunk(grid, ExtremePair<T>{}, [&](const Chunk& chunk, ExtremePair<T>& pair) {
+    const auto partials = ForEachChunk(block, ExtremePair<T>{}, [&](const Chunk& chunk, ExtremePair<T>& pair) {
         ExtremeLanes<T> lanes;
-        ForEachPiece(data, grid, chunk, [&](const T* p, std::int32_t n, std::int64_t rank) {
+        ForEachPiece(block, chunk, [&](const T* p, std::int32_t n, std::int64_t rank) {
             scan(p, n, lanes);
             for (int j = 0; j < lanes.count; ++j) {
                 Offer(pair.min, static_cast<T>(lanes.min[j]), lanes.minAt[j] < 0 ? -1 : rank + lanes.minAt[j], std::less<T>());
@@ -212,10 +203,10 @@ Extremes FindExtremes(const T* data, const PixelGrid& grid)
     }
     // No lane takes a pixel equal to its start value; where nothing else was
     // found, look for one. With NaN pixels only, the first pixel stands.
-    if (all.min.rank < 0) all.min.rank = FirstRankOf(data, grid, Highest<T>());
-    if (all.max.rank < 0) all.max.rank = FirstRankOf(data, grid, Lowest<T>());
+    if (all.min.rank < 0) all.min.rank = FirstRankOf(block, Highest<T>());
+    if (all.max.rank < 0) all.max.rank = FirstRankOf(block, Lowest<T>());
     Extremes result;
-    const double first = grid.count() > 0 ? static_cast<double>(data[0]) : 0.0;
+    const double first = block.count() > 0 ? static_cast<double>(block.data[0]) : 0.0;
     result.min = all.min.rank < 0 ? first : static_cast<double>(all.min.value);
     result.max = all.max.rank < 0 ? first : static_cast<double>(all.max.value);
     result.minRank = std::max<std::int64_t>(all.min.rank, 0);
@@ -272,12 +263,12 @@ template <class T>
 }
 
 template <class T>
-[[ZEP_TARGET_AVX512]] void SurveyAvx512(const T* p, std::int32_t n, SurveyLanes<T>& out)
+[[LUMADEX_TARGET_AVX512]] void SurveyAvx512(const T* p, std::int32_t n, SurveyLanes<T>& out)
 {
     SurveyBody(p, n, out);
 }
 template <class T>
-[[gnu::target("avx2")]] void SurveyAvx2(const T* p, std::int32_t n, SurveyLanes<T>& out)
+[[LUMADEX_TARGET_AVX2]] void SurveyAvx2(const T* p, std::int32_t n, SurveyLanes<T>& out)
 {
     SurveyBody(p, n, out);
 }
@@ -298,20 +289,20 @@ struct SurveyPartial {
 
 // True when some pixel equals `value`.
 template <class T>
-bool Holds(const T* data, const PixelGrid& grid, T value)
+bool Holds(const Block<const T>& block, T value)
 {
-    return FirstRankOf(data, grid, value) >= 0;
+    return FirstRankOf(block, value) >= 0;
 }
 
 }  // namespace
 
 template <class T>
-SurveyNumbers Survey(const T* data, const PixelGrid& grid)
+SurveyNumbers Survey(const Block<const T>& block)
 {
     const auto survey = Pick(&SurveyAvx512<T>, &SurveyAvx2<T>, &SurveyBase<T>);
-    const auto partials = ForEachChunk(grid, SurveyPartial<T>{}, [&](const Chunk& chunk, SurveyPartial<T>& partial) {
+    const auto partials = ForEachChunk(block, SurveyPartial<T>{}, [&](const Chunk& chunk, SurveyPartial<T>& partial) {
         SurveyLanes<T> lanes;
-        ForEachPiece(data, grid, chunk, [&](const T* p, std::int32_t n, std::int64_t) {
+        ForEachPiece(block, chunk, [&](const T* p, std::int32_t n, std::int64_t) {
             survey(p, n, lanes);
             for (int j = 0; j < kLanes; ++j) {
                 partial.min = lanes.min[j] < partial.min ? lanes.min[j] : partial.min;
@@ -335,8 +326,8 @@ SurveyNumbers Survey(const T* data, const PixelGrid& grid)
     // beyond them either holds such a pixel or none to take (no pixels, or
     // NaN only), and then reports the largest finite double and its negative.
     constexpr double kLargest = std::numeric_limits<double>::max();
-    const bool minTaken = all.min != Highest<T>() || Holds(data, grid, Highest<T>());
-    const bool maxTaken = all.max != Lowest<T>() || Holds(data, grid, Lowest<T>());
+    const bool minTaken = all.min != Highest<T>() || Holds(block, Highest<T>());
+    const bool maxTaken = all.max != Lowest<T>() || Holds(block, Lowest<T>());
     result.min = minTaken ? static_cast<double>(all.min) : kLargest;
     result.max = maxTaken ? static_cast<double>(all.max) : -kLargest;
     return result;
@@ -407,12 +398,12 @@ template <class T>
 }
 
 template <class T>
-[[ZEP_TARGET_AVX512]] void DifferenceAvx512(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
+[[LUMADEX_TARGET_AVX512]] void DifferenceAvx512(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
 {
     DifferenceBody(a, b, n, out);
 }
 template <class T>
-[[gnu::target("avx2")]] void DifferenceAvx2(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
+[[LUMADEX_TARGET_AVX2]] void DifferenceAvx2(const T* a, const T* b, std::int32_t n, DifferenceLanes<T>& out)
 {
     DifferenceBody(a, b, n, out);
 }
@@ -431,15 +422,15 @@ struct DifferencePartial {
 }  // namespace
 
 template <class T>
-DifferenceSums SurveyDifference(const T* a, const PixelGrid& ga, const T* b, const PixelGrid& gb)
+DifferenceSums SurveyDifference(const Block<const T>& a, const Block<const T>& b)
 {
     using Lanes = DifferenceLanes<T>;
     const auto difference = Pick(&DifferenceAvx512<T>, &DifferenceAvx2<T>, &DifferenceBase<T>);
     const auto partials =
-        ForEachChunk(ga, DifferencePartial<T>{}, [&](const Chunk& chunk, DifferencePartial<T>& partial) {
+        ForEachChunk(a, DifferencePartial<T>{}, [&](const Chunk& chunk, DifferencePartial<T>& partial) {
             Lanes lanes;
             for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
-                difference(a + ga.RowOffset(r) + chunk.x0, b + gb.RowOffset(r) + chunk.x0,
+                difference(a.Row(r) + chunk.x0, b.Row(r) + chunk.x0,
                            static_cast<std::int32_t>(chunk.x1 - chunk.x0), lanes);
                 for (int j = 0; j < Lanes::kCount; ++j) {
                     for (int k = 0; k < 4; ++k) partial.sums[k] += lanes.sums[k][j];
@@ -455,18 +446,18 @@ DifferenceSums SurveyDifference(const T* a, const PixelGrid& ga, const T* b, con
     return {sums[0], squares[0], sums[1], squares[1], sums[2], squares[2], sums[3]};
 }
 
-#define ZEP_STATISTICS_INSTANTIATE(T)                                     \
-    template Extremes FindExtremes(const T*, const PixelGrid&);            \
-    template SurveyNumbers Survey(const T*, const PixelGrid&);             \
-    template DifferenceSums SurveyDifference(const T*, const PixelGrid&, const T*, const PixelGrid&);
-ZEP_STATISTICS_INSTANTIATE(std::int8_t)
-ZEP_STATISTICS_INSTANTIATE(std::uint8_t)
-ZEP_STATISTICS_INSTANTIATE(std::int16_t)
-ZEP_STATISTICS_INSTANTIATE(std::uint16_t)
-ZEP_STATISTICS_INSTANTIATE(std::int32_t)
-ZEP_STATISTICS_INSTANTIATE(std::uint32_t)
-ZEP_STATISTICS_INSTANTIATE(float)
-ZEP_STATISTICS_INSTANTIATE(double)
-#undef ZEP_STATISTICS_INSTANTIATE
+#define LUMADEX_STATISTICS_INSTANTIATE(T)                           \
+    template Extremes FindExtremes(const Block<const T>&);           \
+    template SurveyNumbers Survey(const Block<const T>&);            \
+    template DifferenceSums SurveyDifference(const Block<const T>&, const Block<const T>&);
+LUMADEX_STATISTICS_INSTANTIATE(std::int8_t)
+LUMADEX_STATISTICS_INSTANTIATE(std::uint8_t)
+LUMADEX_STATISTICS_INSTANTIATE(std::int16_t)
+LUMADEX_STATISTICS_INSTANTIATE(std::uint16_t)
+LUMADEX_STATISTICS_INSTANTIATE(std::int32_t)
+LUMADEX_STATISTICS_INSTANTIATE(std::uint32_t)
+LUMADEX_STATISTICS_INSTANTIATE(float)
+LUMADEX_STATISTICS_INSTANTIATE(double)
+#undef LUMADEX_STATISTICS_INSTANTIATE
 
-}  // namespace zep::stats
+}  // namespace lumadex::kernels

@@ -1,4 +1,4 @@
-#include "ShiftKernels.h"
+#include "lumadex/kernels/Shift.h"
 
 // Every form must round alike: no fused multiply-add where one instruction
 // set has it and another has not.
@@ -7,11 +7,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <stdexcept>
 #include <vector>
 
-#include "Messages.h"
-#include "ProcessorFeatures.h"
+#include "lumadex/kernels/Dispatch.h"
+#include "lumadex/kernels/Refusal.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -25,12 +24,10 @@
 // runs other code.
 #define ZEP_SCALAR __attribute__((optimize("no-tree-vectorize")))
 
-namespace zep::shift {
+namespace lumadex::kernels {
 namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
-// Below this many pixels the threads cost more than they save.
-constexpr std::int64_t kParallelPixels = std::int64_t{1} << 15;
 
 enum class SimdLevel { Scalar, Baseline, Avx2, Avx512 };
 
@@ -287,58 +284,59 @@ bool Trivial(const AxisShift& axis, double fSign)
 }
 
 template <class T>
-T* At(T* base, const std::int64_t (&pitch)[4], std::int64_t y, std::int64_t z, std::int64_t v)
+T* At(const Block<T>& block, std::int64_t y, std::int64_t z, std::int64_t v)
 {
-    return base + y * pitch[1] + z * pitch[2] + v * pitch[3];
+    return block.data + y * block.stride[1] + z * block.stride[2] + v * block.stride[3];
 }
 
 // Calls row(y, z, v) for every row of the block, rows spread over threads
 // when the block is large.
-template <class R, class Row>
-void ForEachRow(const PixelBlock<R>& block, Row&& row)
+template <class T, class Row>
+void ForEachRow(const Block<T>& block, Row&& row)
 {
     const std::int64_t height = block.size[1], depth = block.size[2];
     const std::int64_t rows = height * depth * block.size[3];
-#pragma omp parallel for schedule(static) if (rows * block.size[0] >= kParallelPixels)
+#pragma omp parallel for schedule(static) if (rows * block.size[0] >= kShiftParallelPixels)
     for (std::int64_t r = 0; r < rows; ++r) row(r % height, (r / height) % depth, r / (height * depth));
 }
 
 // --- the three ways of working a block -------------------------------------
 
 template <class R>
-void ExactPath(const PixelBlock<R>& block, const bool (&alternates)[3], SimdLevel level)
+void ExactPath(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const bool (&alternates)[3],
+               SimdLevel level)
 {
     for (int a = 0; a < 3; ++a)
-        if (alternates[a] && block.size[a] % 2 != 0) throw std::runtime_error(message::kOddDimensionSize);
+        if (alternates[a] && in.size[a] % 2 != 0) throw Refusal(Reason::OddDimensionSize);
     constexpr std::uint64_t sign = kSignBits<R>;
 
     // A one-dimensional image is one run along its axis.
     int axis = -1, extended = 0;
     for (int d = 0; d < 4; ++d)
-        if (block.size[d] > 1) axis = d, ++extended;
+        if (in.size[d] > 1) axis = d, ++extended;
     if (extended == 1) {
-        const std::int64_t n = block.size[axis], sp = block.srcPitch[axis], dp = block.dstPitch[axis];
+        const std::int64_t n = in.size[axis], sp = in.stride[axis], dp = out.stride[axis];
         const std::uint64_t odd = axis < 3 && alternates[axis] ? sign : 0;
         if (sp == 1 && dp == 1) {
             // Chunks of even length, so that each starts on an even pixel.
             constexpr std::int64_t chunk = std::int64_t{1} << 14;
             const auto flip = SelectFlip<R>(level);
-#pragma omp parallel for schedule(static) if (n >= kParallelPixels)
+#pragma omp parallel for schedule(static) if (n >= kShiftParallelPixels)
             for (std::int64_t begin = 0; begin < n; begin += chunk)
-                flip(block.src + begin, block.dst + begin, std::min(chunk, n - begin), 0, odd);
+                flip(in.data + begin, out.data + begin, std::min(chunk, n - begin), 0, odd);
         } else {
             // Not contiguous: pixel by pixel.
             for (std::int64_t j = 0; j < n; ++j)
-                FlipScalar<R>(block.src + j * sp, block.dst + j * dp, 1, j % 2 ? odd : 0, 0);
+                FlipScalar<R>(in.data + j * sp, out.data + j * dp, 1, j % 2 ? odd : 0, 0);
         }
         return;
     }
 
     const auto flip = SelectFlip<R>(level);
-    const std::int64_t width = block.size[0];
-    ForEachRow(block, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
-        const std::complex<R>* s = At(block.src, block.srcPitch, y, z, v);
-        std::complex<R>* d = At(block.dst, block.dstPitch, y, z, v);
+    const std::int64_t width = in.size[0];
+    ForEachRow(in, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
+        const std::complex<R>* s = At(in, y, z, v);
+        std::complex<R>* d = At(out, y, z, v);
         const bool negative = ((alternates[1] ? y : 0) + (alternates[2] ? z : 0)) % 2 != 0;
         const std::uint64_t even = negative ? sign : 0;
         const std::uint64_t odd = alternates[0] ? even ^ sign : even;
@@ -351,30 +349,32 @@ void ExactPath(const PixelBlock<R>& block, const bool (&alternates)[3], SimdLeve
 }
 
 template <class R>
-void PlaneFactorPath(const PixelBlock<R>& block, const AxisShift& zAxis, double fSign, SimdLevel level)
+void PlaneFactorPath(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const AxisShift& zAxis,
+                     double fSign, SimdLevel level)
 {
     const double s = kTwoPi * fSign, slope = Slope(zAxis);
-    std::vector<std::complex<R>> factors(static_cast<std::size_t>(block.size[2]));
-    for (int z = 0; z < block.size[2]; ++z) {
+    std::vector<std::complex<R>> factors(static_cast<std::size_t>(in.size[2]));
+    for (int z = 0; z < in.size[2]; ++z) {
         const double phi = s * Frac(static_cast<double>(Frequency(zAxis, z)) * slope);
         const R angle = static_cast<R>(phi);  // single precision: the angle is rounded first
         factors[z] = {std::cos(angle), std::sin(angle)};
     }
     // The ramp kernel with a table of ones multiplies by the factor as it is.
-    const std::vector<double> ones(static_cast<std::size_t>(block.size[0]), 1.0), zeros(ones.size(), 0.0);
+    const std::vector<double> ones(static_cast<std::size_t>(in.size[0]), 1.0), zeros(ones.size(), 0.0);
     const auto ramp = SelectRamp<R>(level);
-    ForEachRow(block, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
-        ramp(At(block.src, block.srcPitch, y, z, v), At(block.dst, block.dstPitch, y, z, v), block.size[0],
+    ForEachRow(in, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
+        ramp(At(in, y, z, v), At(out, y, z, v), in.size[0],
              ones.data(), zeros.data(), factors[z].real(), factors[z].imag());
     });
 }
 
 template <class R>
-void RowPath(const PixelBlock<R>& block, const AxisShift (&axes)[3], double fSign, SimdLevel level)
+void RowPath(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const AxisShift (&axes)[3],
+             double fSign, SimdLevel level)
 {
     const double s = kTwoPi * fSign;
     const double slopeX = Slope(axes[0]), slopeY = Slope(axes[1]), slopeZ = Slope(axes[2]);
-    const std::int64_t width = block.size[0];
+    const std::int64_t width = in.size[0];
 
     // Stretches of a row whose X frequencies run up by one: in the pure
     // layout [0, h) from 0 and [h, W) from h - N; centred, the whole row.
@@ -407,9 +407,9 @@ void RowPath(const PixelBlock<R>& block, const AxisShift (&axes)[3], double fSig
     }
 
     const auto ramp = SelectRamp<R>(level);
-    ForEachRow(block, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
-        const std::complex<R>* src = At(block.src, block.srcPitch, y, z, v);
-        std::complex<R>* dst = At(block.dst, block.dstPitch, y, z, v);
+    ForEachRow(in, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
+        const std::complex<R>* src = At(in, y, z, v);
+        std::complex<R>* dst = At(out, y, z, v);
         const double rowTurns = static_cast<double>(Frequency(axes[1], y)) * slopeY +
                                 static_cast<double>(Frequency(axes[2], z)) * slopeZ;
         for (int i = 0; i < count; ++i) {
@@ -426,15 +426,16 @@ void RowPath(const PixelBlock<R>& block, const AxisShift (&axes)[3], double fSig
 void CheckPeriods(const AxisShift (&axes)[3])
 {
     for (const AxisShift& axis : axes)
-        if (axis.shift != 0 && axis.period < 1) throw std::runtime_error(message::kPeriodNotPositive);
+        if (axis.shift != 0 && axis.period < 1) throw Refusal(Reason::PeriodNotPositive);
 }
 
 template <class R>
-void ShiftBlock(const PixelBlock<R>& block, const AxisShift (&axes)[3], double fSign, Evaluation evaluation)
+void ShiftBlock(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const AxisShift (&axes)[3],
+                double fSign, Evaluation evaluation)
 {
     CheckPeriods(axes);
     for (int d = 0; d < 4; ++d)
-        if (block.size[d] < 1) return;  // nothing to shift
+        if (in.size[d] < 1) return;  // nothing to shift
     const SimdLevel level = CurrentLevel();
 
     bool exact = true;
@@ -444,14 +445,16 @@ void ShiftBlock(const PixelBlock<R>& block, const AxisShift (&axes)[3], double f
         alternates[a] = Alternates(axes[a], fSign);
     }
     if (exact)
-        ExactPath(block, alternates, level);
+        ExactPath(in, out, alternates, level);
     else if (evaluation == Evaluation::PlaneFactor)
-        PlaneFactorPath(block, axes[2], fSign, level);
+        PlaneFactorPath(in, out, axes[2], fSign, level);
     else
-        RowPath(block, axes, fSign, level);
+        RowPath(in, out, axes, fSign, level);
 }
 
-template void ShiftBlock(const PixelBlock<float>&, const AxisShift (&)[3], double, Evaluation);
-template void ShiftBlock(const PixelBlock<double>&, const AxisShift (&)[3], double, Evaluation);
+template void ShiftBlock(const Block<const std::complex<float>>&, const Block<std::complex<float>>&,
+                         const AxisShift (&)[3], double, Evaluation);
+template void ShiftBlock(const Block<const std::complex<double>>&, const Block<std::complex<double>>&,
+                         const AxisShift (&)[3], double, Evaluation);
 
-}  // namespace zep::shift
+}  // namespace lumadex::kernels

@@ -1,4 +1,4 @@
-// The shift kernels compiled with a stand-in for the feature words, so that
+// The shift kernels run with feature words the test chooses, so that
 // every instruction set this processor has runs: AVX-512, AVX2, SSE2 and the
 // scalar forms must give the same bits, on buffers that end at the last
 // pixel they may touch.
@@ -8,13 +8,13 @@
 #include <cstring>
 #include <vector>
 
-#include "ProcessorFeatures.h"
-#include "ShiftKernels.h"
+#include "FeatureLevels.h"
+#include "lumadex/kernels/Shift.h"
 
 namespace {
 
-using zep::shift::AxisShift;
-using zep::shift::Evaluation;
+using lumadex::kernels::AxisShift;
+using lumadex::kernels::Evaluation;
 
 struct Case {
     int W, H, D, padY;
@@ -26,15 +26,13 @@ struct Case {
 template <class R>
 std::vector<std::complex<R>> Run(const Case& c, const std::vector<std::complex<R>>& src, int level)
 {
-    zep::testLevel = level;
+    lumadex::kernels::test::UseLevel(level);
     std::vector<std::complex<R>> dst(src.size());
-    zep::shift::PixelBlock<R> block;
-    block.src = src.data(), block.dst = dst.data();
-    block.size[0] = c.W, block.size[1] = c.H, block.size[2] = c.D;
-    block.srcPitch[1] = block.dstPitch[1] = c.W + c.padY;
-    block.srcPitch[2] = block.dstPitch[2] = std::int64_t{c.W + c.padY} * c.H;
+    const std::int64_t strideY = c.W + c.padY, strideZ = strideY * c.H;
+    const lumadex::kernels::Block<const std::complex<R>> in{src.data(), {c.W, c.H, c.D, 1}, {1, strideY, strideZ, 0}};
+    const lumadex::kernels::Block<std::complex<R>> out{dst.data(), {c.W, c.H, c.D, 1}, {1, strideY, strideZ, 0}};
     const AxisShift axes[3] = {c.x, c.y, c.z};
-    zep::shift::ShiftBlock(block, axes, c.sign, c.evaluation);
+    lumadex::kernels::ShiftBlock(in, out, axes, c.sign, c.evaluation);
     return dst;
 }
 
