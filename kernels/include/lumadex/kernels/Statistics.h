@@ -46,4 +46,13 @@ SurveyNumbers Survey(const Block<const T>& block);
 template <class T>
 DifferenceSums SurveyDifference(const Block<const T>& a, const Block<const T>& b);
 
+// The 2x reduction of a block of `dims` (1 to 3) dimensions into `out`, of
+// half its sizes: each pixel the average of a 2, 2x2 or 2x2x2 block, its
+// pixels added left to right (x fastest, then y, then z), in the pixel type
+// for real and complex T, in 64-bit integers for integer T with the average
+// rounded to nearest, ties to even. T as above, or std::complex of float or
+// double.
+template <class T>
+void Reduce2x(const Block<const T>& in, const Block<T>& out, int dims);
+
 }  // namespace lumadex::kernels
