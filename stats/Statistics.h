@@ -14,21 +14,6 @@ namespace zep {
 
 namespace stats {
 
-struct MaskParameters {
-    std::int32_t centre[3];  // the zero frequency: nCX, nCY, nCZ, inside the image
-    float scale[3];          // fScaleX, fScaleY, fScaleZ
-    float radius;            // fRad; 0 for no mask
-    std::int32_t mode;       // eMode: 1, 2 or 3
-};
-
-// Writes the mask of `target` and `reference` into `destination` (three
-// images of one size, which may be the same images) and returns the mean
-// modulus of the result, the centre left out of the sum but counted.
-template <class S>
-double CrossCorrelationMask(const tarn::dm::image<std::complex<S>>& target,
-                            const tarn::dm::image<std::complex<S>>& reference, const MaskParameters& parameters,
-                            tarn::dm::image<std::complex<S>>& destination);
-
 // Handlers, one per signature (counter names: MinMaxDM for MinMax, Min and
 // Max; SurveyDM; SurveyDifferenceDM; CrossCorrelationMaskDM; Reduce counts
 // nothing).
