@@ -157,41 +157,19 @@ void Map(BinaryRoutine<T> routine, const Block<const T>& a, const Block<const T>
     }, a, b, dst);
 }
 
-template <class R>
-void ComplexAbs(const Block<const std::complex<R>>& src, const Block<R>& dst)
-{
-    ForEachRun(1, src.count(), [](std::int64_t n, const std::complex<R>* a, R* r) {
-        if constexpr (std::is_same_v<R, float>)
-            vcAbs(Length(n), Vml(a), r);
-        else
-            vzAbs(Length(n), Vml(a), r);
-    }, src, dst);
-}
-
-template <class R>
-void CIS(const Block<const R>& src, const Block<std::complex<R>>& dst)
-{
-    ForEachRun(1, src.count(), [](std::int64_t n, const R* a, std::complex<R>* r) {
-        if constexpr (std::is_same_v<R, float>)
-            vcCIS(Length(n), a, Vml(r));
-        else
-            vzCIS(Length(n), a, Vml(r));
-    }, src, dst);
-}
-
-template <class R>
-void Powx(const Block<const R>& a, R b, const Block<R>& dst)
-{
-    ForEachRun(1, a.count(), [b](std::int64_t n, const R* x, R* r) {
-        if constexpr (std::is_same_v<R, float>)
-            vsPowx(Length(n), x, b, r);
-        else
-            vdPowx(Length(n), x, b, r);
-    }, a, dst);
-}
-
 namespace {
 
+// The routine of precision R: `single` for float, `twice` for double.
+template <class R, class Single, class Twice>
+auto OfPrecision(Single single, Twice twice)
+{
+    if constexpr (std::is_same_v<R, float>)
+        return single;
+    else
+        return twice;
+}
+
+// One source, two destinations.
 template <class R>
 void TwoResults(void (*routine)(MKL_INT, const R*, R*, R*), const Block<const R>& src, const Block<R>& first,
                 const Block<R>& second)
@@ -203,21 +181,40 @@ void TwoResults(void (*routine)(MKL_INT, const R*, R*, R*), const Block<const R>
 }  // namespace
 
 template <class R>
+void ComplexAbs(const Block<const std::complex<R>>& src, const Block<R>& dst)
+{
+    const auto routine = OfPrecision<R>(vcAbs, vzAbs);
+    ForEachRun(1, src.count(), [routine](std::int64_t n, const std::complex<R>* a, R* r) {
+        routine(Length(n), Vml(a), r);
+    }, src, dst);
+}
+
+template <class R>
+void CIS(const Block<const R>& src, const Block<std::complex<R>>& dst)
+{
+    const auto routine = OfPrecision<R>(vcCIS, vzCIS);
+    ForEachRun(1, src.count(), [routine](std::int64_t n, const R* a, std::complex<R>* r) {
+        routine(Length(n), a, Vml(r));
+    }, src, dst);
+}
+
+template <class R>
+void Powx(const Block<const R>& a, R b, const Block<R>& dst)
+{
+    const auto routine = OfPrecision<R>(vsPowx, vdPowx);
+    ForEachRun(1, a.count(), [routine, b](std::int64_t n, const R* x, R* r) { routine(Length(n), x, b, r); }, a, dst);
+}
+
+template <class R>
 void SinCos(const Block<const R>& src, const Block<R>& sin, const Block<R>& cos)
 {
-    if constexpr (std::is_same_v<R, float>)
-        TwoResults(vsSinCos, src, sin, cos);
-    else
-        TwoResults(vdSinCos, src, sin, cos);
+    TwoResults(OfPrecision<R>(vsSinCos, vdSinCos), src, sin, cos);
 }
 
 template <class R>
 void Modf(const Block<const R>& src, const Block<R>& val, const Block<R>& rem)
 {
-    if constexpr (std::is_same_v<R, float>)
-        TwoResults(vsModf, src, val, rem);
-    else
-        TwoResults(vdModf, src, val, rem);
+    TwoResults(OfPrecision<R>(vsModf, vdModf), src, val, rem);
 }
 
 #define LUMADEX_ELEMENTWISE_MAPS(T)                                                          \
