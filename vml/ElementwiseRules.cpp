@@ -3,9 +3,11 @@
 #include <complex>
 #include <stdexcept>
 
+#include "ImageBlocks.h"
+#include "KernelMessages.h"
 #include "Messages.h"
-#include "PixelRuns.h"
 #include "VmlOperations.h"
+#include "lumadex/kernels/Elementwise.h"
 
 namespace zep::vml {
 
@@ -23,41 +25,34 @@ namespace {
 
 // The pixel type of a view for a routine's element type.
 template <class T>
-struct ViewOf {
+struct PixelOf {
     using type = T;
 };
 template <>
-struct ViewOf<MKL_Complex8> {
+struct PixelOf<MKL_Complex8> {
     using type = std::complex<float>;
 };
 template <>
-struct ViewOf<MKL_Complex16> {
+struct PixelOf<MKL_Complex16> {
     using type = std::complex<double>;
 };
 template <class T>
-using View = tarn::dm::image<typename ViewOf<T>::type>;
+using Pixel = typename PixelOf<T>::type;
 
 template <class T>
-void Run(void (*kernel)(MKL_INT, const T*, T*), const Image& src, const Image& dst)
+void Run(void (*routine)(MKL_INT, const T*, T*), const Image& src, const Image& dst)
 {
-    const View<T> a(src, tarn::dm::kLockInPlace);
-    View<T> r(dst, tarn::dm::kLockInPlace);
-    PixelRun runs[] = {RunOf(a), RunOf(r)};
-    ForEachRun(runs, 1, a.element_count(), [&](std::int64_t n, char* const* p) {
-        kernel(static_cast<MKL_INT>(n), reinterpret_cast<const T*>(p[0]), reinterpret_cast<T*>(p[1]));
-    });
+    const tarn::dm::image<Pixel<T>> a(src, tarn::dm::kLockInPlace);
+    tarn::dm::image<Pixel<T>> r(dst, tarn::dm::kLockInPlace);
+    WithKernelMessages([&] { lumadex::kernels::Map<Pixel<T>>(routine, BlockOf(a), BlockOf(r)); });
 }
 
 template <class T>
-void Run(void (*kernel)(MKL_INT, const T*, const T*, T*), const Image& srcA, const Image& srcB, const Image& dst)
+void Run(void (*routine)(MKL_INT, const T*, const T*, T*), const Image& srcA, const Image& srcB, const Image& dst)
 {
-    const View<T> a(srcA, tarn::dm::kLockInPlace), b(srcB, tarn::dm::kLockInPlace);
-    View<T> r(dst, tarn::dm::kLockInPlace);
-    PixelRun runs[] = {RunOf(a), RunOf(b), RunOf(r)};
-    ForEachRun(runs, 2, a.element_count(), [&](std::int64_t n, char* const* p) {
-        kernel(static_cast<MKL_INT>(n), reinterpret_cast<const T*>(p[0]), reinterpret_cast<const T*>(p[1]),
-               reinterpret_cast<T*>(p[2]));
-    });
+    const tarn::dm::image<Pixel<T>> a(srcA, tarn::dm::kLockInPlace), b(srcB, tarn::dm::kLockInPlace);
+    tarn::dm::image<Pixel<T>> r(dst, tarn::dm::kLockInPlace);
+    WithKernelMessages([&] { lumadex::kernels::Map<Pixel<T>>(routine, BlockOf(a), BlockOf(b), BlockOf(r)); });
 }
 
 std::uint32_t PrecisionOf(const Image& dst, Path path)

@@ -9,6 +9,7 @@ namespace lumadex::kernels {
 enum class Reason {
     OddDimensionSize,   // a half-period shift along an axis of odd size
     PeriodNotPositive,  // a shifted axis with a period below 1
+    TooFewElements,     // an operand holding fewer elements than the first source
 };
 
 class Refusal : public std::exception {
