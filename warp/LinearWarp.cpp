@@ -6,9 +6,7 @@
 
 namespace {
 
-using lumadex::kernels::kWarpX;
-using lumadex::kernels::kWarpY;
-using lumadex::kernels::kWarpZ;
+namespace kernels = lumadex::kernels;
 
 template <class T>
 using View = tarn::dm::image<T>;
@@ -17,7 +15,7 @@ using View = tarn::dm::image<T>;
 template <class T>
 View<T>& WarpAlong(const View<T>& src, unsigned axes, const double* coefs, float offset, View<T>& dst)
 {
-    lumadex::kernels::LinearWarpBlock<T>(zep::BlockOf(src), zep::BlockOf(dst), axes, coefs, offset);
+    kernels::LinearWarpBlock<T>(zep::BlockOf(src), zep::BlockOf(dst), axes, coefs, offset);
     return dst;
 }
 
@@ -32,7 +30,7 @@ View<T>& WarpAlong(const View<T>& src, unsigned axis, double coef, float offset,
 template <class T>
 View<T>& WarpEveryAxis(const View<T>& src, const double* coefs, float offset, View<T>& dst)
 {
-    lumadex::kernels::LinearWarpEveryAxisBlock<T>(zep::BlockOf(src), zep::BlockOf(dst), coefs, offset);
+    kernels::LinearWarpEveryAxisBlock<T>(zep::BlockOf(src), zep::BlockOf(dst), coefs, offset);
     return dst;
 }
 
@@ -41,25 +39,25 @@ View<T>& WarpEveryAxis(const View<T>& src, const double* coefs, float offset, Vi
 tarn::dm::image<float>& LinearWarpX(const tarn::dm::image<float>& src, double fCoef, float fOffset,
                                     tarn::dm::image<float>& dst)
 {
-    return WarpAlong(src, kWarpX, fCoef, fOffset, dst);
+    return WarpAlong(src, kernels::kWarpX, fCoef, fOffset, dst);
 }
 
 tarn::dm::image<float>& LinearWarpY(const tarn::dm::image<float>& src, double fCoef, float fOffset,
                                     tarn::dm::image<float>& dst)
 {
-    return WarpAlong(src, kWarpY, fCoef, fOffset, dst);
+    return WarpAlong(src, kernels::kWarpY, fCoef, fOffset, dst);
 }
 
 tarn::dm::image<float>& LinearWarpZ(const tarn::dm::image<float>& src, double fCoef, float fOffset,
                                     tarn::dm::image<float>& dst)
 {
-    return WarpAlong(src, kWarpZ, fCoef, fOffset, dst);
+    return WarpAlong(src, kernels::kWarpZ, fCoef, fOffset, dst);
 }
 
 tarn::dm::image<float>& LinearWarpXY(const tarn::dm::image<float>& src, const double* coefs, float fOffset,
                                      tarn::dm::image<float>& dst)
 {
-    return WarpAlong(src, kWarpX | kWarpY, coefs, fOffset, dst);
+    return WarpAlong(src, kernels::kWarpX | kernels::kWarpY, coefs, fOffset, dst);
 }
 
 tarn::dm::image<float>& LinearWarp(const tarn::dm::image<float>& src, const double* coefs, float fOffset,
@@ -72,28 +70,28 @@ template <class T>
 LinearWarpComplexView<T>& LinearWarpXComplex(const LinearWarpComplexView<T>& src, double fCoef, float fOffset,
                                              LinearWarpComplexView<T>& dst)
 {
-    return WarpAlong(src, kWarpX, fCoef, fOffset, dst);
+    return WarpAlong(src, kernels::kWarpX, fCoef, fOffset, dst);
 }
 
 template <class T>
 LinearWarpComplexView<T>& LinearWarpYComplex(const LinearWarpComplexView<T>& src, double fCoef, float fOffset,
                                              LinearWarpComplexView<T>& dst)
 {
-    return WarpAlong(src, kWarpY, fCoef, fOffset, dst);
+    return WarpAlong(src, kernels::kWarpY, fCoef, fOffset, dst);
 }
 
 template <class T>
 LinearWarpComplexView<T>& LinearWarpZComplex(const LinearWarpComplexView<T>& src, double fCoef, float fOffset,
                                              LinearWarpComplexView<T>& dst)
 {
-    return WarpAlong(src, kWarpZ, fCoef, fOffset, dst);
+    return WarpAlong(src, kernels::kWarpZ, fCoef, fOffset, dst);
 }
 
 template <class T>
 LinearWarpComplexView<T>& LinearWarpXYComplex(const LinearWarpComplexView<T>& src, const double* coefs,
                                               float fOffset, LinearWarpComplexView<T>& dst)
 {
-    return WarpAlong(src, kWarpX | kWarpY, coefs, fOffset, dst);
+    return WarpAlong(src, kernels::kWarpX | kernels::kWarpY, coefs, fOffset, dst);
 }
 
 template <class T>
