@@ -1,3 +1,5 @@
+// The exported affine warp, which makes blocks from views and hands them to
+// the kernel, and its script handler.
 #include "AffineWarp.h"
 
 #include <stdexcept>
@@ -9,10 +11,7 @@
 #include "lumadex/kernels/Warp.h"
 
 namespace {
-
 namespace message = zep::message;
-using namespace zep::warp;
-
 }  // namespace
 
 template <class T>
@@ -36,6 +35,7 @@ template ZEP_EXPORT tarn::dm::image<double>& AffineWarp(const tarn::dm::image<do
 dm_object* AffineWarpDM(dm_object* imgSrc, dm_object* imgCoefs, dm_object* imgDst, std::int32_t fMean)
 {
     using Gatan::DM::Image;
+    using namespace zep::warp;
     return zep::ScriptCall("AffineWarpDM", [&] {
         const Image source = Image::Borrow(imgSrc);
         const Sizes sizes = SizesOf(source);

@@ -1,13 +1,7 @@
 // What the warp kernels share: the interpolation forms with their precision
 // rules, sample positions along an axis, a snapshot of a source that the
-// destination overlaps, and the parallel row loop.
-//
-// Precision, by pixel type:
-//   float                 positions single; a, b, c single; weights and sums
-//                         double, rounded to single when stored
-//   double                everything double (the affine warp only)
-//   std::complex<float>   positions, weights, products and sums single
-//   std::complex<double>  everything double
+// destination overlaps, and the parallel row loop. Arithmetic<T> holds the
+// precision rules by pixel type listed in lumadex/kernels/Warp.h.
 #pragma once
 
 #include <algorithm>
