@@ -1,13 +1,7 @@
-// What the warps share: the interpolation forms with their precision rules,
-// sample positions along an axis, the geometry of a view, a snapshot of a
-// source that the destination overlaps, and the parallel row loop.
-//
-// Precision, by pixel type:
-//   float                 positions single; a, b, c single; weights and sums
-//                         double, rounded to single when stored
-//   double                everything double (the affine warp only)
-//   std::complex<float>   positions, weights, products and sums single
-//   std::complex<double>  everything double
+// What the warp kernels share: the interpolation forms with their precision
+// rules, sample positions along an axis, a snapshot of a source that the
+// destination overlaps, and the parallel row loop. Arithmetic<T> holds the
+// precision rules by pixel type listed in lumadex/kernels/Warp.h.
 #pragma once
 
 #include <algorithm>
@@ -15,15 +9,14 @@
 #include <complex>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <vector>
 
 #include <omp.h>
 
-#include "ImageUtility.h"
+#include "lumadex/kernels/Block.h"
 #include "lumadex/kernels/Dispatch.h"
 
-namespace zep::warp {
+namespace lumadex::kernels::warp {
 
 template <class T>
 struct Arithmetic {  // float and double pixels
@@ -121,60 +114,32 @@ AxisSamples<P> SampleAxis(std::int64_t count, double coef, float offset, std::in
     return samples;
 }
 
-// A view's pixels as the kernels walk them: sizes along x, y, z and pitches
-// in elements (the sub-area's parent pitches when it lies in place). The x
-// stride of a view is its element size, so rows are contiguous.
-template <class T>
-struct Grid {
-    T* data;
-    std::int64_t size[3];
-    std::int64_t pitch[3];
-};
-
-template <class T>
-Grid<T> GridOf(const tarn::dm::image<T>& view)
-{
-    return {view.data(), {view.size(0), view.size(1), view.size(2)}, {1, view.pitch(1), view.pitch(2)}};
-}
-
-// The source as the kernels read it: the view's own pixels, or, when the
+// The source as the kernels read it: the block's own pixels, or, when the
 // destination's pixels share memory with them (a warp into its own source),
 // a dense copy of the first `planes` planes, so that no pixel is read after
-// it was written.
+// it was written. The kernels read sizes and strides along x, y and z; the
+// x stride is 1, so rows are contiguous.
 template <class T>
 class SourcePixels {
 public:
-    SourcePixels(const tarn::dm::image<T>& view, const Grid<T>& destination, std::int64_t planes)
+    SourcePixels(const Block<const T>& source, const Block<T>& destination, std::int64_t planes) : block_(source)
     {
-        const Grid<T> source = GridOf(view);
-        grid_ = {source.data, {source.size[0], source.size[1], source.size[2]}, {1, source.pitch[1], source.pitch[2]}};
-        if (!Overlap(source, destination)) return;
+        if (source.data != destination.data && !Overlap(source, destination)) return;
         const std::int64_t width = source.size[0], height = source.size[1];
         planes = std::min(planes, source.size[2]);
         copy_.resize(static_cast<std::size_t>(width * height * planes));
         for (std::int64_t z = 0; z < planes; ++z)
             for (std::int64_t y = 0; y < height; ++y)
                 std::memcpy(&copy_[static_cast<std::size_t>((z * height + y) * width)],
-                            source.data + z * source.pitch[2] + y * source.pitch[1], sizeof(T) * width);
-        grid_ = {copy_.data(), {width, height, planes}, {1, width, width * height}};
+                            source.data + z * source.stride[2] + y * source.stride[1], sizeof(T) * width);
+        block_ = {copy_.data(), {width, height, planes, 1}, {1, width, width * height, width * height * planes}};
     }
 
-    const Grid<const T>& grid() const { return grid_; }
+    const Block<const T>& block() const { return block_; }
 
 private:
-    // Whether the address ranges the two grids span meet.
-    static bool Overlap(const Grid<T>& a, const Grid<T>& b)
-    {
-        auto end = [](const Grid<T>& g) {
-            std::int64_t last = 0;
-            for (int d = 0; d < 3; ++d) last += (g.size[d] - 1) * g.pitch[d];
-            return g.data + last + 1;
-        };
-        return std::less<const T*>()(a.data, end(b)) && std::less<const T*>()(b.data, end(a));
-    }
-
     std::vector<T> copy_;
-    Grid<const T> grid_;
+    Block<const T> block_;
 };
 
 // Runs rows(begin, end) over blocks of [0, rows): one block per thread of
@@ -196,4 +161,4 @@ void ForEachRowBlock(std::int64_t rows, std::int64_t pixelsPerRow, const Rows& r
     }
 }
 
-}  // namespace zep::warp
+}  // namespace lumadex::kernels::warp
