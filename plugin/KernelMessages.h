@@ -13,6 +13,7 @@ inline const char* MessageFor(lumadex::kernels::Reason reason)
     switch (reason) {
     case lumadex::kernels::Reason::OddDimensionSize: return message::kOddDimensionSize;
     case lumadex::kernels::Reason::PeriodNotPositive: return message::kPeriodNotPositive;
+    case lumadex::kernels::Reason::MatrixLayoutNotSupported: return message::kInvalidImageSize;
     }
     return message::kPeriodNotPositive;  // not reached: every reason is listed above
 }

@@ -9,6 +9,7 @@ namespace lumadex::kernels {
 enum class Reason {
     OddDimensionSize,   // a half-period shift along an axis of odd size
     PeriodNotPositive,  // a shifted axis with a period below 1
+    MatrixLayoutNotSupported,  // a matrix's sizes or row stride beyond BLAS's integers, or rows closer than a row
 };
 
 class Refusal : public std::exception {
