@@ -13,9 +13,6 @@ namespace {
 
 using namespace linalg;
 
-using lumadex::kernels::Columns;
-using lumadex::kernels::Rows;
-
 // The band is read from A under A's own lock, which ends before the solution
 // is locked; only the band is converted to T, never the whole of A.
 template <class T, class Source>

@@ -11,9 +11,6 @@ namespace zep {
 namespace {
 
 using namespace linalg;
-using lumadex::kernels::Columns;
-using lumadex::kernels::Rows;
-using lumadex::kernels::SameShape;
 
 // Data types first, then sizes; returns whether the work is in double.
 bool CheckSystem(const Image& imgA, const Image& imgB, const Image* imgDst)

@@ -15,6 +15,9 @@ namespace zep::linalg {
 
 using Gatan::DM::Image;
 using lumadex::kernels::Block;
+using lumadex::kernels::Columns;
+using lumadex::kernels::Rows;
+using lumadex::kernels::SameShape;
 
 // An image's matrix geometry before its pixels are locked: a block without
 // elements (data null) of its width and height. An image with a third or

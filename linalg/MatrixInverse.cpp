@@ -12,9 +12,6 @@ namespace zep {
 namespace {
 
 using namespace linalg;
-using lumadex::kernels::Columns;
-using lumadex::kernels::Rows;
-using lumadex::kernels::SameShape;
 
 // LAPACK inverts the transposed view, which stores back as the inverse.
 template <class T>
