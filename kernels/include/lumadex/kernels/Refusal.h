@@ -9,7 +9,9 @@ namespace lumadex::kernels {
 enum class Reason {
     OddDimensionSize,   // a half-period shift along an axis of odd size
     PeriodNotPositive,  // a shifted axis with a period below 1
-    MatrixLayoutNotSupported,  // a matrix's sizes or row stride beyond BLAS's integers, or rows closer than a row
+    // a matrix whose sizes or row stride BLAS's 32-bit integers cannot hold,
+    // or whose rows lie closer together than a row is long
+    MatrixLayoutNotSupported,
 };
 
 class Refusal : public std::exception {
