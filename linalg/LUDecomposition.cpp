@@ -1,7 +1,7 @@
 // The general linear system X·A = B, solved by LU factorisation (gesv).
 #include <stdexcept>
-#include <vector>
 
+#include "KernelMessages.h"
 #include "MatrixImages.h"
 #include "MatrixOperations.h"
 #include "Messages.h"
@@ -18,11 +18,11 @@ bool CheckSystem(const Image& imgA, const Image& imgB, const Image* imgDst)
     if (!IsReal(imgA) || !IsReal(imgB) ||
         (imgDst && Gatan::DM::GetDataType(*imgDst) != Gatan::DM::GetDataType(imgA)))
         throw std::runtime_error(message::kAllReal4Or8);
-    const MatrixSize a = MatrixSizeOf(imgA), b = MatrixSizeOf(imgB);
+    const Block<const void> a = MatrixShapeOf(imgA), b = MatrixShapeOf(imgB);
     // A must be square and each row of B as long as A is high, or LAPACK
     // would read and write past the images' ends.
-    RequireSize(a.width == a.height && b.width == a.height);
-    if (imgDst) RequireSize(MatrixSizeOf(*imgDst) == b);
+    RequireSize(Columns(a) == Rows(a) && Columns(b) == Rows(a));
+    if (imgDst) RequireSize(SameShape(MatrixShapeOf(*imgDst), b));
     return IsReal8(imgA);
 }
 
@@ -30,20 +30,18 @@ template <class T>
 int Solve(const Image& copyOfA, const Image& imgDst)
 {
     const tarn::dm::image<T> factors(copyOfA, tarn::dm::kLockDense), destination(imgDst, tarn::dm::kLockDense);
-    const Matrix<T> a = MatrixOf(factors), x = MatrixOf(destination);
-    std::vector<int> ipiv(static_cast<std::size_t>(x.width));
-    int info = 0;
-    UseBlasThreads();
-    linalg::gesv(a.height, x.height, a.data, a.pitch, ipiv.data(), x.data, x.pitch, &info);
-    return info;
+    return WithKernelMessages(
+        [&] { return lumadex::kernels::SolveLinearSystem(MatrixOf(factors), MatrixOf(destination)); });
 }
 
 // The three-image form once checked.
 int SolveInto(const Image& imgA, const Image& imgB, const Image& imgDst, bool doublePrecision)
 {
-    const MatrixSize size = MatrixSizeOf(imgA);
+    const Block<const void> shape = MatrixShapeOf(imgA);
     // The copy of A first: imgDst may be imgA itself.
-    const Image copyOfA = Gatan::DM::RealImage("", doublePrecision ? 8 : 4, size.width, size.height);
+    const Image copyOfA = Gatan::DM::RealImage("", doublePrecision ? 8 : 4,
+                                                  static_cast<std::uint32_t>(Columns(shape)),
+                                                  static_cast<std::uint32_t>(Rows(shape)));
     Gatan::DM::ConvertImageData(imgA, copyOfA);
     Gatan::DM::ConvertImageData(imgB, imgDst);
     return doublePrecision ? Solve<double>(copyOfA, imgDst) : Solve<float>(copyOfA, imgDst);
@@ -60,8 +58,8 @@ int LUDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Image imgB, Gatan::DM::Im
 Gatan::DM::Image LUDecompositionF(Gatan::DM::Image imgA, Gatan::DM::Image imgB)
 {
     const bool doublePrecision = CheckSystem(imgA, imgB, nullptr);
-    const MatrixSize size = MatrixSizeOf(imgB);
-    const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(size.width), static_cast<std::uint32_t>(size.height)};
+    const Block<const void> shape = MatrixShapeOf(imgB);
+    const std::uint32_t sizes[2] = {static_cast<std::uint32_t>(Columns(shape)), static_cast<std::uint32_t>(Rows(shape))};
     Image destination = Gatan::DM::NewImage("", Gatan::DM::ImageGetDataType(imgA), 2, sizes);
     if (const int info = SolveInto(imgA, imgB, destination, doublePrecision); info != 0)
         ThrowStatus(".\\LUDecomposition", 126, info);

@@ -14,6 +14,7 @@ inline const char* MessageFor(lumadex::kernels::Reason reason)
     case lumadex::kernels::Reason::OddDimensionSize: return message::kOddDimensionSize;
     case lumadex::kernels::Reason::PeriodNotPositive: return message::kPeriodNotPositive;
     case lumadex::kernels::Reason::TooFewElements: return message::kDifferentSizes;
+    case lumadex::kernels::Reason::MatrixLayoutNotSupported: return message::kInvalidImageSize;
     }
     return message::kPeriodNotPositive;  // not reached: every reason is listed above
 }

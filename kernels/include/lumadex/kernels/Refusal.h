@@ -10,6 +10,9 @@ enum class Reason {
     OddDimensionSize,   // a half-period shift along an axis of odd size
     PeriodNotPositive,  // a shifted axis with a period below 1
     TooFewElements,     // an operand holding fewer elements than the first source
+    // a matrix whose sizes or row stride BLAS's 32-bit integers cannot hold,
+    // or whose rows lie closer together than a row is long
+    MatrixLayoutNotSupported,
 };
 
 class Refusal : public std::exception {
