@@ -121,11 +121,13 @@ def test_shell_exec_opens_the_line_as_one_file_never_parsed_by_a_shell(host, tmp
 
 def test_shell_exec_starts_an_executable_detached_with_default_signals(host, tmp_path):
     # Python ignores SIGPIPE and SIGXFSZ; the calling thread blocks SIGUSR1 and
-    # holds an inheritable descriptor.
+    # holds an inheritable descriptor. The script's first child reports the
+    # signal state it inherited (the shell itself blocks SIGCHLD while it
+    # waits for a child, so its own mask is no witness).
     report = tmp_path / "report"
     program = tmp_path / "my tool"
     write_script(program, f"""sleep 0.5
-grep -E '^Sig(Ign|Blk)' /proc/$$/status > "{report}.part"
+grep -E '^Sig(Ign|Blk)' /proc/self/status > "{report}.part"
 ls /proc/self/fd >> "{report}.part"
 cut -d' ' -f6 /proc/$$/stat >> "{report}.part"
 mv "{report}.part" "{report}"
