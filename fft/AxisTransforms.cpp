@@ -106,19 +106,7 @@ namespace {
 
 constexpr unsigned kX = 1u, kY = 2u, kZ = 4u;
 
-#define ZEP_COMPLEX_AXIS_HANDLER(Name, Rule, Axes)                                                              \
-    dm_object* Name##DM(dm_object* cimSrc, double fScale, dm_object* cimDst)                                   \
-    {                                                                                                           \
-        static constexpr ComplexTransform kTransform = {CalibrationRule::Rule, &Name<float>, &Name<double>, Axes}; \
-        return RunComplexTransform("zep::" #Name "DM", kTransform, cimSrc, fScale, cimDst);                     \
-    }
-
 using Gatan::DM::Image;
-
-bool IsDouble(const Image& image)
-{
-    return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16);
-}
 
 template <class T, bool Forward, int Axis>
 void RunHalfLines(const Image& source, const Image& destination, double scale, std::uint32_t flags)
@@ -201,15 +189,14 @@ dm_object* RunHalfLinesFrame(const char* counterName, dm_object* source, double 
 
 }  // namespace
 
-ZEP_COMPLEX_AXIS_HANDLER(PureFFTX, Forward, kX)
-ZEP_COMPLEX_AXIS_HANDLER(PureIFFTX, Inverse, kX)
-ZEP_COMPLEX_AXIS_HANDLER(PureFFTY, Forward, kY)
-ZEP_COMPLEX_AXIS_HANDLER(PureIFFTY, Inverse, kY)
-ZEP_COMPLEX_AXIS_HANDLER(PureFFTZ, Forward, kZ)
-ZEP_COMPLEX_AXIS_HANDLER(PureIFFTZ, Inverse, kZ)
-ZEP_COMPLEX_AXIS_HANDLER(PureFFTXY, Forward, kX | kY)
-ZEP_COMPLEX_AXIS_HANDLER(PureIFFTXY, Inverse, kX | kY)
-#undef ZEP_COMPLEX_AXIS_HANDLER
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTX, Forward, kX)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTX, Inverse, kX)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTY, Forward, kY)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTY, Inverse, kY)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTZ, Forward, kZ)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTZ, Inverse, kZ)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTXY, Forward, kX | kY)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTXY, Inverse, kX | kY)
 
 dm_object* HalfPureFFTXDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
 {

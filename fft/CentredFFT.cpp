@@ -27,16 +27,7 @@ template ComplexView<double>& FFT(const ComplexView<double>&, double, ComplexVie
 template ComplexView<float>& IFFT(const ComplexView<float>&, float, ComplexView<float>&);
 template ComplexView<double>& IFFT(const ComplexView<double>&, double, ComplexView<double>&);
 
-dm_object* FFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr ComplexTransform kTransform = {CalibrationRule::ForwardCentred, &FFT<float>, &FFT<double>};
-    return RunComplexTransform("zep::FFTDM", kTransform, cimSrc, fScale, cimDst);
-}
-
-dm_object* IFFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr ComplexTransform kTransform = {CalibrationRule::Inverse, &IFFT<float>, &IFFT<double>};
-    return RunComplexTransform("zep::IFFTDM", kTransform, cimSrc, fScale, cimDst);
-}
+ZEP_COMPLEX_TRANSFORM_HANDLER(FFT, ForwardCentred, ComplexTransform::kAllAxes)
+ZEP_COMPLEX_TRANSFORM_HANDLER(IFFT, Inverse, ComplexTransform::kAllAxes)
 
 }  // namespace zep

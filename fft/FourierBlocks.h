@@ -4,8 +4,7 @@
 #include <complex>
 #include <cstdint>
 
-#include "ImageUtility.h"
-#include "lumadex/kernels/Block.h"
+#include "ImageBlocks.h"
 
 namespace zep {
 
@@ -15,12 +14,9 @@ namespace zep {
 template <class E>
 lumadex::kernels::Block<E> TransformBlockOf(const tarn::dm::image<E>& view)
 {
-    lumadex::kernels::Block<E> block;
-    block.data = view.data();
-    for (int d = 0; d < 4; ++d) {
-        block.size[d] = view.size(d);
-        block.stride[d] = d == 0 ? 1 : view.pitch(d);
-    }
+    lumadex::kernels::Block<E> block = BlockOf(view);
+    block.stride[0] = 1;
+    for (int d = 1; d < 4; ++d) block.stride[d] = view.pitch(d);
     return block;
 }
 

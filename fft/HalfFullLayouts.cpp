@@ -20,10 +20,15 @@ void CheckHalfLayoutLimits(const ComplexView<T>& src, const ComplexView<T>& dst)
     if (dst.size(0) < src.size(0) || dst.size(1) < src.size(1)) ThrowSizes();
 }
 
+// A conversion between a full spectrum and the half-pure one: the real
+// image's sizes are the full side's, and the half-pure side holds them.
 template <class T>
-void CheckFullLayoutLimits(const ComplexView<T>& src, const ComplexView<T>& dst)
+void CheckFullLayout(const ComplexView<T>& src, const ComplexView<T>& dst, const ComplexView<T>& full,
+                     const ComplexView<T>& half)
 {
     if (src.size(3) > 1 || dst.size(3) > 1) throw std::runtime_error(message::kUpTo3D);
+    if (half.size(0) < full.size(0) / 2 + 1 || half.size(1) < full.size(1) || half.size(2) < full.size(2))
+        ThrowSizes();
 }
 
 template <class T>
@@ -54,20 +59,18 @@ ComplexView<T>& HalfToHalfPure(const ComplexView<T>& src, ComplexView<T>& dst)
 template <class T>
 ComplexView<T>& HalfPureToFull(const ComplexView<T>& src, ComplexView<T>& dst)
 {
-    CheckFullLayoutLimits(src, dst);
-    const int width = dst.size(0), height = dst.size(1), depth = dst.size(2);
-    if (src.size(0) < width / 2 + 1 || src.size(1) < height || src.size(2) < depth) ThrowSizes();
-    lumadex::kernels::HalfPureToFull<T>(TransformBlockOf(src), TransformBlockOf(dst), width, height, depth);
+    CheckFullLayout(src, dst, dst, src);
+    lumadex::kernels::HalfPureToFull<T>(TransformBlockOf(src), TransformBlockOf(dst), dst.size(0), dst.size(1),
+                                        dst.size(2));
     return dst;
 }
 
 template <class T>
 ComplexView<T>& FullToHalfPure(const ComplexView<T>& src, ComplexView<T>& dst)
 {
-    CheckFullLayoutLimits(src, dst);
-    const int width = src.size(0), height = src.size(1), depth = src.size(2);
-    if (dst.size(0) < width / 2 + 1 || dst.size(1) < height || dst.size(2) < depth) ThrowSizes();
-    lumadex::kernels::FullToHalfPure<T>(TransformBlockOf(src), TransformBlockOf(dst), width, height, depth);
+    CheckFullLayout(src, dst, src, dst);
+    lumadex::kernels::FullToHalfPure<T>(TransformBlockOf(src), TransformBlockOf(dst), src.size(0), src.size(1),
+                                        src.size(2));
     return dst;
 }
 

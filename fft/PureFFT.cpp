@@ -39,16 +39,7 @@ template ZEP_EXPORT ComplexView<double>& PureFFT(const ComplexView<double>&, dou
 template ZEP_EXPORT ComplexView<float>& PureIFFT(const ComplexView<float>&, float, ComplexView<float>&);
 template ZEP_EXPORT ComplexView<double>& PureIFFT(const ComplexView<double>&, double, ComplexView<double>&);
 
-dm_object* PureFFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr ComplexTransform kTransform = {CalibrationRule::Forward, &PureFFT<float>, &PureFFT<double>};
-    return RunComplexTransform("zep::PureFFTDM", kTransform, cimSrc, fScale, cimDst);
-}
-
-dm_object* PureIFFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr ComplexTransform kTransform = {CalibrationRule::Inverse, &PureIFFT<float>, &PureIFFT<double>};
-    return RunComplexTransform("zep::PureIFFTDM", kTransform, cimSrc, fScale, cimDst);
-}
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFT, Forward, ComplexTransform::kAllAxes)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFT, Inverse, ComplexTransform::kAllAxes)
 
 }  // namespace zep

@@ -149,11 +149,6 @@ using Gatan::DM::Image;
 constexpr std::uint32_t kInPlace = tarn::dm::kLockInPlace;
 constexpr std::uint32_t kDense = tarn::dm::kLockDense;
 
-bool IsDouble(const Image& image)
-{
-    return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16);
-}
-
 // Runs `algorithm` on views of source (elements S) and destination (D) of
 // precision T; an image transformed into itself is viewed once.
 template <class S, class D, class T, class Algorithm>
@@ -247,6 +242,36 @@ bool HalfPureInverseTypes(int source, int destination)
            ((source == tarn::dm::kComplex8 || source == tarn::dm::kComplex16) && destination == source);
 }
 
+// The half-pure transforms in the source's precision; the real side may be
+// a complex image, of which the real parts are read or written.
+template <bool Forward, class T>
+void RunHalfPureOf(const Image& source, const Image& destination, double scale, bool complexReal)
+{
+    using C = std::complex<T>;
+    auto run = [](const auto& src, auto s, auto& dst) {
+        if constexpr (Forward)
+            HalfPureFFT2(src, s, dst);
+        else
+            HalfPureIFFT2(src, s, dst);
+    };
+    if (complexReal)
+        RunOn<C, C, T>(source, destination, scale, kInPlace, run);
+    else if constexpr (Forward)
+        RunOn<T, C, T>(source, destination, scale, kInPlace, run);
+    else
+        RunOn<C, T, T>(source, destination, scale, kInPlace, run);
+}
+
+template <bool Forward>
+void RunHalfPure(const Image& source, const Image& destination, double scale)
+{
+    const bool complexReal = Gatan::DM::ImageIsDataTypeComplex(Forward ? source : destination);
+    if (IsDouble(source))
+        RunHalfPureOf<Forward, double>(source, destination, scale, complexReal);
+    else
+        RunHalfPureOf<Forward, float>(source, destination, scale, complexReal);
+}
+
 constexpr CalibrationRule kForward = CalibrationRule::Forward;
 constexpr CalibrationRule kCentred = CalibrationRule::ForwardCentred;
 constexpr CalibrationRule kInverse = CalibrationRule::Inverse;
@@ -257,20 +282,7 @@ dm_object* HalfPureFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
 {
     static constexpr RealTransformFrame kFrame = {
         "zep::HalfPureFFTDM", true, HalfOf, HalfPureForwardTypes, HoldsHalf, message::kInvalidImageSize,
-        {kForward, kForward, kForward}, 7u,
-        [](const Image& source, const Image& destination, double scale) {
-            const bool doublePrecision = IsDouble(source);
-            const bool complexSource = Gatan::DM::ImageIsDataTypeComplex(source);
-            auto run = [](const auto& src, auto s, auto& dst) { HalfPureFFT2(src, s, dst); };
-            if (doublePrecision && complexSource)
-                RunOn<std::complex<double>, std::complex<double>, double>(source, destination, scale, kInPlace, run);
-            else if (doublePrecision)
-                RunOn<double, std::complex<double>, double>(source, destination, scale, kInPlace, run);
-            else if (complexSource)
-                RunOn<std::complex<float>, std::complex<float>, float>(source, destination, scale, kInPlace, run);
-            else
-                RunOn<float, std::complex<float>, float>(source, destination, scale, kInPlace, run);
-        }};
+        {kForward, kForward, kForward}, 7u, RunHalfPure<true>};
     return RunRealTransform(kFrame, imgSrc, fScale, cimDst);
 }
 
@@ -278,20 +290,7 @@ dm_object* HalfPureIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
 {
     static constexpr RealTransformFrame kFrame = {
         "zep::HalfPureIFFTDM", false, RealOf, HalfPureInverseTypes, MatchesHalf, message::kInvalidImageSize,
-        {kInverse, kInverse, kInverse}, 7u,
-        [](const Image& source, const Image& destination, double scale) {
-            const bool doublePrecision = IsDouble(source);
-            const bool complexDestination = Gatan::DM::ImageIsDataTypeComplex(destination);
-            auto run = [](const auto& src, auto s, auto& dst) { HalfPureIFFT2(src, s, dst); };
-            if (doublePrecision && complexDestination)
-                RunOn<std::complex<double>, std::complex<double>, double>(source, destination, scale, kInPlace, run);
-            else if (doublePrecision)
-                RunOn<std::complex<double>, double, double>(source, destination, scale, kInPlace, run);
-            else if (complexDestination)
-                RunOn<std::complex<float>, std::complex<float>, float>(source, destination, scale, kInPlace, run);
-            else
-                RunOn<std::complex<float>, float, float>(source, destination, scale, kInPlace, run);
-        }};
+        {kInverse, kInverse, kInverse}, 7u, RunHalfPure<false>};
     return RunRealTransform(kFrame, cimSrc, fScale, imgDst);
 }
 
