@@ -1,94 +1,18 @@
 #include "AxisTransforms.h"
 
-#include <initializer_list>
 #include <stdexcept>
 
-#include "BatchTransform.h"
 #include "ComplexTransformFrame.h"
+#include "FourierBlocks.h"
 #include "Messages.h"
 #include "RealTransformFrame.h"
+#include "lumadex/kernels/Fourier.h"
 
 namespace zep {
 namespace {
 
-// One side of a transform: where its element (0, 0, 0, 0) lies and the
-// pitches along x, y, z and the fourth dimension in its own elements.
-struct Side {
-    const void* data;
-    std::int64_t pitch[4];
-    std::size_t elementBytes;
-
-    template <class E>
-    explicit Side(const tarn::dm::image<E>& view)
-        : data(view.data()), pitch{1, view.pitch(1), view.pitch(2), view.pitch(3)}, elementBytes(sizeof(E))
-    {
-    }
-    const void* at(std::int64_t offset) const
-    {
-        return static_cast<const char*>(data) + offset * static_cast<std::int64_t>(elementBytes);
-    }
-};
-
-// Transforms along `axes` (slowest first) of an image of `sizes`, once for
-// every position along the other dimensions. The first of those with more
-// than one position is the descriptor's batch; the next ones join it while
-// both sides keep the batch's spacing, and the rest are stepped through by
-// one compute call each, so any sub-area is handled where it lies.
-template <class T>
-void TransformLines(DFTI_CONFIG_VALUE domain, dfti::Exponent exponent, T scale, std::initializer_list<int> axes,
-                    const std::int32_t (&sizes)[4], const Side& in, const Side& out)
-{
-    BatchPlan plan;
-    plan.domain = domain;
-    plan.rank = static_cast<int>(axes.size());
-    StrideArray inStrides = {0, 1, 1, 1, 1}, outStrides = {0, 1, 1, 1, 1};
-    bool transformed[4] = {};
-    int j = 0;
-    for (const int d : axes) {
-        plan.lengths[j] = sizes[d];
-        inStrides[j + 1] = in.pitch[d];
-        outStrides[j + 1] = out.pitch[d];
-        transformed[d] = true;
-        ++j;
-    }
-    plan.inputStrides = inStrides;
-    plan.outputStrides = outStrides;
-
-    int batch[4], batches = 0;
-    for (int d = 0; d < 4; ++d)
-        if (!transformed[d] && sizes[d] > 1) batch[batches++] = d;
-    int joined = 0;
-    if (batches > 0) {
-        const int first = batch[0];
-        plan.count = sizes[first];
-        plan.inputDistance = in.pitch[first];
-        plan.outputDistance = out.pitch[first];
-        for (joined = 1; joined < batches; ++joined) {
-            const int d = batch[joined];
-            if (in.pitch[d] != plan.count * in.pitch[first] || out.pitch[d] != plan.count * out.pitch[first]) break;
-            plan.count *= sizes[d];
-        }
-    }
-    // In place for complex transforms of one view into itself; a real
-    // transform always reads one side and writes the other.
-    plan.inPlace = domain == DFTI_COMPLEX && in.data == out.data;
-
-    std::int64_t calls = 1;
-    for (int k = joined; k < batches; ++k) calls *= sizes[batch[k]];
-    RunBatch<T>(plan, exponent, scale, [&](auto compute) {
-        for (std::int64_t call = 0; call < calls; ++call) {
-            std::int64_t rest = call, inOffset = 0, outOffset = 0;
-            for (int k = joined; k < batches; ++k) {
-                const int d = batch[k];
-                const std::int64_t index = rest % sizes[d];
-                rest /= sizes[d];
-                inOffset += index * in.pitch[d];
-                outOffset += index * out.pitch[d];
-            }
-            compute(in.at(inOffset), const_cast<void*>(out.at(outOffset)));
-        }
-    });
-}
+using lumadex::kernels::Exponent;
+using lumadex::kernels::FourierAxes;
 
 template <class E>
 void SizesOf(const tarn::dm::image<E>& view, std::int32_t (&sizes)[4])
@@ -97,15 +21,15 @@ void SizesOf(const tarn::dm::image<E>& view, std::int32_t (&sizes)[4])
 }
 
 template <class T>
-ComplexView<T>& ComplexLines(const ComplexView<T>& src, T scale, ComplexView<T>& dst, dfti::Exponent exponent,
-                             std::initializer_list<int> axes)
+ComplexView<T>& ComplexLines(const ComplexView<T>& src, T scale, ComplexView<T>& dst, Exponent exponent,
+                             const FourierAxes& axes)
 {
     std::int32_t sizes[4];
     SizesOf(src, sizes);
     for (int d = 0; d < 4; ++d)
         if (dst.size(d) != sizes[d])
             throw std::runtime_error(message::kDifferentSizes);
-    TransformLines<T>(DFTI_COMPLEX, exponent, scale, axes, sizes, Side(src), Side(dst));
+    lumadex::kernels::ComplexFourier<T>(TransformBlockOf(src), TransformBlockOf(dst), axes, exponent, scale);
     return dst;
 }
 
@@ -125,7 +49,7 @@ ComplexView<T>& HalfLinesForward(const tarn::dm::image<T>& src, T scale, Complex
     std::int32_t real[4];
     SizesOf(src, real);
     CheckHalfAlong<T>(axis, real, dst);
-    TransformLines<T>(DFTI_REAL, dfti::Exponent::Negative, scale, {axis}, real, Side(src), Side(dst));
+    lumadex::kernels::RealForward<T>(TransformBlockOf(src), TransformBlockOf(dst), {axis}, scale);
     return dst;
 }
 
@@ -135,12 +59,12 @@ tarn::dm::image<T>& HalfLinesInverse(const ComplexView<T>& src, T scale, tarn::d
     std::int32_t real[4];
     SizesOf(dst, real);
     CheckHalfAlong<T>(axis, real, src);
-    TransformLines<T>(DFTI_REAL, dfti::Exponent::Positive, scale, {axis}, real, Side(src), Side(dst));
+    lumadex::kernels::RealInverse<T>(TransformBlockOf(src), TransformBlockOf(dst), {axis}, scale);
     return dst;
 }
 
-constexpr dfti::Exponent kPlus = dfti::Exponent::Positive;
-constexpr dfti::Exponent kMinus = dfti::Exponent::Negative;
+constexpr Exponent kPlus = Exponent::Positive;
+constexpr Exponent kMinus = Exponent::Negative;
 
 }  // namespace
 
@@ -182,19 +106,7 @@ namespace {
 
 constexpr unsigned kX = 1u, kY = 2u, kZ = 4u;
 
-#define ZEP_COMPLEX_AXIS_HANDLER(Name, Rule, Axes)                                                              \
-    dm_object* Name##DM(dm_object* cimSrc, double fScale, dm_object* cimDst)                                   \
-    {                                                                                                           \
-        static constexpr ComplexTransform kTransform = {CalibrationRule::Rule, &Name<float>, &Name<double>, Axes}; \
-        return RunComplexTransform("zep::" #Name "DM", kTransform, cimSrc, fScale, cimDst);                     \
-    }
-
 using Gatan::DM::Image;
-
-bool IsDouble(const Image& image)
-{
-    return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16);
-}
 
 template <class T, bool Forward, int Axis>
 void RunHalfLines(const Image& source, const Image& destination, double scale, std::uint32_t flags)
@@ -277,15 +189,14 @@ dm_object* RunHalfLinesFrame(const char* counterName, dm_object* source, double 
 
 }  // namespace
 
-ZEP_COMPLEX_AXIS_HANDLER(PureFFTX, Forward, kX)
-ZEP_COMPLEX_AXIS_HANDLER(PureIFFTX, Inverse, kX)
-ZEP_COMPLEX_AXIS_HANDLER(PureFFTY, Forward, kY)
-ZEP_COMPLEX_AXIS_HANDLER(PureIFFTY, Inverse, kY)
-ZEP_COMPLEX_AXIS_HANDLER(PureFFTZ, Forward, kZ)
-ZEP_COMPLEX_AXIS_HANDLER(PureIFFTZ, Inverse, kZ)
-ZEP_COMPLEX_AXIS_HANDLER(PureFFTXY, Forward, kX | kY)
-ZEP_COMPLEX_AXIS_HANDLER(PureIFFTXY, Inverse, kX | kY)
-#undef ZEP_COMPLEX_AXIS_HANDLER
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTX, Forward, kX)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTX, Inverse, kX)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTY, Forward, kY)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTY, Inverse, kY)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTZ, Forward, kZ)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTZ, Inverse, kZ)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTXY, Forward, kX | kY)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTXY, Inverse, kX | kY)
 
 dm_object* HalfPureFFTXDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
 {

@@ -34,4 +34,14 @@ struct ComplexTransform {
 dm_object* RunComplexTransform(const char* counterName, const ComplexTransform& transform, dm_object* cimSrc,
                                double fScale, dm_object* cimDst);
 
+// Defines the script function Name##DM (counted as "zep::Name##DM") over the
+// templates Name<float> and Name<double>, with a created destination
+// calibrated by CalibrationRule::Rule along `Axes`.
+#define ZEP_COMPLEX_TRANSFORM_HANDLER(Name, Rule, Axes)                                                        \
+    dm_object* Name##DM(dm_object* cimSrc, double fScale, dm_object* cimDst)                                   \
+    {                                                                                                           \
+        static constexpr ComplexTransform kTransform = {CalibrationRule::Rule, &Name<float>, &Name<double>, Axes}; \
+        return RunComplexTransform("zep::" #Name "DM", kTransform, cimSrc, fScale, cimDst);                     \
+    }
+
 }  // namespace zep

@@ -1,5 +1,6 @@
 // The three storage layouts of the spectrum of a real image, the conversions
-// between them, and the test for Hermitian symmetry.
+// between them, and the test for Hermitian symmetry: adapters over the
+// layout kernels of lumadex/kernels/Fourier.h.
 //
 // F is the forward spectrum of a real W x H x D image in PureFFT's sign
 // convention; F(-k) = conj(F(k)). With hw = W / 2, hh = H / 2, dh = D / 2:
@@ -50,36 +51,6 @@ ZEP_EXPORT ComplexView<T>& FullToHalfPure(const ComplexView<T>& src, ComplexView
 // 0 otherwise, and for more than three dimensions.
 template <class T>
 ZEP_EXPORT float IsHermitian(const ComplexView<T>& spectrum, int allowance);
-
-namespace layout {
-
-// The row and plane pitches of a complex block, in elements.
-struct Pitches {
-    std::int64_t row;
-    std::int64_t plane;
-};
-
-template <class T>
-Pitches PitchesOf(const ComplexView<T>& view)
-{
-    return {view.pitch(1), view.pitch(2)};
-}
-
-// The in-place and out-of-place kernels behind the templates, with the real
-// image's sizes given explicitly (the transforms call them on destinations
-// that may be larger than the spectrum).
-template <class T>
-void HalfPureToFull(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int width,
-                    int height, int depth);
-template <class T>
-void FullToHalfPure(const std::complex<T>* src, Pitches from, std::complex<T>* dst, Pitches to, int width,
-                    int height, int depth);
-// dst[(r + shift) mod height] = conj(src[r]) over `columns` columns.
-template <class T>
-void ShiftRowsConjugated(const std::complex<T>* src, std::int64_t srcPitch, std::complex<T>* dst,
-                         std::int64_t dstPitch, int columns, int height, int shift);
-
-}  // namespace layout
 
 // Script functions "HalfToHalfPure", "HalfPureToHalf", "FullToHalfPure",
 // "HalfPureToFull" (Complex 8 only) and "IsHermitian".

@@ -1,30 +1,21 @@
 #include "PureFFT.h"
 
 #include "ComplexTransformFrame.h"
-#include "Dfti.h"
-#include "TransformGeometry.h"
+#include "FourierBlocks.h"
+#include "lumadex/kernels/Fourier.h"
 
 namespace zep {
 namespace {
 
-// One whole-image complex transform through one descriptor.
-template <class T>
-void TransformComplex(const ComplexView<T>& src, T scale, ComplexView<T>& dst, dfti::Exponent exponent)
-{
-    const TransformAxes axes = AxesOf(src);
-    StrideArray inputStrides, outputStrides;
-    FillStrides(src, axes, inputStrides);
-    FillStrides(dst, axes, outputStrides);
+using lumadex::kernels::Exponent;
 
-    dfti::Descriptor descriptor(dfti::kPrecision<T>, DFTI_COMPLEX, axes.rank, axes.lengths);
-    descriptor.SetStrides(DFTI_INPUT_STRIDES, inputStrides);
-    descriptor.SetStrides(DFTI_OUTPUT_STRIDES, outputStrides);
-    descriptor.SetScale(exponent, scale);
-    const bool inPlace = src.data() == dst.data();
-    if (!inPlace) descriptor.SetValue(DFTI_PLACEMENT, DFTI_NOT_INPLACE);
-    descriptor.Commit();
-    descriptor.Compute(exponent, src.data(), inPlace ? nullptr : dst.data());
-    descriptor.Free();
+// One whole-image complex transform.
+template <class T>
+void TransformComplex(const ComplexView<T>& src, T scale, ComplexView<T>& dst, Exponent exponent)
+{
+    const auto in = TransformBlockOf(src);
+    lumadex::kernels::ComplexFourier<T>(in, TransformBlockOf(dst), lumadex::kernels::EveryAxis(in.size), exponent,
+                                        scale);
 }
 
 }  // namespace
@@ -32,14 +23,14 @@ void TransformComplex(const ComplexView<T>& src, T scale, ComplexView<T>& dst, d
 template <class T>
 ComplexView<T>& PureFFT(const ComplexView<T>& src, T scale, ComplexView<T>& dst)
 {
-    TransformComplex(src, scale, dst, dfti::Exponent::Positive);
+    TransformComplex(src, scale, dst, Exponent::Positive);
     return dst;
 }
 
 template <class T>
 ComplexView<T>& PureIFFT(const ComplexView<T>& src, T scale, ComplexView<T>& dst)
 {
-    TransformComplex(src, scale, dst, dfti::Exponent::Negative);
+    TransformComplex(src, scale, dst, Exponent::Negative);
     return dst;
 }
 
@@ -48,16 +39,7 @@ template ZEP_EXPORT ComplexView<double>& PureFFT(const ComplexView<double>&, dou
 template ZEP_EXPORT ComplexView<float>& PureIFFT(const ComplexView<float>&, float, ComplexView<float>&);
 template ZEP_EXPORT ComplexView<double>& PureIFFT(const ComplexView<double>&, double, ComplexView<double>&);
 
-dm_object* PureFFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr ComplexTransform kTransform = {CalibrationRule::Forward, &PureFFT<float>, &PureFFT<double>};
-    return RunComplexTransform("zep::PureFFTDM", kTransform, cimSrc, fScale, cimDst);
-}
-
-dm_object* PureIFFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr ComplexTransform kTransform = {CalibrationRule::Inverse, &PureIFFT<float>, &PureIFFT<double>};
-    return RunComplexTransform("zep::PureIFFTDM", kTransform, cimSrc, fScale, cimDst);
-}
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFT, Forward, ComplexTransform::kAllAxes)
+ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFT, Inverse, ComplexTransform::kAllAxes)
 
 }  // namespace zep

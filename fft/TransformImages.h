@@ -26,6 +26,12 @@ inline Extent ExtentOf(const Gatan::DM::Image& image)
     return extent;
 }
 
+// True for the double-precision types (Real 8, Complex 16).
+inline bool IsDouble(const Gatan::DM::Image& image)
+{
+    return Gatan::DM::IsRealDataType(image, 8) || Gatan::DM::IsComplexDataType(image, 16);
+}
+
 // The width of the real line behind W/2+1 stored coefficients: 2 (W/2+1) - 2,
 // or 1 for a single coefficient (a line of one pixel).
 inline std::int32_t RealLengthOf(std::int32_t halfLength) { return std::max(1, 2 * halfLength - 2); }

@@ -8,7 +8,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "Dfti.h"
 #include "Errors.h"
 #include "ImageUtility.h"
 #include "HostImageFunctions.h"
@@ -193,20 +192,6 @@ TEST_F(FrameTest, ACopyOfAViewHoldsTheLock)
     EXPECT_THROW(Gatan::DM::ImageChangeDataType(Gatan::DM::Image::Borrow(plane.get()), 2), Gatan::dmplugin_exception);
     copy.reset();
     EXPECT_NO_THROW(Gatan::DM::ImageChangeDataType(Gatan::DM::Image::Borrow(plane.get()), 2));
-}
-
-TEST_F(FrameTest, DescriptorFailuresCarryTheLibrarysText)
-{
-    const MKL_LONG zero = 0;
-    try {
-        zep::dfti::Descriptor descriptor(DFTI_SINGLE, DFTI_COMPLEX, 1, &zero);
-        FAIL() << "a length of 0 was accepted";
-    } catch (const std::runtime_error& e) {
-        DFTI_DESCRIPTOR_HANDLE handle = nullptr;
-        const MKL_LONG status = DftiCreateDescriptor(&handle, DFTI_SINGLE, DFTI_COMPLEX, MKL_LONG{1}, zero);
-        EXPECT_NE(status, 0);
-        EXPECT_STREQ(e.what(), DftiErrorMessage(status));
-    }
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-#include "Dfti.h"
+#include "Descriptor.h"
 
 #include <stdexcept>
 
-namespace zep::dfti {
+namespace lumadex::kernels::fourier {
 
 void ThrowStatus(MKL_LONG status) { throw std::runtime_error(DftiErrorMessage(status)); }
 
@@ -57,4 +57,4 @@ void Descriptor::Free()
     Check(status);
 }
 
-}  // namespace zep::dfti
+}  // namespace lumadex::kernels::fourier

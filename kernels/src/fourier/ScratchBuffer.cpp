@@ -4,7 +4,7 @@
 
 #include "os_services.h"
 
-namespace zep {
+namespace lumadex::kernels::fourier {
 
 ScratchBuffer::ScratchBuffer(std::size_t bytes) : data_(lumadex::os::AllocateScratch(bytes)), capacity_(bytes)
 {
@@ -13,4 +13,4 @@ ScratchBuffer::ScratchBuffer(std::size_t bytes) : data_(lumadex::os::AllocateScr
 
 ScratchBuffer::~ScratchBuffer() { lumadex::os::FreeScratch(data_); }
 
-}  // namespace zep
+}  // namespace lumadex::kernels::fourier

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-namespace zep {
+namespace lumadex::kernels::fourier {
 
 // One buffer of at least `bytes`, 64-byte aligned and uninitialised, freed
 // when this goes. Throws std::bad_alloc when memory runs out.
@@ -22,4 +22,4 @@ private:
     std::size_t capacity_;
 };
 
-}  // namespace zep
+}  // namespace lumadex::kernels::fourier

@@ -1,4 +1,4 @@
-// A scope object over one DFTI descriptor, for the transforms of this folder.
+// A scope object over one DFTI descriptor, for the Fourier kernels.
 //
 // Every DFTI call's status is checked: a status other than 0 throws
 // std::runtime_error with the library's own text for it. The descriptor is
@@ -9,9 +9,10 @@
 #include <complex>
 #include <cstdint>
 
+#include "lumadex/kernels/Fourier.h"
 #include "mkl_dfti.h"
 
-namespace zep::dfti {
+namespace lumadex::kernels::fourier {
 
 [[noreturn]] void ThrowStatus(MKL_LONG status);
 
@@ -25,7 +26,7 @@ inline constexpr DFTI_CONFIG_VALUE kPrecision = sizeof(T) == sizeof(float) ? DFT
 
 // Which exponent a compute call uses: DftiComputeForward's is negative,
 // DftiComputeBackward's positive.
-enum class Exponent { Negative, Positive };
+using lumadex::kernels::Exponent;
 
 class Descriptor {
 public:
@@ -49,4 +50,4 @@ private:
     DFTI_DESCRIPTOR_HANDLE handle_ = nullptr;
 };
 
-}  // namespace zep::dfti
+}  // namespace lumadex::kernels::fourier
