@@ -18,6 +18,8 @@ from ._datatypes import DataType, as_data_type, data_type_of
 from ._host import MAX_DIMENSIONS, MAX_TAG_DEPTH, FileError, Host, Ref, ScriptError, UsageError, default_plugin_path
 from ._image import Calibration, Image
 from .drift import Registration, register_series
+from ._arrays import get_num_threads, set_num_threads
+from . import fft, math, special
 
 __all__ = [
     "Calibration",
@@ -34,5 +36,10 @@ __all__ = [
     "as_data_type",
     "data_type_of",
     "default_plugin_path",
+    "fft",
+    "get_num_threads",
+    "math",
     "register_series",
+    "set_num_threads",
+    "special",
 ]

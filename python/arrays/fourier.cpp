@@ -1,0 +1,7 @@
+#include "fourier.h"
+
+namespace lumadex::arrays {
+
+void RegisterFourier(pybind11::module_&) {}
+
+}  // namespace lumadex::arrays

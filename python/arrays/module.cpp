@@ -1,0 +1,15 @@
+// lumadex._arrays: the numpy face's native part. It calls the kernel library
+// on numpy memory, without the host, and releases the GIL while a kernel runs.
+#include <pybind11/pybind11.h>
+
+#include "fourier.h"
+#include "threads.h"
+#include "ufuncs.h"
+
+PYBIND11_MODULE(_arrays, m)
+{
+    m.doc() = "The numpy face's native part: kernels on numpy memory.";
+    lumadex::arrays::RegisterThreads(m);
+    lumadex::arrays::RegisterFourier(m);
+    lumadex::arrays::RegisterUfuncs(m);
+}

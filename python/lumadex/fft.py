@@ -1,0 +1,3 @@
+"""Discrete Fourier transforms of numpy arrays, with scipy.fft's functions and conventions."""
+
+__all__ = []

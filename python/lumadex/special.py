@@ -1,0 +1,3 @@
+"""Special functions as numpy ufuncs, under scipy.special's names."""
+
+__all__ = []
