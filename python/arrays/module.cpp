@@ -3,6 +3,8 @@
 #include <pybind11/pybind11.h>
 
 #include "fourier.h"
+#include "measure.h"
+#include "ndimage.h"
 #include "threads.h"
 #include "ufuncs.h"
 
@@ -12,4 +14,6 @@ PYBIND11_MODULE(_arrays, m)
     lumadex::arrays::RegisterThreads(m);
     lumadex::arrays::RegisterFourier(m);
     lumadex::arrays::RegisterUfuncs(m);
+    lumadex::arrays::RegisterNdimage(m);
+    lumadex::arrays::RegisterMeasure(m);
 }

@@ -19,7 +19,7 @@ from ._host import MAX_DIMENSIONS, MAX_TAG_DEPTH, FileError, Host, Ref, ScriptEr
 from ._image import Calibration, Image
 from .drift import Registration, register_series
 from ._arrays import get_num_threads, set_num_threads
-from . import fft, math, special
+from . import fft, io, math, measure, ndimage, registration, special
 
 __all__ = [
     "Calibration",
@@ -38,8 +38,12 @@ __all__ = [
     "default_plugin_path",
     "fft",
     "get_num_threads",
+    "io",
     "math",
+    "measure",
+    "ndimage",
     "register_series",
+    "registration",
     "set_num_threads",
     "special",
 ]
