@@ -13,6 +13,11 @@
 
 #include "common.hpp"
 
+// GCC's own AVX-512 intrinsics start from undefined vectors they then fill,
+// which it reports as uninitialized in the files that use them.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
 namespace lumadex::vml::avx512 {
 
 // A float vector as its low and high halves widened to double, for kernels

@@ -20,10 +20,6 @@
 // a dense grid; each bound quoted below is of the rounded coefficients.
 #include <immintrin.h>
 
-// GCC's own min/max intrinsics start from an undefined vector.
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #include <array>
 #include <cstdint>
 

@@ -16,10 +16,6 @@
 // near 0. tanh is a piecewise polynomial in float lanes (see TanhOf16).
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from undefined vectors they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-
 #include <cmath>
 #include <cstdint>
 
@@ -29,9 +25,7 @@
 namespace lumadex::vml {
 namespace {
 
-using avx512::Narrow;
-using avx512::Wide;
-using avx512::Widen;
+using namespace avx512;
 
 // 2^t = scale (1 + p): scale = 2^(k/16) rounded to double, p = 2^f - 1.
 struct Exp2Parts {

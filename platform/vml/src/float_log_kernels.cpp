@@ -15,9 +15,6 @@
 // one fixupimm per input class.
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #include "avx512_loops.hpp"
 #include "common.hpp"
 
