@@ -41,7 +41,6 @@ void SetFeatureWords(const ProcessorFeatureWords& words);
 // words; every test below then answers no.
 void ClearProcessorFeatures();
 
-bool HasSSE2();
 bool HasAVX2();     // AVX2 and FMA, with the YMM state saved by the OS
 bool HasAVX512F();  // AVX-512 Foundation, with the ZMM state saved by the OS
 
