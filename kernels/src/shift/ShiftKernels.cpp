@@ -98,19 +98,19 @@ ZEP_SCALAR void RampScalar(const std::complex<R>* src, std::complex<R>* dst, std
 // the whole vectors of a row and returns the first pixel it left over.
 
 // The factors P * S^j of one vector's pixels from j on, in double.
-template <class V>
-struct Factors {
-    V re, im;
+struct Factors4 {
+    __m256d re, im;
 };
-[[LUMADEX_TARGET_AVX2]] ZEP_INLINE Factors<__m256d> FactorsAt(const double* re, const double* im, __m256d pr,
-                                                              __m256d pi)
+struct Factors8 {
+    __m512d re, im;
+};
+[[LUMADEX_TARGET_AVX2]] ZEP_INLINE Factors4 FactorsAt(const double* re, const double* im, __m256d pr, __m256d pi)
 {
     const __m256d r = _mm256_loadu_pd(re), i = _mm256_loadu_pd(im);
     return {_mm256_sub_pd(_mm256_mul_pd(pr, r), _mm256_mul_pd(pi, i)),
             _mm256_add_pd(_mm256_mul_pd(pr, i), _mm256_mul_pd(pi, r))};
 }
-[[LUMADEX_TARGET_AVX512]] ZEP_INLINE Factors<__m512d> FactorsAt(const double* re, const double* im, __m512d pr,
-                                                                __m512d pi)
+[[LUMADEX_TARGET_AVX512]] ZEP_INLINE Factors8 FactorsAt(const double* re, const double* im, __m512d pr, __m512d pi)
 {
     const __m512d r = _mm512_loadu_pd(re), i = _mm512_loadu_pd(im);
     return {_mm512_sub_pd(_mm512_mul_pd(pr, r), _mm512_mul_pd(pi, i)),
