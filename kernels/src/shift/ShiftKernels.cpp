@@ -110,7 +110,7 @@ struct Factors8 {
     return {_mm256_sub_pd(_mm256_mul_pd(pr, r), _mm256_mul_pd(pi, i)),
             _mm256_add_pd(_mm256_mul_pd(pr, i), _mm256_mul_pd(pi, r))};
 }
-[[LUMADEX_TARGET_AVX512]] ZEP_INLINE Factors8 FactorsAt(const double* re, const double* im, __m512d pr, __m512d pi)
+[[LUMADEX_TARGET_AVX512F]] ZEP_INLINE Factors8 FactorsAt(const double* re, const double* im, __m512d pr, __m512d pi)
 {
     const __m512d r = _mm512_loadu_pd(re), i = _mm512_loadu_pd(im);
     return {_mm512_sub_pd(_mm512_mul_pd(pr, r), _mm512_mul_pd(pi, i)),
@@ -155,7 +155,7 @@ template <class R>
 // Eight pixels a step; the factors' lanes are spread over the pixels' pairs
 // of lanes by permutations.
 template <class R>
-[[LUMADEX_TARGET_AVX512]] ZEP_INLINE std::int64_t RampVectorsAvx512(const R* s, R* d, std::int64_t n,
+[[LUMADEX_TARGET_AVX512F]] ZEP_INLINE std::int64_t RampVectorsAvx512(const R* s, R* d, std::int64_t n,
                                                                     const double* re, const double* im, double pr,
                                                                     double pi)
 {
@@ -193,7 +193,8 @@ template <class R>
 }
 #pragma GCC diagnostic pop
 
-// The forms of the row kernels for one target (Suffix Avx512 or Avx2):
+// The forms of the row kernels for one target (Suffix Avx512 or Avx2; the
+// AVX-512 forms are built for the Foundation alone, see Dispatch.h):
 // Flip is FlipBody compiled for it; Ramp works the whole vectors with the
 // target's RampVectors and the last pixels with RampPixel.
 #define ZEP_TARGET_FORMS(Suffix, TARGET)                                                                     \
@@ -213,7 +214,7 @@ template <class R>
         for (std::int64_t j = RampVectors##Suffix(s, d, n, re, im, pr, pi); j < n; ++j)                      \
             RampPixel(s, d, j, re, im, pr, pi);                                                              \
     }
-ZEP_TARGET_FORMS(Avx512, AVX512)
+ZEP_TARGET_FORMS(Avx512, AVX512F)
 ZEP_TARGET_FORMS(Avx2, AVX2)
 #undef ZEP_TARGET_FORMS
 
