@@ -14,31 +14,23 @@ namespace {
 using lumadex::kernels::Exponent;
 using lumadex::kernels::FourierAxes;
 
-template <class E>
-void SizesOf(const tarn::dm::image<E>& view, std::int32_t (&sizes)[4])
-{
-    for (int d = 0; d < 4; ++d) sizes[d] = view.size(d);
-}
-
 template <class T>
 ComplexView<T>& ComplexLines(const ComplexView<T>& src, T scale, ComplexView<T>& dst, Exponent exponent,
                              const FourierAxes& axes)
 {
-    std::int32_t sizes[4];
-    SizesOf(src, sizes);
     for (int d = 0; d < 4; ++d)
-        if (dst.size(d) != sizes[d])
+        if (dst.size(d) != src.size(d))
             throw std::runtime_error(message::kDifferentSizes);
     lumadex::kernels::ComplexFourier<T>(TransformBlockOf(src), TransformBlockOf(dst), axes, exponent, scale);
     return dst;
 }
 
-// Real image of `real` sizes to or from its spectrum halved along `axis`.
-template <class T, class Spectrum>
-void CheckHalfAlong(int axis, const std::int32_t (&real)[4], const Spectrum& spectrum)
+// A real image to or from its spectrum halved along `axis`.
+template <class R, class C>
+void CheckHalfAlong(int axis, const tarn::dm::image<R>& real, const tarn::dm::image<C>& spectrum)
 {
     for (int d = 0; d < 4; ++d) {
-        const std::int32_t needed = d == axis ? real[d] / 2 + 1 : real[d];
+        const std::int32_t needed = d == axis ? real.size(d) / 2 + 1 : real.size(d);
         if (spectrum.size(d) < needed) throw std::runtime_error(message::kInvalidImageSize);
     }
 }
@@ -46,9 +38,7 @@ void CheckHalfAlong(int axis, const std::int32_t (&real)[4], const Spectrum& spe
 template <class T>
 ComplexView<T>& HalfLinesForward(const tarn::dm::image<T>& src, T scale, ComplexView<T>& dst, int axis)
 {
-    std::int32_t real[4];
-    SizesOf(src, real);
-    CheckHalfAlong<T>(axis, real, dst);
+    CheckHalfAlong(axis, src, dst);
     lumadex::kernels::RealForward<T>(TransformBlockOf(src), TransformBlockOf(dst), {axis}, scale);
     return dst;
 }
@@ -56,9 +46,7 @@ ComplexView<T>& HalfLinesForward(const tarn::dm::image<T>& src, T scale, Complex
 template <class T>
 tarn::dm::image<T>& HalfLinesInverse(const ComplexView<T>& src, T scale, tarn::dm::image<T>& dst, int axis)
 {
-    std::int32_t real[4];
-    SizesOf(dst, real);
-    CheckHalfAlong<T>(axis, real, src);
+    CheckHalfAlong(axis, dst, src);
     lumadex::kernels::RealInverse<T>(TransformBlockOf(src), TransformBlockOf(dst), {axis}, scale);
     return dst;
 }
@@ -68,37 +56,56 @@ constexpr Exponent kMinus = Exponent::Negative;
 
 }  // namespace
 
-// clang-format off
-template <class T> ComplexView<T>& PureFFTX(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kPlus, {0}); }
-template <class T> ComplexView<T>& PureIFFTX(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kMinus, {0}); }
-template <class T> ComplexView<T>& PureFFTY(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kPlus, {1}); }
-template <class T> ComplexView<T>& PureIFFTY(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kMinus, {1}); }
-template <class T> ComplexView<T>& PureFFTZ(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kPlus, {2}); }
-template <class T> ComplexView<T>& PureIFFTZ(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kMinus, {2}); }
-template <class T> ComplexView<T>& PureFFTXY(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kPlus, {1, 0}); }
-template <class T> ComplexView<T>& PureIFFTXY(const ComplexView<T>& s, T a, ComplexView<T>& d) { return ComplexLines(s, a, d, kMinus, {1, 0}); }
-template <class T> ComplexView<T>& HalfPureFFTX(tarn::dm::image<T> s, T a, ComplexView<T>& d) { return HalfLinesForward(s, a, d, 0); }
-template <class T> ComplexView<T>& HalfPureFFTZ(tarn::dm::image<T> s, T a, ComplexView<T>& d) { return HalfLinesForward(s, a, d, 2); }
-template <class T> tarn::dm::image<T>& HalfPureIFFTX(const ComplexView<T>& s, T a, tarn::dm::image<T>& d) { return HalfLinesInverse(s, a, d, 0); }
-template <class T> tarn::dm::image<T>& HalfPureIFFTZ(const ComplexView<T>& s, T a, tarn::dm::image<T>& d) { return HalfLinesInverse(s, a, d, 2); }
-// clang-format on
+// An axis transform over ComplexLines, defined and instantiated for both
+// precisions.
+#define ZEP_AXIS_TRANSFORM(Name, exponent, ...)                                                             \
+    template <class T>                                                                                      \
+    ComplexView<T>& Name(const ComplexView<T>& src, T scale, ComplexView<T>& dst)                           \
+    {                                                                                                       \
+        return ComplexLines(src, scale, dst, exponent, {__VA_ARGS__});                                      \
+    }                                                                                                       \
+    template ZEP_EXPORT ComplexView<float>& Name(const ComplexView<float>&, float, ComplexView<float>&);     \
+    template ZEP_EXPORT ComplexView<double>& Name(const ComplexView<double>&, double, ComplexView<double>&);
+ZEP_AXIS_TRANSFORM(PureFFTX, kPlus, 0)
+ZEP_AXIS_TRANSFORM(PureIFFTX, kMinus, 0)
+ZEP_AXIS_TRANSFORM(PureFFTY, kPlus, 1)
+ZEP_AXIS_TRANSFORM(PureIFFTY, kMinus, 1)
+ZEP_AXIS_TRANSFORM(PureFFTZ, kPlus, 2)
+ZEP_AXIS_TRANSFORM(PureIFFTZ, kMinus, 2)
+ZEP_AXIS_TRANSFORM(PureFFTXY, kPlus, 1, 0)
+ZEP_AXIS_TRANSFORM(PureIFFTXY, kMinus, 1, 0)
+#undef ZEP_AXIS_TRANSFORM
 
-#define ZEP_AXIS_TEMPLATES(T)                                                                        \
-    template ZEP_EXPORT ComplexView<T>& PureFFTX(const ComplexView<T>&, T, ComplexView<T>&);         \
-    template ZEP_EXPORT ComplexView<T>& PureIFFTX(const ComplexView<T>&, T, ComplexView<T>&);        \
-    template ZEP_EXPORT ComplexView<T>& PureFFTY(const ComplexView<T>&, T, ComplexView<T>&);         \
-    template ZEP_EXPORT ComplexView<T>& PureIFFTY(const ComplexView<T>&, T, ComplexView<T>&);        \
-    template ZEP_EXPORT ComplexView<T>& PureFFTZ(const ComplexView<T>&, T, ComplexView<T>&);         \
-    template ZEP_EXPORT ComplexView<T>& PureIFFTZ(const ComplexView<T>&, T, ComplexView<T>&);        \
-    template ZEP_EXPORT ComplexView<T>& PureFFTXY(const ComplexView<T>&, T, ComplexView<T>&);        \
-    template ZEP_EXPORT ComplexView<T>& PureIFFTXY(const ComplexView<T>&, T, ComplexView<T>&);       \
-    template ZEP_EXPORT ComplexView<T>& HalfPureFFTX(tarn::dm::image<T>, T, ComplexView<T>&);        \
-    template ZEP_EXPORT ComplexView<T>& HalfPureFFTZ(tarn::dm::image<T>, T, ComplexView<T>&);        \
-    template ZEP_EXPORT tarn::dm::image<T>& HalfPureIFFTX(const ComplexView<T>&, T, tarn::dm::image<T>&); \
+// The half-pure transforms of lines along x (axis 0) and z (axis 2).
+template <class T>
+ComplexView<T>& HalfPureFFTX(tarn::dm::image<T> src, T scale, ComplexView<T>& dst)
+{
+    return HalfLinesForward(src, scale, dst, 0);
+}
+template <class T>
+ComplexView<T>& HalfPureFFTZ(tarn::dm::image<T> src, T scale, ComplexView<T>& dst)
+{
+    return HalfLinesForward(src, scale, dst, 2);
+}
+template <class T>
+tarn::dm::image<T>& HalfPureIFFTX(const ComplexView<T>& src, T scale, tarn::dm::image<T>& dst)
+{
+    return HalfLinesInverse(src, scale, dst, 0);
+}
+template <class T>
+tarn::dm::image<T>& HalfPureIFFTZ(const ComplexView<T>& src, T scale, tarn::dm::image<T>& dst)
+{
+    return HalfLinesInverse(src, scale, dst, 2);
+}
+
+#define ZEP_HALF_LINES_TEMPLATES(T)                                                                         \
+    template ZEP_EXPORT ComplexView<T>& HalfPureFFTX(tarn::dm::image<T>, T, ComplexView<T>&);               \
+    template ZEP_EXPORT ComplexView<T>& HalfPureFFTZ(tarn::dm::image<T>, T, ComplexView<T>&);               \
+    template ZEP_EXPORT tarn::dm::image<T>& HalfPureIFFTX(const ComplexView<T>&, T, tarn::dm::image<T>&);   \
     template ZEP_EXPORT tarn::dm::image<T>& HalfPureIFFTZ(const ComplexView<T>&, T, tarn::dm::image<T>&);
-ZEP_AXIS_TEMPLATES(float)
-ZEP_AXIS_TEMPLATES(double)
-#undef ZEP_AXIS_TEMPLATES
+ZEP_HALF_LINES_TEMPLATES(float)
+ZEP_HALF_LINES_TEMPLATES(double)
+#undef ZEP_HALF_LINES_TEMPLATES
 
 // --- script functions ------------------------------------------------------------------------
 
@@ -167,7 +174,6 @@ bool MatchesHalfAlong(const Extent& half, const Extent& real)
 
 template <bool Forward, int Axis>
 constexpr RealTransformFrame kHalfLinesFrame = {
-    nullptr,
     Forward,
     Forward ? HalfAlong<Axis> : RealAlong<Axis>,
     Forward ? RealToComplex : ComplexToReal,
@@ -178,14 +184,6 @@ constexpr RealTransformFrame kHalfLinesFrame = {
      Forward ? CalibrationRule::Forward : CalibrationRule::Inverse},
     1u << Axis,
     RunHalfLinesOf<Forward, Axis>};
-
-template <bool Forward, int Axis>
-dm_object* RunHalfLinesFrame(const char* counterName, dm_object* source, double fScale, dm_object* destination)
-{
-    RealTransformFrame frame = kHalfLinesFrame<Forward, Axis>;
-    frame.counterName = counterName;
-    return RunRealTransform(frame, source, fScale, destination);
-}
 
 }  // namespace
 
@@ -198,24 +196,9 @@ ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTZ, Inverse, kZ)
 ZEP_COMPLEX_TRANSFORM_HANDLER(PureFFTXY, Forward, kX | kY)
 ZEP_COMPLEX_TRANSFORM_HANDLER(PureIFFTXY, Inverse, kX | kY)
 
-dm_object* HalfPureFFTXDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
-{
-    return RunHalfLinesFrame<true, 0>("zep::HalfPureFFTXDM", imgSrc, fScale, cimDst);
-}
-
-dm_object* HalfPureIFFTXDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
-{
-    return RunHalfLinesFrame<false, 0>("zep::HalfPureIFFTXDM", cimSrc, fScale, imgDst);
-}
-
-dm_object* HalfPureFFTZDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
-{
-    return RunHalfLinesFrame<true, 2>("zep::HalfPureFFTZDM", imgSrc, fScale, cimDst);
-}
-
-dm_object* HalfPureIFFTZDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
-{
-    return RunHalfLinesFrame<false, 2>("zep::HalfPureIFFTZDM", cimSrc, fScale, imgDst);
-}
+ZEP_REAL_TRANSFORM_HANDLER(HalfPureFFTX, (kHalfLinesFrame<true, 0>))
+ZEP_REAL_TRANSFORM_HANDLER(HalfPureIFFTX, (kHalfLinesFrame<false, 0>))
+ZEP_REAL_TRANSFORM_HANDLER(HalfPureFFTZ, (kHalfLinesFrame<true, 2>))
+ZEP_REAL_TRANSFORM_HANDLER(HalfPureIFFTZ, (kHalfLinesFrame<false, 2>))
 
 }  // namespace zep

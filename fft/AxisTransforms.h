@@ -44,17 +44,7 @@ template <class T>
 ZEP_EXPORT tarn::dm::image<T>& HalfPureIFFTZ(const ComplexView<T>& src, T scale, tarn::dm::image<T>& dst);
 
 // Script functions.
-dm_object* PureFFTXDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* PureIFFTXDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* PureFFTYDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* PureIFFTYDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* PureFFTZDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* PureIFFTZDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* PureFFTXYDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* PureIFFTXYDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* HalfPureFFTXDM(dm_object* imgSrc, double fScale, dm_object* cimDst);
-dm_object* HalfPureIFFTXDM(dm_object* cimSrc, double fScale, dm_object* imgDst);
-dm_object* HalfPureFFTZDM(dm_object* imgSrc, double fScale, dm_object* cimDst);
-dm_object* HalfPureIFFTZDM(dm_object* cimSrc, double fScale, dm_object* imgDst);
+TransformHandler PureFFTXDM, PureIFFTXDM, PureFFTYDM, PureIFFTYDM, PureFFTZDM, PureIFFTZDM, PureFFTXYDM, PureIFFTXYDM;
+TransformHandler HalfPureFFTXDM, HalfPureIFFTXDM, HalfPureFFTZDM, HalfPureIFFTZDM;
 
 }  // namespace zep

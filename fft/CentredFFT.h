@@ -20,7 +20,6 @@ template <class T>
 ComplexView<T>& IFFT(const ComplexView<T>& src, T scale, ComplexView<T>& dst);
 
 // Script functions "FFT(...)" and "IFFT(...)".
-dm_object* FFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* IFFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
+TransformHandler FFTDM, IFFTDM;
 
 }  // namespace zep

@@ -23,12 +23,16 @@ void CheckHalfLayoutLimits(const ComplexView<T>& src, const ComplexView<T>& dst)
 // A conversion between a full spectrum and the half-pure one: the real
 // image's sizes are the full side's, and the half-pure side holds them.
 template <class T>
-void CheckFullLayout(const ComplexView<T>& src, const ComplexView<T>& dst, const ComplexView<T>& full,
-                     const ComplexView<T>& half)
+ComplexView<T>& ConvertFullLayout(const ComplexView<T>& src, ComplexView<T>& dst, bool toFull)
 {
     if (src.size(3) > 1 || dst.size(3) > 1) throw std::runtime_error(message::kUpTo3D);
+    const ComplexView<T>& full = toFull ? dst : src;
+    const ComplexView<T>& half = toFull ? src : dst;
     if (half.size(0) < full.size(0) / 2 + 1 || half.size(1) < full.size(1) || half.size(2) < full.size(2))
         ThrowSizes();
+    const auto convert = toFull ? lumadex::kernels::HalfPureToFull<T> : lumadex::kernels::FullToHalfPure<T>;
+    convert(TransformBlockOf(src), TransformBlockOf(dst), full.size(0), full.size(1), full.size(2));
+    return dst;
 }
 
 template <class T>
@@ -44,35 +48,20 @@ ComplexView<T>& ShiftHalfRows(const ComplexView<T>& src, ComplexView<T>& dst, bo
 
 }  // namespace
 
-template <class T>
-ComplexView<T>& HalfPureToHalf(const ComplexView<T>& src, ComplexView<T>& dst)
-{
-    return ShiftHalfRows(src, dst, true);
-}
-
-template <class T>
-ComplexView<T>& HalfToHalfPure(const ComplexView<T>& src, ComplexView<T>& dst)
-{
-    return ShiftHalfRows(src, dst, false);
-}
-
-template <class T>
-ComplexView<T>& HalfPureToFull(const ComplexView<T>& src, ComplexView<T>& dst)
-{
-    CheckFullLayout(src, dst, dst, src);
-    lumadex::kernels::HalfPureToFull<T>(TransformBlockOf(src), TransformBlockOf(dst), dst.size(0), dst.size(1),
-                                        dst.size(2));
-    return dst;
-}
-
-template <class T>
-ComplexView<T>& FullToHalfPure(const ComplexView<T>& src, ComplexView<T>& dst)
-{
-    CheckFullLayout(src, dst, src, dst);
-    lumadex::kernels::FullToHalfPure<T>(TransformBlockOf(src), TransformBlockOf(dst), src.size(0), src.size(1),
-                                        src.size(2));
-    return dst;
-}
+// A conversion over its helper, defined and instantiated for both precisions.
+#define ZEP_LAYOUT_CONVERSION(Name, Convert, forward)                                                  \
+    template <class T>                                                                                 \
+    ComplexView<T>& Name(const ComplexView<T>& src, ComplexView<T>& dst)                               \
+    {                                                                                                  \
+        return Convert(src, dst, forward);                                                             \
+    }                                                                                                  \
+    template ZEP_EXPORT ComplexView<float>& Name(const ComplexView<float>&, ComplexView<float>&);      \
+    template ZEP_EXPORT ComplexView<double>& Name(const ComplexView<double>&, ComplexView<double>&);
+ZEP_LAYOUT_CONVERSION(HalfPureToHalf, ShiftHalfRows, true)
+ZEP_LAYOUT_CONVERSION(HalfToHalfPure, ShiftHalfRows, false)
+ZEP_LAYOUT_CONVERSION(HalfPureToFull, ConvertFullLayout, true)
+ZEP_LAYOUT_CONVERSION(FullToHalfPure, ConvertFullLayout, false)
+#undef ZEP_LAYOUT_CONVERSION
 
 template <class T>
 float IsHermitian(const ComplexView<T>& spectrum, int allowance)
@@ -80,15 +69,8 @@ float IsHermitian(const ComplexView<T>& spectrum, int allowance)
     return lumadex::kernels::IsHermitian<T>(TransformBlockOf(spectrum), allowance) ? 1.0f : 0.0f;
 }
 
-#define ZEP_LAYOUT_TEMPLATES(T)                                                                     \
-    template ZEP_EXPORT ComplexView<T>& HalfPureToHalf(const ComplexView<T>&, ComplexView<T>&);     \
-    template ZEP_EXPORT ComplexView<T>& HalfToHalfPure(const ComplexView<T>&, ComplexView<T>&);     \
-    template ZEP_EXPORT ComplexView<T>& HalfPureToFull(const ComplexView<T>&, ComplexView<T>&);     \
-    template ZEP_EXPORT ComplexView<T>& FullToHalfPure(const ComplexView<T>&, ComplexView<T>&);     \
-    template ZEP_EXPORT float IsHermitian(const ComplexView<T>&, int);
-ZEP_LAYOUT_TEMPLATES(float)
-ZEP_LAYOUT_TEMPLATES(double)
-#undef ZEP_LAYOUT_TEMPLATES
+template ZEP_EXPORT float IsHermitian(const ComplexView<float>&, int);
+template ZEP_EXPORT float IsHermitian(const ComplexView<double>&, int);
 
 namespace {
 

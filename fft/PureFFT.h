@@ -25,8 +25,11 @@ ZEP_EXPORT ComplexView<T>& PureFFT(const ComplexView<T>& src, T scale, ComplexVi
 template <class T>
 ZEP_EXPORT ComplexView<T>& PureIFFT(const ComplexView<T>& src, T scale, ComplexView<T>& dst);
 
+// The script function of a transform: (source, fScale, destination), the
+// destination returned.
+using TransformHandler = dm_object*(dm_object* source, double fScale, dm_object* destination);
+
 // Script functions "PureFFT(...)" and "PureIFFT(...)".
-dm_object* PureFFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
-dm_object* PureIFFTDM(dm_object* cimSrc, double fScale, dm_object* cimDst);
+TransformHandler PureFFTDM, PureIFFTDM;
 
 }  // namespace zep

@@ -35,9 +35,10 @@ void Calibrate(const RealTransformFrame& frame, const Image& source, const Image
 
 }  // namespace
 
-dm_object* RunRealTransform(const RealTransformFrame& frame, dm_object* imgSrc, double fScale, dm_object* imgDst)
+dm_object* RunRealTransform(const char* counterName, const RealTransformFrame& frame, dm_object* imgSrc,
+                            double fScale, dm_object* imgDst)
 {
-    return ScriptCall(frame.counterName, [&] {
+    return ScriptCall(counterName, [&] {
         const Image source = Image::Borrow(imgSrc);
         const int sourceCode = Gatan::DM::GetDataType(source);
         const Extent from = ExtentOf(source);

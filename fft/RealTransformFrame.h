@@ -18,7 +18,6 @@
 namespace zep {
 
 struct RealTransformFrame {
-    const char* counterName;
     bool forward;  // real image to spectrum
     Extent (*createdSizes)(const Extent& source);
     bool (*typesFit)(int sourceCode, int destinationCode);
@@ -37,8 +36,19 @@ struct RealTransformFrame {
     const char* dimensionMessage = message::kUpTo3D;
 };
 
-dm_object* RunRealTransform(const RealTransformFrame& frame, dm_object* source, double fScale,
-                            dm_object* destination);
+// Runs the transform of `frame` as the script call counted under
+// `counterName`; returns the destination (a new reference), or null after a
+// reported failure.
+dm_object* RunRealTransform(const char* counterName, const RealTransformFrame& frame, dm_object* source,
+                            double fScale, dm_object* destination);
+
+// Defines the script function Name##DM (counted as "zep::Name##DM") over
+// the frame `Frame`.
+#define ZEP_REAL_TRANSFORM_HANDLER(Name, Frame)                                    \
+    dm_object* Name##DM(dm_object* source, double fScale, dm_object* destination) \
+    {                                                                              \
+        return RunRealTransform("zep::" #Name "DM", Frame, source, fScale, destination); \
+    }
 
 // Type rules: the real type and the complex type of one precision.
 bool RealToComplex(int sourceCode, int destinationCode);  // Real 4 -> Complex 8, Real 8 -> Complex 16

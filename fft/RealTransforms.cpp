@@ -12,22 +12,25 @@
 namespace zep {
 namespace {
 
-template <class E>
-void SizesOf(const tarn::dm::image<E>& view, std::int32_t (&sizes)[4])
-{
-    for (int d = 0; d < 4; ++d) sizes[d] = view.size(d);
-}
-
-// A spectrum of a real image of `real` sizes needs W/2+1 columns and the
-// image's extent along every other dimension.
-template <class E>
-bool HoldsSpectrum(const tarn::dm::image<E>& spectrum, const std::int32_t (&real)[4])
-{
-    return spectrum.size(0) >= real[0] / 2 + 1 && spectrum.size(1) >= real[1] && spectrum.size(2) >= real[2] &&
-           spectrum.size(3) >= real[3];
-}
-
 [[noreturn]] void ThrowSize() { throw std::runtime_error(message::kInvalidImageSize); }
+
+// A spectrum of a real image needs W/2+1 columns and the image's extent
+// along every other dimension.
+template <class R, class C>
+void CheckHoldsSpectrum(const tarn::dm::image<R>& real, const tarn::dm::image<C>& spectrum)
+{
+    if (spectrum.size(0) < real.size(0) / 2 + 1) ThrowSize();
+    for (int d = 1; d < 4; ++d)
+        if (spectrum.size(d) < real.size(d)) ThrowSize();
+}
+
+// A full spectrum holds the real image's x, y and z extents.
+template <class R, class C>
+void CheckHoldsFull(const tarn::dm::image<R>& real, const tarn::dm::image<C>& full)
+{
+    for (int d = 0; d < 3; ++d)
+        if (full.size(d) < real.size(d)) throw std::runtime_error(message::kDifferentSizes);
+}
 
 void CheckUpTo2D(int depth, int fourth)
 {
@@ -39,24 +42,27 @@ void CheckUpTo3D(int fourth)
     if (fourth > 1) throw std::runtime_error(message::kUpTo3D);
 }
 
+// Runs the kernel on the views' blocks; returns the destination.
+template <class T, class Kernel, class S, class D>
+tarn::dm::image<D>& Transformed(Kernel kernel, const tarn::dm::image<S>& src, T scale, tarn::dm::image<D>& dst)
+{
+    kernel(TransformBlockOf(src), TransformBlockOf(dst), scale);
+    return dst;
+}
+
 }  // namespace
 
 template <class S, class T>
 ComplexView<T>& HalfPureFFT2(const tarn::dm::image<S>& src, T scale, ComplexView<T>& dst)
 {
-    std::int32_t real[4];
-    SizesOf(src, real);
-    if (!HoldsSpectrum(dst, real)) ThrowSize();
-    lumadex::kernels::HalfPureForward<T, S>(TransformBlockOf(src), TransformBlockOf(dst), scale);
-    return dst;
+    CheckHoldsSpectrum(src, dst);
+    return Transformed<T>(lumadex::kernels::HalfPureForward<T, S>, src, scale, dst);
 }
 
 template <class T, class D>
 tarn::dm::image<D>& HalfPureIFFT2(const ComplexView<T>& src, T scale, tarn::dm::image<D>& dst)
 {
-    std::int32_t real[4];
-    SizesOf(dst, real);
-    if (!HoldsSpectrum(src, real)) ThrowSize();
+    CheckHoldsSpectrum(dst, src);
     lumadex::kernels::HalfPureInverse<T>(TransformBlockOf(src), RealsOf<T>(dst), scale);
     return dst;
 }
@@ -77,48 +83,34 @@ template <class T>
 ComplexView<T>& HalfFFT(const RealView<T>& src, T scale, ComplexView<T>& dst)
 {
     CheckUpTo2D(src.size(2), src.size(3));
-    std::int32_t real[4];
-    SizesOf(src, real);
-    if (!HoldsSpectrum(dst, real)) ThrowSize();
-    lumadex::kernels::HalfForward<T>(TransformBlockOf(src), TransformBlockOf(dst), scale);
-    return dst;
+    CheckHoldsSpectrum(src, dst);
+    return Transformed<T>(lumadex::kernels::HalfForward<T>, src, scale, dst);
 }
 
 template <class T>
 RealView<T>& HalfIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst)
 {
-    std::int32_t real[4];
-    SizesOf(dst, real);
     CheckUpTo2D(src.size(2), src.size(3));
-    CheckUpTo2D(real[2], real[3]);
-    if (!HoldsSpectrum(src, real)) ThrowSize();
-    lumadex::kernels::HalfInverse<T>(TransformBlockOf(src), TransformBlockOf(dst), scale);
-    return dst;
+    CheckUpTo2D(dst.size(2), dst.size(3));
+    CheckHoldsSpectrum(dst, src);
+    return Transformed<T>(lumadex::kernels::HalfInverse<T>, src, scale, dst);
 }
 
 template <class T>
 ComplexView<T>& RealFFT(const RealView<T>& src, T scale, ComplexView<T>& dst)
 {
-    std::int32_t real[4];
-    SizesOf(src, real);
-    CheckUpTo3D(real[3]);
-    if (dst.size(0) < real[0] || dst.size(1) < real[1] || dst.size(2) < real[2])
-        throw std::runtime_error(message::kDifferentSizes);
-    lumadex::kernels::FullForward<T>(TransformBlockOf(src), TransformBlockOf(dst), scale);
-    return dst;
+    CheckUpTo3D(src.size(3));
+    CheckHoldsFull(src, dst);
+    return Transformed<T>(lumadex::kernels::FullForward<T>, src, scale, dst);
 }
 
 template <class T>
 RealView<T>& RealIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst)
 {
-    std::int32_t real[4];
-    SizesOf(dst, real);
     CheckUpTo3D(src.size(3));
-    CheckUpTo3D(real[3]);
-    if (src.size(0) < real[0] || src.size(1) < real[1] || src.size(2) < real[2])
-        throw std::runtime_error(message::kDifferentSizes);
-    lumadex::kernels::FullInverse<T>(TransformBlockOf(src), TransformBlockOf(dst), scale);
-    return dst;
+    CheckUpTo3D(dst.size(3));
+    CheckHoldsFull(dst, src);
+    return Transformed<T>(lumadex::kernels::FullInverse<T>, src, scale, dst);
 }
 
 template ZEP_EXPORT ComplexView<float>& HalfPureFFT2(const RealView<float>&, float, ComplexView<float>&);
@@ -276,77 +268,58 @@ constexpr CalibrationRule kForward = CalibrationRule::Forward;
 constexpr CalibrationRule kCentred = CalibrationRule::ForwardCentred;
 constexpr CalibrationRule kInverse = CalibrationRule::Inverse;
 
+constexpr RealTransformFrame kHalfPureFFT = {
+    true, HalfOf, HalfPureForwardTypes, HoldsHalf, message::kInvalidImageSize, {kForward, kForward, kForward}, 7u,
+    RunHalfPure<true>};
+
+constexpr RealTransformFrame kHalfPureIFFT = {
+    false, RealOf, HalfPureInverseTypes, MatchesHalf, message::kInvalidImageSize, {kInverse, kInverse, kInverse}, 7u,
+    RunHalfPure<false>};
+
+constexpr RealTransformFrame kHalfFFT = {
+    true, HalfOf, RealToComplex, HoldsHalf, message::kInvalidImageSize, {kForward, kCentred, kCentred}, 7u,
+    [](const Image& source, const Image& destination, double scale) {
+        // The half layout is two-dimensional: refuse a stack before the
+        // transform writes into the destination.
+        CheckUpTo2D(ExtentOf(source)[2], ExtentOf(source)[3]);
+        RunForward<HalfForward>(source, destination, scale, kDense);
+    },
+    message::kUpTo2D};
+
+constexpr RealTransformFrame kHalfIFFT = {
+    false, RealOf, ComplexToReal, MatchesHalf, message::kInvalidImageSize, {kInverse, kInverse, kInverse}, 7u,
+    [](const Image& source, const Image& destination, double scale) {
+        RunInverse<HalfInverse>(source, destination, scale, kDense);
+    },
+    message::kUpTo2D};
+
+constexpr RealTransformFrame kRealFFT = {
+    true, Same, RealToComplex,
+    [](const Extent& real, const Extent& full) {
+        return full[0] == real[0] && full[1] >= real[1] && full[2] >= real[2];
+    },
+    message::kDifferentSizes, {kCentred, kCentred, kCentred}, 7u,
+    [](const Image& source, const Image& destination, double scale) {
+        RunForward<FullForward>(source, destination, scale, kDense);
+    }};
+
+constexpr RealTransformFrame kRealIFFT = {
+    false, Same, ComplexToReal,
+    [](const Extent& full, const Extent& real) {
+        return full[0] == real[0] && full[1] == real[1] && full[2] == real[2];
+    },
+    message::kDifferentSizes, {kInverse, kInverse, kInverse}, 7u,
+    [](const Image& source, const Image& destination, double scale) {
+        RunInverse<FullInverse>(source, destination, scale, kDense);
+    }};
+
 }  // namespace
 
-dm_object* HalfPureFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr RealTransformFrame kFrame = {
-        "zep::HalfPureFFTDM", true, HalfOf, HalfPureForwardTypes, HoldsHalf, message::kInvalidImageSize,
-        {kForward, kForward, kForward}, 7u, RunHalfPure<true>};
-    return RunRealTransform(kFrame, imgSrc, fScale, cimDst);
-}
-
-dm_object* HalfPureIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
-{
-    static constexpr RealTransformFrame kFrame = {
-        "zep::HalfPureIFFTDM", false, RealOf, HalfPureInverseTypes, MatchesHalf, message::kInvalidImageSize,
-        {kInverse, kInverse, kInverse}, 7u, RunHalfPure<false>};
-    return RunRealTransform(kFrame, cimSrc, fScale, imgDst);
-}
-
-dm_object* HalfFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr RealTransformFrame kFrame = {
-        "zep::HalfFFTDM", true, HalfOf, RealToComplex, HoldsHalf, message::kInvalidImageSize,
-        {kForward, kCentred, kCentred}, 7u,
-        [](const Image& source, const Image& destination, double scale) {
-            // The half layout is two-dimensional: refuse a stack before the
-            // transform writes into the destination.
-            CheckUpTo2D(ExtentOf(source)[2], ExtentOf(source)[3]);
-            RunForward<HalfForward>(source, destination, scale, kDense);
-        },
-        message::kUpTo2D};
-    return RunRealTransform(kFrame, imgSrc, fScale, cimDst);
-}
-
-dm_object* HalfIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
-{
-    static constexpr RealTransformFrame kFrame = {
-        "zep::HalfIFFTDM", false, RealOf, ComplexToReal, MatchesHalf, message::kInvalidImageSize,
-        {kInverse, kInverse, kInverse}, 7u,
-        [](const Image& source, const Image& destination, double scale) {
-            RunInverse<HalfInverse>(source, destination, scale, kDense);
-        },
-        message::kUpTo2D};
-    return RunRealTransform(kFrame, cimSrc, fScale, imgDst);
-}
-
-dm_object* RealFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst)
-{
-    static constexpr RealTransformFrame kFrame = {
-        "zep::RealFFTDM", true, Same, RealToComplex,
-        [](const Extent& real, const Extent& full) {
-            return full[0] == real[0] && full[1] >= real[1] && full[2] >= real[2];
-        },
-        message::kDifferentSizes, {kCentred, kCentred, kCentred}, 7u,
-        [](const Image& source, const Image& destination, double scale) {
-            RunForward<FullForward>(source, destination, scale, kDense);
-        }};
-    return RunRealTransform(kFrame, imgSrc, fScale, cimDst);
-}
-
-dm_object* RealIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst)
-{
-    static constexpr RealTransformFrame kFrame = {
-        "zep::RealIFFTDM", false, Same, ComplexToReal,
-        [](const Extent& full, const Extent& real) {
-            return full[0] == real[0] && full[1] == real[1] && full[2] == real[2];
-        },
-        message::kDifferentSizes, {kInverse, kInverse, kInverse}, 7u,
-        [](const Image& source, const Image& destination, double scale) {
-            RunInverse<FullInverse>(source, destination, scale, kDense);
-        }};
-    return RunRealTransform(kFrame, cimSrc, fScale, imgDst);
-}
+ZEP_REAL_TRANSFORM_HANDLER(HalfPureFFT, kHalfPureFFT)
+ZEP_REAL_TRANSFORM_HANDLER(HalfPureIFFT, kHalfPureIFFT)
+ZEP_REAL_TRANSFORM_HANDLER(HalfFFT, kHalfFFT)
+ZEP_REAL_TRANSFORM_HANDLER(HalfIFFT, kHalfIFFT)
+ZEP_REAL_TRANSFORM_HANDLER(RealFFT, kRealFFT)
+ZEP_REAL_TRANSFORM_HANDLER(RealIFFT, kRealIFFT)
 
 }  // namespace zep

@@ -33,26 +33,19 @@ ZEP_EXPORT ComplexView<T>& HalfPureFFT2(const tarn::dm::image<S>& src, T scale, 
 template <class T, class D>
 ZEP_EXPORT tarn::dm::image<D>& HalfPureIFFT2(const ComplexView<T>& src, T scale, tarn::dm::image<D>& dst);
 
-template <class T>
-ZEP_EXPORT ComplexView<T>& HalfPureFFT(const RealView<T>& src, T scale, ComplexView<T>& dst);
-template <class T>
-ZEP_EXPORT RealView<T>& HalfPureIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst);
-template <class T>
-ZEP_EXPORT ComplexView<T>& HalfFFT(const RealView<T>& src, T scale, ComplexView<T>& dst);
-template <class T>
-ZEP_EXPORT RealView<T>& HalfIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst);
-template <class T>
-ZEP_EXPORT ComplexView<T>& RealFFT(const RealView<T>& src, T scale, ComplexView<T>& dst);
-template <class T>
-ZEP_EXPORT RealView<T>& RealIFFT(const ComplexView<T>& src, T scale, RealView<T>& dst);
+// A transform from a real image to its spectrum and its inverse.
+#define ZEP_DECLARE_REAL_TRANSFORMS(Forward, Inverse)                                            \
+    template <class T>                                                                          \
+    ZEP_EXPORT ComplexView<T>& Forward(const RealView<T>& src, T scale, ComplexView<T>& dst);    \
+    template <class T>                                                                          \
+    ZEP_EXPORT RealView<T>& Inverse(const ComplexView<T>& src, T scale, RealView<T>& dst);
+ZEP_DECLARE_REAL_TRANSFORMS(HalfPureFFT, HalfPureIFFT)
+ZEP_DECLARE_REAL_TRANSFORMS(HalfFFT, HalfIFFT)
+ZEP_DECLARE_REAL_TRANSFORMS(RealFFT, RealIFFT)
+#undef ZEP_DECLARE_REAL_TRANSFORMS
 
 // Script functions "HalfPureFFT", "HalfPureIFFT", "HalfFFT", "HalfIFFT",
 // "RealFFT", "RealIFFT".
-dm_object* HalfPureFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst);
-dm_object* HalfPureIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst);
-dm_object* HalfFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst);
-dm_object* HalfIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst);
-dm_object* RealFFTDM(dm_object* imgSrc, double fScale, dm_object* cimDst);
-dm_object* RealIFFTDM(dm_object* cimSrc, double fScale, dm_object* imgDst);
+TransformHandler HalfPureFFTDM, HalfPureIFFTDM, HalfFFTDM, HalfIFFTDM, RealFFTDM, RealIFFTDM;
 
 }  // namespace zep

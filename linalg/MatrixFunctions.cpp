@@ -1,27 +1,19 @@
 // The matrix block of script functions, in registration order.
-#include <iterator>
-
 #include "MatrixOperations.h"
 #include "Registration.h"
 
 namespace zep {
 
-std::span<const ScriptFunctionEntry> MatrixFunctions()
-{
-    static const ScriptFunctionEntry kFunctions[] = {
-        {"ImageRef ",
-         "MatrixMultiply(bool isColMajor, bool eTransA, bool eTransB, double fAlpha, ImageRef imgA, ImageRef imgB, "
-         "double fBeta, ImageRef imgC)",
-         HandlerAddress(&MatrixMultiplyDM)},
-        {"long ", "MatrixInverse(ImageRef imgA, ImageRef imgDst)", HandlerAddress(&MatrixInverseDM)},
-        {"long ", "LUDecompositionF(ImageRef imgA, ImageRef imgB, ImageRef imgDst)",
-         HandlerAddress(&LUDecompositionWithStatusFDM)},
-        {"ImageRef ", "LUDecompositionF(ImageRef imgA, ImageRef imgB)", HandlerAddress(&LUDecompositionFDM)},
-        {"ImageRef ", "BandedCholDecompositionF(ImageRef imgA, ImageRef imgB, char uplo, long kd)",
-         HandlerAddress(&BandedCholDecompositionFDM)},
-    };
-    static_assert(std::size(kFunctions) == block_size::kMatrix);
-    return kFunctions;
-}
+ZEP_SCRIPT_FUNCTION_BLOCK(MatrixFunctions, kMatrix,
+    {"ImageRef ",
+     "MatrixMultiply(bool isColMajor, bool eTransA, bool eTransB, double fAlpha, ImageRef imgA, ImageRef imgB, "
+     "double fBeta, ImageRef imgC)",
+     HandlerAddress(&MatrixMultiplyDM)},
+    {"long ", "MatrixInverse(ImageRef imgA, ImageRef imgDst)", HandlerAddress(&MatrixInverseDM)},
+    {"long ", "LUDecompositionF(ImageRef imgA, ImageRef imgB, ImageRef imgDst)",
+     HandlerAddress(&LUDecompositionWithStatusFDM)},
+    {"ImageRef ", "LUDecompositionF(ImageRef imgA, ImageRef imgB)", HandlerAddress(&LUDecompositionFDM)},
+    {"ImageRef ", "BandedCholDecompositionF(ImageRef imgA, ImageRef imgB, char uplo, long kd)",
+     HandlerAddress(&BandedCholDecompositionFDM)})
 
 }  // namespace zep

@@ -47,6 +47,27 @@ static_assert(block_size::kSimd + block_size::kVersion + block_size::kFourier + 
                   block_size::kShell + block_size::kStatistics ==
               kScriptFunctionCount);
 
+// A block's table as it is registered, checked against the block's count
+// when it is compiled: return CheckedBlock<block_size::kWarp>(kFunctions).
+template <std::size_t Count, std::size_t N>
+std::span<const ScriptFunctionEntry> CheckedBlock(const ScriptFunctionEntry (&table)[N])
+{
+    static_assert(N == Count, "a block's table holds the block's count of script functions");
+    return table;
+}
+
+// Defines the block function Name() over a table of its entries, checked
+// against block_size::Count:
+//   ZEP_SCRIPT_FUNCTION_BLOCK(DirectFunctions, kDirect,
+//       {"void ", "DLLTraceInit()", HandlerAddress(&DLLTraceInitHandler)},
+//       ...)
+#define ZEP_SCRIPT_FUNCTION_BLOCK(Name, Count, ...)                    \
+    std::span<const ScriptFunctionEntry> Name()                        \
+    {                                                                  \
+        static const ScriptFunctionEntry kFunctions[] = {__VA_ARGS__}; \
+        return CheckedBlock<block_size::Count>(kFunctions);            \
+    }
+
 // The blocks, in registration order.
 std::span<const ScriptFunctionEntry> SimdFunctions();  // reads the processor feature words first
 std::span<const ScriptFunctionEntry> VersionFunctions();

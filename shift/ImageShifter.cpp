@@ -65,6 +65,19 @@ View<std::complex<R>>& Shift(const View<std::complex<R>>& src, View<std::complex
     return dst;
 }
 
+// A shift along `axis` alone: the other two axes keep their pixels (no
+// shift, their own size as period, in the layout of `shifted`). Along Z the
+// factor is one per plane.
+template <class R>
+View<std::complex<R>>& ShiftAlong(int axis, const View<std::complex<R>>& src, View<std::complex<R>>& dst,
+                                  const AxisShift& shifted, double fSign)
+{
+    AxisShift axes[3];
+    for (int a = 0; a < 3; ++a)
+        axes[a] = a == axis ? shifted : AxisShift{src.size(a), src.size(a), 0, 0.0, shifted.pure};
+    return Shift(src, dst, axes[0], axes[1], axes[2], fSign, axis == 2 ? Evaluation::PlaneFactor : Evaluation::Rows);
+}
+
 // The XY pointer forms' planes: D planes shifted alike.
 template <class R>
 Blocks<R> PlanesOf(int W, int H, int D, int strideY, int strideZ, const std::complex<R>* src, int dstStrideY,
@@ -110,47 +123,23 @@ View<T>& ImageShifterXY(const View<T>& src, int nOrigW, int nOrigH, int nCX, int
                  Centred(src.size(2), src.size(2), 0, 0.0), fSign);
 }
 
-template <class T>
-View<T>& PureImageShifterX(const View<T>& src, int nOrigW, double fShiftX, double fSign, View<T>& dst)
-{
-    return Shift(src, dst, Pure(src.size(0), nOrigW, fShiftX), Pure(src.size(1), src.size(1), 0.0),
-                 Pure(src.size(2), src.size(2), 0.0), fSign);
-}
-
-template <class T>
-View<T>& ImageShifterX(const View<T>& src, int nOrigW, int nCX, double fShiftX, double fSign, View<T>& dst)
-{
-    return Shift(src, dst, Centred(src.size(0), nOrigW, nCX, fShiftX), Centred(src.size(1), src.size(1), 0, 0.0),
-                 Centred(src.size(2), src.size(2), 0, 0.0), fSign);
-}
-
-template <class T>
-View<T>& PureImageShifterY(const View<T>& src, int nOrigH, double fShiftY, double fSign, View<T>& dst)
-{
-    return Shift(src, dst, Pure(src.size(0), src.size(0), 0.0), Pure(src.size(1), nOrigH, fShiftY),
-                 Pure(src.size(2), src.size(2), 0.0), fSign);
-}
-
-template <class T>
-View<T>& ImageShifterY(const View<T>& src, int nOrigH, int nCY, double fShiftY, double fSign, View<T>& dst)
-{
-    return Shift(src, dst, Centred(src.size(0), src.size(0), 0, 0.0), Centred(src.size(1), nOrigH, nCY, fShiftY),
-                 Centred(src.size(2), src.size(2), 0, 0.0), fSign);
-}
-
-template <class T>
-View<T>& PureImageShifterZ(const View<T>& src, int nOrigD, double fShiftZ, double fSign, View<T>& dst)
-{
-    return Shift(src, dst, Pure(src.size(0), src.size(0), 0.0), Pure(src.size(1), src.size(1), 0.0),
-                 Pure(src.size(2), nOrigD, fShiftZ), fSign, Evaluation::PlaneFactor);
-}
-
-template <class T>
-View<T>& ImageShifterZ(const View<T>& src, int nOrigD, int nCZ, double fShiftZ, double fSign, View<T>& dst)
-{
-    return Shift(src, dst, Centred(src.size(0), src.size(0), 0, 0.0), Centred(src.size(1), src.size(1), 0, 0.0),
-                 Centred(src.size(2), nOrigD, nCZ, fShiftZ), fSign, Evaluation::PlaneFactor);
-}
+// The single-axis shifters of one axis (X, Y or Z: `index` 0, 1 or 2).
+#define ZEP_SINGLE_AXIS_SHIFTERS(Axis, index)                                                               \
+    template <class T>                                                                                      \
+    View<T>& PureImageShifter##Axis(const View<T>& src, int nOrig, double fShift, double fSign, View<T>& dst) \
+    {                                                                                                       \
+        return ShiftAlong(index, src, dst, Pure(src.size(index), nOrig, fShift), fSign);                    \
+    }                                                                                                       \
+    template <class T>                                                                                      \
+    View<T>& ImageShifter##Axis(const View<T>& src, int nOrig, int nC, double fShift, double fSign,          \
+                                View<T>& dst)                                                               \
+    {                                                                                                       \
+        return ShiftAlong(index, src, dst, Centred(src.size(index), nOrig, nC, fShift), fSign);             \
+    }
+ZEP_SINGLE_AXIS_SHIFTERS(X, 0)
+ZEP_SINGLE_AXIS_SHIFTERS(Y, 1)
+ZEP_SINGLE_AXIS_SHIFTERS(Z, 2)
+#undef ZEP_SINGLE_AXIS_SHIFTERS
 
 template <class R>
 void PureImageShifterXY(int W, int H, int D, int strideY, int strideZ, const std::complex<R>* src, int nOrigW,

@@ -47,24 +47,25 @@ ZEP_EXPORT tarn::dm::image<T>& ImageShifterXY(const tarn::dm::image<T>& src, int
                                               int nCY, double fShiftX, double fShiftY, double fSign,
                                               tarn::dm::image<T>& dst);
 
-template <class T>
-ZEP_EXPORT tarn::dm::image<T>& PureImageShifterX(const tarn::dm::image<T>& src, int nOrigW, double fShiftX,
-                                                 double fSign, tarn::dm::image<T>& dst);
-template <class T>
-ZEP_EXPORT tarn::dm::image<T>& ImageShifterX(const tarn::dm::image<T>& src, int nOrigW, int nCX, double fShiftX,
-                                             double fSign, tarn::dm::image<T>& dst);
-template <class T>
-ZEP_EXPORT tarn::dm::image<T>& PureImageShifterY(const tarn::dm::image<T>& src, int nOrigH, double fShiftY,
-                                                 double fSign, tarn::dm::image<T>& dst);
-template <class T>
-ZEP_EXPORT tarn::dm::image<T>& ImageShifterY(const tarn::dm::image<T>& src, int nOrigH, int nCY, double fShiftY,
-                                             double fSign, tarn::dm::image<T>& dst);
-template <class T>
-ZEP_EXPORT tarn::dm::image<T>& PureImageShifterZ(const tarn::dm::image<T>& src, int nOrigD, double fShiftZ,
-                                                 double fSign, tarn::dm::image<T>& dst);
-template <class T>
-ZEP_EXPORT tarn::dm::image<T>& ImageShifterZ(const tarn::dm::image<T>& src, int nOrigD, int nCZ, double fShiftZ,
-                                             double fSign, tarn::dm::image<T>& dst);
+// One axis only (X, Y or Z), with that axis's period nOrig, centre nC and
+// shift fShift: PureImageShifterX, ImageShifterX, ... ImageShifterZ; the
+// script functions "PureImageShifterX(...)" ... "ImageShifterZ(...)" are
+// their handlers with the Axis letter, PureImageShifterXDM ... ImageShifterZDM.
+#define ZEP_DECLARE_SINGLE_AXIS_SHIFTERS(Axis)                                                                   \
+    template <class T>                                                                                           \
+    ZEP_EXPORT tarn::dm::image<T>& PureImageShifter##Axis(const tarn::dm::image<T>& src, int nOrig,              \
+                                                          double fShift, double fSign, tarn::dm::image<T>& dst); \
+    template <class T>                                                                                           \
+    ZEP_EXPORT tarn::dm::image<T>& ImageShifter##Axis(const tarn::dm::image<T>& src, int nOrig, int nC,           \
+                                                      double fShift, double fSign, tarn::dm::image<T>& dst);     \
+    dm_object* PureImageShifter##Axis##DM(dm_object* cimSrc, std::int32_t nOrig, double fShift, double fSign,     \
+                                          dm_object* cimDst);                                                     \
+    dm_object* ImageShifter##Axis##DM(dm_object* cimSrc, std::int32_t nOrig, std::int32_t nC, double fShift,      \
+                                      double fSign, dm_object* cimDst);
+ZEP_DECLARE_SINGLE_AXIS_SHIFTERS(X)
+ZEP_DECLARE_SINGLE_AXIS_SHIFTERS(Y)
+ZEP_DECLARE_SINGLE_AXIS_SHIFTERS(Z)
+#undef ZEP_DECLARE_SINGLE_AXIS_SHIFTERS
 
 // The XY shifts on raw pixels: D planes of W x H, plane p at src + p * strideZ
 // and dst + p * dstStrideZ, rows strideY / dstStrideY pixels apart (all
@@ -79,7 +80,7 @@ ZEP_EXPORT void ImageShifterXY(int W, int H, int D, int strideY, int strideZ, co
                                int nOrigH, int nCX, int nCY, double fShiftX, double fShiftY, double fSign,
                                int dstStrideY, int dstStrideZ, std::complex<R>* dst);
 
-// Script functions "ImageShifter(...)" ... "PureImageShifterZ(...)".
+// Script functions "ImageShifter(...)" ... "PureImageShifterXY(...)".
 dm_object* ImageShifterDM(dm_object* cimSrc, std::int32_t nOrigW, std::int32_t nOrigH, std::int32_t nOrigD,
                           std::int32_t nCX, std::int32_t nCY, std::int32_t nCZ, double fShiftX, double fShiftY,
                           double fShiftZ, double fSign, dm_object* cimDst);
@@ -89,17 +90,5 @@ dm_object* ImageShifterXYDM(dm_object* cimSrc, std::int32_t nOrigW, std::int32_t
                             std::int32_t nCY, double fShiftX, double fShiftY, double fSign, dm_object* cimDst);
 dm_object* PureImageShifterXYDM(dm_object* cimSrc, std::int32_t nOrigW, std::int32_t nOrigH, double fShiftX,
                                 double fShiftY, double fSign, dm_object* cimDst);
-dm_object* ImageShifterXDM(dm_object* cimSrc, std::int32_t nOrigW, std::int32_t nCX, double fShiftX, double fSign,
-                           dm_object* cimDst);
-dm_object* PureImageShifterXDM(dm_object* cimSrc, std::int32_t nOrigW, double fShiftX, double fSign,
-                               dm_object* cimDst);
-dm_object* ImageShifterYDM(dm_object* cimSrc, std::int32_t nOrigH, std::int32_t nCY, double fShiftY, double fSign,
-                           dm_object* cimDst);
-dm_object* PureImageShifterYDM(dm_object* cimSrc, std::int32_t nOrigH, double fShiftY, double fSign,
-                               dm_object* cimDst);
-dm_object* ImageShifterZDM(dm_object* cimSrc, std::int32_t nOrigD, std::int32_t nCZ, double fShiftZ, double fSign,
-                           dm_object* cimDst);
-dm_object* PureImageShifterZDM(dm_object* cimSrc, std::int32_t nOrigD, double fShiftZ, double fSign,
-                               dm_object* cimDst);
 
 }  // namespace zep

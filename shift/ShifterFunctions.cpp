@@ -99,46 +99,26 @@ dm_object* PureImageShifterXYDM(dm_object* cimSrc, std::int32_t nOrigW, std::int
     });
 }
 
-dm_object* ImageShifterXDM(dm_object* cimSrc, std::int32_t nOrigW, std::int32_t nCX, double fShiftX, double fSign,
-                           dm_object* cimDst)
-{
-    return RunShifter("zep::ImageShifterXDM", cimSrc, cimDst,
-                      [&](const auto& src, auto& dst) { ImageShifterX(src, nOrigW, nCX, fShiftX, fSign, dst); });
-}
-
-dm_object* PureImageShifterXDM(dm_object* cimSrc, std::int32_t nOrigW, double fShiftX, double fSign,
-                               dm_object* cimDst)
-{
-    return RunShifter("zep::PureImageShifterXDM", cimSrc, cimDst,
-                      [&](const auto& src, auto& dst) { PureImageShifterX(src, nOrigW, fShiftX, fSign, dst); });
-}
-
-dm_object* ImageShifterYDM(dm_object* cimSrc, std::int32_t nOrigH, std::int32_t nCY, double fShiftY, double fSign,
-                           dm_object* cimDst)
-{
-    return RunShifter("zep::ImageShifterYDM", cimSrc, cimDst,
-                      [&](const auto& src, auto& dst) { ImageShifterY(src, nOrigH, nCY, fShiftY, fSign, dst); });
-}
-
-dm_object* PureImageShifterYDM(dm_object* cimSrc, std::int32_t nOrigH, double fShiftY, double fSign,
-                               dm_object* cimDst)
-{
-    return RunShifter("zep::PureImageShifterYDM", cimSrc, cimDst,
-                      [&](const auto& src, auto& dst) { PureImageShifterY(src, nOrigH, fShiftY, fSign, dst); });
-}
-
-dm_object* ImageShifterZDM(dm_object* cimSrc, std::int32_t nOrigD, std::int32_t nCZ, double fShiftZ, double fSign,
-                           dm_object* cimDst)
-{
-    return RunShifter("zep::ImageShifterZDM", cimSrc, cimDst,
-                      [&](const auto& src, auto& dst) { ImageShifterZ(src, nOrigD, nCZ, fShiftZ, fSign, dst); });
-}
-
-dm_object* PureImageShifterZDM(dm_object* cimSrc, std::int32_t nOrigD, double fShiftZ, double fSign,
-                               dm_object* cimDst)
-{
-    return RunShifter("zep::PureImageShifterZDM", cimSrc, cimDst,
-                      [&](const auto& src, auto& dst) { PureImageShifterZ(src, nOrigD, fShiftZ, fSign, dst); });
-}
+// The script functions of one axis's shifters (X, Y or Z), counted as
+// "zep::ImageShifter<Axis>DM" and "zep::PureImageShifter<Axis>DM".
+#define ZEP_SINGLE_AXIS_SHIFTER_HANDLERS(Axis)                                                                  \
+    dm_object* ImageShifter##Axis##DM(dm_object* cimSrc, std::int32_t nOrig, std::int32_t nC, double fShift,     \
+                                      double fSign, dm_object* cimDst)                                         \
+    {                                                                                                           \
+        return RunShifter("zep::ImageShifter" #Axis "DM", cimSrc, cimDst, [&](const auto& src, auto& dst) {     \
+            ImageShifter##Axis(src, nOrig, nC, fShift, fSign, dst);                                             \
+        });                                                                                                     \
+    }                                                                                                           \
+    dm_object* PureImageShifter##Axis##DM(dm_object* cimSrc, std::int32_t nOrig, double fShift, double fSign,    \
+                                          dm_object* cimDst)                                                    \
+    {                                                                                                           \
+        return RunShifter("zep::PureImageShifter" #Axis "DM", cimSrc, cimDst, [&](const auto& src, auto& dst) { \
+            PureImageShifter##Axis(src, nOrig, fShift, fSign, dst);                                             \
+        });                                                                                                     \
+    }
+ZEP_SINGLE_AXIS_SHIFTER_HANDLERS(X)
+ZEP_SINGLE_AXIS_SHIFTER_HANDLERS(Y)
+ZEP_SINGLE_AXIS_SHIFTER_HANDLERS(Z)
+#undef ZEP_SINGLE_AXIS_SHIFTER_HANDLERS
 
 }  // namespace zep

@@ -1,6 +1,4 @@
 // The utility blocks of script functions, in registration order.
-#include <iterator>
-
 #include "ProcessorFeatures.h"
 #include "Registration.h"
 #include "Shell.h"
@@ -17,43 +15,24 @@ std::span<const ScriptFunctionEntry> SimdFunctions()
     static const ScriptFunctionEntry kFunctions[] = {
         {"void ", "SetUseSIMD(long isUseSIMD)", HandlerAddress(&SetUseSIMDHandler)},
     };
-    static_assert(std::size(kFunctions) == block_size::kSimd);
-    return kFunctions;
+    return CheckedBlock<block_size::kSimd>(kFunctions);
 }
 
-std::span<const ScriptFunctionEntry> VersionFunctions()
-{
-    static const ScriptFunctionEntry kFunctions[] = {
-        {"long ", "GetVersion()", HandlerAddress(&GetVersionDM)},
-        {"dm_string ", "GetVersionString()", HandlerAddress(&GetVersionStringDM)},
-        {"long ", "GetMKLVersion()", HandlerAddress(&GetMKLVersionDM)},
-        {"dm_string ", "GetMKLVersionString()", HandlerAddress(&GetMKLVersionStringDM)},
-    };
-    static_assert(std::size(kFunctions) == block_size::kVersion);
-    return kFunctions;
-}
+ZEP_SCRIPT_FUNCTION_BLOCK(VersionFunctions, kVersion,
+    {"long ", "GetVersion()", HandlerAddress(&GetVersionDM)},
+    {"dm_string ", "GetVersionString()", HandlerAddress(&GetVersionStringDM)},
+    {"long ", "GetMKLVersion()", HandlerAddress(&GetMKLVersionDM)},
+    {"dm_string ", "GetMKLVersionString()", HandlerAddress(&GetMKLVersionStringDM)})
 
 // Registered after the subsystem blocks, before the call counters.
-std::span<const ScriptFunctionEntry> ThreadFunctions()
-{
-    static const ScriptFunctionEntry kFunctions[] = {
-        {"void ", "SetNumThreads(long n)", HandlerAddress(&SetNumThreadsDM)},
-        {"long ", "GetNumThreads()", HandlerAddress(&GetNumThreadsDM)},
-        {"long ", "GetMaxThreads()", HandlerAddress(&GetMaxThreadsDM)},
-    };
-    static_assert(std::size(kFunctions) == block_size::kThread);
-    return kFunctions;
-}
+ZEP_SCRIPT_FUNCTION_BLOCK(ThreadFunctions, kThread,
+    {"void ", "SetNumThreads(long n)", HandlerAddress(&SetNumThreadsDM)},
+    {"long ", "GetNumThreads()", HandlerAddress(&GetNumThreadsDM)},
+    {"long ", "GetMaxThreads()", HandlerAddress(&GetMaxThreadsDM)})
 
 // Registered after the call counters.
-std::span<const ScriptFunctionEntry> ShellFunctions()
-{
-    static const ScriptFunctionEntry kFunctions[] = {
-        {"void ", "ShellExec(dm_string strCommandLine)", HandlerAddress(&ShellExecDM)},
-        {"dm_string ", "GetSpecialDirectory(long eType, long doCreate)", HandlerAddress(&GetSpecialDirectoryDM)},
-    };
-    static_assert(std::size(kFunctions) == block_size::kShell);
-    return kFunctions;
-}
+ZEP_SCRIPT_FUNCTION_BLOCK(ShellFunctions, kShell,
+    {"void ", "ShellExec(dm_string strCommandLine)", HandlerAddress(&ShellExecDM)},
+    {"dm_string ", "GetSpecialDirectory(long eType, long doCreate)", HandlerAddress(&GetSpecialDirectoryDM)})
 
 }  // namespace zep

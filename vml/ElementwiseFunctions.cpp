@@ -6,6 +6,7 @@
 #include <complex>
 #include <iterator>
 #include <stdexcept>
+#include <tuple>
 #include <utility>
 
 #include "ElementwiseRules.h"
@@ -25,7 +26,11 @@ const char* const kBinaryCounter = "zep::vml::vml_expr2DM";
 
 [[noreturn]] void ThrowNotReal() { throw std::runtime_error(message::kShouldBeBinaryIntegerOrReal); }
 
-Image Argument(dm_object* image) { return image ? Image::Borrow(image) : Image(); }
+// The image an argument names, or a clone of `source` when it names none.
+Image GivenOrCloneOf(dm_object* image, const Image& source)
+{
+    return image ? Image::Borrow(image) : ImageClone(source);
+}
 
 // The real frame's destination rule: a Real 4 or Real 8 destination decides
 // the precision; a made destination of an Integer or Binary source becomes
@@ -44,7 +49,7 @@ dm_object* UnaryFrame(const UnaryOperation& op, dm_object* imgSrc, dm_object* im
     return ScriptCall(kUnaryCounter, [&] {
         const Image src = Image::Borrow(imgSrc);
         const bool given = imgDst != nullptr;
-        const Image dst = given ? Image::Borrow(imgDst) : ImageClone(src);
+        const Image dst = GivenOrCloneOf(imgDst, src);
         const bool complex = op.family == Family::C ||
                              (op.family == Family::B &&
                               (ImageIsDataTypeComplex(src) || (given && ImageIsDataTypeComplex(dst))));
@@ -103,45 +108,36 @@ dm_object* BinaryHandler(dm_object* imgA, dm_object* imgB, dm_object* imgDst)
 
 // --- the special handlers: untimed and uncounted, failures reported -------------------
 
+// Runs a typed entry point, run(s, d...), on views of the source, converted
+// to S's data type when it has another, and of the destinations as D, all
+// locked where they lie, in that order.
+template <class S, class D, class Run, class... Destinations>
+void RunOnViews(Run&& run, const Image& src, const Destinations&... destinations)
+{
+    const Image a = ConvertedTo(src, kDataTypeOf<S>);
+    const tarn::dm::image<S> s(a, kLockInPlace);
+    std::array<tarn::dm::image<D>, sizeof...(Destinations)> d{tarn::dm::image<D>(destinations, kLockInPlace)...};
+    std::apply([&](auto&... views) { run(s, views...); }, d);
+}
+
 dm_object* ComplexAbsDM(dm_object* imgSrc, dm_object* imgDst)
 {
     return ScriptCall(nullptr, [&] {
         const Image src = Image::Borrow(imgSrc);
-        Image dst = Argument(imgDst);
-        if (!dst) {
-            dst = ImageClone(src);
-            if (IsComplexDataType(src, 16))
-                ImageChangeDataType(dst, tarn::dm::kReal8);
-            else
-                ConvertToFloat(dst);
-        }
+        const Image dst =
+            imgDst ? Image::Borrow(imgDst)
+                   : ConvertedClone(src, IsComplexDataType(src, 16) ? tarn::dm::kReal8 : tarn::dm::kReal4);
         const std::uint32_t code = ImageGetDataType(dst);
         if (code != tarn::dm::kReal4 && code != tarn::dm::kReal8)
             throw std::runtime_error(message::kDestinationShouldBeReal);
         CheckHoldsAsMany(src, dst);
-        if (code == tarn::dm::kReal4) {
-            const Image a = ConvertedTo(src, tarn::dm::kComplex8);
-            const tarn::dm::image<std::complex<float>> s(a, kLockInPlace);
-            tarn::dm::image<float> d(dst, kLockInPlace);
-            ComplexAbs(s, d);
-        } else {
-            const Image a = ConvertedTo(src, tarn::dm::kComplex16);
-            const tarn::dm::image<std::complex<double>> s(a, kLockInPlace);
-            tarn::dm::image<double> d(dst, kLockInPlace);
-            ComplexAbs(s, d);
-        }
+        if (code == tarn::dm::kReal4)
+            RunOnViews<std::complex<float>, float>(&ComplexAbs<float>, src, dst);
+        else
+            RunOnViews<std::complex<double>, double>(&ComplexAbs<double>, src, dst);
         ImageDataChanged(dst);
         return dst;
     });
-}
-
-template <class T>
-void RunCIS(const Image& src, const Image& dst)
-{
-    const Image a = ConvertedTo(src, std::is_same_v<T, float> ? tarn::dm::kReal4 : tarn::dm::kReal8);
-    const tarn::dm::image<T> s(a, kLockInPlace);
-    tarn::dm::image<std::complex<T>> d(dst, kLockInPlace);
-    CIS(s, d);
 }
 
 dm_object* CISDM(dm_object* imgSrc, dm_object* cimDst)
@@ -149,14 +145,9 @@ dm_object* CISDM(dm_object* imgSrc, dm_object* cimDst)
     return ScriptCall(nullptr, [&] {
         const Image src = Image::Borrow(imgSrc);
         const bool given = cimDst != nullptr;
-        Image dst = Argument(cimDst);
-        if (!given) {
-            dst = ImageClone(src);
-            if (ImageGetDataType(src) == tarn::dm::kReal8)
-                ImageChangeDataType(dst, tarn::dm::kComplex16);
-            else
-                ConvertToComplex(dst);
-        }
+        const Image dst = given ? Image::Borrow(cimDst)
+                                : ConvertedClone(src, ImageGetDataType(src) == tarn::dm::kReal8 ? tarn::dm::kComplex16
+                                                                                                : tarn::dm::kComplex8);
         const std::uint32_t code = ImageGetDataType(dst);
         if (code != tarn::dm::kComplex8 && code != tarn::dm::kComplex16) {
             if (given || !IsIntegerOrBinary(src)) throw std::runtime_error(message::kInvalidDataType);
@@ -164,35 +155,28 @@ dm_object* CISDM(dm_object* imgSrc, dm_object* cimDst)
         }
         CheckHoldsAsMany(src, dst);
         if (ImageGetDataType(dst) == tarn::dm::kComplex8)
-            RunCIS<float>(src, dst);
+            RunOnViews<float, std::complex<float>>(&CIS<float>, src, dst);
         else
-            RunCIS<double>(src, dst);
+            RunOnViews<double, std::complex<double>>(&CIS<double>, src, dst);
         ImageDataChanged(dst);
         return dst;
     });
-}
-
-template <class T>
-void RunPowx(const Image& src, T b, const Image& dst)
-{
-    const Image a = ConvertedTo(src, std::is_same_v<T, float> ? tarn::dm::kReal4 : tarn::dm::kReal8);
-    const tarn::dm::image<T> s(a, kLockInPlace);
-    tarn::dm::image<T> d(dst, kLockInPlace);
-    Powx(s, b, d);
 }
 
 dm_object* PowxDM(dm_object* imgA, double fB, dm_object* imgDst)
 {
     return ScriptCall(nullptr, [&] {
         const Image a = Image::Borrow(imgA);
-        const bool given = imgDst != nullptr;
-        const Image dst = given ? Image::Borrow(imgDst) : ImageClone(a);
-        PrepareRealDestination(dst, given, {&a});
+        const Image dst = GivenOrCloneOf(imgDst, a);
+        PrepareRealDestination(dst, imgDst != nullptr, {&a});
         CheckHoldsAsMany(a, dst);
+        const auto powx = [&]<class T>(const tarn::dm::image<T>& s, tarn::dm::image<T>& d) {
+            Powx(s, static_cast<T>(fB), d);
+        };
         if (ImageGetDataType(dst) == tarn::dm::kReal4)
-            RunPowx(a, static_cast<float>(fB), dst);
+            RunOnViews<float, float>(powx, a, dst);
         else
-            RunPowx(a, fB, dst);
+            RunOnViews<double, double>(powx, a, dst);
         ImageDataChanged(dst);
         return dst;
     });
@@ -218,17 +202,15 @@ void TwoResultsCall(TwoResultsFloat runFloat, TwoResultsDouble runDouble, dm_obj
 {
     ScriptCall(nullptr, [&] {
         const Image src = Image::Borrow(imgSrc);
-        const Image out1 = *first ? Image::Borrow(*first) : ImageClone(src);
-        const Image out2 = *second ? Image::Borrow(*second) : ImageClone(src);
+        const Image out1 = GivenOrCloneOf(*first, src);
+        const Image out2 = GivenOrCloneOf(*second, src);
         SameShape(src, out1);
         SameShape(src, out2);
         const std::uint32_t code = ImageGetDataType(src);
         if (ImageGetDataType(out1) != code || ImageGetDataType(out2) != code)
             throw std::runtime_error(message::kAllSameType);
         if (code == tarn::dm::kReal8) {
-            const tarn::dm::image<double> s(src, kLockInPlace);
-            tarn::dm::image<double> r1(out1, kLockInPlace), r2(out2, kLockInPlace);
-            runDouble(s, r1, r2);
+            RunOnViews<double, double>(runDouble, src, out1, out2);
         } else {
             if (code != tarn::dm::kReal4) {
                 if (!IsIntegerOrBinary(src)) ThrowNotReal();
@@ -236,10 +218,7 @@ void TwoResultsCall(TwoResultsFloat runFloat, TwoResultsDouble runDouble, dm_obj
                 ConvertToFloat(out1);
                 if (!(out2 == out1)) ConvertToFloat(out2);
             }
-            const Image a = ConvertedTo(src, tarn::dm::kReal4);
-            const tarn::dm::image<float> s(a, kLockInPlace);
-            tarn::dm::image<float> r1(out1, kLockInPlace), r2(out2, kLockInPlace);
-            runFloat(s, r1, r2);
+            RunOnViews<float, float>(runFloat, src, out1, out2);
         }
         ImageDataChanged(out1);
         ImageDataChanged(out2);

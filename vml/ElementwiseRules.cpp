@@ -108,6 +108,11 @@ void CheckHoldsAsMany(const Image& first, const Image& other)
 Image ConvertedTo(const Image& image, std::uint32_t code)
 {
     if (Gatan::DM::ImageGetDataType(image) == code) return image;
+    return ConvertedClone(image, code);
+}
+
+Image ConvertedClone(const Image& image, std::uint32_t code)
+{
     Image copy = Gatan::DM::ImageClone(image);
     switch (code) {
     case tarn::dm::kReal4: Gatan::DM::ConvertToFloat(copy); break;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 #include "ImageUtility.h"
 #include "VmlOperations.h"
@@ -54,9 +55,18 @@ std::int64_t PixelCount(const Image& image);
 // Refuses an image holding fewer pixels than `first` (message::kDifferentSizes).
 void CheckHoldsAsMany(const Image& first, const Image& other);
 
-// The image itself when it has the data type `code` (Real 4, Real 8,
-// Complex 8 or Complex 16), else a clone converted to it.
+// A clone of the image converted to the data type `code` (Real 4, Real 8,
+// Complex 8 or Complex 16) by the host's conversions.
+Image ConvertedClone(const Image& image, std::uint32_t code);
+
+// The image itself when it has the data type `code`, else ConvertedClone.
 Image ConvertedTo(const Image& image, std::uint32_t code);
+
+// The data type of pixels of type P (float, double and their complex).
+template <class P>
+inline constexpr std::uint32_t kDataTypeOf =
+    std::is_floating_point_v<P> ? (sizeof(P) == 4 ? tarn::dm::kReal4 : tarn::dm::kReal8)
+                                : (sizeof(P) == 8 ? tarn::dm::kComplex8 : tarn::dm::kComplex16);
 
 bool IsReal(const Image& image);             // Real 4 or Real 8
 bool IsIntegerOrBinary(const Image& image);

@@ -217,17 +217,34 @@ std::vector<std::int64_t> trailing_sizes(const Args<Fn>& call)
     return sizes;
 }
 
+// The two element sizes of the complex or the real images and their data types.
+struct ElementKind {
+    const char* name;
+    std::int64_t narrow, wide;  // bytes per element
+    DataType narrowType, wideType;
+};
+constexpr ElementKind kComplexElements = {"complex", 8, 16, DataType::Complex8, DataType::Complex16};
+constexpr ElementKind kRealElements = {"real", 4, 8, DataType::Real4, DataType::Real8};
+
+// A new image of `kind`: name, bytes per element, then the sizes.
+template <class Fn>
+void make_sized_image(const Args<Fn>& call, const ElementKind& kind)
+{
+    const std::int64_t bytes = call.template arg<1>();
+    if (bytes != kind.narrow && bytes != kind.wide)
+        throw UsageError(std::string("a ") + kind.name + " image has " + std::to_string(kind.narrow) + " or " +
+                         std::to_string(kind.wide) + " bytes per element, not " + std::to_string(bytes) + ".");
+    const std::vector<std::int64_t> sizes = trailing_sizes(call);
+    call.set_result(
+        make_image(call.book(), call.template text<0>(), bytes == kind.narrow ? kind.narrowType : kind.wideType, sizes));
+}
+
 // ComplexImage( string, long, long [, long [, long]] ): name, bytes (8 or 16), sizes.
 template <class Fn>
     requires OneOf<Fn, fn::ComplexImage1D, fn::ComplexImage2D, fn::ComplexImage3D>
 void handle(const Args<Fn>& call)
 {
-    const std::int32_t bytes = call.template arg<1>();
-    if (bytes != 8 && bytes != 16)
-        throw UsageError("a complex image has 8 or 16 bytes per element, not " + std::to_string(bytes) + ".");
-    const std::vector<std::int64_t> sizes = trailing_sizes(call);
-    call.set_result(make_image(call.book(), call.template text<0>(),
-                               bytes == 8 ? DataType::Complex8 : DataType::Complex16, sizes));
+    make_sized_image(call, kComplexElements);
 }
 
 // RealImage( dm_string, uint32, uint32 [, uint32 [, uint32]] ): name, bytes (4 or 8), sizes.
@@ -235,12 +252,7 @@ template <class Fn>
     requires OneOf<Fn, fn::RealImage1D, fn::RealImage2D, fn::RealImage3D>
 void handle(const Args<Fn>& call)
 {
-    const std::uint32_t bytes = call.template arg<1>();
-    if (bytes != 4 && bytes != 8)
-        throw UsageError("a real image has 4 or 8 bytes per element, not " + std::to_string(bytes) + ".");
-    const std::vector<std::int64_t> sizes = trailing_sizes(call);
-    call.set_result(make_image(call.book(), call.template text<0>(), bytes == 4 ? DataType::Real4 : DataType::Real8,
-                               sizes));
+    make_sized_image(call, kRealElements);
 }
 
 DataType data_type_from(std::uint32_t code)

@@ -41,26 +41,26 @@ void warn_bad_handle(const char* what, const dm_object* object)
 }
 
 // Slot 6 and 7 of the table of class K: only objects of class K are counted.
+// True when `object` is a live object of class K; otherwise warns that the
+// call `what` is ignored.
+template <int K>
+bool counted_by_table(const char* what, dm_object* object)
+{
+    if (is_live(object) && object->class_index == static_cast<ClassIndex>(K)) return true;
+    warn_bad_handle(what, object);
+    return false;
+}
+
 template <int K>
 void table_add_ref(dm_object* object)
 {
-    if (!object) return;
-    if (!is_live(object) || object->class_index != static_cast<ClassIndex>(K)) {
-        warn_bad_handle("add_ref", object);
-        return;
-    }
-    add_reference(object);
+    if (object && counted_by_table<K>("add_ref", object)) add_reference(object);
 }
 
 template <int K>
 void table_release(dm_object* object)
 {
-    if (!object) return;
-    if (!is_live(object) || object->class_index != static_cast<ClassIndex>(K)) {
-        warn_bad_handle("release", object);
-        return;
-    }
-    release_reference(object);
+    if (object && counted_by_table<K>("release", object)) release_reference(object);
 }
 
 template <int K>

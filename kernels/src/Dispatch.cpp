@@ -9,7 +9,6 @@ namespace {
 
 ProcessorFeatureWords words;
 
-constexpr std::uint32_t kSse2Bit = 1u << 26;        // EDX
 constexpr std::uint32_t kFmaBit = 1u << 12;         // ECX
 constexpr std::uint32_t kOsxsaveBit = 1u << 27;     // ECX
 constexpr std::uint32_t kAvxBit = 1u << 28;         // ECX
@@ -56,8 +55,6 @@ void ClearProcessorFeatures()
     words.leaf7Ebx = 0;
     words.xcr0 = 0;
 }
-
-bool HasSSE2() { return words.edx & kSse2Bit; }
 
 bool HasAVX2()
 {

@@ -4,6 +4,8 @@
 // set has it and another has not.
 #pragma GCC optimize("fp-contract=off")
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -12,13 +14,6 @@
 #include "lumadex/kernels/Dispatch.h"
 #include "lumadex/kernels/Refusal.h"
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define ZEP_X86 1
-#define ZEP_TARGET(isa) __attribute__((target(isa)))
-#else
-#define ZEP_TARGET(isa)
-#endif
 #define ZEP_INLINE inline __attribute__((always_inline))
 // The scalar forms stay scalar, so that switching the SIMD paths off really
 // runs other code.
@@ -29,31 +24,11 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-enum class SimdLevel { Scalar, Baseline, Avx2, Avx512 };
-
-// Read on every call: ZEPSetUseSIMD may have changed the feature words.
-SimdLevel CurrentLevel()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    if (HasAVX512F()) return SimdLevel::Avx512;
-    if (HasAVX2()) return SimdLevel::Avx2;
-    if (HasSSE2()) return SimdLevel::Baseline;
-#endif
-    return SimdLevel::Scalar;
-}
-
-template <class Fn>
-Fn Choose(SimdLevel level, Fn scalar, Fn baseline, Fn avx2, Fn avx512)
-{
-    switch (level) {
-    case SimdLevel::Avx512: return avx512;
-    case SimdLevel::Avx2: return avx2;
-    case SimdLevel::Baseline: return baseline;
-    default: return scalar;
-    }
-}
-
 // --- kernels over one contiguous run of pixels ------------------------------
+//
+// Each kernel has three forms, chosen per call by the dispatch policy
+// (Pick): AVX-512, AVX2, and for the base instruction set (the SIMD switch
+// off) a scalar form.
 
 // Sign flips on the bit patterns: negation that is exact for every value,
 // NaN payloads included. A pixel is one 64-bit word (complex float) or two.
@@ -104,16 +79,6 @@ ZEP_INLINE void RampPixel(const R* s, R* d, std::int64_t j, const double* re, co
 }
 
 template <class R>
-ZEP_INLINE void RampBody(const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, const double* re,
-                         const double* im, double pr, double pi)
-{
-    const R* s = reinterpret_cast<const R*>(src);
-    R* d = reinterpret_cast<R*>(dst);
-#pragma omp simd
-    for (std::int64_t j = 0; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
-}
-
-template <class R>
 ZEP_SCALAR void RampScalar(const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, const double* re,
                            const double* im, double pr, double pi)
 {
@@ -121,137 +86,149 @@ ZEP_SCALAR void RampScalar(const std::complex<R>* src, std::complex<R>* dst, std
         RampPixel(reinterpret_cast<const R*>(src), reinterpret_cast<R*>(dst), j, re, im, pr, pi);
 }
 
-// The vectorised forms: one body compiled for each instruction set.
-#define ZEP_VECTOR_FORMS(Name, Params, Args)                                 \
-    template <class R>                                                       \
-    void Name##Baseline Params { Name##Body<R> Args; }                       \
-    template <class R>                                                       \
-    ZEP_TARGET("avx2") void Name##Avx2 Params { Name##Body<R> Args; }        \
-    template <class R>                                                       \
-    ZEP_TARGET("avx512f") void Name##Avx512 Params { Name##Body<R> Args; }   \
-    template <class R>                                                       \
-    auto Select##Name(SimdLevel level)                                       \
-    {                                                                        \
-        return Choose(level, &Name##Scalar<R>, &Name##Baseline<R>, &Name##Avx2<R>, &Name##Avx512<R>); \
-    }
-
-ZEP_VECTOR_FORMS(Flip,
-                 (const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, std::uint64_t even,
-                  std::uint64_t odd),
-                 (src, dst, n, even, odd))
-ZEP_VECTOR_FORMS(Ramp,
-                 (const std::complex<R>* src, std::complex<R>* dst, std::int64_t n, const double* re,
-                  const double* im, double pr, double pi),
-                 (src, dst, n, re, im, pr, pi))
-
-#if defined(ZEP_X86)
 // GCC 12's AVX-512 headers start some results from an undefined register.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 // Ramp rows written out for AVX2 and AVX-512: the compiler's own vectorising
 // of interleaved complex pixels leaves most of the work scalar. Each step
 // does what RampPixel does, operation for operation, so the bits agree: the
-// factors in double, rounded to float, then the complex product, whose odd
-// (imaginary) lanes add si * fr and sr * fi in the other order, which
-// changes nothing.
+// factors in double (for both precisions), rounded to float for float
+// pixels, then the complex product, whose odd (imaginary) lanes add si * fr
+// and sr * fi in the other order, which changes nothing. RampVectors works
+// the whole vectors of a row and returns the first pixel it left over.
 
-template <>
-ZEP_TARGET("avx2") void RampAvx2<float>(const std::complex<float>* src, std::complex<float>* dst, std::int64_t n,
-                                        const double* re, const double* im, double pr, double pi)
+// The factors P * S^j of one vector's pixels from j on, in double.
+struct Factors4 {
+    __m256d re, im;
+};
+struct Factors8 {
+    __m512d re, im;
+};
+[[LUMADEX_TARGET_AVX2]] ZEP_INLINE Factors4 FactorsAt(const double* re, const double* im, __m256d pr, __m256d pi)
 {
-    const float* s = reinterpret_cast<const float*>(src);
-    float* d = reinterpret_cast<float*>(dst);
+    const __m256d r = _mm256_loadu_pd(re), i = _mm256_loadu_pd(im);
+    return {_mm256_sub_pd(_mm256_mul_pd(pr, r), _mm256_mul_pd(pi, i)),
+            _mm256_add_pd(_mm256_mul_pd(pr, i), _mm256_mul_pd(pi, r))};
+}
+[[LUMADEX_TARGET_AVX512F]] ZEP_INLINE Factors8 FactorsAt(const double* re, const double* im, __m512d pr, __m512d pi)
+{
+    const __m512d r = _mm512_loadu_pd(re), i = _mm512_loadu_pd(im);
+    return {_mm512_sub_pd(_mm512_mul_pd(pr, r), _mm512_mul_pd(pi, i)),
+            _mm512_add_pd(_mm512_mul_pd(pr, i), _mm512_mul_pd(pi, r))};
+}
+
+// Two double pixels of v times their factors (each repeated over its pair of lanes).
+[[LUMADEX_TARGET_AVX2]] ZEP_INLINE void MultiplyPairs(double* out, __m256d v, __m256d frPairs, __m256d fiPairs)
+{
+    const __m256d swapped = _mm256_permute_pd(v, 0x5);
+    _mm256_storeu_pd(out, _mm256_addsub_pd(_mm256_mul_pd(v, frPairs), _mm256_mul_pd(swapped, fiPairs)));
+}
+
+// Four pixels a step.
+template <class R>
+[[LUMADEX_TARGET_AVX2]] ZEP_INLINE std::int64_t RampVectorsAvx2(const R* s, R* d, std::int64_t n, const double* re,
+                                                                const double* im, double pr, double pi)
+{
     const __m256d vpr = _mm256_set1_pd(pr), vpi = _mm256_set1_pd(pi);
     std::int64_t j = 0;
     for (; j + 4 <= n; j += 4) {
-        const __m256d r = _mm256_loadu_pd(re + j), i = _mm256_loadu_pd(im + j);
-        const __m128 fr = _mm256_cvtpd_ps(_mm256_sub_pd(_mm256_mul_pd(vpr, r), _mm256_mul_pd(vpi, i)));
-        const __m128 fi = _mm256_cvtpd_ps(_mm256_add_pd(_mm256_mul_pd(vpr, i), _mm256_mul_pd(vpi, r)));
-        const __m256 frPairs = _mm256_set_m128(_mm_unpackhi_ps(fr, fr), _mm_unpacklo_ps(fr, fr));
-        const __m256 fiPairs = _mm256_set_m128(_mm_unpackhi_ps(fi, fi), _mm_unpacklo_ps(fi, fi));
-        const __m256 v = _mm256_loadu_ps(s + 2 * j);
-        const __m256 swapped = _mm256_permute_ps(v, 0xB1);
-        _mm256_storeu_ps(d + 2 * j, _mm256_addsub_ps(_mm256_mul_ps(v, frPairs), _mm256_mul_ps(swapped, fiPairs)));
+        const auto [fr, fi] = FactorsAt(re + j, im + j, vpr, vpi);
+        if constexpr (sizeof(R) == 4) {
+            const __m128 frFloat = _mm256_cvtpd_ps(fr), fiFloat = _mm256_cvtpd_ps(fi);
+            const __m256 frPairs =
+                _mm256_set_m128(_mm_unpackhi_ps(frFloat, frFloat), _mm_unpacklo_ps(frFloat, frFloat));
+            const __m256 fiPairs =
+                _mm256_set_m128(_mm_unpackhi_ps(fiFloat, fiFloat), _mm_unpacklo_ps(fiFloat, fiFloat));
+            const __m256 v = _mm256_loadu_ps(s + 2 * j);
+            const __m256 swapped = _mm256_permute_ps(v, 0xB1);
+            _mm256_storeu_ps(d + 2 * j,
+                             _mm256_addsub_ps(_mm256_mul_ps(v, frPairs), _mm256_mul_ps(swapped, fiPairs)));
+        } else {
+            const __m256d v0 = _mm256_loadu_pd(s + 2 * j), v1 = _mm256_loadu_pd(s + 2 * j + 4);
+            MultiplyPairs(d + 2 * j, v0, _mm256_permute4x64_pd(fr, 0x50), _mm256_permute4x64_pd(fi, 0x50));
+            MultiplyPairs(d + 2 * j + 4, v1, _mm256_permute4x64_pd(fr, 0xFA), _mm256_permute4x64_pd(fi, 0xFA));
+        }
     }
-    for (; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
+    return j;
 }
 
-template <>
-ZEP_TARGET("avx2") void RampAvx2<double>(const std::complex<double>* src, std::complex<double>* dst, std::int64_t n,
-                                         const double* re, const double* im, double pr, double pi)
+// Eight pixels a step; the factors' lanes are spread over the pixels' pairs
+// of lanes by permutations.
+template <class R>
+[[LUMADEX_TARGET_AVX512F]] ZEP_INLINE std::int64_t RampVectorsAvx512(const R* s, R* d, std::int64_t n,
+                                                                    const double* re, const double* im, double pr,
+                                                                    double pi)
 {
-    const double* s = reinterpret_cast<const double*>(src);
-    double* d = reinterpret_cast<double*>(dst);
-    const __m256d vpr = _mm256_set1_pd(pr), vpi = _mm256_set1_pd(pi);
-    const auto multiply = [](double* out, __m256d v, __m256d frPairs, __m256d fiPairs) ZEP_TARGET("avx2") {
-        const __m256d swapped = _mm256_permute_pd(v, 0x5);
-        _mm256_storeu_pd(out, _mm256_addsub_pd(_mm256_mul_pd(v, frPairs), _mm256_mul_pd(swapped, fiPairs)));
-    };
-    std::int64_t j = 0;
-    for (; j + 4 <= n; j += 4) {
-        const __m256d r = _mm256_loadu_pd(re + j), i = _mm256_loadu_pd(im + j);
-        const __m256d fr = _mm256_sub_pd(_mm256_mul_pd(vpr, r), _mm256_mul_pd(vpi, i));
-        const __m256d fi = _mm256_add_pd(_mm256_mul_pd(vpr, i), _mm256_mul_pd(vpi, r));
-        const __m256d v0 = _mm256_loadu_pd(s + 2 * j), v1 = _mm256_loadu_pd(s + 2 * j + 4);
-        multiply(d + 2 * j, v0, _mm256_permute4x64_pd(fr, 0x50), _mm256_permute4x64_pd(fi, 0x50));
-        multiply(d + 2 * j + 4, v1, _mm256_permute4x64_pd(fr, 0xFA), _mm256_permute4x64_pd(fi, 0xFA));
-    }
-    for (; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
-}
-
-template <>
-ZEP_TARGET("avx512f") void RampAvx512<float>(const std::complex<float>* src, std::complex<float>* dst,
-                                             std::int64_t n, const double* re, const double* im, double pr,
-                                             double pi)
-{
-    const float* s = reinterpret_cast<const float*>(src);
-    float* d = reinterpret_cast<float*>(dst);
     const __m512d vpr = _mm512_set1_pd(pr), vpi = _mm512_set1_pd(pi);
+    // Float: lanes of the factors' real parts (0 to 7), then imaginary (8 to 15).
     const __m512i rePairs = _mm512_set_epi32(7, 7, 6, 6, 5, 5, 4, 4, 3, 3, 2, 2, 1, 1, 0, 0);
     const __m512i imPairs = _mm512_set_epi32(15, 15, 14, 14, 13, 13, 12, 12, 11, 11, 10, 10, 9, 9, 8, 8);
-    std::int64_t j = 0;
-    for (; j + 8 <= n; j += 8) {
-        const __m512d r = _mm512_loadu_pd(re + j), i = _mm512_loadu_pd(im + j);
-        const __m256 fr = _mm512_cvtpd_ps(_mm512_sub_pd(_mm512_mul_pd(vpr, r), _mm512_mul_pd(vpi, i)));
-        const __m256 fi = _mm512_cvtpd_ps(_mm512_add_pd(_mm512_mul_pd(vpr, i), _mm512_mul_pd(vpi, r)));
-        const __m512 both = _mm512_castpd_ps(
-            _mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(fr)), _mm256_castps_pd(fi), 1));
-        const __m512 v = _mm512_loadu_ps(s + 2 * j);
-        const __m512 a = _mm512_mul_ps(v, _mm512_permutexvar_ps(rePairs, both));
-        const __m512 b = _mm512_mul_ps(_mm512_permute_ps(v, 0xB1), _mm512_permutexvar_ps(imPairs, both));
-        _mm512_storeu_ps(d + 2 * j, _mm512_mask_add_ps(_mm512_sub_ps(a, b), 0xAAAA, a, b));
-    }
-    for (; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
-}
-
-template <>
-ZEP_TARGET("avx512f") void RampAvx512<double>(const std::complex<double>* src, std::complex<double>* dst,
-                                              std::int64_t n, const double* re, const double* im, double pr,
-                                              double pi)
-{
-    const double* s = reinterpret_cast<const double*>(src);
-    double* d = reinterpret_cast<double*>(dst);
-    const __m512d vpr = _mm512_set1_pd(pr), vpi = _mm512_set1_pd(pi);
-    const __m512i lowRe = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0), lowIm = _mm512_set_epi64(11, 11, 10, 10, 9, 9, 8, 8);
+    // Double: lanes of fr (0 to 7) and fi (8 to 15) for the low and the high four pixels.
+    const __m512i lowRe = _mm512_set_epi64(3, 3, 2, 2, 1, 1, 0, 0);
+    const __m512i lowIm = _mm512_set_epi64(11, 11, 10, 10, 9, 9, 8, 8);
     const __m512i highRe = _mm512_set_epi64(7, 7, 6, 6, 5, 5, 4, 4);
     const __m512i highIm = _mm512_set_epi64(15, 15, 14, 14, 13, 13, 12, 12);
     std::int64_t j = 0;
     for (; j + 8 <= n; j += 8) {
-        const __m512d r = _mm512_loadu_pd(re + j), i = _mm512_loadu_pd(im + j);
-        const __m512d fr = _mm512_sub_pd(_mm512_mul_pd(vpr, r), _mm512_mul_pd(vpi, i));
-        const __m512d fi = _mm512_add_pd(_mm512_mul_pd(vpr, i), _mm512_mul_pd(vpi, r));
-        for (int half = 0; half < 2; ++half) {
-            const __m512d v = _mm512_loadu_pd(s + 2 * j + 8 * half);
-            const __m512d a = _mm512_mul_pd(v, _mm512_permutex2var_pd(fr, half ? highRe : lowRe, fi));
-            const __m512d b =
-                _mm512_mul_pd(_mm512_permute_pd(v, 0x55), _mm512_permutex2var_pd(fr, half ? highIm : lowIm, fi));
-            _mm512_storeu_pd(d + 2 * j + 8 * half, _mm512_mask_add_pd(_mm512_sub_pd(a, b), 0xAA, a, b));
+        const auto [fr, fi] = FactorsAt(re + j, im + j, vpr, vpi);
+        if constexpr (sizeof(R) == 4) {
+            const __m256 frFloat = _mm512_cvtpd_ps(fr), fiFloat = _mm512_cvtpd_ps(fi);
+            const __m512 both = _mm512_castpd_ps(
+                _mm512_insertf64x4(_mm512_castps_pd(_mm512_castps256_ps512(frFloat)), _mm256_castps_pd(fiFloat), 1));
+            const __m512 v = _mm512_loadu_ps(s + 2 * j);
+            const __m512 a = _mm512_mul_ps(v, _mm512_permutexvar_ps(rePairs, both));
+            const __m512 b = _mm512_mul_ps(_mm512_permute_ps(v, 0xB1), _mm512_permutexvar_ps(imPairs, both));
+            _mm512_storeu_ps(d + 2 * j, _mm512_mask_add_ps(_mm512_sub_ps(a, b), 0xAAAA, a, b));
+        } else {
+            for (int half = 0; half < 2; ++half) {
+                const __m512d v = _mm512_loadu_pd(s + 2 * j + 8 * half);
+                const __m512d a = _mm512_mul_pd(v, _mm512_permutex2var_pd(fr, half ? highRe : lowRe, fi));
+                const __m512d b =
+                    _mm512_mul_pd(_mm512_permute_pd(v, 0x55), _mm512_permutex2var_pd(fr, half ? highIm : lowIm, fi));
+                _mm512_storeu_pd(d + 2 * j + 8 * half, _mm512_mask_add_pd(_mm512_sub_pd(a, b), 0xAA, a, b));
+            }
         }
     }
-    for (; j < n; ++j) RampPixel(s, d, j, re, im, pr, pi);
+    return j;
 }
 #pragma GCC diagnostic pop
-#endif
+
+// The forms of the row kernels for one target (Suffix Avx512 or Avx2; the
+// AVX-512 forms are built for the Foundation alone, see Dispatch.h):
+// Flip is FlipBody compiled for it; Ramp works the whole vectors with the
+// target's RampVectors and the last pixels with RampPixel.
+#define ZEP_TARGET_FORMS(Suffix, TARGET)                                                                     \
+    template <class R>                                                                                       \
+    [[LUMADEX_TARGET_##TARGET]] void Flip##Suffix(const std::complex<R>* src, std::complex<R>* dst,          \
+                                                  std::int64_t n, std::uint64_t even, std::uint64_t odd)     \
+    {                                                                                                        \
+        FlipBody<R>(src, dst, n, even, odd);                                                                 \
+    }                                                                                                        \
+    template <class R>                                                                                       \
+    [[LUMADEX_TARGET_##TARGET]] void Ramp##Suffix(const std::complex<R>* src, std::complex<R>* dst,          \
+                                                  std::int64_t n, const double* re, const double* im,        \
+                                                  double pr, double pi)                                      \
+    {                                                                                                        \
+        const R* s = reinterpret_cast<const R*>(src);                                                        \
+        R* d = reinterpret_cast<R*>(dst);                                                                    \
+        for (std::int64_t j = RampVectors##Suffix(s, d, n, re, im, pr, pi); j < n; ++j)                      \
+            RampPixel(s, d, j, re, im, pr, pi);                                                              \
+    }
+ZEP_TARGET_FORMS(Avx512, AVX512F)
+ZEP_TARGET_FORMS(Avx2, AVX2)
+#undef ZEP_TARGET_FORMS
+
+template <class R>
+auto PickFlip()
+{
+    return Pick(&FlipAvx512<R>, &FlipAvx2<R>, &FlipScalar<R>);
+}
+
+template <class R>
+auto PickRamp()
+{
+    return Pick(&RampAvx512<R>, &RampAvx2<R>, &RampScalar<R>);
+}
 
 // --- axes ----------------------------------------------------------------
 
@@ -303,12 +280,12 @@ void ForEachRow(const Block<T>& block, Row&& row)
 // --- the three ways of working a block -------------------------------------
 
 template <class R>
-void ExactPath(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const bool (&alternates)[3],
-               SimdLevel level)
+void ExactPath(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const bool (&alternates)[3])
 {
     for (int a = 0; a < 3; ++a)
         if (alternates[a] && in.size[a] % 2 != 0) throw Refusal(Reason::OddDimensionSize);
     constexpr std::uint64_t sign = kSignBits<R>;
+    const auto flip = PickFlip<R>();
 
     // A one-dimensional image is one run along its axis.
     int axis = -1, extended = 0;
@@ -320,7 +297,6 @@ void ExactPath(const Block<const std::complex<R>>& in, const Block<std::complex<
         if (sp == 1 && dp == 1) {
             // Chunks of even length, so that each starts on an even pixel.
             constexpr std::int64_t chunk = std::int64_t{1} << 14;
-            const auto flip = SelectFlip<R>(level);
 #pragma omp parallel for schedule(static) if (n >= kShiftParallelPixels)
             for (std::int64_t begin = 0; begin < n; begin += chunk)
                 flip(in.data + begin, out.data + begin, std::min(chunk, n - begin), 0, odd);
@@ -332,7 +308,6 @@ void ExactPath(const Block<const std::complex<R>>& in, const Block<std::complex<
         return;
     }
 
-    const auto flip = SelectFlip<R>(level);
     const std::int64_t width = in.size[0];
     ForEachRow(in, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
         const std::complex<R>* s = At(in, y, z, v);
@@ -350,7 +325,7 @@ void ExactPath(const Block<const std::complex<R>>& in, const Block<std::complex<
 
 template <class R>
 void PlaneFactorPath(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const AxisShift& zAxis,
-                     double fSign, SimdLevel level)
+                     double fSign)
 {
     const double s = kTwoPi * fSign, slope = Slope(zAxis);
     std::vector<std::complex<R>> factors(static_cast<std::size_t>(in.size[2]));
@@ -361,7 +336,7 @@ void PlaneFactorPath(const Block<const std::complex<R>>& in, const Block<std::co
     }
     // The ramp kernel with a table of ones multiplies by the factor as it is.
     const std::vector<double> ones(static_cast<std::size_t>(in.size[0]), 1.0), zeros(ones.size(), 0.0);
-    const auto ramp = SelectRamp<R>(level);
+    const auto ramp = PickRamp<R>();
     ForEachRow(in, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
         ramp(At(in, y, z, v), At(out, y, z, v), in.size[0],
              ones.data(), zeros.data(), factors[z].real(), factors[z].imag());
@@ -370,7 +345,7 @@ void PlaneFactorPath(const Block<const std::complex<R>>& in, const Block<std::co
 
 template <class R>
 void RowPath(const Block<const std::complex<R>>& in, const Block<std::complex<R>>& out, const AxisShift (&axes)[3],
-             double fSign, SimdLevel level)
+             double fSign)
 {
     const double s = kTwoPi * fSign;
     const double slopeX = Slope(axes[0]), slopeY = Slope(axes[1]), slopeZ = Slope(axes[2]);
@@ -406,7 +381,7 @@ void RowPath(const Block<const std::complex<R>>& in, const Block<std::complex<R>
         im[j] = re[j - 1] * stepIm + im[j - 1] * stepRe;
     }
 
-    const auto ramp = SelectRamp<R>(level);
+    const auto ramp = PickRamp<R>();
     ForEachRow(in, [&](std::int64_t y, std::int64_t z, std::int64_t v) {
         const std::complex<R>* src = At(in, y, z, v);
         std::complex<R>* dst = At(out, y, z, v);
@@ -436,7 +411,6 @@ void ShiftBlock(const Block<const std::complex<R>>& in, const Block<std::complex
     CheckPeriods(axes);
     for (int d = 0; d < 4; ++d)
         if (in.size[d] < 1) return;  // nothing to shift
-    const SimdLevel level = CurrentLevel();
 
     bool exact = true;
     bool alternates[3];
@@ -445,11 +419,11 @@ void ShiftBlock(const Block<const std::complex<R>>& in, const Block<std::complex
         alternates[a] = Alternates(axes[a], fSign);
     }
     if (exact)
-        ExactPath(in, out, alternates, level);
+        ExactPath(in, out, alternates);
     else if (evaluation == Evaluation::PlaneFactor)
-        PlaneFactorPath(in, out, axes[2], fSign, level);
+        PlaneFactorPath(in, out, axes[2], fSign);
     else
-        RowPath(in, out, axes, fSign, level);
+        RowPath(in, out, axes, fSign);
 }
 
 template void ShiftBlock(const Block<const std::complex<float>>&, const Block<std::complex<float>>&,

@@ -18,6 +18,7 @@
 #include <functional>
 #include <limits>
 #include <type_traits>
+#include <vector>
 
 #include "lumadex/kernels/ChunkPlan.h"
 #include "lumadex/kernels/Dispatch.h"
@@ -42,12 +43,20 @@ constexpr T Lowest()
     else return std::numeric_limits<T>::lowest();
 }
 
-// Runs `piece(pointer, length, rank)` over every row piece of a chunk.
-template <class T, class Piece>
-void ForEachPiece(const Block<const T>& block, const Chunk& chunk, Piece&& piece)
+// The chunks' partial results of a row-piece kernel (one variant picked for
+// the pass): on every row piece of a chunk, scan(pointer, length, lanes)
+// fills the kernel's lanes and fold(lanes, partial, rank) merges them into
+// the chunk's partial, rank being the piece's first pixel in scan order.
+template <class Lanes, class T, class Partial, class Scan, class Fold>
+std::vector<Partial> PiecePartials(const Block<const T>& block, const Partial& start, Scan scan, Fold&& fold)
 {
-    for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r)
-        piece(block.Row(r) + chunk.x0, static_cast<std::int32_t>(chunk.x1 - chunk.x0), r * block.size[0] + chunk.x0);
+    return ForEachChunk(block, start, [&](const Chunk& chunk, Partial& partial) {
+        Lanes lanes;
+        for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
+            scan(block.Row(r) + chunk.x0, static_cast<std::int32_t>(chunk.x1 - chunk.x0), lanes);
+            fold(lanes, partial, r * block.size[0] + chunk.x0);
+        }
+    });
 }
 
 // --- extremes -------------------------------------------------------------------
@@ -185,17 +194,16 @@ std::int64_t FirstRankOf(const Block<const T>& block, T value)
 template <class T>
 Extremes FindExtremes(const Block<const T>& block)
 {
-    const auto scan = Pick(&ScanExtremesAvx512<T>, &ScanExtremesAvx2<T>, &ScanExtremesBase<T>);
-    const auto partials = ForEachChunk(block, ExtremePair<T>{}, [&](const Chunk& chunk, ExtremePair<T>& pair) {
-        ExtremeLanes<T> lanes;
-        ForEachPiece(block, chunk, [&](const T* p, std::int32_t n, std::int64_t rank) {
-            scan(p, n, lanes);
+    const auto partials = PiecePartials<ExtremeLanes<T>>(
+        block, ExtremePair<T>{}, Pick(&ScanExtremesAvx512<T>, &ScanExtremesAvx2<T>, &ScanExtremesBase<T>),
+        [](const ExtremeLanes<T>& lanes, ExtremePair<T>& pair, std::int64_t rank) {
             for (int j = 0; j < lanes.count; ++j) {
-                Offer(pair.min, static_cast<T>(lanes.min[j]), lanes.minAt[j] < 0 ? -1 : rank + lanes.minAt[j], std::less<T>());
-                Offer(pair.max, static_cast<T>(lanes.max[j]), lanes.maxAt[j] < 0 ? -1 : rank + lanes.maxAt[j], std::greater<T>());
+                Offer(pair.min, static_cast<T>(lanes.min[j]), lanes.minAt[j] < 0 ? -1 : rank + lanes.minAt[j],
+                      std::less<T>());
+                Offer(pair.max, static_cast<T>(lanes.max[j]), lanes.maxAt[j] < 0 ? -1 : rank + lanes.maxAt[j],
+                      std::greater<T>());
             }
         });
-    });
     ExtremePair<T> all;
     for (const ExtremePair<T>& pair : partials) {
         Offer(all.min, pair.min.value, pair.min.rank, std::less<T>());
@@ -299,11 +307,9 @@ bool Holds(const Block<const T>& block, T value)
 template <class T>
 SurveyNumbers Survey(const Block<const T>& block)
 {
-    const auto survey = Pick(&SurveyAvx512<T>, &SurveyAvx2<T>, &SurveyBase<T>);
-    const auto partials = ForEachChunk(block, SurveyPartial<T>{}, [&](const Chunk& chunk, SurveyPartial<T>& partial) {
-        SurveyLanes<T> lanes;
-        ForEachPiece(block, chunk, [&](const T* p, std::int32_t n, std::int64_t) {
-            survey(p, n, lanes);
+    const auto partials = PiecePartials<SurveyLanes<T>>(
+        block, SurveyPartial<T>{}, Pick(&SurveyAvx512<T>, &SurveyAvx2<T>, &SurveyBase<T>),
+        [](const SurveyLanes<T>& lanes, SurveyPartial<T>& partial, std::int64_t) {
             for (int j = 0; j < kLanes; ++j) {
                 partial.min = lanes.min[j] < partial.min ? lanes.min[j] : partial.min;
                 partial.max = lanes.max[j] > partial.max ? lanes.max[j] : partial.max;
@@ -312,7 +318,6 @@ SurveyNumbers Survey(const Block<const T>& block)
                 partial.sumSquares += lanes.sumSquares[j];
             }
         });
-    });
     SurveyPartial<T> all;
     SurveyNumbers result;
     for (const SurveyPartial<T>& partial : partials) {

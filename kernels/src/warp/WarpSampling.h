@@ -148,12 +148,13 @@ private:
 // own pixels only, so the result does not depend on the thread count.
 // `rows` is called as rows(begin, end, avx2): the row functions come in a
 // baseline and an AVX2 build (same arithmetic, no fused multiply-add, so the
-// same results), and AVX2 is taken when the processor feature words say so.
+// same results), and AVX2 is taken whenever the dispatch policy selects more
+// than the base instruction set.
 template <class Rows>
 void ForEachRowBlock(std::int64_t rows, std::int64_t pixelsPerRow, const Rows& run)
 {
     const bool parallel = rows > 1 && rows * pixelsPerRow >= lumadex::kernels::kWarpParallelPixels;
-    const bool avx2 = lumadex::kernels::HasAVX2();
+    const bool avx2 = lumadex::kernels::SelectedIsa() != lumadex::kernels::Isa::Base;
 #pragma omp parallel if (parallel)
     {
         const std::int64_t threads = omp_get_num_threads(), thread = omp_get_thread_num();

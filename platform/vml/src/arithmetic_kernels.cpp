@@ -9,9 +9,6 @@
 // arguments' precision.
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -24,43 +21,31 @@ namespace {
 
 using namespace avx512;
 
-// One loop per precision for an expression of x (float: FEXPR, double: DEXPR).
-#define OWN_UNARY(OP, THRESHOLD, FEXPR, DEXPR)                        \
-    LUMADEX_VML_CLONES void OP##F(MKL_INT n, const float* a, float* r) \
-    {                                                                 \
-        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)          \
-        {                                                             \
-            const float x = a[i];                                     \
-            r[i] = FEXPR;                                             \
-        }                                                             \
-    }                                                                 \
-    LUMADEX_VML_CLONES void OP##D(MKL_INT n, const double* a, double* r) \
-    {                                                                 \
-        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)          \
-        {                                                             \
-            const double x = a[i];                                    \
-            r[i] = DEXPR;                                             \
-        }                                                             \
+// The loop r[i] = EXPR in precision T, of x = a[i] (OWN_LOOP) or of x = a[i]
+// and y = b[i] (OWN_LOOP2).
+#define OWN_LOOP(NAME, T, EXPR)                                 \
+    LUMADEX_VML_CLONES void NAME(MKL_INT n, const T* a, T* r)   \
+    {                                                           \
+        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)     \
+        {                                                       \
+            const T x = a[i];                                   \
+            r[i] = EXPR;                                        \
+        }                                                       \
+    }
+#define OWN_LOOP2(NAME, T, EXPR)                                            \
+    LUMADEX_VML_CLONES void NAME(MKL_INT n, const T* a, const T* b, T* r)   \
+    {                                                                       \
+        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)                 \
+        {                                                                   \
+            const T x = a[i], y = b[i];                                     \
+            r[i] = EXPR;                                                    \
+        }                                                                   \
     }
 
-// The same for an expression of x and y.
-#define OWN_BINARY(OP, EXPR)                                                                \
-    LUMADEX_VML_CLONES void OP##F(MKL_INT n, const float* a, const float* b, float* r)     \
-    {                                                                                     \
-        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)                              \
-        {                                                                                 \
-            const float x = a[i], y = b[i];                                               \
-            r[i] = EXPR;                                                                  \
-        }                                                                                 \
-    }                                                                                     \
-    LUMADEX_VML_CLONES void OP##D(MKL_INT n, const double* a, const double* b, double* r)  \
-    {                                                                                     \
-        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)                              \
-        {                                                                                 \
-            const double x = a[i], y = b[i];                                              \
-            r[i] = EXPR;                                                                  \
-        }                                                                                 \
-    }
+// One loop per precision for an expression of x (float: FEXPR, double:
+// DEXPR), and for an expression of x and y.
+#define OWN_UNARY(OP, FEXPR, DEXPR) OWN_LOOP(OP##F, float, FEXPR) OWN_LOOP(OP##D, double, DEXPR)
+#define OWN_BINARY(OP, EXPR) OWN_LOOP2(OP##F, float, EXPR) OWN_LOOP2(OP##D, double, EXPR)
 
 // Rounding to nearest with halves away from zero; x - trunc(x) is exact.
 template <class T>
@@ -92,24 +77,24 @@ inline double Pow3o2D(double x)
     return (x > 0 && std::isfinite(r)) ? r : p;
 }
 
-#define OWN_UNARY_FUNCTIONS(X)                                                                   \
-    X(Sqr, kMemoryBound, x * x, x * x)                                                           \
-    X(Abs, kMemoryBound, std::fabs(x), std::fabs(x))                                             \
-    X(Inv, kMemoryBound, 1 / x, 1 / x)                                                           \
-    X(Sqrt, kMemoryBound, std::sqrt(x), std::sqrt(x))                                            \
-    X(Pow3o2, kMemoryBound, float(double(x) * std::sqrt(double(x))), Pow3o2D(x))                 \
-    X(Floor, kMemoryBound, std::floor(x), std::floor(x))                                         \
-    X(Ceil, kMemoryBound, std::ceil(x), std::ceil(x))                                            \
-    X(Trunc, kMemoryBound, std::trunc(x), std::trunc(x))                                         \
-    X(Round, kMemoryBound, RoundHalfAway(x), RoundHalfAway(x))                                   \
-    /* both round in the current mode without raising the inexact flag */                       \
-    X(NearbyInt, kMemoryBound, std::nearbyint(x), std::nearbyint(x))                             \
-    X(Rint, kMemoryBound, std::nearbyint(x), std::nearbyint(x))
+#define OWN_UNARY_FUNCTIONS(X)                                            \
+    X(Sqr, x * x, x * x)                                                  \
+    X(Abs, std::fabs(x), std::fabs(x))                                    \
+    X(Inv, 1 / x, 1 / x)                                                  \
+    X(Sqrt, std::sqrt(x), std::sqrt(x))                                   \
+    X(Pow3o2, float(double(x) * std::sqrt(double(x))), Pow3o2D(x))        \
+    X(Floor, std::floor(x), std::floor(x))                                \
+    X(Ceil, std::ceil(x), std::ceil(x))                                   \
+    X(Trunc, std::trunc(x), std::trunc(x))                                \
+    X(Round, RoundHalfAway(x), RoundHalfAway(x))                          \
+    /* both round in the current mode without raising the inexact flag */ \
+    X(NearbyInt, std::nearbyint(x), std::nearbyint(x))                    \
+    X(Rint, std::nearbyint(x), std::nearbyint(x))
 #define OWN_BINARY_FUNCTIONS(X) X(Add, x + y) X(Sub, x - y) X(Mul, x * y) X(Div, x / y)
 
 OWN_UNARY_FUNCTIONS(OWN_UNARY)
 OWN_BINARY_FUNCTIONS(OWN_BINARY)
-OWN_UNARY(InvSqrt, kMemoryBound, float(1 / std::sqrt(double(x))), InvSqrtD(x))
+OWN_UNARY(InvSqrt, float(1 / std::sqrt(double(x))), InvSqrtD(x))
 
 // Float 1/sqrt(x) on AVX-512 without a square root or a division: the
 // processor's estimate (relative error below 2^-14) and one Newton step in
@@ -191,13 +176,31 @@ LUMADEX_VML_CLONES void ModfLoop(MKL_INT n, const T* a, T* integral, T* fraction
         fraction[i] = std::copysign(std::isinf(x) ? T(0) : x - t, x);
     }
 }
+template <class T>
+void Modf(MKL_INT n, const T* a, T* integral, T* fraction)
+{
+    Split(n, kMemoryBound, [&](MKL_INT b, MKL_INT c) { ModfLoop(c, a + b, integral + b, fraction + b); });
+}
+
+// a^b for one exponent b: the pow kernel over a block of copies of b.
+template <class T>
+void Powx(MKL_INT n, const T* a, T b, T* r, const Variants<Binary<T>>& kernel)
+{
+    const Binary<T> pow = kernel.Pick();
+    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+        T exponent[kBlock];
+        std::fill(exponent, exponent + kBlock, b);
+        for (MKL_INT i = 0; i < count; i += kBlock)
+            pow(std::min(kBlock, count - i), a + begin + i, exponent, r + begin + i);
+    });
+}
 }  // namespace
 }  // namespace lumadex::vml
 
 using namespace lumadex::vml;
 
 // The element-wise loops above are all memory-bound.
-#define PUBLISH_UNARY(OP, THRESHOLD, FEXPR, DEXPR)                                              \
+#define PUBLISH_UNARY(OP, FEXPR, DEXPR)                                              \
     void vs##OP(const MKL_INT n, const float a[], float r[])                                    \
     {                                                                                           \
         ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, out); });  \
@@ -231,34 +234,10 @@ void vdInvSqrt(const MKL_INT n, const double a[], double r[])
     ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { InvSqrtD(c, a + o, out); });
 }
 
-void vsModf(const MKL_INT n, const float a[], float r1[], float r2[])
-{
-    Split(n, kMemoryBound, [&](MKL_INT b, MKL_INT c) { ModfLoop(c, a + b, r1 + b, r2 + b); });
-}
-void vdModf(const MKL_INT n, const double a[], double r1[], double r2[])
-{
-    Split(n, kMemoryBound, [&](MKL_INT b, MKL_INT c) { ModfLoop(c, a + b, r1 + b, r2 + b); });
-}
+void vsModf(const MKL_INT n, const float a[], float r1[], float r2[]) { Modf(n, a, r1, r2); }
+void vdModf(const MKL_INT n, const double a[], double r1[], double r2[]) { Modf(n, a, r1, r2); }
 
-void vsPowx(const MKL_INT n, const float a[], const float b, float r[])
-{
-    const Binary<float> pow = FloatPow().Pick();
-    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
-        float exponent[kBlock];
-        std::fill(exponent, exponent + kBlock, b);
-        for (MKL_INT i = 0; i < count; i += kBlock)
-            pow(std::min(kBlock, count - i), a + begin + i, exponent, r + begin + i);
-    });
-}
-void vdPowx(const MKL_INT n, const double a[], const double b, double r[])
-{
-    const Binary<double> pow = DoublePow().Pick();
-    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
-        double exponent[kBlock];
-        std::fill(exponent, exponent + kBlock, b);
-        for (MKL_INT i = 0; i < count; i += kBlock)
-            pow(std::min(kBlock, count - i), a + begin + i, exponent, r + begin + i);
-    });
-}
+void vsPowx(const MKL_INT n, const float a[], const float b, float r[]) { Powx(n, a, b, r, FloatPow()); }
+void vdPowx(const MKL_INT n, const double a[], const double b, double r[]) { Powx(n, a, b, r, DoublePow()); }
 
 }

@@ -13,6 +13,11 @@
 
 #include "common.hpp"
 
+// GCC's own AVX-512 intrinsics start from undefined vectors they then fill,
+// which it reports as uninitialized in the files that use them.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+
 namespace lumadex::vml::avx512 {
 
 // A float vector as its low and high halves widened to double, for kernels
@@ -240,6 +245,16 @@ LUMADEX_AVX512 inline __m512d SignOf(__m512d from, __m512d x)
     return _mm512_castsi512_pd(_mm512_ternarylogic_epi64(_mm512_castpd_si512(x), _mm512_castpd_si512(from),
                                                          _mm512_set1_epi64(INT64_MIN), 0xD8));
 }
+// Float: the sign bit of x kept on a result that has the sign of x (for
+// x = -0: expm1(-0) = tanh(-0) = -0).
+LUMADEX_AVX512 inline __m512 WithSignOf(__m512 x, __m512 result)
+{
+    const __m512i sign = _mm512_set1_epi32(INT32_MIN);
+    // bitwise result | (x & sign)
+    return _mm512_castsi512_ps(
+        _mm512_ternarylogic_epi32(_mm512_castps_si512(result), _mm512_castps_si512(x), sign, 0xF8));
+}
+
 // Results for the exceptional arguments (zeros, infinities, NaN, negative
 // numbers where they have no root): `responses` holds four bits per class of
 // x, from the lowest: quiet NaN, signalling NaN, +-0, +1, -inf, +inf,

@@ -208,6 +208,18 @@ inline double ScaleOf(double x)
 // Elements a block kernel keeps in its stack buffers.
 inline constexpr MKL_INT kBlock = 512;
 
+// Runs block(i, m) over [0, n) in pieces [i, i + m) of at most kBlock
+// elements, for kernels that stage arguments or factors in buffers of that
+// size: the pieces of each thread's share (Split, from `threshold`
+// elements) in order.
+template <class Block>
+void ForEachBlock(MKL_INT n, MKL_INT threshold, Block&& block)
+{
+    Split(n, threshold, [&](MKL_INT begin, MKL_INT count) {
+        for (MKL_INT i = begin; i < begin + count; i += kBlock) block(i, std::min(kBlock, begin + count - i));
+    });
+}
+
 inline std::complex<float>* AsStd(MKL_Complex8* p) { return reinterpret_cast<std::complex<float>*>(p); }
 inline std::complex<double>* AsStd(MKL_Complex16* p) { return reinterpret_cast<std::complex<double>*>(p); }
 inline const std::complex<float>* AsStd(const MKL_Complex8* p) { return reinterpret_cast<const std::complex<float>*>(p); }

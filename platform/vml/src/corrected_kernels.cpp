@@ -77,15 +77,23 @@ void FixLarge(MKL_INT n, const T* x, T* r, double threshold, Tail tail, bool odd
 template <class T, class Fix>
 void Corrected(MKL_INT n, const T* a, T* r, Unary<T> kernel, Fix fix)
 {
-    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
         alignas(64) T x[kBlock];
-        for (MKL_INT i = begin; i < begin + count; i += kBlock) {
-            const MKL_INT m = std::min(kBlock, begin + count - i);
-            std::copy(a + i, a + i + m, x);
-            kernel(m, x, r + i);
-            fix(m, x, r + i);
-        }
+        std::copy(a + i, a + i + m, x);
+        kernel(m, x, r + i);
+        fix(m, x, r + i);
     });
+}
+
+// Our own AVX-512 kernel where the operation has one (`own`): it covers the
+// whole domain and needs no correction; elsewhere SLEEF's, corrected by `fix`.
+template <class T, class Fix>
+void OwnOrCorrected(MKL_INT n, const T* a, T* r, bool own, const Variants<Unary<T>>& kernel, Fix fix)
+{
+    if (own && DetectedIsa() == Isa::Avx512)
+        RunUnary(n, kComputeBound, a, r, kernel);
+    else
+        Corrected(n, a, r, kernel.Pick(), fix);
 }
 }  // namespace
 }  // namespace lumadex::vml
@@ -93,21 +101,16 @@ void Corrected(MKL_INT n, const T* a, T* r, Unary<T> kernel, Fix fix)
 using namespace lumadex::vml;
 
 extern "C" {
-// Our own AVX-512 kernels need no correction: they cover the whole domain.
-#define PUBLISH_CORRECTED(OP, FIX_FLOAT, FIX_DOUBLE)                                           \
-    void vs##OP(const MKL_INT n, const float a[], float r[])                                      \
-    {                                                                                             \
-        if (kOwnFloat##OP && DetectedIsa() == Isa::Avx512)                                        \
-            RunUnary(n, kComputeBound, a, r, Float##OP());                                        \
-        else                                                                                      \
-            Corrected(n, a, r, Float##OP().Pick(), [](MKL_INT m, const float* x, float* y) { FIX_FLOAT; }); \
-    }                                                                                             \
-    void vd##OP(const MKL_INT n, const double a[], double r[])                                    \
-    {                                                                                             \
-        if (kOwnDouble##OP && DetectedIsa() == Isa::Avx512)                                       \
-            RunUnary(n, kComputeBound, a, r, Double##OP());                                       \
-        else                                                                                      \
-            Corrected(n, a, r, Double##OP().Pick(), [](MKL_INT m, const double* x, double* y) { FIX_DOUBLE; }); \
+#define PUBLISH_CORRECTED(OP, FIX_FLOAT, FIX_DOUBLE)                               \
+    void vs##OP(const MKL_INT n, const float a[], float r[])                       \
+    {                                                                              \
+        OwnOrCorrected(n, a, r, kOwnFloat##OP, Float##OP(),                        \
+                       [](MKL_INT m, const float* x, float* y) { FIX_FLOAT; });    \
+    }                                                                              \
+    void vd##OP(const MKL_INT n, const double a[], double r[])                     \
+    {                                                                              \
+        OwnOrCorrected(n, a, r, kOwnDouble##OP, Double##OP(),                      \
+                       [](MKL_INT m, const double* x, double* y) { FIX_DOUBLE; }); \
     }
 void vsErf(const MKL_INT n, const float a[], float r[])
 {

@@ -4,9 +4,6 @@
 // argument for the inverse and the square).
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -189,14 +186,11 @@ LUMADEX_VML_CLONES void MultiplyInPlace(MKL_INT n, const double* factor, double*
 void CbrtOfScaled(MKL_INT n, const double* a, double* r, int power)
 {
     const Unary<double> cbrt = DoubleCbrt().Pick();
-    Split(n, kComputeBound, [&](MKL_INT begin, MKL_INT count) {
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
         alignas(64) double t[kBlock], factor[kBlock];
-        for (MKL_INT i = begin; i < begin + count; i += kBlock) {
-            const MKL_INT m = std::min(kBlock, begin + count - i);
-            CbrtArgument(m, a + i, t, factor, power);
-            cbrt(m, t, r + i);
-            MultiplyInPlace(m, factor, r + i);
-        }
+        CbrtArgument(m, a + i, t, factor, power);
+        cbrt(m, t, r + i);
+        MultiplyInPlace(m, factor, r + i);
     });
 }
 }  // namespace

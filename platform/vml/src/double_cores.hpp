@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 
+#include "avx512_loops.hpp"
 #include "common.hpp"
 
 namespace lumadex::vml::dcore {

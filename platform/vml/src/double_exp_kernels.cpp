@@ -12,9 +12,6 @@
 // series range; expm1, cosh and tanh a few hundredths).
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from undefined vectors they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #include "avx512_loops.hpp"
 #include "common.hpp"
 #include "double_cores.hpp"
@@ -22,16 +19,7 @@
 namespace lumadex::vml {
 namespace {
 
-using dcore::Dd;
-using dcore::ExpReduce;
-using dcore::ExpReduced;
-using dcore::FastTwoSum;
-using dcore::Horner;
-using dcore::kExpQ;
-using dcore::kPow2Sixteenth;
-using dcore::Lookup;
-using dcore::Set;
-using dcore::Table16;
+using namespace dcore;
 
 // The magnitude of m with the sign of x (a bitwise select, one instruction).
 LUMADEX_AVX512 inline __m512d WithSignOf(__m512d x, __m512d m)

@@ -21,25 +21,15 @@
 // and huge arguments) per lane.
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #include <limits>
 
 #include "common.hpp"
 #include "double_cores.hpp"
 
-
 namespace lumadex::vml {
 namespace {
 
-using dcore::Bits;
-using dcore::Dd;
-using dcore::Double;
-using dcore::FastTwoSum;
-using dcore::kLn2Hi;
-using dcore::kLn2Lo;
-using dcore::Set;
+using namespace dcore;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNan = std::numeric_limits<double>::quiet_NaN();

@@ -37,26 +37,16 @@
 // |x| > 1 and the sign of y, and NaN otherwise.
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from undefined vectors they then fill
-// (reported as uninitialized in the out-of-line general path).
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-
 #include <cstdint>
 #include <limits>
 
 #include "common.hpp"
 #include "double_cores.hpp"
 
-
 namespace lumadex::vml {
 namespace {
 
-using dcore::Bits;
-using dcore::Dd;
-using dcore::Double;
-using dcore::FastTwoSum;
-using dcore::Set;
+using namespace dcore;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 

@@ -28,10 +28,6 @@
 // the clamp and stays NaN through the arithmetic.
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from undefined vectors they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-
 #include "avx512_loops.hpp"
 #include "common.hpp"
 #include "double_cores.hpp"
@@ -39,9 +35,8 @@
 namespace lumadex::vml {
 namespace {
 
-using avx512::Narrow;
-using avx512::Wide;
-using avx512::Widen;
+using namespace avx512;
+using namespace dcore;
 
 // Per interval j (see the index in ErfcOfMagnitude): the center c_j, and
 // R(c_j + t) = sum_k kErfcPoly[k][j] t^k.
@@ -97,7 +92,6 @@ alignas(64) constexpr double kErfcPoly[8][16] = {
 // relative.
 LUMADEX_AVX512_INLINE __m512d ErfcOfMagnitude(__m512d a)
 {
-    using namespace dcore;
     // The low four bits of the bits of a + 0.75 shifted right by 50 are its
     // biased exponent mod 4 and its two leading fraction bits, j (the
     // permutes read only those four bits).
@@ -258,7 +252,6 @@ enum ErfcRow { kCenterRow = 0, kC0Row = 1, kC1Row = 3, kC2Row = 5, kErfcRows = 1
 LUMADEX_AVX512 [[gnu::noinline, gnu::cold]] __m512d SubnormalErfc(__m512d hi, __m512d lo, __m512d k16,
                                                                           __m512d result, __mmask8 lanes)
 {
-    using namespace dcore;
     const __m512d e = _mm512_roundscale_pd(k16, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
     const __m512d shifter = _mm512_scalef_pd(Set(1.0), _mm512_sub_pd(Set(-1022.0), e));
     const Dd s = FastTwoSum(shifter, hi);
@@ -268,7 +261,6 @@ LUMADEX_AVX512 [[gnu::noinline, gnu::cold]] __m512d SubnormalErfc(__m512d hi, __
 
 LUMADEX_AVX512 inline __m512d ErfcDouble8(__m512d x)
 {
-    using namespace dcore;
     // min returns its second operand, |x|, when that is NaN.
     const __m512d a = _mm512_min_pd(Set(27.25), _mm512_abs_pd(x));
     // The permutes read the low four bits: biased exponent mod 4, then the
@@ -313,7 +305,7 @@ LUMADEX_AVX512 inline __m512d ErfcDouble8(__m512d x)
 // One vector, for the residual of the inverse error function.
 LUMADEX_AVX512 __m512d DoubleErfcOf8(__m512d x) { return ErfcDouble8(x); }
 
-LUMADEX_AVX512 [[gnu::flatten]] void FloatErfcAvx512(MKL_INT n, const float* a, float* r) { avx512::Map<float, Erfc16>(n, a, r); }
-LUMADEX_AVX512 [[gnu::flatten]] void DoubleErfcAvx512(MKL_INT n, const double* a, double* r) { avx512::Map<double, ErfcDouble8>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void FloatErfcAvx512(MKL_INT n, const float* a, float* r) { Map<float, Erfc16>(n, a, r); }
+LUMADEX_AVX512 [[gnu::flatten]] void DoubleErfcAvx512(MKL_INT n, const double* a, double* r) { Map<double, ErfcDouble8>(n, a, r); }
 
 }  // namespace lumadex::vml

@@ -30,10 +30,6 @@
 // Edge values: +-0 -> +-0, +-1 -> +-inf, |y| > 1 -> NaN, NaN -> NaN.
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from undefined vectors they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -42,7 +38,6 @@
 #include "common.hpp"
 #include "double_cores.hpp"
 
-
 namespace lumadex::vml {
 
 // The double erfc kernel, one vector (erfc_kernels.cpp).
@@ -50,9 +45,7 @@ LUMADEX_AVX512 __m512d DoubleErfcOf8(__m512d x);
 
 namespace {
 
-using dcore::Bits;
-using dcore::Double;
-using dcore::Set;
+using namespace dcore;
 
 // x/a = P(w - 3.125) on w in [0, 6.25], lowest order first.
 constexpr double kCentral[14] = {

@@ -15,9 +15,6 @@
 // one fixupimm per input class.
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-
 #include "avx512_loops.hpp"
 #include "common.hpp"
 
@@ -207,9 +204,21 @@ LUMADEX_AVX512_INLINE V SmallOdd(V result, V x, float c3)
 // the square roots below would lose x^2 to overflow.
 constexpr float kLarge = 0x1p12f;
 
+// log(a + r + rl) for a square root r + rl beside a >= 0, the sum split
+// again as u + d with Fast2Sum on `larger` and `smaller` (a and r in the
+// order of their sizes); beyond kLarge log(a) + ln 2, as log 2a.
+LUMADEX_AVX512_INLINE V LogOfSumWithRoot(const LogCore& core, V a, V larger, V smaller, V rl)
+{
+    Pair w = FastTwoSum(larger, smaller);
+    __mmask16 large = _mm512_cmp_ps_mask(a, Set(kLarge), _CMP_GT_OQ);
+    V u = _mm512_mask_mov_ps(w.hi, large, a);
+    V tail = _mm512_mask_mov_ps(Ratio(_mm512_add_ps(w.lo, rl), u), large, Set(kLn2));
+    return core.Log(u, tail);
+}
+
 // acosh x = log(x + s), s = sqrt(x^2 - 1) carried as s + sl: with e = x - 1
 // (exact), x^2 - 1 = e(2 + e) = p + pl exactly to 2^-48 for x <= 3, and
-// sl = (p + pl - s^2) / 2s. x + s is then split again as u + d.
+// sl = (p + pl - s^2) / 2s.
 LUMADEX_AVX512_INLINE V Acosh(const LogCore& core, V x)
 {
     V e = _mm512_sub_ps(x, Set(1));
@@ -218,11 +227,8 @@ LUMADEX_AVX512_INLINE V Acosh(const LogCore& core, V x)
     V pl = _mm512_fmadd_ps(e, e, _mm512_sub_ps(e2, p));
     V s = _mm512_sqrt_ps(p);
     V sl = _mm512_mul_ps(_mm512_add_ps(_mm512_fnmadd_ps(s, s, p), pl), _mm512_rcp14_ps(_mm512_add_ps(s, s)));
-    Pair w = FastTwoSum(x, s);
-    __mmask16 large = _mm512_cmp_ps_mask(x, Set(kLarge), _CMP_GT_OQ);
-    V u = _mm512_mask_mov_ps(w.hi, large, x);
-    V tail = _mm512_mask_mov_ps(Ratio(_mm512_add_ps(w.lo, sl), u), large, Set(kLn2));
-    return Fixup<Responses(0, 0, 3, 8, 3, 0, 3, 0)>(core.Log(u, tail), x);  // acosh 1 = +0, x < 1 -> NaN
+    // acosh 1 = +0, x < 1 -> NaN
+    return Fixup<Responses(0, 0, 3, 8, 3, 0, 3, 0)>(LogOfSumWithRoot(core, x, x, s, sl), x);
 }
 
 // asinh x = sign(x) log(y + t), y = |x|, t = sqrt(y^2 + 1) carried as t + tl:
@@ -235,11 +241,7 @@ LUMADEX_AVX512_INLINE V Asinh(const LogCore& core, V x)
     V ql = _mm512_fmadd_ps(y, y, _mm512_sub_ps(Set(1), q));
     V t = _mm512_sqrt_ps(q);
     V tl = _mm512_mul_ps(_mm512_add_ps(_mm512_fnmadd_ps(t, t, q), ql), Recip(_mm512_add_ps(t, t)));
-    Pair w = FastTwoSum(t, y);
-    __mmask16 large = _mm512_cmp_ps_mask(y, Set(kLarge), _CMP_GT_OQ);
-    V u = _mm512_mask_mov_ps(w.hi, large, y);
-    V tail = _mm512_mask_mov_ps(Ratio(_mm512_add_ps(w.lo, tl), u), large, Set(kLn2));
-    return CopySign(SmallOdd(core.Log(u, tail), y, -1.0f / 6), x);
+    return CopySign(SmallOdd(LogOfSumWithRoot(core, y, t, y, tl), y, -1.0f / 6), x);
 }
 
 // atanh x = log(q) / 2, q = (1 + x) / (1 - x): with 1 + x = n + nl and

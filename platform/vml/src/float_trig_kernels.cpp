@@ -24,10 +24,6 @@
 // rounding).
 #include <immintrin.h>
 
-// GCC's own AVX-512 intrinsics start from undefined vectors they then fill.
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -35,7 +31,6 @@
 #include "avx512_loops.hpp"
 #include "common.hpp"
 #include "sleef_declarations.hpp"
-
 
 namespace lumadex::vml {
 namespace {

@@ -41,7 +41,6 @@ void SetFeatureWords(const ProcessorFeatureWords& words);
 // words; every test below then answers no.
 void ClearProcessorFeatures();
 
-bool HasSSE2();
 bool HasAVX2();     // AVX2 and FMA, with the YMM state saved by the OS
 bool HasAVX512F();  // AVX-512 Foundation, with the ZMM state saved by the OS
 
@@ -68,6 +67,10 @@ Fn Pick(Fn avx512, Fn avx2, Fn base)
 // [[LUMADEX_TARGET_AVX512]] void KernelAvx512(...).
 #define LUMADEX_TARGET_AVX512 gnu::target("avx512f,avx512bw,avx512dq,avx512vl")
 #define LUMADEX_TARGET_AVX2 gnu::target("avx2")
+// The Foundation alone, for an AVX-512 variant that must round exactly as
+// the base one: with the vector-length extension GCC 12 fuses multiplies
+// and adds of vectorised scalar code (vfmaddsub) despite fp-contract=off.
+#define LUMADEX_TARGET_AVX512F gnu::target("avx512f")
 
 // --- parallel thresholds ------------------------------------------------------------
 // The fewest elements for which a pass forks threads; below them the threads
