@@ -7,7 +7,7 @@
         image = host.image(np.ones((64, 64), np.complex64), "ones")
         spectrum = host.ZEPPureFFT(image, fScale=1.0, cimDst=None)  # or host.call("ZEPPureFFT", ...)
         print(spectrum.array()[0, 0], host.counters())
-    help(lumadex.Host().ZEPPureFFT)                     # what it does, its parameters and forms
+        help(host.ZEPPureFFT)                           # what it does, its parameters and forms
 
     (image,) = lumadex.io.load("spectrum.dm4")          # DM files as numpy arrays with calibrated axes
 
