@@ -237,6 +237,7 @@ Ref<ImageObject> read_image(Parser& file, NodeId entry, std::uint64_t index, Tag
             image->calibrations[d].origin = to_float(file.number_of(file.find(cal, "Origin")).value_or(0.0));
             image->calibrations[d].scale = to_float(file.number_of(file.find(cal, "Scale")).value_or(1.0));
             image->calibrations[d].units = file.text_of(file.find(cal, "Units")).value_or("");
+            image->calibrations[d].label = file.text_of(file.find(cal, "Label")).value_or("");
         }
     }
     const NodeId image_tags = file.find(entry, "ImageTags");

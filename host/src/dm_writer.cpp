@@ -263,12 +263,14 @@ void write_text(Writer& out, std::string_view name, std::string_view text)
     write_tag(out, name, std::string(text), 0);
 }
 
-void write_calibration(Writer& out, float origin, float scale, std::string_view units)
+// A named axis gets a "Label" after the three tags every reader knows.
+void write_calibration(Writer& out, const Calibration& c)
 {
-    const Writer::Mark size = out.begin_group("", 3);
-    write_number(out, "Origin", kFloat, origin);
-    write_number(out, "Scale", kFloat, scale);
-    write_text(out, "Units", units);
+    const Writer::Mark size = out.begin_group("", c.label.empty() ? 3 : 4);
+    write_number(out, "Origin", kFloat, c.origin);
+    write_number(out, "Scale", kFloat, c.scale);
+    write_text(out, "Units", c.units);
+    if (!c.label.empty()) write_text(out, "Label", c.label);
     out.end_group(size);
 }
 
@@ -310,10 +312,7 @@ void write_image(Writer& out, const ImageObject& image, const std::byte* pixels)
             write_text(out, "Units", "");
             out.end_group(brightness);
             const Writer::Mark dimension = out.begin_group("Dimension", static_cast<std::uint64_t>(image.num_dims));
-            for (int d = 0; d < image.num_dims; ++d) {
-                const Calibration& c = image.calibrations[d];
-                write_calibration(out, c.origin, c.scale, c.units);
-            }
+            for (int d = 0; d < image.num_dims; ++d) write_calibration(out, image.calibrations[d]);
             out.end_group(dimension);
             write_number(out, "DisplayCalibratedUnits", kBool, 1);
             out.end_group(calibrations);

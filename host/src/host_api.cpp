@@ -92,6 +92,15 @@ void TagGroup::set(std::string_view path, const TagGroup& group)
     set_tag(tag_group_object(*this), path, Ref<TagGroupObject>::borrow(&tag_group_object(group)));
 }
 
+void TagGroup::append(double value) { append_tag(tag_group_object(*this), value); }
+void TagGroup::append(std::int32_t value) { append_tag(tag_group_object(*this), value); }
+void TagGroup::append(std::string_view value) { append_tag(tag_group_object(*this), std::string(value)); }
+TagGroup TagGroup::append(const TagGroup& group)
+{
+    return std::get<TagGroup>(
+        to_tag_value(append_tag(tag_group_object(*this), Ref<TagGroupObject>::borrow(&tag_group_object(group)))));
+}
+
 bool TagGroup::contains(std::string_view path) const { return find_tag(tag_group_object(*this), path) != nullptr; }
 
 TagValue TagGroup::get(std::string_view path) const

@@ -389,7 +389,7 @@ void handle(const Args<fn::ImageSetDimensionCalibration>& call)
 {
     ImageObject& image = call.image<0>();
     const int dim = calibrated_dimension(call, image);
-    Calibration calibration{call.arg<2>(), call.arg<3>(), call.text<4>()};
+    Calibration calibration{call.arg<2>(), call.arg<3>(), call.text<4>(), ""};  // a new calibration: no name
     image.calibrations[dim] = std::move(calibration);
 }
 

@@ -102,6 +102,13 @@ void set_tag(TagGroupObject& group, std::string_view path, TagData value)
         parent->entries.push_back({std::string(names.back()), std::move(value)});
 }
 
+TagData& append_tag(TagGroupObject& group, TagData value)
+{
+    if (const auto* source = std::get_if<Ref<TagGroupObject>>(&value))
+        value = copy_group(**source, group.level + 1, group.book, "Appending the tag group");
+    return group.entries.emplace_back(TagGroupObject::Entry{"", std::move(value)}).value;
+}
+
 const TagData* find_tag(const TagGroupObject& group, std::string_view path)
 {
     const std::vector<std::string_view> names = split_path(path);

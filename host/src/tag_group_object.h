@@ -55,6 +55,11 @@ TagGroupObject* nested_group(const TagGroupObject& parent, const TagGroupObject:
 // make the tree deeper than kMaxTagDepth.
 void set_tag(TagGroupObject& group, std::string_view path, TagData value);
 
+// Appends an unnamed entry (a list's next element): a long, double, text or
+// a deep copy of a group. UsageError, with the group unchanged, when a group
+// would lie deeper than kMaxTagDepth. Returns the entry's value.
+TagData& append_tag(TagGroupObject& group, TagData value);
+
 // The tag at `path`, or null when there is none.
 const TagData* find_tag(const TagGroupObject& group, std::string_view path);
 

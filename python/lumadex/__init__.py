@@ -5,12 +5,18 @@
 
     with lumadex.Host() as host:                        # loads the plug-in built or installed with this package
         image = host.image(np.ones((64, 64), np.complex64), "ones")
-        spectrum = host.ZEPPureFFT(image, 1.0, None)    # or host.call("ZEPPureFFT", ...)
+        spectrum = host.ZEPPureFFT(image, fScale=1.0, cimDst=None)  # or host.call("ZEPPureFFT", ...)
         print(spectrum.array()[0, 0], host.counters())
+        help(host.ZEPPureFFT)                           # what it does, its parameters and forms
+
+    (image,) = lumadex.io.load("spectrum.dm4")          # DM files as numpy arrays with calibrated axes
 
 Arrays and shapes are in numpy order (the last axis is x); calibrations are
-numbered by host dimension (0 = x). Out-parameters are lumadex.Ref objects;
-failed calls raise lumadex.ScriptError with the script's exact message.
+numbered by host dimension (0 = x). Script functions take their arguments by
+position or by the registered parameter names. Out-parameters are
+lumadex.Ref objects; failed calls raise lumadex.ScriptError with the
+script's exact message. Every Host over one plug-in file shares the loaded
+plug-in: a second Host leaves the first working.
 """
 
 from ._version import __version__  # the project version of the build, "2.3.0.0"

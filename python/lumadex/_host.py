@@ -2,8 +2,6 @@
 
 import numbers
 import os
-import re
-import warnings
 import weakref
 
 import numpy as np
@@ -11,6 +9,7 @@ import numpy as np
 from . import _lumadex
 from ._datatypes import as_data_type, data_type_of
 from ._image import Image
+from ._script_functions import Ref, parse_form, script_function
 
 ScriptError = _lumadex.ScriptError
 ScriptError.__doc__ = "A script call failed; str(error) is the script error's exact text."
@@ -33,22 +32,6 @@ def default_plugin_path():
     return PLUGIN_PATH
 
 
-class Ref:
-    """An out-argument of a script call (`long *`, `double *`, `ImageRef *`).
-
-    Ref(initial) passes `initial` in; after the call `.value` holds what the
-    function wrote, or still `initial` where it wrote nothing.
-    """
-
-    __slots__ = ("value",)
-
-    def __init__(self, value=None):
-        self.value = value
-
-    def __repr__(self):
-        return f"Ref({self.value!r})"
-
-
 def _host_version(version):
     """A host version number from 0x030A0000, "3.10.0" or (3, 10, 0)."""
     if isinstance(version, str):
@@ -63,85 +46,120 @@ def _host_version(version):
     raise ValueError(f"a host version is a 32-bit number or 'major.minor.patch', not {version!r}")
 
 
-def _script_value(value):
-    """What the native layer passes for one argument value."""
+_SCRIPT_VALUES = "an Image, a number, a str or None (an omitted image)"
+
+
+def _script_value(value, where):
+    """What the native layer passes for one argument value; `where` names the argument in errors."""
     if value is None or isinstance(value, str):
         return value
     if isinstance(value, Image):
         return value._core
     if isinstance(value, Ref):
-        raise TypeError("a Ref cannot hold another Ref")
+        raise TypeError(f"{where} is a Ref holding another Ref; a Ref holds {_SCRIPT_VALUES}")
     if isinstance(value, np.ndarray):
-        raise TypeError("pass a host image, not a numpy array: make one with host.image(array)")
+        raise TypeError(f"{where} is a numpy array: pass a host image, made with host.image(array)")
     if isinstance(value, (bool, np.bool_, numbers.Integral)):
         return int(value)
     if isinstance(value, numbers.Real):
         return float(value)
-    raise TypeError(f"a script argument is an image, a number, a string, None or a Ref, not {type(value).__name__}")
+    raise TypeError(f"{where} is of type {type(value).__name__}; a script argument is {_SCRIPT_VALUES}, "
+                    f"or a lumadex.Ref")
 
 
-_FUNCTION_NAME = re.compile(r"(\w+)\s*\(")
+class _Session:
+    """One loaded plug-in, shared by every open Host over the same plug-in file (a notebook cell run
+    again makes a second Host, which must not break the first). Unloaded when the last one closes."""
 
-# Real path of each plug-in file loaded into an open host -> that host's core.
-_OPEN_PLUGINS = {}
+    def __init__(self, core, key):
+        self.core, self.key, self.users = core, key, 0
 
 
-def _close_host(core, plugin_key):
-    if _OPEN_PLUGINS.get(plugin_key) is core:
-        del _OPEN_PLUGINS[plugin_key]
-    core.close()
+# Real path of each plug-in file loaded in this process -> its session. The
+# library, and so its link to a host, exists once per process.
+_SESSIONS = {}
+
+
+def _open_session(path, version):
+    key = os.path.realpath(path)
+    session = _SESSIONS.get(key)
+    if session is not None and not session.core.closed:
+        if version is not None and session.core.version != version:
+            raise UsageError(f"the plug-in {path} is loaded already in an open lumadex.Host that reports host "
+                             f"version {session.core.version:#010x}; a new Host shares it and cannot report "
+                             f"{version:#010x}: close the open Hosts first")
+    else:
+        core = _lumadex.HostCore() if version is None else _lumadex.HostCore(version)
+        core.load_plugin(path)
+        session = _SESSIONS[key] = _Session(core, key)
+    session.users += 1
+    return session
+
+
+def _leave_session(session):
+    session.users -= 1
+    if session.users == 0:
+        if _SESSIONS.get(session.key) is session:
+            del _SESSIONS[session.key]
+        session.core.close()
 
 
 class Host:
     """A host stand-in with the plug-in loaded: every registered script function is callable.
 
         with lumadex.Host() as host:
-            spectrum = host.ZEPPureFFT(host.image(pixels.astype(np.complex64)), 1.0, None)
+            spectrum = host.ZEPPureFFT(host.image(pixels.astype(np.complex64)), fScale=1.0, cimDst=None)
 
-    plugin: the plug-in file to load; default, the one built with this package.
-    A plug-in file is loaded into one open host at a time (the library, and so
-    its link to the host, exists once per process): a new host closes, with a
-    warning, the open host that holds the same plug-in file.
-    version: the host version the plug-in sees: 0x030A0000, "3.10.0" or
-    (3, 10, 0); default, a current one. A plug-in that refuses to start says
-    why in startup_errors().
+    Parameters
+    ----------
+    plugin : str or os.PathLike, optional
+        The plug-in file to load; default, the one built with this package.
+    version : int, str or tuple, optional
+        The host version the plug-in sees: 0x030A0000, "3.10.0" or (3, 10, 0);
+        default, a current one. A plug-in that refuses to start says why in
+        startup_errors().
+
+    Notes
+    -----
+    A plug-in library exists once per process and links itself to one host,
+    so every open Host over the same plug-in file shares one loaded plug-in
+    (its thread count, call counters, results and alerts): a second Host, made
+    when a notebook cell runs again, leaves the first and its images working.
+    close() ends one Host; the plug-in is shut down and unloaded when the last
+    one closes, is collected, or the interpreter exits. Images stay readable
+    after that, and usable in calls through any open Host that shares them.
     """
 
     def __init__(self, plugin=None, *, version=None):
         self._names = {}
-        core = _lumadex.HostCore() if version is None else _lumadex.HostCore(_host_version(version))
+        code = None if version is None else _host_version(version)
         path = os.fspath(plugin) if plugin is not None else default_plugin_path()
         if not path:
             raise FileNotFoundError("this lumadex build has no plug-in; build the ZEP32 target or name a plug-in file")
         if not os.path.exists(path):
             raise FileNotFoundError(f"no plug-in file at {path}")
-        # The plug-in library is loaded once per process and links itself to
-        # one host, so a host that still holds it is closed first (as when a
-        # notebook cell that makes a host runs again).
-        key = os.path.realpath(path)
-        previous = _OPEN_PLUGINS.get(key)
-        if previous is not None:
-            warnings.warn(f"closing the lumadex.Host that holds {path}: a plug-in is loaded into one host at a time",
-                          stacklevel=2)
-            _close_host(previous, key)
-        core.load_plugin(path)
-        _OPEN_PLUGINS[key] = core
-        self._core = core
-        # Shut the plug-in down on close(), when this object goes, or at interpreter exit.
-        self._finalizer = weakref.finalize(self, _close_host, core, key)
-        for signature in core.signatures():
-            match = _FUNCTION_NAME.search(signature)
-            if match:
-                self._names.setdefault(match.group(1), []).append(signature)
+        session = _open_session(path, code)
+        self._core = session.core
+        # This Host's share ends on close(), when this object goes, or at interpreter exit.
+        self._finalizer = weakref.finalize(self, _leave_session, session)
+        for text in self._core.signatures():
+            form = parse_form(text)
+            name = form.name if form else text.split("(")[0].split()[-1]
+            self._names.setdefault(name, []).append(form or text)
 
     # --- life cycle ----------------------------------------------------------
     def close(self):
-        """Shuts the plug-in down and unloads it; the host accepts no more calls."""
+        """Ends this Host: it accepts no more calls. The last Host over a plug-in shuts the plug-in down."""
         self._finalizer()
 
     @property
     def closed(self):
-        return self._core.closed
+        return not self._finalizer.alive or self._core.closed
+
+    def _open_core(self):
+        if self.closed:
+            raise ValueError("this lumadex host is closed")
+        return self._core
 
     def __enter__(self):
         return self
@@ -172,17 +190,11 @@ class Host:
         return sorted(self._names)
 
     def __getattr__(self, name):
-        # host.ZEPPureFFT(...) is host.call("ZEPPureFFT", ...).
-        names = self.__dict__.get("_names", {})
-        if name not in names:
+        # host.ZEPPureFFT(...) is host.call("ZEPPureFFT", ...), with keywords too.
+        forms = self.__dict__.get("_names", {}).get(name)
+        if forms is None:
             raise AttributeError(f"{type(self).__name__!s} has no attribute or script function {name!r}")
-
-        def script_function(*args):
-            return self.call(name, *args)
-
-        script_function.__name__ = name
-        script_function.__doc__ = "\n".join(names[name])
-        return script_function
+        return script_function(name, forms, self._call)
 
     def __dir__(self):
         return sorted(set(super().__dir__()) | set(self.__dict__.get("_names", {})))
@@ -216,23 +228,35 @@ class Host:
             raise ValueError(f"every axis of an image needs at least one pixel; "
                              f"shape {tuple(shape)} has none along axis {empty[0]}")
         sizes = [int(n) for n in reversed(shape)]
-        return Image(self._core.new_image(str(name), int(as_data_type(data_type)), sizes))
+        return Image(self._open_core().new_image(str(name), int(as_data_type(data_type)), sizes))
 
     def open(self, path):
         """The images of a DM3 / DM4 file, in file order (thumbnails skipped); FileError if it cannot be read whole."""
-        return [Image(core) for core in self._core.open_file(os.fspath(path))]
+        return [Image(core) for core in self._open_core().open_file(os.fspath(path))]
 
     # --- script calls ----------------------------------------------------------
-    def call(self, name, *args):
-        """Calls the script function `name`, choosing the registered form that fits `args`.
+    def call(self, name, *args, **kwargs):
+        """Calls the script function `name`, choosing the registered form that fits the arguments.
 
-        Arguments: Image, number, str, None (an omitted image), or Ref for an
-        out-parameter. Returns an Image, a number, a str, a dict (tag group) or
-        None. A failed call raises ScriptError with the script's exact message.
+        Arguments pass by position or by the registered parameter names
+        (see help(host.ZEPPureFFT)): Image, number, str, None (an omitted
+        image), or Ref for an out-parameter. Returns an Image, a number, a
+        str, a dict (tag group) or None. A failed call raises ScriptError with
+        the script's exact message.
         """
-        values = [_script_value(a.value if isinstance(a, Ref) else a) for a in args]
+        name = str(name)
+        forms = self._names.get(name)
+        if forms is None:
+            return self._call(name, args, [None] * len(args))  # the host names the unknown function
+        return script_function(name, forms, self._call)(*args, **kwargs)
+
+    def _call(self, name, args, parameter_names):
+        core = self._open_core()
+        values = [_script_value(a.value if isinstance(a, Ref) else a,
+                                f"{name}(): {'argument ' + repr(p) if p else f'argument {i + 1}'}")
+                  for i, (a, p) in enumerate(zip(args, parameter_names))]
         out = [isinstance(a, Ref) for a in args]
-        result, out_values = self._core.call(str(name), values, out)
+        result, out_values = core.call(name, values, out)
 
         known = [a for a in args if isinstance(a, Image)] + [a.value for a in args if isinstance(a, Ref)]
         for argument, value in zip(args, out_values):

@@ -25,6 +25,7 @@ class Image:
     """
 
     __slots__ = ("_core", "__weakref__")
+    __module__ = "lumadex"  # as help() and signatures show it
 
     def __init__(self, core):
         self._core = core

@@ -16,6 +16,7 @@
 
 #include "dm/data_types.h"
 #include "dm/image_data.h"
+#include "files.h"
 #include "session.h"
 #include "values.h"
 
@@ -166,54 +167,11 @@ void check_dimension(const host::Image& image, int dim) {
     }
 }
 
-void set_scalar_tag(host::TagGroup& tags, const std::string& path, const py::handle& value) {
-    if (py::isinstance<py::bool_>(value) || py::isinstance<py::int_>(value)) {
-        const py::int_ number(py::reinterpret_borrow<py::object>(value));
-        if (number < py::int_(INT32_MIN) || number > py::int_(INT32_MAX)) {
-            throw py::value_error("a tag number must fit 32 bits, unlike " + std::string(py::str(value)));
-        }
-        tags.set(path, number.cast<std::int32_t>());
-    } else if (py::isinstance<py::float_>(value)) {
-        tags.set(path, value.cast<double>());
-    } else if (py::isinstance<py::str>(value)) {
-        tags.set(path, value.cast<std::string>());
-    } else {
-        throw py::type_error("a tag holds an int, a float, a str or a dict of them, not " +
-                             std::string(py::str(py::type::handle_of(value).attr("__name__"))));
-    }
-}
-
-// Fills `group` from a dict, top down: each nested dict becomes a group set
-// into its parent before it is filled, so that the host refuses one nested
-// past the depth limit (a dict that holds itself, too) before the recursion
-// goes further.
-void fill_group(host::TagGroup& group, const py::dict& dict, const host::TagGroup& empty) {
-    for (const auto& [key, value] : dict) {
-        if (!py::isinstance<py::str>(key)) throw py::type_error("the names in a dict of tags are str");
-        const std::string name = key.cast<std::string>();
-        if (name.empty() || name.find(':') != std::string::npos) {
-            throw py::value_error("a tag name in a dict is not empty and holds no ':', unlike \"" + name + "\"");
-        }
-        if (py::isinstance<py::dict>(value)) {
-            group.set(name, empty);
-            host::TagGroup inner = std::get<host::TagGroup>(group.get(name));
-            fill_group(inner, value.cast<py::dict>(), empty);
-        } else {
-            set_scalar_tag(group, name, value);
-        }
-    }
-}
-
-// Sets one tag to a number, a text or (a dict) a group. A dict is built
-// whole apart from the image first, so that a bad entry leaves the image's
-// tags as they were.
+// Sets one tag to a number, a text, or (a dict or list) a group built whole
+// apart from the image first, so that a bad entry leaves the tags as they were.
 void set_tag(ImageCore& core, const std::string& path, const py::handle& value) {
     host::TagGroup tags = core.image.tags();
-    if (!py::isinstance<py::dict>(value)) return set_scalar_tag(tags, path, value);
-    Session& session = *core.session;
-    host::TagGroup group = session.host->new_tag_group();
-    fill_group(group, value.cast<py::dict>(), session.host->new_tag_group());
-    tags.set(path, group);
+    set_tag_from_python(*core.session->host, tags, path, value);
 }
 
 ImageCore subarea(const ImageCore& core, const std::vector<std::int64_t>& start, const std::vector<std::int64_t>& end) {
@@ -262,6 +220,7 @@ PYBIND11_MODULE(_lumadex, m) {
 
     m.attr("MAX_DIMENSIONS") = host::kMaxDimensions;
     m.attr("MAX_TAG_DEPTH") = host::kMaxTagDepth;
+    add_file_functions(m);
     m.def("data_types", &describe_data_types, "(code, identifier, numpy dtype, element size, host name) per host data type");
 
     py::class_<ImageCore>(m, "ImageCore")
@@ -279,7 +238,7 @@ PYBIND11_MODULE(_lumadex, m) {
         .def("set_calibration",
              [](ImageCore& c, int dim, float origin, float scale, const std::string& units) {
                  check_dimension(c.image, dim);
-                 c.image.set_calibration(dim, host::Calibration{origin, scale, units});
+                 c.image.set_calibration(dim, host::Calibration{origin, scale, units, ""});
              })
         .def("tags", [](const ImageCore& c) { return tags_to_dict(c.image.tags()); })
         .def("set_tag", &set_tag)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <complex>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <type_traits>
 #include <variant>
@@ -80,6 +81,86 @@ py::object group_to_python(const host::TagGroup& group, int level) {
 }  // namespace
 
 py::object tags_to_dict(const host::TagGroup& group) { return group_to_python(group, 0); }
+
+namespace {
+
+std::string type_name(const py::handle& value)
+{
+    return py::str(py::type::handle_of(value).attr("__name__"));
+}
+
+// A scalar tag value: 32-bit int, float or str; nullopt for a dict or list.
+using Scalar = std::variant<std::int32_t, double, std::string>;
+
+std::optional<Scalar> scalar_from_python(const py::handle& value)
+{
+    if (py::isinstance<py::bool_>(value) || py::isinstance<py::int_>(value)) {
+        const py::int_ number(py::reinterpret_borrow<py::object>(value));
+        if (number < py::int_(INT32_MIN) || number > py::int_(INT32_MAX)) {
+            throw py::value_error("a tag number must fit 32 bits, unlike " + std::string(py::str(value)));
+        }
+        return number.cast<std::int32_t>();
+    }
+    if (py::isinstance<py::float_>(value)) return value.cast<double>();
+    if (py::isinstance<py::str>(value)) return value.cast<std::string>();
+    if (py::isinstance<py::dict>(value) || py::isinstance<py::list>(value)) return std::nullopt;
+    throw py::type_error("a tag holds an int, a float, a str, or a dict or list of them, not " + type_name(value));
+}
+
+void fill_group(host::TagGroup& group, const py::handle& value, const host::TagGroup& empty);
+
+// Fills the list `group` from a Python list: each nested dict or list is
+// appended empty and filled in place, so the host checks its depth first.
+void fill_list(host::TagGroup& group, const py::list& list, const host::TagGroup& empty)
+{
+    for (const py::handle item : list) {
+        if (const std::optional<Scalar> scalar = scalar_from_python(item)) {
+            std::visit([&](const auto& v) { group.append(v); }, *scalar);
+        } else {
+            host::TagGroup inner = group.append(empty);
+            fill_group(inner, item, empty);
+        }
+    }
+}
+
+void fill_dict(host::TagGroup& group, const py::dict& dict, const host::TagGroup& empty)
+{
+    for (const auto& [key, item] : dict) {
+        if (!py::isinstance<py::str>(key)) throw py::type_error("the names in a dict of tags are str, not " + type_name(key));
+        const std::string name = key.cast<std::string>();
+        if (name.empty() || name.find(':') != std::string::npos) {
+            throw py::value_error("a tag name in a dict is not empty and holds no ':', unlike \"" + name + "\"");
+        }
+        if (const std::optional<Scalar> scalar = scalar_from_python(item)) {
+            std::visit([&](const auto& v) { group.set(name, v); }, *scalar);
+        } else {
+            group.set(name, empty);
+            host::TagGroup inner = std::get<host::TagGroup>(group.get(name));
+            fill_group(inner, item, empty);
+        }
+    }
+}
+
+void fill_group(host::TagGroup& group, const py::handle& value, const host::TagGroup& empty)
+{
+    if (py::isinstance<py::dict>(value))
+        fill_dict(group, value.cast<py::dict>(), empty);
+    else
+        fill_list(group, value.cast<py::list>(), empty);
+}
+
+}  // namespace
+
+void set_tag_from_python(host::Host& host, host::TagGroup& tags, const std::string& path, const py::handle& value)
+{
+    if (const std::optional<Scalar> scalar = scalar_from_python(value)) {
+        std::visit([&](const auto& v) { tags.set(path, v); }, *scalar);
+        return;
+    }
+    host::TagGroup group = host.new_tag_group();
+    fill_group(group, value, host.new_tag_group());
+    tags.set(path, group);
+}
 
 host::Value value_from_python(const py::handle& object) {
     if (object.is_none()) return std::monostate{};

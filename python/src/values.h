@@ -28,6 +28,15 @@ py::dtype numpy_dtype(host::DataType type);
 // nested deeper than host::kMaxTagDepth.
 py::object tags_to_dict(const host::TagGroup& group);
 
+// Sets the tag at `path` (':'-separated) to a Python value: an int (32-bit),
+// a float, a str, a dict (a group: nested dicts are nested groups, named
+// without ':') or a list (unnamed entries, of the same kinds). A dict or list
+// is built whole apart from `tags` first, in `host`, so that a bad entry
+// leaves `tags` as they were; it is built top down, so that one nested past
+// the depth limit (one that holds itself, too) is refused before the
+// recursion goes further.
+void set_tag_from_python(host::Host& host, host::TagGroup& tags, const std::string& path, const py::handle& value);
+
 // A script-call argument from None, an ImageCore, an int, a float or a str.
 host::Value value_from_python(const py::handle& object);
 

@@ -90,22 +90,6 @@ def test_a_ref_keeps_its_value_when_a_call_fails_before_writing(host):
     assert kept.value is image
 
 
-def test_a_new_host_closes_the_one_holding_the_same_plugin_and_images_stay_with_their_host():
-    first = lumadex.Host()
-    foreign = first.image(np.ones(4, np.complex64))
-    with pytest.warns(UserWarning, match="one host at a time"):
-        second = lumadex.Host()
-    with second:
-        assert first.closed and not second.closed
-        assert second.signatures()
-        with pytest.raises(ValueError, match="another host"):
-            second.ZEPPureFFT(foreign, 1.0, None)
-        baseline = second.live_objects()["total"]
-        del foreign
-        assert second.live_objects()["total"] == baseline
-    first.close()
-
-
 def test_a_closed_host_refuses_calls_and_its_images_stay_readable():
     with lumadex.Host() as host:
         image = host.image(np.arange(3, dtype=np.complex64))

@@ -175,9 +175,15 @@ def test_no_tag_tree_grows_deeper_than_the_limit(host):
     assert image.tags() == tags and image.clone().tags() == tags
     with pytest.raises(ValueError, match="':'"):
         image.set_tag("f", {"a": 1, "b:c": 2})
-    with pytest.raises(TypeError, match="list"):
-        image.set_tag("f", {"a": [1]})
+    with pytest.raises(TypeError, match="not set"):
+        image.set_tag("f", {"a": [1, {2}]})
     assert image.tags() == tags
+    listed = []
+    listed.append(listed)
+    with pytest.raises(lumadex.UsageError, match=f"deeper than {depth} levels"):
+        image.set_tag("f", listed)
+    image.set_tag("f", {"a": [1, 2.5, "three", {"four": [4]}, []]})  # lists are lists of unnamed entries
+    assert image.tags()["f"] == {"a": [1, 2.5, "three", {"four": [4]}, {}]}  # an empty one reads as a group
 
 
 def test_host_text_that_is_not_utf8_reaches_python_with_replacement_characters(host):

@@ -65,10 +65,14 @@ dm_data_kind data_type_kind(DataType type);
 
 constexpr int kMaxDimensions = 5;
 
+// A dimension's calibration: the value at pixel i is (i - origin) * scale.
 struct Calibration {
     float origin = 0.0f;
     float scale = 1.0f;
     std::string units;
+    // The axis's name ("" for none): kept in a file as a "Label" beside the
+    // units, and reset by a script that sets the calibration.
+    std::string label;
 };
 
 // Counted handle to a host object. Copying takes a reference; destruction
@@ -114,6 +118,12 @@ public:
     void set(std::string_view path, std::int32_t value);
     void set(std::string_view path, std::string_view value);
     void set(std::string_view path, const TagGroup& group);  // a deep copy of `group`
+    // Lists (a file's TagList): unnamed entries, in the order appended. A
+    // group whose entries are all unnamed reads back as a list.
+    void append(double value);
+    void append(std::int32_t value);
+    void append(std::string_view value);
+    TagGroup append(const TagGroup& group);  // appends a deep copy of `group` and returns the copy
     bool contains(std::string_view path) const;
     TagValue get(std::string_view path) const;  // UsageError when absent
     std::vector<std::pair<std::string, TagValue>> entries() const;  // in insertion order
