@@ -5,6 +5,7 @@
 #include "fourier.h"
 #include "measure.h"
 #include "ndimage.h"
+#include "registration.h"
 #include "threads.h"
 #include "ufuncs.h"
 
@@ -16,4 +17,5 @@ PYBIND11_MODULE(_arrays, m)
     lumadex::arrays::RegisterUfuncs(m);
     lumadex::arrays::RegisterNdimage(m);
     lumadex::arrays::RegisterMeasure(m);
+    lumadex::arrays::RegisterRegistration(m);
 }

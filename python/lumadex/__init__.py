@@ -23,7 +23,8 @@ from ._version import __version__  # the project version of the build, "2.3.0.0"
 from ._datatypes import DataType, as_data_type, data_type_of
 from ._host import MAX_DIMENSIONS, MAX_TAG_DEPTH, FileError, Host, Ref, ScriptError, UsageError, default_plugin_path
 from ._image import Calibration, Image
-from .drift import Registration, register_series
+from .drift import Registration
+from .registration import register_series
 from ._arrays import get_num_threads, set_num_threads
 from . import fft, io, math, measure, ndimage, registration, special
 

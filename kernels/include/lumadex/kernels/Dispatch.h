@@ -88,5 +88,7 @@ inline constexpr std::int64_t kWarpParallelPixels = std::int64_t{1} << 15;
 inline constexpr std::int64_t kElementwiseParallelPixels = std::int64_t{1} << 16;
 // FFT half/full layout conversions: elements copied or mirrored.
 inline constexpr std::int64_t kLayoutParallelElements = std::int64_t{1} << 15;
+// Phase correlation: spectrum or correlation elements of a pass.
+inline constexpr std::int64_t kCorrelationParallelElements = std::int64_t{1} << 15;
 
 }  // namespace lumadex::kernels

@@ -1,0 +1,202 @@
+// Phase correlation on half spectra (the formulas are in Registration.h).
+//
+// The weights depend on the frequency only, so a registration computes them
+// once and every frame's cross power spectrum is a product and a
+// normalisation per element; the modulus is taken in double, where the
+// squares of large single-precision spectra would overflow. Square roots
+// need not set errno (the build compiles this file with -fno-math-errno) and
+// divisions need not keep their trap order, so that the loops vectorise.
+#pragma GCC optimize("no-trapping-math")
+
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <numbers>
+#include <type_traits>
+
+#include "lumadex/kernels/Dispatch.h"
+#include "lumadex/kernels/Registration.h"
+#include "lumadex/kernels/Shift.h"
+
+namespace lumadex::kernels {
+namespace {
+
+// The frequency of index i along an axis of a real image of n pixels, in
+// cycles per pixel: the upper half of a pure axis holds the negative ones.
+double CyclesPerPixel(std::int64_t i, std::int64_t n)
+{
+    const std::int64_t k = i < n - n / 2 ? i : i - n;
+    return static_cast<double>(k) / static_cast<double>(n);
+}
+
+// Calls row(y, z) for every row of a block of `width` x `height` x `depth`,
+// rows spread over the threads when there are enough elements.
+template <class Row>
+void ForEachRow(std::int64_t width, std::int64_t height, std::int64_t depth, const Row& row)
+{
+    const std::int64_t rows = height * depth;
+#pragma omp parallel for schedule(static) if (WorthThreads(rows * width, kCorrelationParallelElements))
+    for (std::int64_t r = 0; r < rows; ++r) row(r % height, r / height);
+}
+
+template <class T>
+T* RowOf(const Block<T>& block, std::int64_t y, std::int64_t z)
+{
+    return block.data + y * block.stride[1] + z * block.stride[2];
+}
+
+// max(m, the row's values), NaN values passed over.
+template <class T>
+T RowMax(const T* row, std::int64_t width, T m)
+{
+    std::int64_t x = 0;
+    if constexpr (std::is_same_v<T, float>) {
+        // maxps(a, b) is a > b ? a : b, as below, four lanes at a time.
+        __m128 lanes[2] = {_mm_set1_ps(m), _mm_set1_ps(m)};
+        for (; x + 8 <= width; x += 8) {
+            lanes[0] = _mm_max_ps(_mm_loadu_ps(row + x), lanes[0]);
+            lanes[1] = _mm_max_ps(_mm_loadu_ps(row + x + 4), lanes[1]);
+        }
+        alignas(16) float values[8];
+        _mm_store_ps(values, lanes[0]);
+        _mm_store_ps(values + 4, lanes[1]);
+        for (const float v : values) m = v > m ? v : m;
+    }
+    for (; x < width; ++x) m = row[x] > m ? row[x] : m;
+    return m;
+}
+
+// The vertex of the parabola through (-1, left), (0, centre), (1, right),
+// within half a pixel; 0 where the three do not bend down.
+double Vertex(double left, double centre, double right)
+{
+    const double curvature = left - 2.0 * centre + right;
+    if (!(curvature < 0)) return 0.0;
+    return std::clamp(0.5 * (left - right) / curvature, -0.5, 0.5);
+}
+
+}  // namespace
+
+void CorrelationWeights(const std::int64_t (&size)[4], double radius, const Block<float>& weights)
+{
+    const std::int64_t width = size[0] / 2 + 1, height = size[1], depth = size[2];
+    const double inverseRadius2 = radius > 0 ? 1.0 / (radius * radius) : 0.0;
+    ForEachRow(width, height, depth, [&](std::int64_t y, std::int64_t z) {
+        const double sy = CyclesPerPixel(y, size[1]), sz = CyclesPerPixel(z, size[2]);
+        float* row = RowOf(weights, y, z);
+        for (std::int64_t x = 0; x < width; ++x) {
+            const double sx = static_cast<double>(x) / static_cast<double>(size[0]);
+            const double q = (sx * sx + sy * sy + sz * sz) * inverseRadius2;
+            row[x] = static_cast<float>(std::exp(-q * q));
+        }
+    });
+    weights.data[0] = 0.0f;  // the zero frequency (the images' means) carries no displacement
+}
+
+template <Normalization kNormalization, class T>
+void CrossPowerRow(const T* t, const T* r, const float* w, T* out, std::int64_t width)
+{
+    for (std::int64_t x = 0; x < width; ++x) {
+        const double tr = t[2 * x], ti = t[2 * x + 1], rr = r[2 * x], ri = r[2 * x + 1];
+        const double pr = tr * rr + ti * ri, pi = ti * rr - tr * ri;  // t conj(r)
+        const double a2 = pr * pr + pi * pi;
+        double factor = w[x];
+        if constexpr (kNormalization == Normalization::Half) factor = a2 > 0 ? factor / std::sqrt(std::sqrt(a2)) : 0.0;
+        if constexpr (kNormalization == Normalization::Phase) factor = a2 > 0 ? factor / std::sqrt(a2) : 0.0;
+        out[2 * x] = static_cast<T>(pr * factor);
+        out[2 * x + 1] = static_cast<T>(pi * factor);
+    }
+}
+
+template <class T>
+void MaskedCrossPower(const Block<const std::complex<T>>& target, const Block<const std::complex<T>>& reference,
+                      const Block<const float>& weights, Normalization normalization,
+                      const Block<std::complex<T>>& cross)
+{
+    auto row = CrossPowerRow<Normalization::Plain, T>;
+    if (normalization == Normalization::Half) row = CrossPowerRow<Normalization::Half, T>;
+    if (normalization == Normalization::Phase) row = CrossPowerRow<Normalization::Phase, T>;
+    ForEachRow(target.size[0], target.size[1], target.size[2], [&](std::int64_t y, std::int64_t z) {
+        row(reinterpret_cast<const T*>(RowOf(target, y, z)), reinterpret_cast<const T*>(RowOf(reference, y, z)),
+            RowOf(weights, y, z), reinterpret_cast<T*>(RowOf(cross, y, z)), target.size[0]);
+    });
+}
+
+template <class T>
+std::array<double, 3> CorrelationPeak(const Block<const T>& correlation)
+{
+    const std::int64_t width = correlation.size[0], height = correlation.size[1], depth = correlation.size[2];
+    const std::int64_t rows = height * depth;
+    const bool threaded = WorthThreads(rows * width, kCorrelationParallelElements);
+    // The largest value (NaN never wins), then the first position holding it.
+    T largest = -std::numeric_limits<T>::infinity();
+#pragma omp parallel for schedule(static) reduction(max : largest) if (threaded)
+    for (std::int64_t r = 0; r < rows; ++r) {
+        const T* row = RowOf(correlation, r % height, r / height);
+        largest = RowMax(row, width, largest);
+    }
+    std::int64_t rank = -1;
+    for (std::int64_t r = 0; r < rows && rank < 0; ++r) {
+        const T* row = RowOf(correlation, r % height, r / height);
+        for (std::int64_t x = 0; x < width; ++x)
+            if (row[x] == largest) {
+                rank = r * width + x;
+                break;
+            }
+    }
+    std::array<double, 3> displacement{0, 0, 0};
+    if (rank < 0) return displacement;  // NaN everywhere: no peak to find
+
+    const std::int64_t n[3] = {width, height, depth};
+    const std::int64_t at[3] = {rank % width, (rank / width) % height, rank / (width * height)};
+    auto value = [&](int axis, std::int64_t step) {
+        std::int64_t p[3] = {at[0], at[1], at[2]};
+        p[axis] = (p[axis] + step + n[axis]) % n[axis];
+        return static_cast<double>(correlation.data[p[0] * correlation.stride[0] + p[1] * correlation.stride[1] +
+                                                    p[2] * correlation.stride[2]]);
+    };
+    for (int axis = 0; axis < 3; ++axis) {
+        if (n[axis] == 1) continue;
+        const std::int64_t whole = at[axis] < n[axis] - n[axis] / 2 ? at[axis] : at[axis] - n[axis];
+        displacement[axis] = static_cast<double>(whole) + Vertex(value(axis, -1), value(axis, 0), value(axis, 1));
+    }
+    return displacement;
+}
+
+template <class T>
+void ShiftHalfSpectrum(const Block<std::complex<T>>& spectrum, const std::int64_t (&size)[4],
+                       const double (&shift)[3])
+{
+    AxisShift axes[3];
+    for (int d = 0; d < 3; ++d)
+        axes[d] = AxisShift{static_cast<int>(spectrum.size[d]), static_cast<int>(size[d]), 0, -shift[d], true};
+    ShiftBlock<T>(spectrum, spectrum, axes, 1.0, Evaluation::Rows);
+    // The ramp gave the Nyquist index (frequency -N/2) the factor
+    // exp(i pi shift); the mean of both directions is cos(pi shift).
+    for (int d = 0; d < 3; ++d) {
+        if (size[d] % 2 != 0 || size[d] < 2 || shift[d] == 0) continue;
+        const double turn = std::numbers::pi * shift[d];
+        const std::complex<T> fix(static_cast<T>(std::cos(turn) * std::cos(turn)),
+                                  static_cast<T>(-std::cos(turn) * std::sin(turn)));
+        Block<std::complex<T>> plane = spectrum;
+        plane.data += (size[d] / 2) * spectrum.stride[d];
+        plane.size[d] = 1;
+        for (std::int64_t r = 0; r < plane.rows(); ++r) {
+            std::complex<T>* row = plane.Row(r);
+            for (std::int64_t x = 0; x < plane.size[0]; ++x) row[x * plane.stride[0]] *= fix;
+        }
+    }
+}
+
+template void ShiftHalfSpectrum(const Block<std::complex<float>>&, const std::int64_t (&)[4], const double (&)[3]);
+template void ShiftHalfSpectrum(const Block<std::complex<double>>&, const std::int64_t (&)[4], const double (&)[3]);
+template void MaskedCrossPower(const Block<const std::complex<float>>&, const Block<const std::complex<float>>&,
+                               const Block<const float>&, Normalization, const Block<std::complex<float>>&);
+template void MaskedCrossPower(const Block<const std::complex<double>>&, const Block<const std::complex<double>>&,
+                               const Block<const float>&, Normalization, const Block<std::complex<double>>&);
+template std::array<double, 3> CorrelationPeak(const Block<const float>&);
+template std::array<double, 3> CorrelationPeak(const Block<const double>&);
+
+}  // namespace lumadex::kernels
