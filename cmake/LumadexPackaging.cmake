@@ -49,6 +49,8 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # lumadex_2.3.0.0_amd64.deb
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The FFT descriptor library is private to the package, beside the plug-in.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${CMAKE_INSTALL_PREFIX}/${LUMADEX_INSTALL_PLUGINDIR})
 if(LUMADEX_PYTHON)
   # The extension module is built for one interpreter version.
   math(EXPR next_minor "${Python3_VERSION_MINOR} + 1")

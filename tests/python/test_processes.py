@@ -81,3 +81,19 @@ def test_a_process_pool_works_after_the_parent_used_the_plugin(method, open_in_p
         parent_host.close()
         parent_host = None
     np.testing.assert_allclose(results, [expected] * 4, rtol=1e-6)
+
+
+def test_both_faces_share_one_fft_library_and_plan_cache():
+    """FFTW's planner and wisdom are process-wide: the plug-in and the numpy face
+    must reach them through one descriptor library (one plan cache, one planner
+    thread), else one imports wisdom while the other's planner thread measures."""
+    frames = np.random.default_rng(3).random((3, 256, 256)).astype(np.float32)
+    lumadex.registration.register_series(frames)
+    with lumadex.Host() as host:
+        host.ZEPPureFFT(host.image(frames[0].astype(np.complex64)), 1.0, None)
+        with open("/proc/self/maps") as maps:
+            libraries = {line.split()[-1] for line in maps if "lumadex_dfti" in line}
+        assert len(libraries) == 1, libraries
+        for module in (lumadex.default_plugin_path(), lumadex._arrays.__file__):
+            imported = os.popen(f"nm -D --undefined-only {module}").read()
+            assert "DftiComputeForward" in imported, f"{module} carries its own copy of the descriptor layer"
