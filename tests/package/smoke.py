@@ -32,5 +32,13 @@ with lumadex.Host() as host:
     assert back.name == "noise", back.name
     assert np.array_equal(back.array(), pixels)
 
+# The numpy face, which finds the FFT descriptor library in the plug-in's folder.
+reference = np.random.default_rng(8).random((40, 64)).astype(np.float32)
+shift = lumadex.registration.phase_cross_correlation(reference, np.roll(reference, (3, -5), axis=(0, 1)))
+assert np.allclose(shift, (-3, 5), atol=1e-3), shift
+(loaded,) = lumadex.io.load("noise.dm4")
+assert np.array_equal(loaded.data, pixels)
+
 print(f"python: lumadex {lumadex.__version__} from {package_dir}, plug-in {plugin}, "
-      f"ZEPPureFFT of {pixels.shape[0]} x {pixels.shape[1]}, noise.dm4 saved and read back")
+      f"ZEPPureFFT of {pixels.shape[0]} x {pixels.shape[1]}, noise.dm4 saved and read back; "
+      f"numpy face: registration shift {tuple(np.round(shift, 3))}, io.load")
