@@ -25,11 +25,11 @@ from lumadex import special as ls
 
 ROUNDS = 5
 COMPLEX = {"exp", "log", "log10", "sqrt", "absolute", "conjugate", "sin", "cos", "tan", "arcsin", "arccos", "arctan",
-           "sinh", "cosh", "tanh", "arcsinh", "arccosh", "arctanh", "add", "subtract"}
+           "sinh", "cosh", "tanh", "arcsinh", "arccosh", "arctanh"}
 DOMAINS = {"log": (0.01, 100), "log10": (0.01, 100), "log1p": (-0.5, 10), "sqrt": (0, 100), "reciprocal": (0.1, 10),
            "expm1": (-1, 1), "tan": (-1.4, 1.4), "tanh": (-5, 5), "arcsin": (-1, 1), "arccos": (-1, 1),
            "arccosh": (1, 100), "arctanh": (-0.9, 0.9), "erf": (-3, 3), "erfc": (-3, 5), "erfinv": (-0.999, 0.999),
-           "power": (0.1, 10), "divide": (0.5, 10)}
+           "power": (0.1, 10)}
 REAL_OF = {np.complex64: np.float32, np.complex128: np.float64}
 
 

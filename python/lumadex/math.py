@@ -7,11 +7,13 @@ two-argument ones ``reduce``, ``accumulate``, ``outer`` and ``at``. The
 float32 and float64 loops (and the complex64 and complex128 ones where
 listed) run lumadex's vector-math layer; every other type runs numpy's own
 loop, so that integers, float16 and long double give numpy's results.
+numpy's arithmetic (add, multiply...) is not repeated here: the layer's
+loops are no faster than numpy's.
 
 Accuracy of the layer's loops: real functions within 1 ulp of the correctly
 rounded result; complex ones within a few ulps per component, relative to
-the larger component; rounding, absolute values and the arithmetic
-operations exact or correctly rounded, as numpy's. Special values (zeros of
+the larger component; rounding, absolute values, square and reciprocal
+exact or correctly rounded, as numpy's. Special values (zeros of
 either sign, infinities, nan) give numpy's results.
 
 Threads: a long run is split over ``lumadex.get_num_threads()`` threads
@@ -36,8 +38,6 @@ sinh, cosh, tanh, arcsinh, arccosh, arctanh
     hyperbolic functions and their inverses
 floor, ceil, trunc, rint
     rounding to integers (real only)
-add, subtract, multiply, divide
-    arithmetic (multiply and divide real only)
 power, hypot, arctan2
     functions of two arguments (real only)
 
@@ -53,7 +53,6 @@ __all__ = [
     "sin", "cos", "tan", "arcsin", "arccos", "arctan",
     "sinh", "cosh", "tanh", "arcsinh", "arccosh", "arctanh",
     "floor", "ceil", "trunc", "rint",
-    "add", "subtract", "multiply", "divide",
     "power", "hypot", "arctan2",
 ]
 
