@@ -10,7 +10,8 @@ the contestants and each keeps its best, so that a busy machine disturbs
 them alike. Columns: ref/1t and ref/2t above 1 mean lumadex is faster
 (target at one thread: at least 1 against numpy, at least 5 against
 scipy.special). A few strided rows at the end show what gathering
-costs: every other element of a long array, and short rows of a matrix.
+costs (every other element of a long array, short rows of a matrix), and
+a few rows in place (the output is the argument).
 """
 
 import argparse
@@ -67,10 +68,11 @@ def ours_at(threads, ufunc, args, out):
     return call
 
 
-def row(name, label, ours, reference, args, target=1):
+def row(name, label, ours, reference, args, target=1, out=None):
     """Times one case and prints its line; returns reference / ours at one thread."""
-    out_dtype = REAL_OF.get(args[0].dtype.type, args[0].dtype) if name == "absolute" else args[0].dtype
-    out = np.empty(args[0].shape, out_dtype)
+    if out is None:
+        out_dtype = REAL_OF.get(args[0].dtype.type, args[0].dtype) if name == "absolute" else args[0].dtype
+        out = np.empty(args[0].shape, out_dtype)
     theirs, one, two = best_ms([lambda: reference(*args, out=out), ours_at(1, ours, args, out),
                                 ours_at(2, ours, args, out)])
     print(f"{name:<11}{label:<11}{theirs:9.2f}{one:9.2f}{two:9.2f}{theirs / one:8.2f}{theirs / two:8.2f}"
@@ -112,6 +114,13 @@ def main():
             ratio, _ = row(name, label, ufunc, getattr(np, name), args)
             if ratio < 1:
                 slow.append(f"{name} {label} {ratio:.2f}")
+    print("\nin place (out= the argument; idempotent functions, so that every round sees the same values):")
+    for name, dtype in (("floor", np.float64), ("absolute", np.float64), ("rint", np.float32),
+                        ("conjugate", np.complex128)):
+        (x,) = arguments(name, dtype, options.n, rng)
+        ratio, _ = row(name, np.dtype(dtype).name, getattr(lm, name), getattr(np, name), (x,), out=x)
+        if ratio < 1:
+            slow.append(f"{name} {np.dtype(dtype).name} in place {ratio:.2f}")
     lumadex.set_num_threads(2)
     print("\nbelow target at one thread:", ", ".join(slow) if slow else "none")
 

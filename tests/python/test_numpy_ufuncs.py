@@ -257,6 +257,7 @@ def test_broadcasting_out_where_dtype_and_casting(rng):
 
 @pytest.mark.parametrize("threads", [1, 2])
 def test_strided_overlapping_and_long_runs(threads, rng):
+    before = lumadex.get_num_threads()
     lumadex.set_num_threads(threads)
     try:
         big = rng.uniform(-2, 2, (300, 700))  # long runs: split over the threads
@@ -280,7 +281,7 @@ def test_strided_overlapping_and_long_runs(threads, rng):
         same_values(lm.hypot.accumulate(big, axis=1), np.hypot.accumulate(big, axis=1))
         same_values(lm.hypot.reduce(big, axis=1), np.hypot.reduce(big, axis=1))
     finally:
-        lumadex.set_num_threads(2)
+        lumadex.set_num_threads(before)
 
 
 def test_calls_release_the_gil_and_run_side_by_side(rng):
@@ -303,9 +304,9 @@ def test_calls_release_the_gil_and_run_side_by_side(rng):
 
 
 def test_no_floating_point_warnings(rng):
-    x = rng.uniform(-700, 700, 100000)
-    with np.errstate(all="raise"):
-        for name in ("exp", "sinh", "tan", "erfc", "arctanh"):
-            ufunc(name)(np.tanh(x) if name == "arctanh" else x)
+    x = rng.uniform(-700, 700, 100000)  # no result overflows, none is invalid
+    with np.errstate(all="raise"):  # the vector kernels raise flags on the way (erf: overflow, sinh: underflow)
+        for name in ("exp", "sinh", "tan", "erf", "erfc", "arctanh"):
+            ufunc(name)(np.tanh(x / 100) if name == "arctanh" else x)
         got = lm.log(np.array([-1.0, 0.0]))  # invalid and pole: nan and -inf, silently
     same_values(got, np.array([np.nan, -INF]))
