@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cfenv>
-#include <cstdlib>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -59,10 +58,11 @@ bool Entangled(const Strided& in, const Strided& out, npy_intp n)
     return inLow < outHigh && outLow < inHigh;
 }
 
-// Leaves the calling thread's floating-point exception flags as they were
-// before, apart from those already raised: the vector kernels raise flags in
-// intermediate steps (inexact, an overflow in a lane that is discarded...)
-// that numpy would otherwise report as warnings about the caller's data.
+// Clears the floating-point exception flags that the routine raised in the
+// calling thread (flags raised before it stay): the vector kernels raise
+// flags in intermediate steps (an overflow in erf's discarded lanes, an
+// underflow in sinh's...) that numpy would report as warnings about the
+// caller's data.
 class ExceptionFlagsKept {
 public:
     ExceptionFlagsKept() : before_(std::fetestexcept(FE_ALL_EXCEPT)) {}
@@ -108,23 +108,6 @@ public:
         return buffer_;
     }
 
-    // Asks for the cache lines of elements [begin, begin + count) of a
-    // strided input, so that they arrive while the routine works on the
-    // block before (a gather would otherwise wait for memory, then compute).
-    void Prefetch(npy_intp begin, npy_intp count) const
-    {
-        if (s_.Dense<T>() || s_.step == 0 || count <= 0) return;
-        if (std::abs(s_.step) >= 64) {  // a line per element
-            for (npy_intp i = 0; i < count; ++i) __builtin_prefetch(s_.At<T>(begin + i));
-            return;
-        }
-        const char* first = reinterpret_cast<const char*>(s_.At<T>(begin));
-        const char* last = reinterpret_cast<const char*>(s_.At<T>(begin + count - 1));
-        const char* low = std::min(first, last);
-        const npy_intp bytes = std::abs(last - first) + static_cast<npy_intp>(sizeof(T));
-        for (npy_intp offset = 0; offset < bytes; offset += 64) __builtin_prefetch(low + offset);
-    }
-
 private:
     Strided s_;
     bool filled_ = false;
@@ -157,12 +140,10 @@ struct UnaryBlocks {
     Writer<Out> r;
 
     UnaryBlocks(UnaryRoutine<In, Out> f, const Strided& a, const Strided& r) : f(f), a(a), r(r) {}
-    void operator()(npy_intp begin, npy_intp count, npy_intp nextCount)
+    void operator()(npy_intp begin, npy_intp count)
     {
-        const In* in = a.Read(begin, count);
-        a.Prefetch(begin + count, nextCount);
         Out* out = r.Target(begin);
-        f(static_cast<MKL_INT>(count), in, out);
+        f(static_cast<MKL_INT>(count), a.Read(begin, count), out);
         r.Commit(begin, count);
     }
 };
@@ -174,13 +155,10 @@ struct BinaryBlocks {
     Writer<T> r;
 
     BinaryBlocks(BinaryRoutine<T> f, const Strided& a, const Strided& b, const Strided& r) : f(f), a(a), b(b), r(r) {}
-    void operator()(npy_intp begin, npy_intp count, npy_intp nextCount)
+    void operator()(npy_intp begin, npy_intp count)
     {
-        const T *x = a.Read(begin, count), *y = b.Read(begin, count);
-        a.Prefetch(begin + count, nextCount);
-        b.Prefetch(begin + count, nextCount);
         T* out = r.Target(begin);
-        f(static_cast<MKL_INT>(count), x, y, out);
+        f(static_cast<MKL_INT>(count), a.Read(begin, count), b.Read(begin, count), out);
         r.Commit(begin, count);
     }
 };
@@ -192,8 +170,7 @@ template <class Blocks, class... Args>
 void InBlocks(npy_intp n, const Args&... args)
 {
     const npy_intp blocks = (n + kBlock - 1) / kBlock;
-    const auto count = [&](npy_intp block) { return std::clamp<npy_intp>(n - block * kBlock, 0, kBlock); };
-    const auto run = [&](Blocks& work, npy_intp block) { work(block * kBlock, count(block), count(block + 1)); };
+    const auto run = [&](Blocks& work, npy_intp block) { work(block * kBlock, std::min(kBlock, n - block * kBlock)); };
     const int threads =
         n < kThreadedFrom || omp_in_parallel() ? 1 : static_cast<int>(std::min<npy_intp>(ThreadCount(), blocks / 4));
     if (threads <= 1) {

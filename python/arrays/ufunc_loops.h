@@ -12,9 +12,10 @@
 //     thousand elements on, in a ThreadScope of the face's thread count,
 //     inside which the routine splits the run over the OpenMP threads;
 //   - otherwise in blocks of a thousand elements: strided inputs gathered
-//     into small aligned buffers, the routine called on the block, a strided
-//     result scattered back; long runs share the blocks out over the face's
-//     threads;
+//     into small aligned buffers, the routine called on the block, a
+//     strided result scattered back; long runs share the blocks out over
+//     the face's threads (prefetching the next block's lines during the
+//     call, or blocks of 256 to 2048 elements, measured no faster);
 //   - an output that overlaps an input other than by being the same
 //     elements (numpy's reduce and accumulate do this on purpose: the output
 //     of one element is an input of the next) goes to numpy's own loop for
