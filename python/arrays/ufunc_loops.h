@@ -19,8 +19,8 @@
 //   - an output that overlaps an input other than by being the same
 //     elements (numpy's reduce and accumulate do this on purpose: the output
 //     of one element is an input of the next) goes to numpy's own loop for
-//     the same types, which reduces as numpy does (pairwise sums and all);
-//     without one, one element at a time, in order.
+//     the same types, which reduces and accumulates as numpy does; without
+//     one, one element at a time, in order.
 // The routines report no floating-point exceptions through numpy: flags
 // that a routine raises in the calling thread are cleared again, so that no
 // spurious warning (or error under numpy.errstate) comes from the
