@@ -2,7 +2,6 @@
 #include "ufuncs.h"
 
 #include <algorithm>
-#include <array>
 #include <deque>
 #include <stdexcept>
 #include <string>
