@@ -46,19 +46,18 @@ std::pair<std::intptr_t, std::intptr_t> Extent(const py::array& a)
     return {first, last};
 }
 
-// Element strides, aligned data, no dimension of several positions at one
-// address (but in an empty array).
+// Aligned data, and along every dimension of several positions a stride of
+// whole elements, not zero (an empty array has no positions at all). A
+// dimension of one position is never stepped along.
 void CheckGeometry(const py::array& a, const std::string& function, const char* which)
 {
-    const py::ssize_t bytes = a.itemsize();
     const auto alignment = static_cast<std::intptr_t>(a.dtype().alignment());
     Require(reinterpret_cast<std::intptr_t>(a.data()) % alignment == 0, function,
             std::string(which) + " is not aligned to its elements");
-    for (py::ssize_t d = 0; d < a.ndim(); ++d) {
-        Require(a.strides(d) % bytes == 0, function, std::string(which) + "'s strides are not whole elements");
-        Require(a.size() == 0 || a.shape(d) <= 1 || a.strides(d) != 0, function,
-                std::string(which) + " has a zero stride");
-    }
+    if (a.size() == 0) return;
+    for (py::ssize_t d = 0; d < a.ndim(); ++d)
+        Require(a.shape(d) == 1 || (a.strides(d) != 0 && a.strides(d) % a.itemsize() == 0), function,
+                std::string(which) + "'s strides are not whole, non-zero element steps");
 }
 
 // The checks the passes rely on: types, shapes, axes, geometry, and either

@@ -75,7 +75,8 @@ Lengths = Optional[Union[int, Sequence[int]]]
 Axes = Optional[Union[int, Sequence[int]]]
 
 _NORMS = ("backward", "ortho", "forward")
-_ALIGNMENT = 64  # bytes: the start of every array made here
+_ALIGNMENT = 64  # bytes: the start of the large arrays made here
+_ALIGNED_FROM = 1 << 16  # bytes
 
 
 class _LongDouble(TypeError):
@@ -93,6 +94,9 @@ def _floating(name: str, x: Any) -> Tuple[np.ndarray, bool]:
     not whole elements, and dimensions of several positions at one address
     (broadcast arrays) are copied.
     """
+    if type(x) is np.ndarray and x.dtype.char in "fdFD" and x.dtype.isnative and x.flags.c_contiguous \
+            and x.flags.aligned:
+        return x, False  # the common case, at no cost
     try:
         a = x if isinstance(x, np.ndarray) else np.asarray(x)
         fresh = a is not x and isinstance(x, (list, tuple, numbers.Number))
@@ -110,11 +114,10 @@ def _floating(name: str, x: Any) -> Tuple[np.ndarray, bool]:
         raise
     except (TypeError, ValueError) as error:
         raise type(error)(f"{name}: x cannot be read as an array of numbers: {error}") from error
-    converted = a
-    if (not converted.flags.aligned or any(step % converted.itemsize for step in converted.strides)
-            or any(step == 0 and n > 1 for step, n in zip(converted.strides, converted.shape))):
-        converted, fresh = converted.copy(), True
-    return converted, fresh
+    # (A dimension of one position is never stepped along: its stride does not matter.)
+    if not a.flags.aligned or any(n > 1 and (step % a.itemsize or step == 0) for step, n in zip(a.strides, a.shape)):
+        a, fresh = a.copy(), True
+    return a, fresh
 
 
 def _real(name: str, x: Any) -> np.ndarray:
@@ -214,9 +217,13 @@ def _real_of(dtype: np.dtype) -> np.dtype:
 
 
 def _empty(shape: Sequence[int], dtype: np.dtype) -> np.ndarray:
-    """A C-ordered array starting on a 64-byte boundary, as FFTW's vector code likes it."""
+    """A C-ordered array; a large one starts on a 64-byte boundary, so that FFTW's vector
+    loads do not straddle cache lines (numpy's own large arrays start 16 bytes past one).
+    FFTW tells alignments apart modulo 16 only: both kinds run the same plans."""
     dtype = np.dtype(dtype)
     nbytes = math.prod(shape) * dtype.itemsize
+    if nbytes < _ALIGNED_FROM:
+        return np.empty(shape, dtype)
     raw = np.empty(nbytes + _ALIGNMENT, np.uint8)
     start = -raw.__array_interface__["data"][0] % _ALIGNMENT
     return raw[start:start + nbytes].view(dtype).reshape(shape)
@@ -224,6 +231,8 @@ def _empty(shape: Sequence[int], dtype: np.dtype) -> np.ndarray:
 
 def _c_ordered(a: np.ndarray) -> bool:
     """Whether a's dimensions of several positions lie in C order (slower ones first)."""
+    if a.flags.c_contiguous:
+        return True
     steps = [abs(step) for step, n in zip(a.strides, a.shape) if n > 1]
     return all(outer >= inner for outer, inner in zip(steps, steps[1:]))
 
