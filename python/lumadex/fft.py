@@ -332,7 +332,8 @@ _SHARED = {
     "workers": (
         "workers : int, optional\n"
         "        Threads: a positive count, or -1 for every processor, -2 for all but one...\n"
-        "        None (default) is lumadex.get_num_threads()."),
+        "        None (default) is lumadex.get_num_threads(); through scipy.fft's backend protocol,\n"
+        "        scipy's default (scipy.fft.get_workers())."),
     "plan": "plan : object, optional\n        Accepted for scipy.fft's signature and ignored.",
     "raises": (
         "Raises\n    ------\n"
