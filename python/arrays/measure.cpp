@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "blocks.h"
+#include "lumadex/kernels/Dispatch.h"
 #include "lumadex/kernels/Statistics.h"
 #include "threads.h"
 
@@ -138,6 +139,10 @@ void Bin2(const py::array& a, py::array& out)
 
 void RegisterMeasure(py::module_& m)
 {
+    // The kernels take their vectorised paths from the processor feature
+    // words, which the plug-in reads at its registration; this face has no
+    // registration, so it reads them when the module loads.
+    kernels::ReadProcessorFeatures();
     m.def("_extremes", &Extremes, py::arg("a"),
           "(min, max, rank of the first min, rank of the first max), NaN skipped; ranks in C order.");
     m.def("_survey", &Survey, py::arg("a"), "(min, max, sum, sum of squares) in one pass, in double.");

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "blocks.h"
+#include "lumadex/kernels/Dispatch.h"
 #include "lumadex/kernels/Shift.h"
 #include "lumadex/kernels/Warp.h"
 #include "threads.h"
@@ -183,10 +184,34 @@ void ResampleAffine(const py::array& src, py::array& dst, int dims, const std::v
     });
 }
 
+// Tests run the kernels' variants for each instruction set: "native" reads
+// the processor, "avx2" hides AVX-512 from the kernels, "base" every
+// extension the kernels test.
+void SelectIsa(const std::string& name)
+{
+    kernels::ReadProcessorFeatures();
+    if (name == "native") return;
+    if (name == "base") {
+        kernels::ClearProcessorFeatures();
+    } else if (name == "avx2") {
+        kernels::ProcessorFeatureWords words = kernels::FeatureWords();
+        words.leaf7Ebx &= ~(1u << 16);  // AVX-512 Foundation
+        kernels::SetFeatureWords(words);
+    } else {
+        throw py::value_error("_select_isa: name must be 'native', 'avx2' or 'base', got '" + name + "'");
+    }
+}
+
 }  // namespace
 
 void RegisterNdimage(py::module_& m)
 {
+    // The kernels take their vectorised paths from the processor feature
+    // words, which the plug-in reads at its registration; this face has no
+    // registration, so it reads them when the module loads.
+    kernels::ReadProcessorFeatures();
+    m.def("_select_isa", &SelectIsa, py::arg("name"),
+          "Makes the kernels take their 'native', 'avx2' or 'base' variants (for tests).");
     m.def("_fourier_shift", &FourierShiftArrays, py::arg("input"), py::arg("output"), py::arg("shifts"),
           py::arg("n"), py::arg("axis"),
           "Multiplies a complex spectrum (1 to 3 dimensions, last axis contiguous) by the phase ramp of a "

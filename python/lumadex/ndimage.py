@@ -539,7 +539,8 @@ def _fourier_output(output: Output, input: np.ndarray) -> np.ndarray:
     """scipy's output rule for fourier_shift: complex64 stays, everything else gives complex128."""
     if output is None:
         dtype = input.dtype if input.dtype in (np.complex64, np.complex128) else np.dtype(np.complex128)
-        return np.zeros(input.shape, dtype)
+        # In the input's memory order (numpy's FFTs return Fortran-ordered spectra).
+        return np.empty_like(input, dtype=dtype)
     if isinstance(output, np.ndarray):
         if output.shape != input.shape:
             raise ValueError(f"fourier_shift: output has shape {output.shape}, the input has {input.shape}")
@@ -554,11 +555,18 @@ def _fourier_output(output: Output, input: np.ndarray) -> np.ndarray:
         raise TypeError(f"fourier_shift: output must be None, an array or a dtype, got {output!r}") from None
     if dtype not in (np.complex64, np.complex128):
         raise TypeError(f"fourier_shift: the output dtype must be complex64 or complex128, got {dtype}")
-    return np.zeros(input.shape, dtype)
+    return np.empty_like(input, dtype=dtype)
 
 
-def _contiguous_rows(array: np.ndarray) -> bool:
-    return array.shape[-1] <= 1 or array.strides[-1] == array.itemsize
+def _shared_contiguous_axis(*arrays: np.ndarray) -> Optional[int]:
+    """An axis along which every array steps by one element (the last such, longer ones first), or None."""
+    steps = [k for k in range(arrays[0].ndim) if all(a.strides[k] == a.itemsize for a in arrays)]
+    longer = [k for k in steps if arrays[0].shape[k] > 1]
+    if longer:
+        return longer[-1]
+    if all(n == 1 for n in arrays[0].shape[:-1]) or arrays[0].shape[-1] <= 1:
+        return arrays[0].ndim - 1  # one element per row: any stride will do
+    return None
 
 
 def _same_memory(a: np.ndarray, b: np.ndarray) -> bool:
@@ -574,6 +582,26 @@ def _frequencies(size: int, n: int, real_axis: bool) -> np.ndarray:
     if real_axis:
         return np.arange(size) / n
     return np.fft.fftfreq(size)
+
+
+def _shift_spectrum(source: np.ndarray, target: np.ndarray, shifts, n: int, axis: int) -> None:
+    """The kernel over arrays whose last axis steps by one element: up to three axes at once, the
+    leading axes of longer arrays by index, their phases multiplied in afterwards."""
+    ndim = source.ndim
+    lead = max(0, ndim - 3)
+    real_axis = n > 0
+    kernel_axis = axis - lead if axis >= lead else 0
+    kernel_n = n if axis >= lead else -1
+    for index in np.ndindex(*source.shape[:lead]):
+        _arrays._fourier_shift(source[index], target[index], list(shifts[lead:]), kernel_n, kernel_axis)
+    if lead:
+        turns = np.zeros(source.shape[:lead])
+        for k in range(lead):
+            if shifts[k] != 0 and source.shape[k] > 1:
+                f = _frequencies(source.shape[k], n, real_axis and k == axis) * shifts[k]
+                turns = turns + f.reshape([-1 if j == k else 1 for j in range(lead)])
+        if np.any(turns != 0):
+            target *= np.exp(-2j * np.pi * turns).reshape(source.shape[:lead] + (1, 1, 1)).astype(target.dtype)
 
 
 def fourier_shift(
@@ -642,36 +670,30 @@ def fourier_shift(
     if input.size == 0:
         return output
 
-    # The kernel works in the output's precision on arrays whose last axis
-    # is contiguous: a source of another dtype is converted into the output
-    # (then shifted in place), an output with strided rows gets a scratch
-    # array.
-    target = output if _contiguous_rows(output) else np.empty(input.shape, output.dtype)
-    if input.dtype != output.dtype or not _contiguous_rows(input):
-        target[...] = input
-        source = target
-    elif _same_memory(input, target):
-        source = target
-    elif np.may_share_memory(input, target):
-        source = input.copy()
+    # The kernel works in the output's precision, along an axis that steps
+    # by one element in source and destination: the arrays are viewed with
+    # that axis last (the shifts permuted with them). A source of another
+    # dtype is converted into the output, which is then shifted in place.
+    if input.dtype != output.dtype:
+        output[...] = input
+        source = output
+    elif _same_memory(input, output):
+        source = output
+    elif np.may_share_memory(input, output):
+        source = input.copy(order="K")
     else:
         source = input
-
-    ndim = input.ndim
-    lead = max(0, ndim - 3)
-    kernel_axis = axis - lead if axis >= lead else 0
-    kernel_n = n if axis >= lead else -1
-    for index in np.ndindex(*input.shape[:lead]):
-        _arrays._fourier_shift(source[index], target[index], list(shifts[lead:]), kernel_n, kernel_axis)
-    if lead:
-        # The leading axes' phases, one factor per leading index.
-        turns = np.zeros(input.shape[:lead])
-        for k in range(lead):
-            if shifts[k] != 0 and input.shape[k] > 1:
-                f = _frequencies(input.shape[k], n, real_axis and k == axis) * shifts[k]
-                turns = turns + f.reshape([-1 if j == k else 1 for j in range(lead)])
-        if np.any(turns != 0):
-            target *= np.exp(-2j * np.pi * turns).reshape(input.shape[:lead] + (1, 1, 1)).astype(output.dtype)
+    target = output
+    inner = _shared_contiguous_axis(source, target)
+    if inner is None:
+        # No axis steps by one in both: a scratch array in the source's order.
+        if _shared_contiguous_axis(source) is None:
+            source = np.ascontiguousarray(source)
+        target = source if source is output else np.empty_like(source)
+        inner = _shared_contiguous_axis(source, target)
+    order = [k for k in range(input.ndim) if k != inner] + [inner]
+    _shift_spectrum(source.transpose(order), target.transpose(order), [shifts[k] for k in order], n,
+                    order.index(axis))
     if target is not output:
         output[...] = target
     return output
