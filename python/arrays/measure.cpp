@@ -64,7 +64,7 @@ py::tuple Extremes(const py::array& a)
         const auto block = ReadBlock<T>(a);
         py::gil_scoped_release release;
         const ThreadScope threads(ThreadCount());
-        return kernels::FindExtremes(block);
+        return kernels::FindArgExtremes(block);
     });
     return py::make_tuple(e.min, e.max, e.minRank, e.maxRank);
 }
@@ -144,7 +144,7 @@ void RegisterMeasure(py::module_& m)
     // registration, so it reads them when the module loads.
     kernels::ReadProcessorFeatures();
     m.def("_extremes", &Extremes, py::arg("a"),
-          "(min, max, rank of the first min, rank of the first max), NaN skipped; ranks in C order.");
+          "(min, max, rank of the first min, rank of the first max) as numpy's argmin and argmax give them (the first NaN for both where there is NaN); ranks in C order.");
     m.def("_survey", &Survey, py::arg("a"), "(min, max, sum, sum of squares) in one pass, in double.");
     m.def("_bin2", &Bin2, py::arg("a"), py::arg("out"), "2x2 means of the last two axes into `out`.");
 }

@@ -88,10 +88,12 @@ def min_max(a: ArrayLike) -> MinMax:
 
     Notes
     -----
-    NaN elements are skipped, as numpy's nanargmin and nanargmax skip them
-    (numpy's argmin would report the first NaN); an array of NaN only gives
-    NaN at index 0 for both. int64 and uint64 arrays, which the kernel does
-    not take, are measured by numpy's argmin and argmax (two passes).
+    NaN is handled as numpy's argmin and argmax handle it: an array holding
+    NaN reports NaN for both extremes, at the index of its first NaN. The
+    pass finds each chunk's extremes without their positions, and then
+    looks for the first occurrences in the one chunk that holds them.
+    int64 and uint64 arrays, which the kernel does not take, are measured by
+    numpy's argmin and argmax (two passes).
     """
     array = _as_real("min_max", a)
     if array.size == 0:

@@ -19,6 +19,14 @@ def sample(rng, shape, dtype, low=-50, high=50):
     return (rng.normal(size=shape) * 20).astype(dtype)
 
 
+@pytest.fixture(params=["native", "avx2", "base"])
+def isa(request):
+    """The kernels' instruction-set variants, which must agree."""
+    lumadex._arrays._select_isa(request.param)
+    yield request.param
+    lumadex._arrays._select_isa("native")
+
+
 def layouts(array):
     """The array as numpy holds it in several layouts: C order, Fortran order, strided, reversed."""
     yield array
@@ -34,7 +42,7 @@ def layouts(array):
 
 @pytest.mark.parametrize("dtype", ALL_DTYPES)
 @pytest.mark.parametrize("shape", [(1,), (1000,), (37, 41), (3, 70000), (4, 5, 6), (2, 3, 4, 5), (2, 2, 3, 2, 5)])
-def test_min_max_matches_argmin_argmax(rng, shape, dtype):
+def test_min_max_matches_argmin_argmax(rng, isa, shape, dtype):
     # Few distinct values, so that ties test the first occurrence.
     array = sample(rng, shape, dtype, -3, 3)
     for a in layouts(array):
@@ -49,14 +57,25 @@ def test_min_max_of_a_scalar_array():
     assert measure.min_max(np.float32(2.5)) == (2.5, 2.5, (), ())
 
 
-def test_min_max_skips_nan_as_nanargmin(rng):
-    array = rng.normal(size=(50, 60))
-    array[rng.random(array.shape) < 0.2] = np.nan
+@pytest.mark.parametrize("dtype", [np.float16, np.float32, np.float64])
+@pytest.mark.parametrize("where", [(0, 0), (17, 3), (49, 69000), None])
+def test_min_max_reports_the_first_nan_as_argmin(rng, isa, dtype, where):
+    array = rng.normal(size=(50, 70001)).astype(dtype)
+    if where is not None:
+        array[where] = np.nan
+        array[-1, -1] = np.nan
     result = measure.min_max(array)
-    assert result.min_index == np.unravel_index(np.nanargmin(array), array.shape)
-    assert result.max_index == np.unravel_index(np.nanargmax(array), array.shape)
+    assert result.min_index == np.unravel_index(np.argmin(array), array.shape)
+    assert result.max_index == np.unravel_index(np.argmax(array), array.shape)
+    assert np.isnan(result.min) == (where is not None) and np.isnan(result.max) == (where is not None)
+
+
+def test_min_max_of_nan_only_and_of_signed_zeros():
     all_nan = measure.min_max(np.full((3, 4), np.nan))
-    assert np.isnan(all_nan.min) and np.isnan(all_nan.max) and all_nan.min_index == (0, 0)
+    assert np.isnan(all_nan.min) and np.isnan(all_nan.max) and all_nan.min_index == all_nan.max_index == (0, 0)
+    zeros = np.array([0.0, -0.0, 0.0, -0.0])
+    result = measure.min_max(zeros)
+    assert (result.min_index, result.max_index) == ((int(np.argmin(zeros)),), (int(np.argmax(zeros)),))
 
 
 def test_min_max_finds_infinities_and_extreme_integers():

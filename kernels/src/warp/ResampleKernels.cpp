@@ -382,7 +382,7 @@ template <int Dims, int Order, class S>
 
 // --- AVX-512 interior rows ----------------------------------------------------------------
 // The same sums as the rows above, eight pixels at a time with gathers. Each
-// returns the first pixel it left for the rows above.
+// returns the first pixel it left for the rows above (none).
 
 #define LUMADEX_AVX512_INLINE [[gnu::always_inline, LUMADEX_TARGET_AVX512]] inline
 
@@ -415,25 +415,27 @@ template <int Dims, int Order, class S>
                                                            std::int64_t from, std::int64_t to)
 {
     constexpr int kLines = Dims == 1 ? 1 : Dims == 2 ? 2 : 4;
-    std::int64_t x = from;
-    for (; x + 8 <= to; x += 8) {
+    for (std::int64_t x = from; x < to; x += 8) {
+        // Lanes past the run gather pixel 0 and are not stored.
+        const __mmask8 run = to - x >= 8 ? 0xFF : static_cast<__mmask8>((1u << (to - x)) - 1);
         const std::int64_t k = x - xs.begin;
-        const __m512i a = _mm512_loadu_si512(xs.at0.data() + k);
+        const __m512i a = _mm512_maskz_loadu_epi64(run, xs.at0.data() + k);
         if constexpr (Order == 0) {
-            _mm512_storeu_pd(out + x, _mm512_add_pd(_mm512_setzero_pd(), Gather(lines[0], a)));
+            _mm512_mask_storeu_pd(out + x, run, _mm512_add_pd(_mm512_setzero_pd(), Gather(lines[0], a)));
         } else {
-            const __m512i b = _mm512_loadu_si512(xs.at1.data() + k);
-            const __m512d u = _mm512_loadu_pd(xs.w0.data() + k), v = _mm512_loadu_pd(xs.w1.data() + k);
+            const __m512i b = _mm512_maskz_loadu_epi64(run, xs.at1.data() + k);
+            const __m512d u = _mm512_maskz_loadu_pd(run, xs.w0.data() + k);
+            const __m512d v = _mm512_maskz_loadu_pd(run, xs.w1.data() + k);
             __m512d t = _mm512_setzero_pd();
             for (int j = 0; j < kLines; ++j) {
                 const __m512d zj = _mm512_set1_pd(wz[j >> 1]), yj = _mm512_set1_pd(wy[j & 1]);
                 t = AddCorner<Dims>(t, Gather(lines[j], a), zj, yj, u);
                 t = AddCorner<Dims>(t, Gather(lines[j], b), zj, yj, v);
             }
-            _mm512_storeu_pd(out + x, t);
+            _mm512_mask_storeu_pd(out + x, run, t);
         }
     }
-    return x;
+    return to;
 }
 
 // One axis of eight samples, as MakeTap makes it for the modes the vector
@@ -526,8 +528,10 @@ template <int Dims, int Order, class S>
     }
     const __m512d fill = _mm512_set1_pd(job.rule.fill);
     const __m512d lanes = _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0);
-    std::int64_t x = 0;
-    for (; x + 8 <= width; x += 8) {
+    for (std::int64_t x = 0; x < width; x += 8) {
+        // The last eight may run past the row: their lanes compute (reading
+        // inside the source) but are not stored.
+        const __mmask8 row = width - x >= 8 ? 0xFF : static_cast<__mmask8>((1u << (width - x)) - 1);
         const __m512d column = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x)), lanes);
         LaneTaps taps[Dims];
         __mmask8 filled = 0, general = 0;
@@ -552,11 +556,10 @@ template <int Dims, int Order, class S>
                 for (int a = Dims - 1; a >= 0; --a) coeff = _mm512_mul_pd(coeff, ((k >> a) & 1) ? taps[a].w1 : taps[a].w0);
             t = _mm512_add_pd(t, coeff);
         }
-        _mm512_storeu_pd(out + x, _mm512_mask_blend_pd(filled, t, fill));
-        _mm_storel_epi64(reinterpret_cast<__m128i*>(interior + x),
-                         _mm_maskz_set1_epi8(static_cast<__mmask8>(~general), 1));
+        _mm512_mask_storeu_pd(out + x, row, _mm512_mask_blend_pd(filled, t, fill));
+        _mm_mask_storeu_epi8(interior + x, row, _mm_maskz_set1_epi8(static_cast<__mmask8>(~general), 1));
     }
-    return x;
+    return width;
 }
 #pragma GCC diagnostic pop
 
@@ -644,11 +647,20 @@ template <int Dims, int Order, bool Wide, class S>
     }
     for (std::int64_t x = 0; x < width; ++x) {
         if (interior[x]) continue;
+        double p[Dims];
+        bool outside = false;  // under Constant: the fill value, without taps
+        for (int a = 0; a < Dims; ++a) {
+            p[a] = (rowPart[a] + static_cast<double>(x) * job.matrix[a][0]) + job.offset[a];
+            outside = outside || !(p[a] >= 0 && p[a] <= static_cast<double>(job.src.size[a] - 1));
+        }
+        if (outside && job.rule.edge == WarpEdge::Constant) {
+            out[x] = job.rule.fill;
+            continue;
+        }
         Tap taps[Dims];
         const Tap* pointers[Dims];
         for (int a = 0; a < Dims; ++a) {
-            const double p = (rowPart[a] + static_cast<double>(x) * job.matrix[a][0]) + job.offset[a];
-            taps[a] = MakeTap(p, job.src.size[a], job.src.stride[a], job.rule);
+            taps[a] = MakeTap(p[a], job.src.size[a], job.src.stride[a], job.rule);
             pointers[a] = &taps[a];
         }
         out[x] = GeneralPixel(base, pointers, Dims, job.rule);

@@ -37,6 +37,15 @@ struct DifferenceSums {
 template <class T>
 Extremes FindExtremes(const Block<const T>& block);
 
+// The extremes as numpy's argmin and argmax report them: the smallest and
+// largest value with the rank of their first occurrence, or, when the block
+// holds NaN, NaN for both at the rank of the first NaN. One pass takes each
+// chunk's extremes (vector minima and maxima, no positions) and whether it
+// holds NaN; the first occurrences are then looked for in the first chunk
+// that holds them. The x stride is 1. A block without pixels gives zeros.
+template <class T>
+Extremes FindArgExtremes(const Block<const T>& block);
+
 template <class T>
 SurveyNumbers Survey(const Block<const T>& block);
 
