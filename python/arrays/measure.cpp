@@ -88,8 +88,6 @@ py::tuple Survey(const py::array& a)
 void Bin2(const py::array& a, py::array& out)
 {
     const char* f = "bin2";
-    CheckLayout(a, f);
-    CheckLayout(out, f);
     const py::ssize_t ndim = a.ndim();
     bool shapes = ndim >= 2 && out.ndim() == ndim && out.shape(ndim - 1) == a.shape(ndim - 1) / 2 &&
                   out.shape(ndim - 2) == a.shape(ndim - 2) / 2;
@@ -97,6 +95,8 @@ void Bin2(const py::array& a, py::array& out)
     if (!shapes) throw py::value_error("bin2: the output must have the input's shape with the last two axes halved");
     if (!out.writeable()) throw py::value_error("bin2: the output array is read-only");
     if (out.size() == 0) return;
+    CheckLayout(a, f);
+    CheckLayout(out, f);
     const bool sameType = a.dtype().equal(out.dtype());
     const int outBytes = out.dtype().kind() == 'f' && out.dtype().attr("isnative").cast<bool>()
                              ? static_cast<int>(out.itemsize())

@@ -203,3 +203,20 @@ def test_results_do_not_depend_on_thread_count(rng):
     (m1, d1, b1), (m2, d2, b2) = results
     assert m1 == m2 and d1 == d2
     np.testing.assert_array_equal(b1, b2)
+
+
+@pytest.mark.parametrize("shape", [(1, 1), (1, 9), (9, 1), (3, 0, 4)])
+def test_bin2_of_thin_arrays(rng, shape):
+    array = sample(rng, shape, np.float32)
+    result = measure.bin2(array)
+    assert result.shape == shape[:-2] + (shape[-2] // 2, shape[-1] // 2)
+    np.testing.assert_allclose(result, reference_bin2(array, np.float32), rtol=1e-6)
+
+
+def test_describe_and_min_max_of_bool_and_scalars():
+    flags = np.array([[False, True], [True, True]])
+    assert measure.min_max(flags) == (False, True, (0, 0), (0, 1))
+    d = measure.describe(flags)
+    assert d.count == 4 and d.min == False and d.max == True  # noqa: E712
+    np.testing.assert_allclose((d.mean, d.variance), (0.75, flags.var()))
+    assert measure.describe(np.float64(3.5)) == (1, 3.5, 3.5, 3.5, 0.0)

@@ -310,3 +310,105 @@ def test_read_only_output_is_refused():
     target.flags.writeable = False
     with pytest.raises(ValueError, match="read-only"):
         lnd.shift(np.ones((5, 6)), 1.0, output=target)
+
+
+# --- small, far and degenerate geometries ---------------------------------------------------------
+
+
+@pytest.mark.parametrize("mode", MODES)
+@pytest.mark.parametrize("order", [0, 1])
+@pytest.mark.parametrize("shape", [(1,), (2,), (1, 5), (3, 1), (2, 1, 2)])
+def test_tiny_axes_match_scipy(rng, shape, order, mode):
+    image = sample(rng, shape, np.float64)
+    for amount in (0.0, 0.5, -1.25, 7.5):
+        expected = ndi.shift(image, amount, order=order, mode=mode, cval=4.0)
+        assert_same(lnd.shift(image, amount, order=order, mode=mode, cval=4.0), expected)
+    expected = ndi.zoom(image, 3.0, order=order, mode=mode, cval=4.0)
+    assert_same(lnd.zoom(image, 3.0, order=order, mode=mode, cval=4.0), expected)
+
+
+@pytest.mark.parametrize("mode", MODES)
+def test_positions_far_outside_fold_as_in_scipy(rng, mode):
+    # Many periods away from the input, on both sides.
+    image = sample(rng, (5, 7), np.float64)
+    matrix = np.array([[3.5, 0.25], [-0.5, 4.25]])
+    expected = ndi.affine_transform(image, matrix, (-40.0, 13.0), (30, 33), order=1, mode=mode, cval=-2.0)
+    assert_same(lnd.affine_transform(image, matrix, (-40.0, 13.0), (30, 33), order=1, mode=mode, cval=-2.0), expected)
+
+
+@pytest.mark.parametrize("output_shape", [(0, 4), (3, 0)])
+def test_empty_outputs(output_shape):
+    image = np.ones((4, 5))
+    result = lnd.affine_transform(image, np.eye(2), output_shape=output_shape)
+    assert result.shape == output_shape
+    assert lnd.zoom(np.ones((0, 3)), 2.0).shape == (0, 6)
+
+
+def test_non_finite_matrix_gives_cval_in_constant_mode():
+    image = np.arange(12.0).reshape(3, 4)
+    for matrix in ([[np.nan, 0.0], [0.0, 1.0]], [[np.inf, 0.0], [0.0, 1.0]], [0.0, 1.0]):
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            expected = ndi.affine_transform(image, np.array(matrix), offset=1.0, order=1, cval=-1.0)
+        assert_same(lnd.affine_transform(image, np.array(matrix), offset=1.0, order=1, cval=-1.0), expected)
+
+
+def test_fortran_ordered_inputs(rng):
+    image = np.asfortranarray(sample(rng, (40, 33), np.float32))
+    assert_same(lnd.rotate(image, 90, order=1), ndi.rotate(image, 90, order=1))
+    spectrum = np.fft.fft2(image)  # numpy gives spectra in Fortran order
+    result = lnd.fourier_shift(spectrum, (2.5, -1.0))
+    np.testing.assert_allclose(result, ndi.fourier_shift(spectrum, (2.5, -1.0)), rtol=1e-12, atol=1e-9)
+    assert result.flags.f_contiguous  # the output follows the input's order
+
+
+def test_complex_rotation_into_a_given_output(rng):
+    image = sample(rng, (9, 12), np.complex64)
+    target = np.zeros((9, 12), np.complex128)
+    assert lnd.rotate(image, 180, reshape=False, output=target, mode="wrap") is target
+    assert_same(target, ndi.rotate(image, 180, reshape=False, output=np.complex128, order=1, mode="wrap"))
+
+
+def test_fourier_shift_does_not_depend_on_thread_count(rng):
+    spectrum = sample(rng, (3, 130, 260), np.complex64)
+    before = lumadex.get_num_threads()
+    try:
+        lumadex.set_num_threads(1)
+        one = lnd.fourier_shift(spectrum, (0.5, 1.25, -3.5))
+        lumadex.set_num_threads(2)
+        two = lnd.fourier_shift(spectrum, (0.5, 1.25, -3.5))
+    finally:
+        lumadex.set_num_threads(before)
+    np.testing.assert_array_equal(one, two)
+
+
+def test_inputs_are_not_changed(rng):
+    image = sample(rng, (20, 21), np.float32)
+    spectrum = sample(rng, (20, 21), np.complex64)
+    copies = image.copy(), spectrum.copy()
+    lnd.shift(image, 1.5), lnd.zoom(image, 0.7), lnd.rotate(image, 12.0), lnd.fourier_shift(spectrum, 3.0)
+    lnd.affine_transform(image, np.eye(2) * 1.1, output=np.empty((20, 21), np.int16))
+    np.testing.assert_array_equal(image, copies[0])
+    np.testing.assert_array_equal(spectrum, copies[1])
+
+
+@pytest.mark.parametrize(
+    "shape, shifts, n, axis",
+    [
+        ((1,), 0.5, -1, -1),
+        ((6,), 2.5, 11, 0),
+        ((1, 7), (3.0, 0.5), -1, -1),
+        ((5, 1, 4), (0.5, 9.0, -1.5), 8, 0),
+        ((2, 3, 2, 3, 4), (0.5, -1.0, 0.25, 2.0, 1.5), -1, -1),
+        ((2, 3, 2, 3, 4), (0.5, -1.0, 0.25, 2.0, 1.5), 5, 1),
+    ],
+)
+def test_fourier_shift_shapes(rng, shape, shifts, n, axis):
+    spectrum = sample(rng, shape, np.complex128)
+    expected = ndi.fourier_shift(spectrum, shifts, n=n, axis=axis)
+    result = lnd.fourier_shift(spectrum, shifts, n=n, axis=axis)
+    np.testing.assert_allclose(result, expected, rtol=1e-12, atol=1e-12 * np.abs(expected).max())
+
+
+def test_fourier_shift_of_an_empty_spectrum():
+    assert lnd.fourier_shift(np.zeros((0, 4), np.complex64), 1.5).shape == (0, 4)
