@@ -106,11 +106,13 @@ def _real_cval(function: str, cval, complex_input: bool) -> complex:
 
 
 def _output_array(function: str, output: Output, input: np.ndarray, shape: Tuple[int, ...]) -> np.ndarray:
-    """The array the results go to, by scipy.ndimage's rules (_ni_support._get_output)."""
+    """The array the results go to, by scipy.ndimage's rules (_ni_support._get_output).
+
+    New arrays are left uninitialised: the warps write every element."""
     complex_input = input.dtype.kind == "c"
     if output is None:
         dtype = np.promote_types(input.dtype, np.complex64) if complex_input else input.dtype
-        return np.zeros(shape, dtype)
+        return np.empty(shape, dtype)
     if isinstance(output, np.ndarray):
         if output.shape != tuple(shape):
             raise ValueError(f"{function}: output has shape {output.shape}, the result has shape {tuple(shape)}")
@@ -126,7 +128,7 @@ def _output_array(function: str, output: Output, input: np.ndarray, shape: Tuple
         warnings.warn("promoting specified output dtype to complex")
         dtype = np.promote_types(dtype, np.complex64)
     _check_output_dtype(function, dtype, complex_input)
-    return np.zeros(shape, dtype)
+    return np.empty(shape, dtype)
 
 
 def _check_output_dtype(function: str, dtype: np.dtype, complex_input: bool) -> None:
