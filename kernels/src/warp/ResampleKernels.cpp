@@ -326,16 +326,16 @@ template <int Dims, int Order, bool Step, class S>
     }
 }
 
-// Pixels [from, width) of an affine row, those whose neighbours all lie
-// inside the source: positions, weights and the corner sum without
-// branches, each pixel flagged as interior or not. Positions outside are
+// Columns [x0, x1) of an affine row (into out[x - x0]), those whose
+// neighbours all lie inside the source: positions, weights and the corner
+// sum without branches, each pixel flagged as interior or not. Positions outside are
 // replaced by 0 before they become indices, so every read stays inside (the
 // caller makes sure that every axis holds the neighbours); those pixels are
 // done again by the general sum.
 template <int Dims, int Order, class S>
 [[gnu::always_inline]] inline void InteriorAffineRow(const AffineJob<S>& job, const S* base, const double (&rowPart)[3],
-                                                     double* out, unsigned char* interior, std::int64_t from,
-                                                     std::int64_t width)
+                                                     double* out, unsigned char* interior, std::int64_t x0,
+                                                     std::int64_t x1)
 {
     double part[Dims], last[Dims], m0[Dims], offset[Dims];
     std::int64_t stride[Dims];
@@ -346,7 +346,7 @@ template <int Dims, int Order, class S>
         offset[a] = job.offset[a];
         stride[a] = job.src.stride[a];
     }
-    for (std::int64_t x = from; x < width; ++x) {
+    for (std::int64_t x = x0; x < x1; ++x) {
         bool inside = true;
         std::int64_t at[Dims];
         double w0[Dims], w1[Dims];
@@ -375,8 +375,8 @@ template <int Dims, int Order, class S>
                 t += coeff;
             }
         }
-        out[x] = t;
-        interior[x] = inside;
+        out[x - x0] = t;
+        interior[x - x0] = inside;
     }
 }
 
@@ -398,6 +398,27 @@ LUMADEX_AVX512_INLINE __m512d Gather(const S* base, __m512i at)
         return _mm512_cvtps_pd(_mm512_i64gather_ps(at, base, 4));
     else
         return _mm512_i64gather_pd(at, base, 8);
+}
+
+// The pixels at `at` and `at` + 1 of float rows, where `valid` (the fill
+// value elsewhere), from one gather of 64-bit pairs: half the gathers.
+// Lanes that are not valid must still point at a pair of pixels.
+LUMADEX_AVX512_INLINE void GatherPairs(const float* base, __m512i at, __mmask8 valid, __m512d fill, __m512d& first,
+                                       __m512d& second)
+{
+    const __m512i both = _mm512_i64gather_epi64(at, base, 4);
+    first = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(both)));
+    second = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(_mm512_srli_epi64(both, 32))));
+    if (valid != 0xFF) {
+        first = _mm512_mask_blend_pd(valid, fill, first);
+        second = _mm512_mask_blend_pd(valid, fill, second);
+    }
+}
+
+// True when every lane's second neighbour is the pixel after its first.
+LUMADEX_AVX512_INLINE bool Adjacent(__m512i first, __m512i second, __mmask8 lanes)
+{
+    return _mm512_mask_cmpneq_epi64_mask(lanes, _mm512_sub_epi64(second, first), _mm512_set1_epi64(1)) == 0;
 }
 
 // t + ((g * wz) * wy) * wx, with the weights the corner has.
@@ -426,11 +447,17 @@ template <int Dims, int Order, class S>
             const __m512i b = _mm512_maskz_loadu_epi64(run, xs.at1.data() + k);
             const __m512d u = _mm512_maskz_loadu_pd(run, xs.w0.data() + k);
             const __m512d v = _mm512_maskz_loadu_pd(run, xs.w1.data() + k);
+            bool pairs = false;
+            if constexpr (std::is_same_v<S, float>) pairs = Adjacent(a, b, run);
             __m512d t = _mm512_setzero_pd();
             for (int j = 0; j < kLines; ++j) {
                 const __m512d zj = _mm512_set1_pd(wz[j >> 1]), yj = _mm512_set1_pd(wy[j & 1]);
-                t = AddCorner<Dims>(t, Gather(lines[j], a), zj, yj, u);
-                t = AddCorner<Dims>(t, Gather(lines[j], b), zj, yj, v);
+                __m512d first, second;
+                if constexpr (std::is_same_v<S, float>)
+                    if (pairs) GatherPairs(lines[j], a, 0xFF, _mm512_setzero_pd(), first, second);
+                if (!pairs) first = Gather(lines[j], a), second = Gather(lines[j], b);
+                t = AddCorner<Dims>(t, first, zj, yj, u);
+                t = AddCorner<Dims>(t, second, zj, yj, v);
             }
             _mm512_mask_storeu_pd(out + x, run, t);
         }
@@ -440,126 +467,163 @@ template <int Dims, int Order, class S>
 
 // One axis of eight samples, as MakeTap makes it for the modes the vector
 // rows take whole: Constant, GridConstant and Nearest (the others take the
-// lanes strictly inside, and leave the rest to the general sum).
+// lanes strictly inside, and leave the rest to the general sum). Indices and
+// offsets are whole numbers held in doubles (exact below 2^53), which spares
+// the 64-bit integer multiplications.
 struct LaneTaps {
-    __m512i at0, at1;        // element offsets of the neighbours (0 where not valid)
+    __m512d at0, at1;         // element offsets of the neighbours (0 where not valid)
     __m512d w0, w1;
     __mmask8 valid0, valid1;  // the neighbour is a pixel (GridConstant: else fill)
     __mmask8 fill;            // the sample is the fill value
     __mmask8 general;         // left to the general sum
 };
 
+// An axis's numbers for LaneTapsOf, made once per row.
+struct LaneAxis {
+    __m512d last, size, stride, mirrored, low, high;
+    WarpEdge edge;
+
+    LUMADEX_AVX512_INLINE LaneAxis(std::int64_t n, std::int64_t step, WarpEdge mode)
+        : last(_mm512_set1_pd(static_cast<double>(n - 1))),
+          size(_mm512_set1_pd(static_cast<double>(n))),
+          stride(_mm512_set1_pd(static_cast<double>(step))),
+          // At position n - 1 under Constant the neighbour of weight 0 is
+          // mirrored, as scipy reads it.
+          mirrored(_mm512_set1_pd(n == 1 ? 0.0 : static_cast<double>(n - 2))),
+          // Far outside (GridConstant, Nearest) the start is bounded first.
+          low(_mm512_set1_pd(-2.0)),
+          high(_mm512_set1_pd(static_cast<double>(n))),
+          edge(mode)
+    {
+    }
+};
+
 template <int Order>
-LUMADEX_AVX512_INLINE LaneTaps LaneTapsOf(__m512d p, std::int64_t n, std::int64_t stride, WarpEdge edge)
+LUMADEX_AVX512_INLINE LaneTaps LaneTapsOf(__m512d p, const LaneAxis& axis)
 {
     constexpr int kBelow = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
-    const __m512d last = _mm512_set1_pd(static_cast<double>(n - 1));
-    const __m512i size = _mm512_set1_epi64(n), zeroI = _mm512_setzero_si512(), oneI = _mm512_set1_epi64(1);
-    const __m512i lastI = _mm512_set1_epi64(n - 1), strideI = _mm512_set1_epi64(stride);
-    const __mmask8 finite = static_cast<__mmask8>(~_mm512_fpclass_pd_mask(p, 0x99));  // not NaN, not infinite
-    const __mmask8 inRange = _mm512_cmp_pd_mask(p, _mm512_setzero_pd(), _CMP_GE_OQ) &
-                             _mm512_cmp_pd_mask(p, last, _CMP_LE_OQ);
+    const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0);
+    const __mmask8 inRange = _mm512_cmp_pd_mask(p, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(p, axis.last, _CMP_LE_OQ);
     LaneTaps t;
     t.valid0 = t.valid1 = 0xFF;
-    t.general = 0;
+    t.fill = t.general = 0;
     // Positions that give no pixel are replaced by 0 before they become indices.
     __m512d q;
-    if (edge == WarpEdge::Constant) {
+    if (axis.edge == WarpEdge::Constant) {
         t.fill = static_cast<__mmask8>(~inRange);
         q = _mm512_maskz_mov_pd(inRange, p);
-    } else if (edge == WarpEdge::GridConstant || edge == WarpEdge::Nearest) {
-        t.fill = static_cast<__mmask8>(~finite);
-        q = _mm512_maskz_mov_pd(finite, p);
+    } else if (axis.edge == WarpEdge::GridConstant || axis.edge == WarpEdge::Nearest) {
+        t.fill = _mm512_fpclass_pd_mask(p, 0x99);  // NaN or infinite
+        q = _mm512_mask_mov_pd(p, t.fill, zero);
     } else {
-        const __mmask8 strict = Order == 1 ? _mm512_cmp_pd_mask(p, last, _CMP_LT_OQ) & inRange : inRange;
-        t.fill = 0;
+        const __mmask8 strict = Order == 1 ? _mm512_cmp_pd_mask(p, axis.last, _CMP_LT_OQ) & inRange : inRange;
         t.general = static_cast<__mmask8>(~strict);
         q = _mm512_maskz_mov_pd(strict, p);
     }
     const __m512d start = _mm512_roundscale_pd(Order == 1 ? q : _mm512_add_pd(q, _mm512_set1_pd(0.5)), kBelow);
-    t.w0 = _mm512_sub_pd(_mm512_set1_pd(1.0), _mm512_sub_pd(q, start));
-    t.w1 = _mm512_sub_pd(_mm512_set1_pd(1.0), t.w0);
-    // Far outside (GridConstant, Nearest) the start is bounded to [-2, n] first.
-    const __m512d bounded = _mm512_min_pd(_mm512_max_pd(start, _mm512_set1_pd(-2.0)), _mm512_set1_pd(static_cast<double>(n)));
-    const __m512i i0 = _mm512_cvttpd_epi64(bounded), i1 = _mm512_add_epi64(i0, oneI);
-    __m512i j0 = i0, j1 = i1;
-    if (edge == WarpEdge::GridConstant) {
-        t.valid0 = _mm512_cmpge_epi64_mask(i0, zeroI) & _mm512_cmplt_epi64_mask(i0, size);
-        t.valid1 = _mm512_cmpge_epi64_mask(i1, zeroI) & _mm512_cmplt_epi64_mask(i1, size);
-        j0 = _mm512_maskz_mov_epi64(t.valid0, i0);
-        j1 = _mm512_maskz_mov_epi64(t.valid1, i1);
-    } else if (edge == WarpEdge::Nearest) {
-        j0 = _mm512_min_epi64(_mm512_max_epi64(i0, zeroI), lastI);
-        j1 = _mm512_min_epi64(_mm512_max_epi64(i1, zeroI), lastI);
-    } else if (edge == WarpEdge::Constant) {
-        // At position n - 1 the neighbour of weight 0 is mirrored, as scipy reads it.
-        const __m512i mirrored = _mm512_set1_epi64(n == 1 ? 0 : n - 2);
-        j1 = _mm512_mask_mov_epi64(i1, _mm512_cmpeq_epi64_mask(i1, size), mirrored);
+    t.w0 = _mm512_sub_pd(one, _mm512_sub_pd(q, start));
+    t.w1 = _mm512_sub_pd(one, t.w0);
+    __m512d j0 = start, j1 = _mm512_add_pd(start, one);
+    if (axis.edge == WarpEdge::GridConstant) {
+        j0 = _mm512_min_pd(_mm512_max_pd(j0, axis.low), axis.high);
+        j1 = _mm512_min_pd(_mm512_max_pd(j1, axis.low), axis.high);
+        t.valid0 = _mm512_cmp_pd_mask(j0, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(j0, axis.size, _CMP_LT_OQ);
+        t.valid1 = _mm512_cmp_pd_mask(j1, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(j1, axis.size, _CMP_LT_OQ);
+        j0 = _mm512_maskz_mov_pd(t.valid0, j0);
+        j1 = _mm512_maskz_mov_pd(t.valid1, j1);
+    } else if (axis.edge == WarpEdge::Nearest) {
+        j0 = _mm512_min_pd(_mm512_max_pd(j0, zero), axis.last);
+        j1 = _mm512_min_pd(_mm512_max_pd(j1, zero), axis.last);
+    } else if (axis.edge == WarpEdge::Constant) {
+        j1 = _mm512_mask_mov_pd(j1, _mm512_cmp_pd_mask(j1, axis.size, _CMP_EQ_OQ), axis.mirrored);
     }
-    t.at0 = _mm512_mullo_epi64(j0, strideI);
-    t.at1 = Order == 1 ? _mm512_mullo_epi64(j1, strideI) : t.at0;
+    t.at0 = _mm512_mul_pd(j0, axis.stride);
+    t.at1 = Order == 1 ? _mm512_mul_pd(j1, axis.stride) : t.at0;
     if (Order == 0) t.valid1 = t.valid0;
     return t;
 }
 
-// Eight source pixels where `valid`, the fill value elsewhere.
+// Eight source pixels where `valid`, the fill value elsewhere (the offsets
+// of lanes that are not valid are 0).
 template <class S>
 LUMADEX_AVX512_INLINE __m512d GatherOrFill(const S* base, __m512i at, __mmask8 valid, __m512d fill)
 {
-    if (valid == 0xFF) return Gather(base, at);
-    if constexpr (std::is_same_v<S, float>) {
-        const __m256 g = _mm512_mask_i64gather_ps(_mm256_setzero_ps(), valid, at, base, 4);
-        return _mm512_mask_blend_pd(valid, fill, _mm512_cvtps_pd(g));
-    } else {
-        return _mm512_mask_i64gather_pd(fill, valid, at, base, 8);
-    }
+    const __m512d g = Gather(base, at);
+    return valid == 0xFF ? g : _mm512_mask_blend_pd(valid, fill, g);
 }
 
 template <int Dims, int Order, class S>
 [[LUMADEX_TARGET_AVX512]] std::int64_t InteriorAffineRowAvx512(const AffineJob<S>& job, const S* base,
                                                                const double (&rowPart)[3], double* out,
-                                                               unsigned char* interior, std::int64_t width)
+                                                               unsigned char* interior, std::int64_t x0,
+                                                               std::int64_t x1)
 {
     __m512d part[Dims], m0[Dims], offset[Dims];
+    const LaneAxis axes[3] = {LaneAxis(job.src.size[0], job.src.stride[0], job.rule.edge),
+                              LaneAxis(job.src.size[1], job.src.stride[1], job.rule.edge),
+                              LaneAxis(job.src.size[2], job.src.stride[2], job.rule.edge)};
     for (int a = 0; a < Dims; ++a) {
         part[a] = _mm512_set1_pd(rowPart[a]);
         m0[a] = _mm512_set1_pd(job.matrix[a][0]);
         offset[a] = _mm512_set1_pd(job.offset[a]);
     }
-    const __m512d fill = _mm512_set1_pd(job.rule.fill);
+    const __m512d fill = _mm512_set1_pd(job.rule.fill), one = _mm512_set1_pd(1.0);
     const __m512d lanes = _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0);
-    for (std::int64_t x = 0; x < width; x += 8) {
-        // The last eight may run past the row: their lanes compute (reading
-        // inside the source) but are not stored.
-        const __mmask8 row = width - x >= 8 ? 0xFF : static_cast<__mmask8>((1u << (width - x)) - 1);
+    // The two neighbours along x are fetched together where they are
+    // adjacent float pixels.
+    const bool pairable = std::is_same_v<S, float> && Order == 1 && job.src.stride[0] == 1;
+    for (std::int64_t x = x0; x < x1; x += 8) {
+        // The last eight may run past the columns: their lanes compute
+        // (reading inside the source) but are not stored.
+        const __mmask8 row = x1 - x >= 8 ? 0xFF : static_cast<__mmask8>((1u << (x1 - x)) - 1);
         const __m512d column = _mm512_add_pd(_mm512_set1_pd(static_cast<double>(x)), lanes);
         LaneTaps taps[Dims];
         __mmask8 filled = 0, general = 0;
         for (int a = 0; a < Dims; ++a) {
             const __m512d p = _mm512_add_pd(_mm512_add_pd(part[a], _mm512_mul_pd(column, m0[a])), offset[a]);
-            taps[a] = LaneTapsOf<Order>(p, job.src.size[a], job.src.stride[a], job.rule.edge);
+            taps[a] = LaneTapsOf<Order>(p, axes[a]);
             filled |= taps[a].fill;
             general |= taps[a].general;
         }
+        const __mmask8 live = static_cast<__mmask8>(~(filled | general));
+        // Lanes that are not live have offsets 0 and 1 along x.
+        const bool pairs = pairable && (taps[0].valid0 & taps[0].valid1) == 0xFF &&
+                           _mm512_cmp_pd_mask(_mm512_sub_pd(taps[0].at1, taps[0].at0), one, _CMP_NEQ_UQ) == 0;
         __m512d t = _mm512_setzero_pd();
-        // Corners with x fastest; weights from the last axis down to x.
-        for (int k = 0; k < (Order == 0 ? 1 : 1 << Dims); ++k) {
-            __m512i at = _mm512_setzero_si512();
-            __mmask8 valid = static_cast<__mmask8>(~(filled | general));
-            for (int a = 0; a < Dims; ++a) {
-                const bool second = (k >> a) & 1;
-                at = _mm512_add_epi64(at, second ? taps[a].at1 : taps[a].at0);
+        // Corners with x fastest (lines along z and y outside it); weights
+        // from the last axis down to x.
+        for (int line = 0; line < (Order == 0 ? 1 : 1 << (Dims - 1)); ++line) {
+            __m512d at = _mm512_setzero_pd();
+            __mmask8 valid = live;
+            for (int a = 1; a < Dims; ++a) {
+                const bool second = (line >> (a - 1)) & 1;
+                at = _mm512_add_pd(at, second ? taps[a].at1 : taps[a].at0);
                 valid &= second ? taps[a].valid1 : taps[a].valid0;
             }
-            __m512d coeff = GatherOrFill(base, at, valid, fill);
-            if constexpr (Order == 1)
-                for (int a = Dims - 1; a >= 0; --a) coeff = _mm512_mul_pd(coeff, ((k >> a) & 1) ? taps[a].w1 : taps[a].w0);
-            t = _mm512_add_pd(t, coeff);
+            __m512d g[2];
+            const __m512i first = _mm512_cvttpd_epi64(_mm512_add_pd(at, taps[0].at0));
+            if constexpr (std::is_same_v<S, float> && Order == 1)
+                if (pairs) GatherPairs(base, first, valid, fill, g[0], g[1]);
+            if (!pairs) {
+                g[0] = GatherOrFill(base, first, valid & taps[0].valid0, fill);
+                if (Order == 1)
+                    g[1] = GatherOrFill(base, _mm512_cvttpd_epi64(_mm512_add_pd(at, taps[0].at1)),
+                                        valid & taps[0].valid1, fill);
+            }
+            for (int side = 0; side <= Order; ++side) {
+                __m512d coeff = g[side];
+                if constexpr (Order == 1) {
+                    for (int a = Dims - 1; a >= 1; --a)
+                        coeff = _mm512_mul_pd(coeff, ((line >> (a - 1)) & 1) ? taps[a].w1 : taps[a].w0);
+                    coeff = _mm512_mul_pd(coeff, side ? taps[0].w1 : taps[0].w0);
+                }
+                t = _mm512_add_pd(t, coeff);
+            }
         }
-        _mm512_mask_storeu_pd(out + x, row, _mm512_mask_blend_pd(filled, t, fill));
-        _mm_mask_storeu_epi8(interior + x, row, _mm_maskz_set1_epi8(static_cast<__mmask8>(~general), 1));
+        _mm512_mask_storeu_pd(out + (x - x0), row, _mm512_mask_blend_pd(filled, t, fill));
+        _mm_mask_storeu_epi8(interior + (x - x0), row, _mm_maskz_set1_epi8(static_cast<__mmask8>(~general), 1));
     }
-    return width;
+    return x1;
 }
 #pragma GCC diagnostic pop
 
@@ -624,11 +688,12 @@ template <bool Wide, class S>
     }
 }
 
-// One destination row of an affine warp, as doubles: the interior pixels at
-// once, then the others by the general sum.
+// Columns [x0, x1) of a destination row of an affine warp, as doubles
+// (into out[x - x0]): the interior pixels at once, then the others by the
+// general sum.
 template <int Dims, int Order, bool Wide, class S>
 [[gnu::always_inline]] inline void AffineRowOf(const AffineJob<S>& job, const RowPlace& place, double* out,
-                                               unsigned char* interior, std::int64_t width)
+                                               unsigned char* interior, std::int64_t x0, std::int64_t x1)
 {
     const S* base = job.src.data + place.srcBase;
     // The row's part of the position sums: (0 + z * m[a][2]) + y * m[a][1].
@@ -638,15 +703,14 @@ template <int Dims, int Order, bool Wide, class S>
         for (int b = Dims - 1; b >= 1; --b) rowPart[a] += d[b] * job.matrix[a][b];
     bool readable = true;  // every axis holds the neighbours the interior rows read
     for (int a = 0; a < Dims; ++a) readable = readable && job.src.size[a] >= (Order == 1 ? 2 : 1);
-    if (readable) {
-        std::int64_t from = 0;
-        if constexpr (Wide) from = InteriorAffineRowAvx512<Dims, Order>(job, base, rowPart, out, interior, width);
-        InteriorAffineRow<Dims, Order>(job, base, rowPart, out, interior, from, width);
-    } else {
-        std::fill(interior, interior + width, 0);
-    }
-    for (std::int64_t x = 0; x < width; ++x) {
-        if (interior[x]) continue;
+    if (!readable)
+        std::fill(interior, interior + (x1 - x0), 0);
+    else if constexpr (Wide)
+        InteriorAffineRowAvx512<Dims, Order>(job, base, rowPart, out, interior, x0, x1);
+    else
+        InteriorAffineRow<Dims, Order>(job, base, rowPart, out, interior, x0, x1);
+    for (std::int64_t x = x0; x < x1; ++x) {
+        if (interior[x - x0]) continue;
         double p[Dims];
         bool outside = false;  // under Constant: the fill value, without taps
         for (int a = 0; a < Dims; ++a) {
@@ -654,7 +718,7 @@ template <int Dims, int Order, bool Wide, class S>
             outside = outside || !(p[a] >= 0 && p[a] <= static_cast<double>(job.src.size[a] - 1));
         }
         if (outside && job.rule.edge == WarpEdge::Constant) {
-            out[x] = job.rule.fill;
+            out[x - x0] = job.rule.fill;
             continue;
         }
         Tap taps[Dims];
@@ -663,25 +727,28 @@ template <int Dims, int Order, bool Wide, class S>
             taps[a] = MakeTap(p[a], job.src.size[a], job.src.stride[a], job.rule);
             pointers[a] = &taps[a];
         }
-        out[x] = GeneralPixel(base, pointers, Dims, job.rule);
+        out[x - x0] = GeneralPixel(base, pointers, Dims, job.rule);
     }
 }
 
 template <bool Wide, class S>
 [[gnu::always_inline]] inline void AffineRow(const AffineJob<S>& job, const RowPlace& place, double* out,
-                                             unsigned char* interior, std::int64_t width)
+                                             unsigned char* interior, std::int64_t x0, std::int64_t x1)
 {
     switch (job.dims * 2 + job.rule.order) {
-    case 2: AffineRowOf<1, 0, Wide>(job, place, out, interior, width); break;
-    case 3: AffineRowOf<1, 1, Wide>(job, place, out, interior, width); break;
-    case 4: AffineRowOf<2, 0, Wide>(job, place, out, interior, width); break;
-    case 5: AffineRowOf<2, 1, Wide>(job, place, out, interior, width); break;
-    case 6: AffineRowOf<3, 0, Wide>(job, place, out, interior, width); break;
-    default: AffineRowOf<3, 1, Wide>(job, place, out, interior, width); break;
+    case 2: AffineRowOf<1, 0, Wide>(job, place, out, interior, x0, x1); break;
+    case 3: AffineRowOf<1, 1, Wide>(job, place, out, interior, x0, x1); break;
+    case 4: AffineRowOf<2, 0, Wide>(job, place, out, interior, x0, x1); break;
+    case 5: AffineRowOf<2, 1, Wide>(job, place, out, interior, x0, x1); break;
+    case 6: AffineRowOf<3, 0, Wide>(job, place, out, interior, x0, x1); break;
+    default: AffineRowOf<3, 1, Wide>(job, place, out, interior, x0, x1); break;
     }
 }
 
 // --- the row loops, for each instruction set -----------------------------------------------
+
+// Columns an affine row is worked in at a time.
+constexpr std::int64_t kAffineStrip = 256;
 
 template <class Job, class D>
 using RowsFunction = void (*)(const Job&, const Block<D>&, std::int64_t, std::int64_t);
@@ -690,15 +757,27 @@ template <bool Wide, class S, class D, class Job>
 [[gnu::always_inline]] inline void RowsBody(const Job& job, const Block<D>& dst, std::int64_t begin,
                                             std::int64_t end)
 {
-    std::vector<double> values(static_cast<std::size_t>(dst.size[0]));
+    const std::int64_t width = dst.size[0];
+    std::vector<double> values(static_cast<std::size_t>(width));
     std::vector<unsigned char> interior(values.size());
-    for (std::int64_t r = begin; r < end; ++r) {
-        const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
-        if constexpr (std::is_same_v<Job, AxesJob<S>>)
-            AxesRow<Wide>(job, place, values.data(), interior.data(), dst.size[0]);
-        else
-            AffineRow<Wide>(job, place, values.data(), interior.data(), dst.size[0]);
-        StoreRow(values.data(), dst.data + place.dstOffset, dst.size[0], dst.stride[0]);
+    if constexpr (std::is_same_v<Job, AxesJob<S>>) {
+        for (std::int64_t r = begin; r < end; ++r) {
+            const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
+            AxesRow<Wide>(job, place, values.data(), interior.data(), width);
+            StoreRow(values.data(), dst.data + place.dstOffset, width, dst.stride[0]);
+        }
+    } else {
+        // Strips of columns, each down all the rows: a rotated row reads a
+        // slanted band of the source, and the next row's band lies mostly in
+        // the same cache lines only while the band is short.
+        for (std::int64_t x0 = 0; x0 < width; x0 += kAffineStrip) {
+            const std::int64_t x1 = std::min(width, x0 + kAffineStrip);
+            for (std::int64_t r = begin; r < end; ++r) {
+                const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
+                AffineRow<Wide>(job, place, values.data(), interior.data(), x0, x1);
+                StoreRow(values.data(), dst.data + place.dstOffset + x0 * dst.stride[0], x1 - x0, dst.stride[0]);
+            }
+        }
     }
 }
 
