@@ -318,7 +318,7 @@ def test_read_only_output_is_refused():
 @pytest.mark.parametrize("mode", MODES)
 @pytest.mark.parametrize("order", [0, 1])
 @pytest.mark.parametrize("shape", [(1,), (2,), (1, 5), (3, 1), (2, 1, 2)])
-def test_tiny_axes_match_scipy(rng, shape, order, mode):
+def test_tiny_axes_match_scipy(rng, isa, shape, order, mode):
     image = sample(rng, shape, np.float64)
     for amount in (0.0, 0.5, -1.25, 7.5):
         expected = ndi.shift(image, amount, order=order, mode=mode, cval=4.0)
@@ -328,7 +328,7 @@ def test_tiny_axes_match_scipy(rng, shape, order, mode):
 
 
 @pytest.mark.parametrize("mode", MODES)
-def test_positions_far_outside_fold_as_in_scipy(rng, mode):
+def test_positions_far_outside_fold_as_in_scipy(rng, isa, mode):
     # Many periods away from the input, on both sides.
     image = sample(rng, (5, 7), np.float64)
     matrix = np.array([[3.5, 0.25], [-0.5, 4.25]])

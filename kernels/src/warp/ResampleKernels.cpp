@@ -465,11 +465,12 @@ template <int Dims, int Order, class S>
     return to;
 }
 
-// One axis of eight samples, as MakeTap makes it for the modes the vector
-// rows take whole: Constant, GridConstant and Nearest (the others take the
-// lanes strictly inside, and leave the rest to the general sum). Indices and
-// offsets are whole numbers held in doubles (exact below 2^53), which spares
-// the 64-bit integer multiplications.
+// One axis of eight samples, as MakeTap makes it, with FoldPosition's
+// arithmetic operation for operation. Indices and offsets are whole numbers
+// held in doubles (exact below 2^53), which spares the 64-bit integer
+// multiplications. Lanes whose folded position would need more than one
+// step of index folding (positions beyond 2^52 or so) are left to the
+// general sum.
 struct LaneTaps {
     __m512d at0, at1;         // element offsets of the neighbours (0 where not valid)
     __m512d w0, w1;
@@ -480,23 +481,71 @@ struct LaneTaps {
 
 // An axis's numbers for LaneTapsOf, made once per row.
 struct LaneAxis {
-    __m512d last, size, stride, mirrored, low, high;
+    __m512d last, size, stride, period;
+    __m512d below, above;  // the indices that neighbours -1 and n fold to
     WarpEdge edge;
+    bool single;  // one pixel: the folding modes fold every position to 0
 
     LUMADEX_AVX512_INLINE LaneAxis(std::int64_t n, std::int64_t step, WarpEdge mode)
         : last(_mm512_set1_pd(static_cast<double>(n - 1))),
           size(_mm512_set1_pd(static_cast<double>(n))),
           stride(_mm512_set1_pd(static_cast<double>(step))),
-          // At position n - 1 under Constant the neighbour of weight 0 is
-          // mirrored, as scipy reads it.
-          mirrored(_mm512_set1_pd(n == 1 ? 0.0 : static_cast<double>(n - 2))),
-          // Far outside (GridConstant, Nearest) the start is bounded first.
-          low(_mm512_set1_pd(-2.0)),
-          high(_mm512_set1_pd(static_cast<double>(n))),
-          edge(mode)
+          edge(mode),
+          single(n <= 1)
     {
+        const double d = static_cast<double>(n);
+        double p = 0, b = 0, a = 0;  // FoldPosition's period; FoldIndex of -1 and of n
+        switch (mode) {
+        case WarpEdge::Reflect: p = 2 * d, b = 0, a = d - 1; break;
+        case WarpEdge::GridWrap: p = d, b = d - 1, a = 0; break;
+        case WarpEdge::Wrap: p = d - 1, b = n == 1 ? 0 : 1, a = n == 1 ? 0 : d - 2; break;
+        case WarpEdge::Nearest: b = 0, a = d - 1; break;
+        default: p = 2 * d - 2, b = n == 1 ? 0 : 1, a = n == 1 ? 0 : d - 2;  // Mirror, Constant
+        }
+        period = _mm512_set1_pd(p), below = _mm512_set1_pd(b), above = _mm512_set1_pd(a);
     }
 };
+
+LUMADEX_AVX512_INLINE __m512d Truncate(__m512d x) { return _mm512_roundscale_pd(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
+
+// FoldPosition for the lanes of p (outside [0, n - 1], finite) under the
+// modes that fold.
+LUMADEX_AVX512_INLINE __m512d FoldLanes(__m512d p, const LaneAxis& axis)
+{
+    const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0), P = axis.period;
+    const __mmask8 negative = _mm512_cmp_pd_mask(p, zero, _CMP_LT_OQ);
+    const __m512d minusP = _mm512_sub_pd(zero, p);
+    __m512d low, high;  // the folds of negative and of too large positions
+    switch (axis.edge) {
+    case WarpEdge::Mirror: {
+        const __m512d t = _mm512_add_pd(_mm512_mul_pd(P, Truncate(_mm512_div_pd(minusP, P))), p);
+        low = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(t, _mm512_sub_pd(one, axis.size), _CMP_LE_OQ),
+                                   _mm512_sub_pd(zero, t), _mm512_add_pd(t, P));
+        const __m512d u = _mm512_sub_pd(p, _mm512_mul_pd(P, Truncate(_mm512_div_pd(p, P))));
+        high = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(u, axis.size, _CMP_GE_OQ), u, _mm512_sub_pd(P, u));
+        break;
+    }
+    case WarpEdge::Reflect: {
+        const __m512d wide = _mm512_add_pd(_mm512_mul_pd(P, Truncate(_mm512_div_pd(minusP, P))), p);
+        const __m512d t = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(p, _mm512_sub_pd(zero, P), _CMP_LT_OQ), p, wide);
+        low = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(t, _mm512_sub_pd(zero, axis.size), _CMP_LT_OQ),
+                                   _mm512_sub_pd(_mm512_sub_pd(zero, t), one), _mm512_add_pd(t, P));
+        const __m512d u = _mm512_sub_pd(p, _mm512_mul_pd(P, Truncate(_mm512_div_pd(p, P))));
+        high = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(u, axis.size, _CMP_GE_OQ), u,
+                                    _mm512_sub_pd(_mm512_sub_pd(P, u), one));
+        break;
+    }
+    case WarpEdge::Wrap:
+        low = _mm512_add_pd(p, _mm512_mul_pd(P, _mm512_add_pd(Truncate(_mm512_div_pd(minusP, P)), one)));
+        high = _mm512_sub_pd(p, _mm512_mul_pd(P, Truncate(_mm512_div_pd(p, P))));
+        break;
+    default:  // GridWrap
+        low = _mm512_add_pd(
+            p, _mm512_mul_pd(P, _mm512_add_pd(Truncate(_mm512_div_pd(_mm512_sub_pd(_mm512_set1_pd(-1.0), p), P)), one)));
+        high = _mm512_sub_pd(p, _mm512_mul_pd(P, Truncate(_mm512_div_pd(p, P))));
+    }
+    return _mm512_mask_blend_pd(negative, high, low);
+}
 
 template <int Order>
 LUMADEX_AVX512_INLINE LaneTaps LaneTapsOf(__m512d p, const LaneAxis& axis)
@@ -504,29 +553,42 @@ LUMADEX_AVX512_INLINE LaneTaps LaneTapsOf(__m512d p, const LaneAxis& axis)
     constexpr int kBelow = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
     const __m512d zero = _mm512_setzero_pd(), one = _mm512_set1_pd(1.0);
     const __mmask8 inRange = _mm512_cmp_pd_mask(p, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(p, axis.last, _CMP_LE_OQ);
+    const __mmask8 nonFinite = _mm512_fpclass_pd_mask(p, 0x99);  // NaN or infinite
     LaneTaps t;
     t.valid0 = t.valid1 = 0xFF;
-    t.fill = t.general = 0;
+    t.general = 0;
     // Positions that give no pixel are replaced by 0 before they become indices.
-    __m512d q;
-    if (axis.edge == WarpEdge::Constant) {
+    __m512d c;
+    switch (axis.edge) {
+    case WarpEdge::Constant:
         t.fill = static_cast<__mmask8>(~inRange);
-        q = _mm512_maskz_mov_pd(inRange, p);
-    } else if (axis.edge == WarpEdge::GridConstant || axis.edge == WarpEdge::Nearest) {
-        t.fill = _mm512_fpclass_pd_mask(p, 0x99);  // NaN or infinite
-        q = _mm512_mask_mov_pd(p, t.fill, zero);
-    } else {
-        const __mmask8 strict = Order == 1 ? _mm512_cmp_pd_mask(p, axis.last, _CMP_LT_OQ) & inRange : inRange;
-        t.general = static_cast<__mmask8>(~strict);
-        q = _mm512_maskz_mov_pd(strict, p);
+        c = _mm512_maskz_mov_pd(inRange, p);
+        break;
+    case WarpEdge::GridConstant:
+    case WarpEdge::Nearest:
+        t.fill = nonFinite;
+        c = _mm512_mask_mov_pd(p, nonFinite, zero);
+        break;
+    default: {
+        t.fill = nonFinite;
+        const __mmask8 outside = static_cast<__mmask8>(~inRange & ~nonFinite);
+        c = _mm512_maskz_mov_pd(static_cast<__mmask8>(~nonFinite), p);
+        if (outside) c = _mm512_mask_mov_pd(c, outside, axis.single ? zero : FoldLanes(c, axis));
+        // A fold lands in [-1, n): its neighbours need at most one step more.
+        t.general = static_cast<__mmask8>(~(_mm512_cmp_pd_mask(c, _mm512_set1_pd(-1.0), _CMP_GE_OQ) &
+                                            _mm512_cmp_pd_mask(c, axis.size, _CMP_LT_OQ)));
+        c = _mm512_maskz_mov_pd(static_cast<__mmask8>(~t.general), c);
     }
-    const __m512d start = _mm512_roundscale_pd(Order == 1 ? q : _mm512_add_pd(q, _mm512_set1_pd(0.5)), kBelow);
-    t.w0 = _mm512_sub_pd(one, _mm512_sub_pd(q, start));
+    }
+    const __m512d start = _mm512_roundscale_pd(Order == 1 ? c : _mm512_add_pd(c, _mm512_set1_pd(0.5)), kBelow);
+    t.w0 = _mm512_sub_pd(one, _mm512_sub_pd(c, start));
     t.w1 = _mm512_sub_pd(one, t.w0);
     __m512d j0 = start, j1 = _mm512_add_pd(start, one);
     if (axis.edge == WarpEdge::GridConstant) {
-        j0 = _mm512_min_pd(_mm512_max_pd(j0, axis.low), axis.high);
-        j1 = _mm512_min_pd(_mm512_max_pd(j1, axis.low), axis.high);
+        // Far outside, the start is bounded first, as MakeTap bounds it.
+        const __m512d low = _mm512_set1_pd(-2.0);
+        j0 = _mm512_min_pd(_mm512_max_pd(j0, low), axis.size);
+        j1 = _mm512_min_pd(_mm512_max_pd(j1, low), axis.size);
         t.valid0 = _mm512_cmp_pd_mask(j0, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(j0, axis.size, _CMP_LT_OQ);
         t.valid1 = _mm512_cmp_pd_mask(j1, zero, _CMP_GE_OQ) & _mm512_cmp_pd_mask(j1, axis.size, _CMP_LT_OQ);
         j0 = _mm512_maskz_mov_pd(t.valid0, j0);
@@ -534,8 +596,13 @@ LUMADEX_AVX512_INLINE LaneTaps LaneTapsOf(__m512d p, const LaneAxis& axis)
     } else if (axis.edge == WarpEdge::Nearest) {
         j0 = _mm512_min_pd(_mm512_max_pd(j0, zero), axis.last);
         j1 = _mm512_min_pd(_mm512_max_pd(j1, zero), axis.last);
-    } else if (axis.edge == WarpEdge::Constant) {
-        j1 = _mm512_mask_mov_pd(j1, _mm512_cmp_pd_mask(j1, axis.size, _CMP_EQ_OQ), axis.mirrored);
+    } else {
+        // FoldIndex one step beyond each edge: -1 and n.
+        const __m512d minusOne = _mm512_set1_pd(-1.0);
+        j0 = _mm512_mask_mov_pd(j0, _mm512_cmp_pd_mask(j0, minusOne, _CMP_EQ_OQ), axis.below);
+        j0 = _mm512_mask_mov_pd(j0, _mm512_cmp_pd_mask(j0, axis.size, _CMP_EQ_OQ), axis.above);
+        j1 = _mm512_mask_mov_pd(j1, _mm512_cmp_pd_mask(j1, minusOne, _CMP_EQ_OQ), axis.below);
+        j1 = _mm512_mask_mov_pd(j1, _mm512_cmp_pd_mask(j1, axis.size, _CMP_EQ_OQ), axis.above);
     }
     t.at0 = _mm512_mul_pd(j0, axis.stride);
     t.at1 = Order == 1 ? _mm512_mul_pd(j1, axis.stride) : t.at0;
