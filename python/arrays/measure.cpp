@@ -144,7 +144,8 @@ void RegisterMeasure(py::module_& m)
     // registration, so it reads them when the module loads.
     kernels::ReadProcessorFeatures();
     m.def("_extremes", &Extremes, py::arg("a"),
-          "(min, max, rank of the first min, rank of the first max) as numpy's argmin and argmax give them (the first NaN for both where there is NaN); ranks in C order.");
+          "(min, max, rank of the first min, rank of the first max) as numpy's argmin and argmax give "
+          "them (the first NaN for both where there is NaN); ranks in C order.");
     m.def("_survey", &Survey, py::arg("a"), "(min, max, sum, sum of squares) in one pass, in double.");
     m.def("_bin2", &Bin2, py::arg("a"), py::arg("out"), "2x2 means of the last two axes into `out`.");
 }

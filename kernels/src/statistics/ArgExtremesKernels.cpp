@@ -123,7 +123,8 @@ Extremes FindArgExtremes(const Block<const T>& block)
     if (spans.empty()) return result;
     for (std::size_t c = 0; c < spans.size(); ++c)
         if (spans[c].nan) {
-            const std::int64_t rank = FirstInChunk(block, plan[static_cast<std::int64_t>(c)], [](T v) { return v != v; });
+            const Chunk chunk = plan[static_cast<std::int64_t>(c)];
+            const std::int64_t rank = FirstInChunk(block, chunk, [](T v) { return v != v; });
             result.min = result.max = std::numeric_limits<double>::quiet_NaN();
             result.minRank = result.maxRank = rank;
             return result;

@@ -506,7 +506,10 @@ struct LaneAxis {
     }
 };
 
-LUMADEX_AVX512_INLINE __m512d Truncate(__m512d x) { return _mm512_roundscale_pd(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC); }
+LUMADEX_AVX512_INLINE __m512d Truncate(__m512d x)
+{
+    return _mm512_roundscale_pd(x, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+}
 
 // FoldPosition for the lanes of p (outside [0, n - 1], finite) under the
 // modes that fold.
@@ -540,8 +543,8 @@ LUMADEX_AVX512_INLINE __m512d FoldLanes(__m512d p, const LaneAxis& axis)
         high = _mm512_sub_pd(p, _mm512_mul_pd(P, Truncate(_mm512_div_pd(p, P))));
         break;
     default:  // GridWrap
-        low = _mm512_add_pd(
-            p, _mm512_mul_pd(P, _mm512_add_pd(Truncate(_mm512_div_pd(_mm512_sub_pd(_mm512_set1_pd(-1.0), p), P)), one)));
+        const __m512d quotient = Truncate(_mm512_div_pd(_mm512_sub_pd(_mm512_set1_pd(-1.0), p), P));
+        low = _mm512_add_pd(p, _mm512_mul_pd(P, _mm512_add_pd(quotient, one)));
         high = _mm512_sub_pd(p, _mm512_mul_pd(P, Truncate(_mm512_div_pd(p, P))));
     }
     return _mm512_mask_blend_pd(negative, high, low);
