@@ -14,10 +14,27 @@ and coordinate conventions, and give its results:
 Coordinates are array indices: pixel ``i`` is centred at ``i``. An output
 pixel with index vector ``o`` takes the input's value at
 ``matrix @ o + offset`` (pull resampling). Values are computed in double
-from float32 or float64 pixels (other real types are read as float64) and
-rounded to the output type as scipy does (integers: to nearest, halves away
-from zero, clipped to the type's range). The kernels run without the GIL on
-``lumadex.get_num_threads()`` threads.
+from float32 or float64 pixels (other real types are read as float64), with
+scipy's positions, weights and sums in scipy's order, so that float results
+equal scipy's to the last bit; they are rounded to the output type as scipy
+does (integers: to nearest, halves away from zero, clipped to the type's
+range). The kernels run without the GIL on ``lumadex.get_num_threads()``
+threads.
+
+Where this module differs from scipy.ndimage:
+
+- ``order`` defaults to 1 and takes 0 or 1; 2 to 5 raise NotImplementedError;
+- bad arguments raise TypeError or ValueError (scipy raises RuntimeError for
+  some), and ``fourier_shift`` refuses ``n=0`` (scipy returns NaN);
+- a position that is not finite (a NaN or infinite matrix entry) gives
+  ``cval`` in every mode (scipy's results there depend on the mode and the
+  order), and a position beyond about 2**52 pixels is folded in floating
+  point rather than through scipy's overflowing integer conversion;
+- ``affine_transform`` keeps the number of dimensions (scipy allows a
+  non-square matrix mapping to an output of fewer dimensions);
+- ``shift``, ``zoom`` and ``affine_transform`` take 1 to 3 dimensions;
+- a new ``fourier_shift`` output has the input's memory order (numpy's FFTs
+  return Fortran-ordered spectra), where scipy's is always C-ordered.
 """
 
 import math
