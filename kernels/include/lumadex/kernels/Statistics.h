@@ -37,6 +37,15 @@ struct DifferenceSums {
 template <class T>
 Extremes FindExtremes(const Block<const T>& block);
 
+// The extremes as numpy's argmin and argmax report them: the smallest and
+// largest value with the rank of their first occurrence, or, when the block
+// holds NaN, NaN for both at the rank of the first NaN. One pass takes each
+// chunk's extremes (vector minima and maxima, no positions) and whether it
+// holds NaN; the first occurrences are then looked for in the first chunk
+// that holds them. The x stride is 1. A block without pixels gives zeros.
+template <class T>
+Extremes FindArgExtremes(const Block<const T>& block);
+
 template <class T>
 SurveyNumbers Survey(const Block<const T>& block);
 
@@ -54,5 +63,15 @@ DifferenceSums SurveyDifference(const Block<const T>& a, const Block<const T>& b
 // double.
 template <class T>
 void Reduce2x(const Block<const T>& in, const Block<T>& out, int dims);
+
+// The 2x2 reduction of every plane into real pixels of type R: x and y are
+// halved (an odd last column or row is left out), z and the fourth
+// dimension are kept. Each pixel is the average of a 2x2 block, its pixels
+// added left to right as Reduce2x adds them (x fastest, then y), exactly in
+// integers for integer T and in double for real T, multiplied by 0.25 in
+// double and rounded to R. The x stride of both blocks is 1.
+// T as above; R: float, double.
+template <class T, class R>
+void Reduce2x2To(const Block<const T>& in, const Block<R>& out);
 
 }  // namespace lumadex::kernels
