@@ -20,6 +20,7 @@ a header that already holds the block's size.
 
 from __future__ import annotations
 
+import collections
 import concurrent.futures
 import math
 import os
@@ -216,19 +217,33 @@ def slabs(array):
 
 
 def computed_in_order(parts, window):
-    """Computes dask collections `window` at a time, the next window while the last one is consumed; yields each in order."""
+    """Computes dask collections and yields their values in order, with at most 2 * `window` of them under way.
+
+    On a dask.distributed Client each is a future of the cluster; on a local
+    scheduler each is computed by one of `window` threads. What is under way
+    when the consumer stops early is cancelled.
+    """
     import dask
 
-    batches = [parts[i:i + window] for i in range(0, len(parts), window)]
-    if not batches:
-        return
-    with concurrent.futures.ThreadPoolExecutor(1, thread_name_prefix="lumadex-slabs") as ahead:
-        pending = ahead.submit(dask.compute, *batches[0])
-        for k in range(len(batches)):
-            done = pending.result()
-            if k + 1 < len(batches):
-                pending = ahead.submit(dask.compute, *batches[k + 1])
-            yield from done
+    client = current_client()
+    if client is not None:
+        submit, executor = client.compute, None
+    else:
+        executor = concurrent.futures.ThreadPoolExecutor(window, thread_name_prefix="lumadex-chunks")
+        submit = lambda part: executor.submit(lambda: dask.compute(part)[0])  # noqa: E731
+    pending = collections.deque()
+    try:
+        for part in parts:
+            pending.append(submit(part))
+            if len(pending) >= 2 * window:
+                yield pending.popleft().result()
+        while pending:
+            yield pending.popleft().result()
+    finally:
+        for future in pending:
+            future.cancel()
+        if executor is not None:
+            executor.shutdown(wait=True, cancel_futures=True)
 
 
 def pixel_source(array, dtype):

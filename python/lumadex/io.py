@@ -360,11 +360,11 @@ def _calibration(axis, k, ndim, where):
     return origin, scale, axis.units, label
 
 
-def _image_entry(dataset, where):
+def _image_entry(dataset, where, convert=True):
     """What the native writer takes for one image, checked before anything is written.
 
-    The pixels are a C-contiguous array of the file's dtype, or a dask array
-    that is computed while the file is written.
+    The pixels are a C-contiguous array of the file's dtype (unless not
+    `convert`), or a dask array that is computed while the file is written.
     """
     data = dataset.data
     try:
@@ -382,8 +382,9 @@ def _image_entry(dataset, where):
     calibrations = [_calibration(dataset.axes[k], k, data.ndim, f"{where}.axes[{k}]")
                     for k in reversed(range(data.ndim))]  # host order: x first
     tags = _tag_tree(dataset.metadata, f"{where}.metadata", 0, False, [])
-    pixels = data if _lazy.is_dask_array(data) else np.ascontiguousarray(data, dtype=data_type.dtype)
-    return pixels, int(data_type), dataset.name, calibrations, tags
+    if convert and not _lazy.is_dask_array(data):
+        data = np.ascontiguousarray(data, dtype=data_type.dtype)
+    return data, int(data_type), dataset.name, calibrations, tags
 
 
 def save(path: str | os.PathLike, data, *, axes: Optional[Sequence[Axis]] = None, name: Optional[str] = None,
@@ -448,6 +449,28 @@ def save(path: str | os.PathLike, data, *, axes: Optional[Sequence[Axis]] = None
         _lumadex.write_file_in_pieces(text, headers, sources, version, bool(overwrite_read_only))
     else:
         _lumadex.write_file(text, entries, version, bool(overwrite_read_only))
+    return text
+
+
+def _save_in_pieces(path, shape, dtype, pieces, *, axes=None, name="", metadata=None) -> str:
+    """save() of one image of `shape` and `dtype` whose pixels come from `pieces`: arrays in file order.
+
+    Each piece is a slab along the first axis (any C-ordered run of pixels
+    will do); they are written as they come, none is kept.
+    """
+    text = _path_text(path, "save")
+    no_pixels = np.lib.stride_tricks.as_strided(np.zeros(1, dtype), shape, (0,) * len(shape))
+    _, code, name, calibrations, tags = _image_entry(Dataset(no_pixels, axes, name, metadata or {}),
+                                                     "lumadex.io.save: data", convert=False)
+    stored = DataType(code).dtype.newbyteorder("<")
+    given = iter(pieces)
+
+    def next_piece():
+        piece = next(given, None)
+        return None if piece is None else np.ascontiguousarray(piece, dtype=stored)
+
+    version = 3 if text.lower().endswith(".dm3") else 4
+    _lumadex.write_file_in_pieces(text, [(code, tuple(shape), name, calibrations, tags)], [next_piece], version, False)
     return text
 
 
