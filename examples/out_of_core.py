@@ -118,7 +118,7 @@ def main(argv=None):
     limit = args.memory_limit * 2**20
     with tempfile.TemporaryDirectory(prefix="lumadex-out-of-core-") as folder, \
             LocalCluster(n_workers=2, threads_per_worker=1, processes=True, memory_limit=limit,
-                         dashboard_address=None) as cluster, Client(cluster) as client:
+                         dashboard_address=":0") as cluster, Client(cluster) as client:
         workers = client.run(os.getpid)
         series_file = os.path.join(folder, "series.dm4")
         started = time.perf_counter()

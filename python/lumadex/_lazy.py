@@ -155,8 +155,9 @@ def _pread_into(fd, buffer, offset, path):
         view, offset = view[got:], offset + got
 
 
-def frame_chunks(shape, itemsize, target=CHUNK_BYTES):
-    """Chunks of about `target` bytes made of whole frames: the last two axes (rows for 2-D data) are never split."""
+def frame_chunks(shape, itemsize, target=None):
+    """Chunks of about `target` bytes (CHUNK_BYTES) of whole frames: the last two axes (rows of 2-D data) stay whole."""
+    target = CHUNK_BYTES if target is None else target
     ndim = len(shape)
     whole = min(2, ndim - 1)  # trailing axes kept whole
     chunks = list(shape)
