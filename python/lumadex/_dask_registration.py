@@ -222,12 +222,17 @@ def _aligned_chunk(frames, drift, reference, *, key, mask_radius, normalization)
 
 
 def _registered_chunks(series, reference_array, settings, keep_aligned):
-    """One delayed task per chunk of frames, each fused with the reading of its chunk."""
+    """One delayed task per chunk of frames, each fused with the reading of its chunk.
+
+    The tasks are blocks of a dask array of objects (one (start, drifts,
+    frames or sum) per chunk, never an array), so that dask's blockwise
+    fusion puts the reading and the registering of a chunk into one task.
+    """
     da = _lazy._dask_array()
     indices = da.arange(series.shape[0], chunks=(series.chunks[0],))  # each chunk's frame numbers
-    per_chunk = da.blockwise(_register_chunk_at, "i", series, "ijk", reference_array, "jk", indices, "i",
-                             keep_aligned=keep_aligned, dtype=object, meta=np.empty((0,), object),
-                             concatenate=True, adjust_chunks={"i": 1}, **settings)
+    per_chunk = da.blockwise(_register_chunk_at, "ijk", series, "ijk", reference_array, "jk", indices, "i",
+                             keep_aligned=keep_aligned, dtype=object, meta=np.empty((0, 0, 0), object),
+                             adjust_chunks={"i": 1, "j": 1, "k": 1}, **settings)
     return list(per_chunk.to_delayed(optimize_graph=True).ravel())
 
 
