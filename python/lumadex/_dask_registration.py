@@ -54,6 +54,8 @@ def register_on_dask(frames, *, reference=0, mask_radius, normalization, progres
 
     series, axes, name = _series(frames)
     count = series.shape[0]
+    if isinstance(reference, bool) or not isinstance(reference, (int, np.integer)):
+        raise TypeError(f"register_series: reference is a frame's index, not {type(reference).__name__}")
     if not -count <= reference < count:
         raise IndexError(f"register_series: reference {reference} is not a frame of a series of {count}")
     destination = _destination(aligned)
@@ -66,19 +68,19 @@ def register_on_dask(frames, *, reference=0, mask_radius, normalization, progres
     reference_array = da.from_array(reference_frame, chunks=reference_frame.shape,
                                     name="lumadex-reference-" + settings["key"])
     client = _lazy.current_client()
-    if client is not None:  # in the cluster once, not in every graph sent to it
-        reference_array = client.persist(reference_array)
+    # On a cluster the reference is put there once for this call, not into every graph sent to it.
+    in_use = reference_array if client is None else client.persist(reference_array)
 
     if destination == "lazy":
-        drift, total = _compute(_tree(_registered_chunks(series, reference_array, settings, keep_aligned=False)),
-                                progress)
+        drift, total = _compute(_tree(_registered_chunks(series, in_use, settings, keep_aligned=False)), progress)
+        # A graph of its own (the reference inside it): computable wherever and whenever the caller likes.
         aligned_frames = da.blockwise(_aligned_chunk, "ijk", series, "ijk",
                                       da.from_array(drift, chunks=(series.chunks[0], 2)), "il",
                                       reference_array, "jk", dtype=np.float32, concatenate=True,
                                       meta=np.empty((0, 0, 0), np.float32), **settings)
         return Registration(drift=drift, aligned=aligned_frames, average=total / count)
 
-    chunks = _registered_chunks(series, reference_array, settings, keep_aligned=True)
+    chunks = _registered_chunks(series, in_use, settings, keep_aligned=True)
     gathered = _Gathered(series.shape, progress)
     results = gathered.taking(_lazy.computed_in_order(chunks, _lazy.parallel_tasks()))
     if destination == "memory":

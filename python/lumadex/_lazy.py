@@ -6,11 +6,12 @@ when the file is big endian, and reads nothing else: opening a file of any
 size costs the reading of its tags. The block is a small picklable object
 (path, offset, shape, dtype and the file's identity), so the same graph runs
 on dask's local schedulers and on dask.distributed workers, which open the
-file themselves. Before and after each read the file's identity (device,
-inode, size, time of change) is compared with the one it had when it was
+file themselves. Before and after each read the file's identity (inode,
+size, time of change) is compared with the one it had when it was
 opened: a file replaced, truncated or rewritten since is a FileError from
 the task, never a read of other bytes (nor a SIGBUS, as a memory map of a
-truncated file would give).
+truncated file would give). A write of the same size within the file
+system's tick of time cannot be told from no change.
 
 Writing goes the other way: the pixels of a dask array are computed slab by
 slab along the first axis, in file order, a few slabs at a time, and handed
@@ -51,11 +52,12 @@ def _dask_array():
 
 
 def _identity(status):
-    return (status.st_dev, status.st_ino, status.st_size, status.st_mtime_ns)
+    # No device number: the same file on a shared file system has another one on every machine.
+    return (status.st_ino, status.st_size, status.st_mtime_ns)
 
 
 def file_identity(path):
-    """What a lazy image checks the file against: device, inode, size and time of change."""
+    """What a lazy image checks the file against: inode, size and time of change."""
     try:
         return _identity(os.stat(path))
     except OSError as error:

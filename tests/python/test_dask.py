@@ -298,6 +298,7 @@ def test_dask_registration_equals_the_in_memory_one(tmp_path, drifting, given, a
     (lambda: [da.zeros((8, 8)), da.zeros((2, 8, 8))], {}, ValueError, "frames must be 2-D; frame 1"),
     (lambda: da.zeros((3, 8, 8), dtype=np.complex64), {}, TypeError, "real numeric array; got dtype complex64"),
     (lambda: da.zeros((3, 8, 8)), {"reference": 3}, IndexError, "reference 3 is not a frame of a series of 3"),
+    (lambda: da.zeros((3, 8, 8)), {"reference": 1.0}, TypeError, "reference is a frame's index, not float"),
     (lambda: da.zeros((3, 8, 8)), {"aligned": "out.tif"}, ValueError, "aligned is 'lazy', 'memory' or a path"),
     (lambda: da.zeros((3, 8, 8)), {"aligned": 42}, ValueError, "got 42"),
     (lambda: da.zeros((3, 8, 8)), {"normalization": "bogus"}, ValueError, "normalization must be"),
@@ -349,7 +350,10 @@ def peak_since_reset(reset=False):
 def test_registration_and_streamed_save_on_the_cluster(tmp_path, drifting, on_cluster):
     path = io.save(tmp_path / "series.dm4", drifting[0])
     (series,) = io.load(path, lazy=True, chunks=(4, -1, -1))
-    assert_registered_alike(lumadex.registration.register_series(series, reference=-3), drifting)
+    lazily = lumadex.registration.register_series(series, reference=-3)
+    assert_registered_alike(lazily, drifting)
+    with dask.config.set(scheduler="threads"):  # the lazy frames need nothing of the cluster
+        np.testing.assert_allclose(lazily.aligned.compute(), drifting[2].aligned, atol=1e-4)
     result = lumadex.registration.register_series(series, reference=-3, aligned=str(tmp_path / "aligned.dm4"))
     assert_registered_alike(result, drifting)
     assert set(on_cluster.run(lambda: lumadex.get_num_threads()).values()) == {1}  # each worker's nthreads
