@@ -247,7 +247,8 @@ Ref<ImageObject> read_image(Parser& file, NodeId entry, std::uint64_t index, Tag
     } catch (const std::bad_alloc&) {
         std::string shape;
         for (int d = 0; d < image->num_dims; ++d) shape += (d ? " x " : "") + std::to_string(image->sizes[d]);
-        image_error(file.path(), index, "has " + shape + " pixels of " + str(pixel_bytes) + " bytes, more than the memory available");
+        image_error(file.path(), index,
+                    "has " + shape + " pixels of " + str(pixel_bytes) + " bytes, more than the memory available");
     }
     file.file().read(image->pixels->data(), pixel_bytes, found.pixels_at);
     if (!found.little_endian) {

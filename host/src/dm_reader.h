@@ -40,6 +40,7 @@ struct DescribedImage {
 
 // The images of a file as read_dm_file makes them, with the same checks, but
 // without reading their pixels.
-std::vector<DescribedImage> describe_dm_file(const std::shared_ptr<ObjectBook>& book, const std::filesystem::path& path);
+std::vector<DescribedImage> describe_dm_file(const std::shared_ptr<ObjectBook>& book,
+                                             const std::filesystem::path& path);
 
 }  // namespace lumadex::host

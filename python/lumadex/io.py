@@ -113,7 +113,7 @@ def _axis_from(value, where):
 
 
 def _checked(data, axes, name, metadata, where):
-    """The pixels as an array (a dask array stays one) and the axes as a tuple of Axis, or a clear error naming `where`."""
+    """The pixels as an array (a dask array stays one) and the axes as Axis, or a clear error naming `where`."""
     if not _lazy.is_dask_array(data):
         data = np.asarray(data)
     ndim = data.ndim
@@ -264,7 +264,7 @@ def load(path: str | os.PathLike, *, lazy: bool = False, chunks=None) -> list[Da
     if chunks is not None and not lazy:
         raise ValueError("lumadex.io.load: chunks is for a lazy load (lazy=True)")
     if not lazy:
-        return [_dataset(pixels, name, calibrations, tags) for pixels, name, calibrations, tags in _lumadex.read_file(text)]
+        return [_dataset(*image) for image in _lumadex.read_file(text)]
     before = _lazy.file_identity(text)
     images = _lumadex.describe_file(text)
     identity = _lazy.file_identity(text)

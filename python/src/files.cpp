@@ -89,7 +89,8 @@ std::vector<host::Calibration> calibrations_from_python(const py::handle& entrie
 
 void set_tags_from_python(host::Host& host, host::TagGroup& tags, const py::handle& entries)
 {
-    for (const auto& [name, value] : entries.cast<py::dict>()) set_tag_from_python(host, tags, name.cast<std::string>(), value);
+    for (const auto& [name, value] : entries.cast<py::dict>())
+        set_tag_from_python(host, tags, name.cast<std::string>(), value);
 }
 
 // One image of a file to write: pixels (C-contiguous, of the numpy dtype of

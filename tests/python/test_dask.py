@@ -201,7 +201,8 @@ def test_a_dask_array_saved_chunk_by_chunk_reads_back_equal_here_and_in_hyperspy
     ndim = 1 + DTYPES.index(dtype) % 4
     data = pixels_of(rng, dtype, (7, 5, 4, 3)[-ndim:])
     chunks = (3, 2, 3, 2)[-ndim:]
-    axes = [io.Axis(n, 0.25 * (k + 1), -1.5 * (k + 1), u) for k, (n, u) in enumerate(zip("tzyx"[-ndim:], "s nm nm nm".split()))]
+    axes = [io.Axis(n, 0.25 * (k + 1), -1.5 * (k + 1), u)
+            for k, (n, u) in enumerate(zip("tzyx"[-ndim:], ["s", "nm", "nm", "nm"][-ndim:]))]
     path = io.save(tmp_path / f"streamed{suffix}", da.from_array(data, chunks=chunks), axes=axes, name="lazy ü",
                    metadata=METADATA)
     (back,) = io.load(path)
@@ -328,8 +329,9 @@ def cluster():
     """A LocalCluster of two worker processes x 1 thread, shared by the tests that compute on it."""
     distributed = pytest.importorskip("distributed")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, memory_limit=WORKER_MEMORY,
-                                  dashboard_address=":0") as local, distributed.Client(local, set_as_default=False) as client:
-        yield client
+                                  dashboard_address=":0") as local:
+        with distributed.Client(local, set_as_default=False) as client:
+            yield client
 
 
 @pytest.fixture
