@@ -144,8 +144,8 @@ def main(argv=None):
         restarted = client.run(os.getpid) != workers
         for address, peak in sorted(peaks.items()):
             print(f"  worker {address}: peak memory {peak / 2**20:.0f} MB of its {args.memory_limit} MB limit")
-        print(f"  workers restarted: {'yes' if restarted else 'none'}; the series file is "
-              f"{size / max(peaks.values()):.1f}x the largest worker's peak")
+        print(f"  workers restarted: {'yes' if restarted else 'none'}; the series file is {size / 2**20:.0f} MB, "
+              f"{size / (2 * limit):.2f}x the memory limit of both workers together")
     save_average(args.out_dir, result.average)
     return error, peaks, restarted, size
 

@@ -4,7 +4,10 @@ and the in-memory registration."""
 
 import logging
 import os
+import re
 import struct
+import subprocess
+import sys
 
 import numpy as np
 import pytest
@@ -402,3 +405,16 @@ def test_a_worker_that_dies_is_replaced_and_the_result_stays_right(tmp_path, dri
     series = da.from_array(drifting[0], chunks=(4, 96, 96)).map_blocks(die_once, meta=np.empty((0, 0, 0), np.float32))
     assert_registered_alike(lumadex.registration.register_series(series, reference=-3, aligned="memory"), drifting)
     assert os.path.exists(marker) and set(on_cluster.run(os.getpid).values()) != workers
+
+
+def test_the_main_jobs_out_of_core_run_on_a_small_series(tmp_path):
+    example = os.path.join(os.path.dirname(__file__), "..", "..", "examples", "out_of_core.py")
+    package_root = os.path.dirname(os.path.dirname(os.path.abspath(lumadex.__file__)))
+    run = subprocess.run([sys.executable, example, str(tmp_path / "pictures"), "--size", "96", "--frames", "48",
+                          "--memory-limit", "500", "--dose", "50"], capture_output=True, text=True, timeout=300,
+                         cwd=tmp_path, env=dict(os.environ, PYTHONPATH=package_root))
+    assert run.returncode == 0, run.stderr
+    assert float(re.search(r"drift RMS error (\S+) px", run.stdout).group(1)) < 0.1
+    assert "workers restarted: none" in run.stdout and len(re.findall(r"peak memory \d+ MB", run.stdout)) == 2
+    with open(tmp_path / "pictures" / "out_of_core_average.png", "rb") as png:
+        assert png.read(8) == b"\x89PNG\r\n\x1a\n"
