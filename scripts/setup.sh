@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libbenchmark-dev
   pybind11-dev python3-dev python3-numpy python3-pytest python3-scipy python3-matplotlib
   libsleef-dev liblapacke-dev libboost-math-dev python3-mpmath python3-skimage python3-hyperspy
+  python3-dask python3-distributed python3-tqdm python3-zarr  # data larger than memory, progress bars
   dpkg-dev file  # the Debian package: dpkg-shlibdeps computes its Depends, CPack finds ELF files with file
 )
 

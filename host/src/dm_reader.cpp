@@ -161,8 +161,10 @@ float to_float(double value)
     file_error(path, "image " + str(index) + " " + what);
 }
 
-Ref<ImageObject> read_image(Parser& file, NodeId entry, std::uint64_t index, TagBuilder& tags,
-                            const std::shared_ptr<ObjectBook>& book)
+// An image of the file with everything but its pixels, which stay in the
+// file: `image->pixels` is null.
+DescribedImage describe_image(Parser& file, NodeId entry, std::uint64_t index, TagBuilder& tags,
+                              const std::shared_ptr<ObjectBook>& book)
 {
     auto fail = [&](const std::string& what) { image_error(file.path(), index, what); };
     const NodeId data = file.find(entry, "ImageData");
@@ -217,18 +219,6 @@ Ref<ImageObject> read_image(Parser& file, NodeId entry, std::uint64_t index, Tag
         image->strides[d] = stride;
         stride *= sizes[d];
     }
-    try {
-        image->pixels = std::make_shared<PixelBuffer>(pixel_bytes, PixelBuffer::Uninitialised{});
-    } catch (const std::bad_alloc&) {
-        fail("has " + shape + " pixels of " + str(pixel_bytes) + " bytes, more than the memory available");
-    }
-    file.file().read(image->pixels->data(), pixel_bytes, file.node(pixels).value_at);
-    if (!file.little_endian) {
-        const std::size_t unit = component_bytes(*type);
-        for (std::byte* p = image->pixels->data(); unit > 1 && p < image->pixels->data() + pixel_bytes; p += unit)
-            std::reverse(p, p + unit);
-    }
-
     image->name = file.text_of(file.find(entry, "Name")).value_or("");
     const NodeId per_dimension = file.find(file.find(data, "Calibrations"), "Dimension");
     if (file.is_group(per_dimension)) {
@@ -242,12 +232,37 @@ Ref<ImageObject> read_image(Parser& file, NodeId entry, std::uint64_t index, Tag
     }
     const NodeId image_tags = file.find(entry, "ImageTags");
     image->tags = file.is_group(image_tags) ? tags.group(image_tags, 0) : make_object<TagGroupObject>(book);
-    return image;
+    return {std::move(image), file.node(pixels).value_at, pixel_bytes, file.little_endian};
 }
 
-}  // namespace
+// An image of the file with its pixels read and put in the machine's byte order.
+Ref<ImageObject> read_image(Parser& file, NodeId entry, std::uint64_t index, TagBuilder& tags,
+                            const std::shared_ptr<ObjectBook>& book)
+{
+    DescribedImage found = describe_image(file, entry, index, tags, book);
+    Ref<ImageObject>& image = found.image;
+    const std::uint64_t pixel_bytes = found.pixel_bytes;
+    try {
+        image->pixels = std::make_shared<PixelBuffer>(pixel_bytes, PixelBuffer::Uninitialised{});
+    } catch (const std::bad_alloc&) {
+        std::string shape;
+        for (int d = 0; d < image->num_dims; ++d) shape += (d ? " x " : "") + std::to_string(image->sizes[d]);
+        image_error(file.path(), index,
+                    "has " + shape + " pixels of " + str(pixel_bytes) + " bytes, more than the memory available");
+    }
+    file.file().read(image->pixels->data(), pixel_bytes, found.pixels_at);
+    if (!found.little_endian) {
+        const std::size_t unit = component_bytes(image->type);
+        for (std::byte* p = image->pixels->data(); unit > 1 && p < image->pixels->data() + pixel_bytes; p += unit)
+            std::reverse(p, p + unit);
+    }
+    return std::move(image);
+}
 
-std::vector<Ref<ImageObject>> read_dm_file(const std::shared_ptr<ObjectBook>& book, const std::filesystem::path& path)
+// Calls `each(parser, entry, index)` for every image of the file at `path`,
+// thumbnails skipped; a file without images is a FileError.
+template <class Each>
+void for_each_image(const std::filesystem::path& path, Each each)
 {
     FileSource file(path);
     Parser parser(file);
@@ -260,15 +275,37 @@ std::vector<Ref<ImageObject>> read_dm_file(const std::shared_ptr<ObjectBook>& bo
         for (NodeId preview = parser.first_child(previews); preview < parser.end_of(previews); preview = parser.end_of(preview))
             if (auto index = parser.number_of(parser.find(preview, "ImageIndex"))) thumbnails.push_back(*index);
 
-    TagBuilder tags(parser, book);
-    std::vector<Ref<ImageObject>> images;
-    std::size_t i = 0;
+    std::size_t i = 0, images = 0;
     for (NodeId entry = parser.first_child(list); entry < parser.end_of(list); entry = parser.end_of(entry), ++i) {
         if (std::find(thumbnails.begin(), thumbnails.end(), static_cast<double>(i)) != thumbnails.end()) continue;
-        images.push_back(read_image(parser, entry, i, tags, book));
+        each(parser, entry, i);
+        ++images;
     }
-    if (images.empty())
+    if (images == 0)
         file_error(path, i == 0 ? "holds an empty ImageList: it has no images" : "holds only thumbnails: it has no images");
+}
+
+}  // namespace
+
+std::vector<Ref<ImageObject>> read_dm_file(const std::shared_ptr<ObjectBook>& book, const std::filesystem::path& path)
+{
+    std::vector<Ref<ImageObject>> images;
+    std::optional<TagBuilder> tags;  // one per file: it counts the tags made for all its images
+    for_each_image(path, [&](Parser& parser, NodeId entry, std::size_t index) {
+        if (!tags) tags.emplace(parser, book);
+        images.push_back(read_image(parser, entry, index, *tags, book));
+    });
+    return images;
+}
+
+std::vector<DescribedImage> describe_dm_file(const std::shared_ptr<ObjectBook>& book, const std::filesystem::path& path)
+{
+    std::vector<DescribedImage> images;
+    std::optional<TagBuilder> tags;
+    for_each_image(path, [&](Parser& parser, NodeId entry, std::size_t index) {
+        if (!tags) tags.emplace(parser, book);
+        images.push_back(describe_image(parser, entry, index, *tags, book));
+    });
     return images;
 }
 

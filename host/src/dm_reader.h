@@ -16,6 +16,7 @@
 // naming the file, the fault and where it lies.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -26,5 +27,20 @@ namespace lumadex::host {
 
 // The images of a file, in file order, made in `book`.
 std::vector<Ref<ImageObject>> read_dm_file(const std::shared_ptr<ObjectBook>& book, const std::filesystem::path& path);
+
+// An image of a file whose pixels were left in the file: `image->pixels` is
+// null, and the pixels are the `pixel_bytes` bytes at `pixels_at`, each
+// number in the byte order the file names.
+struct DescribedImage {
+    Ref<ImageObject> image;
+    std::uint64_t pixels_at = 0;
+    std::uint64_t pixel_bytes = 0;
+    bool little_endian = true;
+};
+
+// The images of a file as read_dm_file makes them, with the same checks, but
+// without reading their pixels.
+std::vector<DescribedImage> describe_dm_file(const std::shared_ptr<ObjectBook>& book,
+                                             const std::filesystem::path& path);
 
 }  // namespace lumadex::host

@@ -25,7 +25,8 @@ using namespace dm;
 // --- writing ----------------------------------------------------------------
 
 // The file being written: bytes of ours, with the pixel blocks referred to
-// where they lie so that they are written straight from the images.
+// where they lie so that they are written straight from the images, or from
+// their sources piece by piece.
 class Writer {
 public:
     explicit Writer(int version) : version_(version) { segments_.emplace_back(); }
@@ -56,6 +57,13 @@ public:
     void external(const std::byte* p, std::uint64_t n)
     {
         segments_.back().pixels = p;
+        segments_.back().pixel_bytes = n;
+        position_ += n;
+        segments_.emplace_back();
+    }
+    void external(const PixelSource* source, std::uint64_t n)
+    {
+        segments_.back().source = source;
         segments_.back().pixel_bytes = n;
         position_ += n;
         segments_.emplace_back();
@@ -119,6 +127,7 @@ public:
         for (const Segment& s : segments_) {
             put(s.bytes.data(), s.bytes.size());
             if (s.pixels) put(s.pixels, s.pixel_bytes);
+            if (s.source) put_pieces(*s.source, s.pixel_bytes, put, path);
         }
     }
 
@@ -126,8 +135,26 @@ private:
     struct Segment {
         std::string bytes;
         const std::byte* pixels = nullptr;
+        const PixelSource* source = nullptr;
         std::uint64_t pixel_bytes = 0;
     };
+
+    // Exactly `bytes` bytes from `source`: the header before them already says so.
+    template <class Put>
+    static void put_pieces(const PixelSource& source, std::uint64_t bytes, Put& put, const std::filesystem::path& path)
+    {
+        std::uint64_t written = 0;
+        for (std::span<const std::byte> piece = source(); !piece.empty(); piece = source()) {
+            if (piece.size() > bytes - written)
+                file_error(path, "cannot be written: an image's pixels came to more than the " + str(bytes) +
+                                     " bytes its shape and type need");
+            put(piece.data(), piece.size());
+            written += piece.size();
+        }
+        if (written != bytes)
+            file_error(path, "cannot be written: an image's pixels came to " + str(written) + " bytes, not the " +
+                                 str(bytes) + " its shape and type need");
+    }
     int version_;
     std::vector<Segment> segments_;
     std::uint64_t position_ = 0;
@@ -299,7 +326,9 @@ std::vector<std::uint64_t> pixel_array_info(DataType type, std::uint64_t pixels)
     return {kArray, element, pixels};
 }
 
-void write_image(Writer& out, const ImageObject& image, const std::byte* pixels)
+// `pixels`: a pointer to the dense pixels or the source that gives them.
+template <class Pixels>
+void write_image(Writer& out, const ImageObject& image, Pixels pixels)
 {
     const Writer::Mark entry = out.begin_group("", 3);
     {
@@ -317,7 +346,8 @@ void write_image(Writer& out, const ImageObject& image, const std::byte* pixels)
             write_number(out, "DisplayCalibratedUnits", kBool, 1);
             out.end_group(calibrations);
         }
-        const auto count = static_cast<std::uint64_t>(image.element_count());
+        std::uint64_t count = 1;  // from the sizes: an image written from a source has no pixel buffer
+        for (int d = 0; d < image.num_dims; ++d) count *= static_cast<std::uint64_t>(image.sizes[d]);
         const std::uint64_t bytes = count * image.element_bytes();
         out.begin_data("Data", pixel_array_info(image.type, count), bytes);
         out.external(pixels, bytes);
@@ -340,8 +370,11 @@ void write_image(Writer& out, const ImageObject& image, const std::byte* pixels)
 }  // namespace
 
 void write_dm_file(std::span<const ImageObject* const> images, const std::filesystem::path& path, int version,
-                   bool overwrite_read_only)
+                   bool overwrite_read_only, std::span<const PixelSource> pixel_sources)
 {
+    if (!pixel_sources.empty() && pixel_sources.size() != images.size())
+        throw UsageError("One pixel source per image is needed, not " + std::to_string(pixel_sources.size()) + " for " +
+                         std::to_string(images.size()) + " images.");
     if (version != 3 && version != 4) throw UsageError("A DM file has version 3 or 4, not " + std::to_string(version) + ".");
     if (images.empty()) throw UsageError("A DM file needs at least one image.");
     std::vector<std::unique_ptr<std::byte[]>> copies;  // dense pixels of sub-areas
@@ -355,13 +388,18 @@ void write_dm_file(std::span<const ImageObject* const> images, const std::filesy
         out.big(1, 1);
         out.word(3);  // the root: ImageList, ImageSourceList, InImageMode
         const Writer::Mark list = out.begin_group("ImageList", images.size());
-        for (const ImageObject* image : images) {
+        for (std::size_t i = 0; i < images.size(); ++i) {
+            const ImageObject* image = images[i];
             if (image->num_dims < 1 || image->num_dims > kMaxFileDimensions)
                 throw FileError("cannot hold the " + std::to_string(image->num_dims) +
                                 "-dimensional image \"" + image->name + "\": DM files hold 1 to 4 dimensions");
             if (image->tags && !nests_within(*image->tags, 0))
                 throw FileError("cannot hold the tags of image \"" + image->name + "\": they nest deeper than " +
                                 std::to_string(kMaxTagDepth) + " levels");
+            if (!pixel_sources.empty()) {
+                write_image(out, *image, &pixel_sources[i]);
+                continue;
+            }
             const std::byte* pixels = image->pixels->data() + image->offset;
             if (image->is_subarea) {
                 const std::size_t bytes = static_cast<std::size_t>(image->element_count()) * image->element_bytes();

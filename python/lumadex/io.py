@@ -12,6 +12,12 @@ No plug-in is needed: the host's own reader and writer do the work, with
 their checks (a damaged or hostile file is a lumadex.FileError naming the
 file and the fault) and their safe replacement of files.
 
+Files larger than memory go through dask (python3-dask):
+
+    (movie,) = lumadex.io.load("movie.dm4", lazy=True)  # reads the tags only
+    movie.data                  # a dask array over the file's pixels, chunks of whole frames
+    lumadex.io.save("twice.dm4", 2 * movie.data)        # computed and written chunk by chunk
+
 Axes follow HyperSpy's conventions: per numpy axis a name, a scale, the
 offset (the coordinate of pixel 0) and units, so that pixel i lies at
 offset + i * scale. A file keeps, per dimension, an origin in pixels with
@@ -35,7 +41,7 @@ from typing import Mapping, Optional, Sequence
 
 import numpy as np
 
-from . import _lumadex
+from . import _lazy, _lumadex
 from ._datatypes import DataType, data_type_of
 
 __all__ = ["Axis", "Dataset", "from_hyperspy", "load", "save"]
@@ -107,8 +113,9 @@ def _axis_from(value, where):
 
 
 def _checked(data, axes, name, metadata, where):
-    """The pixels as an array and the axes as a tuple of Axis, or a clear error naming `where`."""
-    data = np.asarray(data)
+    """The pixels as an array (a dask array stays one) and the axes as Axis, or a clear error naming `where`."""
+    if not _lazy.is_dask_array(data):
+        data = np.asarray(data)
     ndim = data.ndim
     if axes is None:
         axes = tuple(Axis(_default_name(k, ndim)) for k in range(ndim))
@@ -133,8 +140,9 @@ class Dataset:
 
     Parameters
     ----------
-    data : numpy.ndarray
-        The pixels; the last axis is x.
+    data : numpy.ndarray or dask.array.Array
+        The pixels; the last axis is x. A dask array (a lazy image) is kept
+        as it is: nothing is computed until asked for.
     axes : sequence of Axis (or dicts of their fields), optional
         One per dimension of `data`, in numpy order; default, uncalibrated
         axes named as HyperSpy names a DM file's (x, y, z from the last).
@@ -164,7 +172,8 @@ class Dataset:
         """This image as a HyperSpy signal (Signal1D for 1-D data, Signal2D beyond; complex ones for complex data).
 
         The axes become the signal's axes (an unnamed one undefined), the name its
-        metadata.General.title and the tags its original_metadata.
+        metadata.General.title and the tags its original_metadata. A lazy image
+        (dask data) gives a lazy signal over the same dask array.
         """
         signals, undefined = _hyperspy()
         complex_data = np.iscomplexobj(self.data)
@@ -174,13 +183,16 @@ class Dataset:
             kind = signals.ComplexSignal2D if complex_data else signals.Signal2D
         axes = [{"name": a.name or undefined, "size": n, "scale": a.scale, "offset": a.offset, "units": a.units}
                 for a, n in zip(self.axes, self.data.shape)]
-        return kind(self.data, axes=axes, metadata={"General": {"title": self.name}},
-                    original_metadata=copy.deepcopy(self.metadata))
+        signal = kind(self.data, axes=axes, metadata={"General": {"title": self.name}},
+                      original_metadata=copy.deepcopy(self.metadata))
+        return signal.as_lazy() if _lazy.is_dask_array(self.data) else signal
 
     def __eq__(self, other):
         if not isinstance(other, Dataset):
             return NotImplemented
         a, b = self.data, other.data
+        if self.name == other.name and self.axes == other.axes and a.dtype == b.dtype and a.shape == b.shape:
+            a, b = np.asarray(a), np.asarray(b)  # lazy images are computed to be compared
         return (self.name == other.name and self.axes == other.axes and self.metadata == other.metadata
                 and a.dtype == b.dtype and a.shape == b.shape
                 and bool(np.array_equal(a, b, equal_nan=a.dtype.kind in "fc")))
@@ -188,7 +200,8 @@ class Dataset:
     __hash__ = None
 
     def __repr__(self):
-        return (f"Dataset(name={self.name!r}, data=<{self.data.dtype} array of shape {self.data.shape}>, "
+        kind = "dask array" if _lazy.is_dask_array(self.data) else "array"
+        return (f"Dataset(name={self.name!r}, data=<{self.data.dtype} {kind} of shape {self.data.shape}>, "
                 f"axes={self.axes!r}, metadata=<{len(self.metadata)} tags>)")
 
 
@@ -215,13 +228,24 @@ def _path_text(path, function, parameter="path"):
     return os.fsdecode(path)
 
 
-def load(path: str | os.PathLike) -> list[Dataset]:
+def load(path: str | os.PathLike, *, lazy: bool = False, chunks=None) -> list[Dataset]:
     """The images of a DM3 or DM4 file, in file order (thumbnails left out).
 
     Parameters
     ----------
     path : str or os.PathLike
         The file.
+    lazy : bool
+        Leave the pixels in the file: each image's data is a dask array over
+        its pixel block, read (and put in the machine's byte order) chunk by
+        chunk when computed; only the tags are read now, whatever the file's
+        size. A chunk computed after the file was replaced, resized or
+        written to is a FileError from its task.
+    chunks : dask chunks, optional
+        With `lazy`: how each image's array is chunked (anything
+        ``dask.array.from_array`` takes). Default, chunks of about 64 MB made
+        of whole frames: the last two axes (rows for 2-D images) are never
+        split.
 
     Returns
     -------
@@ -231,18 +255,40 @@ def load(path: str | os.PathLike) -> list[Dataset]:
     Raises
     ------
     lumadex.FileError
-        The file cannot be read whole: the message names the file and the fault.
+        The file cannot be read whole (the pixel blocks of a lazy one lie
+        within it): the message names the file and the fault.
     """
-    images = _lumadex.read_file(_path_text(path, "load"))
+    text = _path_text(path, "load")
+    if not isinstance(lazy, bool):
+        raise TypeError(f"lumadex.io.load: lazy is True or False, not {type(lazy).__name__}")
+    if chunks is not None and not lazy:
+        raise ValueError("lumadex.io.load: chunks is for a lazy load (lazy=True)")
+    if not lazy:
+        return [_dataset(*image) for image in _lumadex.read_file(text)]
+    before = _lazy.file_identity(text)
+    images = _lumadex.describe_file(text)
+    identity = _lazy.file_identity(text)
+    if identity != before:
+        raise _lumadex.FileError(f"{text}: changed while it was being opened: open it again")
     datasets = []
-    for pixels, name, calibrations, tags in images:
-        ndim = pixels.ndim
-        axes = tuple(_axis_from_calibration(*calibrations[ndim - 1 - k], pixels.shape[k], _default_name(k, ndim))
-                     for k in range(ndim))
-        if not isinstance(tags, dict):  # a file whose image tags are a bare list
-            tags = {str(i): value for i, value in enumerate(tags or [])}
-        datasets.append(Dataset(pixels, axes, name, tags))
+    for k, (name, calibrations, tags, dtype, shape, offset, _, little_endian) in enumerate(images):
+        try:
+            pixels = _lazy.lazy_pixels(text, offset, shape, dtype, little_endian, identity, chunks)
+        except (ValueError, TypeError) as error:
+            raise type(error)(f"lumadex.io.load: chunks {chunks!r} do not fit image {k} of shape {shape}: {error}") \
+                from None
+        datasets.append(_dataset(pixels, name, calibrations, tags))
     return datasets
+
+
+def _dataset(pixels, name, calibrations, tags):
+    """A Dataset from what the native reader gives for an image (host order calibrations, x first)."""
+    ndim = pixels.ndim
+    axes = tuple(_axis_from_calibration(*calibrations[ndim - 1 - k], pixels.shape[k], _default_name(k, ndim))
+                 for k in range(ndim))
+    if not isinstance(tags, dict):  # a file whose image tags are a bare list
+        tags = {str(i): value for i, value in enumerate(tags or [])}
+    return Dataset(pixels, axes, name, tags)
 
 
 # --- writing ------------------------------------------------------------------
@@ -314,8 +360,12 @@ def _calibration(axis, k, ndim, where):
     return origin, scale, axis.units, label
 
 
-def _image_entry(dataset, where):
-    """What the native writer takes for one image, checked before anything is written."""
+def _image_entry(dataset, where, convert=True):
+    """What the native writer takes for one image, checked before anything is written.
+
+    The pixels are a C-contiguous array of the file's dtype (unless not
+    `convert`), or a dask array that is computed while the file is written.
+    """
     data = dataset.data
     try:
         data_type = data_type_of(data.dtype)
@@ -324,13 +374,17 @@ def _image_entry(dataset, where):
     if not 1 <= data.ndim <= _MAX_DIMENSIONS:
         raise ValueError(f"{where} has {data.ndim} dimensions (shape {data.shape}); a DM file holds 1 to "
                          f"{_MAX_DIMENSIONS}")
+    if any(math.isnan(n) for n in data.shape):
+        raise ValueError(f"{where} is a dask array of unknown chunk sizes (shape {data.shape}); give it known "
+                         f"ones first (compute_chunk_sizes())")
     if 0 in data.shape:
         raise ValueError(f"{where} has shape {data.shape}; every axis needs at least one pixel")
     calibrations = [_calibration(dataset.axes[k], k, data.ndim, f"{where}.axes[{k}]")
                     for k in reversed(range(data.ndim))]  # host order: x first
     tags = _tag_tree(dataset.metadata, f"{where}.metadata", 0, False, [])
-    pixels = np.ascontiguousarray(data, dtype=data_type.dtype)
-    return pixels, int(data_type), dataset.name, calibrations, tags
+    if convert and not _lazy.is_dask_array(data):
+        data = np.ascontiguousarray(data, dtype=data_type.dtype)
+    return data, int(data_type), dataset.name, calibrations, tags
 
 
 def save(path: str | os.PathLike, data, *, axes: Optional[Sequence[Axis]] = None, name: Optional[str] = None,
@@ -344,10 +398,14 @@ def save(path: str | os.PathLike, data, *, axes: Optional[Sequence[Axis]] = None
         and the file it names replaced, keeping its mode; a path that is not a
         regular file is refused, and so is a read-only file unless
         `overwrite_read_only`.
-    data : array_like, Dataset or sequence of Dataset
+    data : array_like, dask array, Dataset or sequence of Dataset
         The pixels (1 to 4 dimensions, numpy order; dtype int8, uint8, int16,
         uint16, int32, uint32, float32, float64, complex64, complex128 or
         bool), a Dataset, or several Datasets for a file of several images.
+        A dask array is never held whole: it is computed slab by slab along
+        its first axis (its chunks there, a few at a time on the scheduler
+        dask uses now) and each slab is written as it comes, behind a
+        header that already holds the pixel block's size.
     axes : sequence of Axis (or dicts of their fields), optional
         One per dimension, in numpy order; default, the Dataset's, or
         uncalibrated ones. A name other than HyperSpy's default for its place
@@ -383,7 +441,36 @@ def save(path: str | os.PathLike, data, *, axes: Optional[Sequence[Axis]] = None
     entries = [_image_entry(d, "lumadex.io.save: data" + (f"[{i}]" if len(datasets) > 1 else ""))
                for i, d in enumerate(datasets)]
     version = 3 if text.lower().endswith(".dm3") else 4
-    _lumadex.write_file(text, entries, version, bool(overwrite_read_only))
+    if any(_lazy.is_dask_array(entry[0]) for entry in entries):
+        headers = [(code, tuple(pixels.shape), name, calibrations, tags)
+                   for pixels, code, name, calibrations, tags in entries]
+        sources = [_lazy.pixel_source(pixels, DataType(code).dtype) if _lazy.is_dask_array(pixels)
+                   else _lazy.whole_source(pixels) for pixels, code, *_ in entries]
+        _lumadex.write_file_in_pieces(text, headers, sources, version, bool(overwrite_read_only))
+    else:
+        _lumadex.write_file(text, entries, version, bool(overwrite_read_only))
+    return text
+
+
+def _save_in_pieces(path, shape, dtype, pieces, *, axes=None, name="", metadata=None) -> str:
+    """save() of one image of `shape` and `dtype` whose pixels come from `pieces`: arrays in file order.
+
+    Each piece is a slab along the first axis (any C-ordered run of pixels
+    will do); they are written as they come, none is kept.
+    """
+    text = _path_text(path, "save")
+    no_pixels = np.lib.stride_tricks.as_strided(np.zeros(1, dtype), shape, (0,) * len(shape))
+    _, code, name, calibrations, tags = _image_entry(Dataset(no_pixels, axes, name, metadata or {}),
+                                                     "lumadex.io.save: data", convert=False)
+    stored = DataType(code).dtype.newbyteorder("<")
+    given = iter(pieces)
+
+    def next_piece():
+        piece = next(given, None)
+        return None if piece is None else np.ascontiguousarray(piece, dtype=stored)
+
+    version = 3 if text.lower().endswith(".dm3") else 4
+    _lumadex.write_file_in_pieces(text, [(code, tuple(shape), name, calibrations, tags)], [next_piece], version, False)
     return text
 
 

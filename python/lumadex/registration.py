@@ -22,7 +22,7 @@ import inspect
 
 import numpy as np
 
-from . import _arrays, drift
+from . import _arrays, _dask_registration, drift
 from ._host import Host
 from .drift import DEFAULT_MASK_RADIUS, Registration
 
@@ -125,15 +125,49 @@ def register_series(frames, *args, **kwargs) -> Registration:
         return drift.register_series(frames, *args, **kwargs)
     if args:
         raise TypeError("register_series: only frames is positional; give reference, mask_radius, ... by name")
-    return _register_frames(frames, **kwargs)
+    aligned = kwargs.pop("aligned", None)
+    if _dask_registration.wants_dask(frames, aligned):
+        return _dask_registration.register_on_dask(
+            frames, aligned="lazy" if aligned is None else aligned,
+            **{"mask_radius": DEFAULT_MASK_RADIUS, "normalization": "half", **kwargs})
+    from .io import Dataset
+
+    return _register_frames(frames.data if isinstance(frames, Dataset) else frames, **kwargs)
 
 
 register_series.__doc__ = _register_frames.__doc__ + """
+    Series larger than memory
+    -------------------------
+    frames may be a dask array (n, h, w), a lazy lumadex.io Dataset (from
+    ``lumadex.io.load(path, lazy=True)``) or a list of 2-D dask arrays. The
+    reference frame is sent to each worker once and every chunk of frames is
+    registered in the task that reads it, on the local scheduler or on the
+    dask.distributed Client in use (each task with its worker's thread
+    count). Chunks must hold whole frames: a chunking that splits frames is
+    rechunked into whole-frame chunks of about 64 MB. ``drift`` and
+    ``average`` come back as numpy arrays; where the aligned frames go is
+    chosen by
+
+    aligned : {"lazy", "memory"} or path
+        "lazy" (the default for dask input): a dask array that shifts each
+        chunk back by its drifts when it is computed. "memory": a numpy
+        array, gathered chunk by chunk. A path ending in .dm4 or .dm3: the
+        aligned frames streamed into that file in frame order (written
+        whole or not at all), and returned as a lazy array over it; .zarr:
+        a new zarr store (python3-zarr). Numpy frames with any of these but
+        "memory" take the dask path too.
+
+    progress=True shows dask's progress bar on a local scheduler and
+    distributed's on a cluster; with aligned "memory" or a path, a tqdm bar
+    over the frames gathered.
+
     The host face's form, ``register_series(host, frames, reference=0,
     mask_radius=0.12, mode=2)``, still runs the series through the host's
     script functions.
 """
-register_series.__signature__ = inspect.signature(_register_frames)
+register_series.__signature__ = inspect.signature(_register_frames).replace(
+    parameters=[*inspect.signature(_register_frames).parameters.values(),
+                inspect.Parameter("aligned", inspect.Parameter.KEYWORD_ONLY, default=None)])
 
 
 def _real(a, name):

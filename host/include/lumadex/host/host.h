@@ -13,12 +13,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "dm/data_types.h"
@@ -208,6 +210,32 @@ public:
     virtual void cleanup() = 0;  // PlugInCleanup
 };
 
+// --- DM3 / DM4 files in pieces, for data larger than memory (dm_file.cpp) ---
+
+// An image of a file without its pixels: what a reader that takes the pixels
+// in pieces needs, and what a writer that is given them in pieces writes.
+struct ImageHeader {
+    std::string name;
+    DataType type = DataType::Real4;
+    std::vector<std::int64_t> sizes;         // x first, 1 to 4 of them
+    std::vector<Calibration> calibrations;   // one per dimension (absent ones: uncalibrated)
+    TagGroup tags;                           // null: none
+};
+
+// Where an image's pixels lie in its file: `bytes` bytes from `offset`, dense
+// with x fastest, each number of a pixel (each part of a complex one) in the
+// file's byte order. The block lies within the file's size when it was read.
+struct PixelBlock {
+    std::uint64_t offset = 0;
+    std::uint64_t bytes = 0;
+    bool little_endian = true;
+};
+
+// The next piece of an image's pixels, dense with x fastest and little
+// endian: valid until the source is called again; an empty span when none
+// remain. A piece may end inside a pixel.
+using PixelSource = std::function<std::span<const std::byte>()>;
+
 class Host {
 public:
     // `version` is what the link object reports (0x030A0000 is 3.10.0).
@@ -264,6 +292,17 @@ public:
     // calibrations, and the image's tags with their stored types. All or
     // nothing: a file that cannot be read whole throws FileError.
     std::vector<Image> open_file(const std::filesystem::path& path);
+    // The same images without their pixels, each with the block its pixels
+    // lie in: nothing of the pixels is read, every check of open_file but the
+    // memory the pixels would need is made, and the tags are this host's.
+    std::vector<std::pair<ImageHeader, PixelBlock>> describe_file(const std::filesystem::path& path);
+    // Writes images whose pixels come from `pixels` (one source per image,
+    // called in file order) as save_file() does: whole or not at all. A
+    // source whose pieces do not add up to its image's bytes is a FileError;
+    // an exception a source throws leaves nothing behind and goes on to the
+    // caller.
+    void save_file(std::span<const ImageHeader> images, std::span<const PixelSource> pixels,
+                   const std::filesystem::path& path, int version = 4, bool overwrite_read_only = false);
 
 private:
     std::unique_ptr<HostState> state_;
