@@ -412,3 +412,28 @@ def test_fourier_shift_shapes(rng, shape, shifts, n, axis):
 
 def test_fourier_shift_of_an_empty_spectrum():
     assert lnd.fourier_shift(np.zeros((0, 4), np.complex64), 1.5).shape == (0, 4)
+
+
+@pytest.mark.parametrize(
+    "input_dtype, output",
+    [
+        (np.uint8, None),
+        (np.int16, "float32"),
+        (np.float32, np.float64),
+        (np.float64, np.dtype(np.uint16)),
+        (np.complex64, None),
+        (np.complex64, np.complex128),
+        (np.float32, np.int64),
+    ],
+)
+def test_output_dtypes_follow_scipy(rng, input_dtype, output):
+    image = sample(rng, (6, 9), input_dtype)
+    expected = ndi.zoom(image, 1.5, output=output, order=1, mode="nearest")
+    assert_same(lnd.zoom(image, 1.5, output=output, order=1, mode="nearest"), expected)
+
+
+def test_real_output_dtype_for_complex_input_is_promoted_with_scipy_warning(rng):
+    image = sample(rng, (5, 5), np.complex64)
+    with pytest.warns(UserWarning, match="promoting specified output dtype to complex"):
+        result = lnd.shift(image, 0.5, output=np.float32)
+    assert result.dtype == np.complex64

@@ -406,7 +406,9 @@ LUMADEX_AVX512_INLINE __m512d Gather(const S* base, __m512i at)
 LUMADEX_AVX512_INLINE void GatherPairs(const float* base, __m512i at, __mmask8 valid, __m512d fill, __m512d& first,
                                        __m512d& second)
 {
-    const __m512i both = _mm512_i64gather_epi64(at, base, 4);
+    // Lanes that are not valid are not read.
+    const __m512i both = valid == 0xFF ? _mm512_i64gather_epi64(at, base, 4)
+                                       : _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), valid, at, base, 4);
     first = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(both)));
     second = _mm512_cvtps_pd(_mm256_castsi256_ps(_mm512_cvtepi64_epi32(_mm512_srli_epi64(both, 32))));
     if (valid != 0xFF) {
@@ -618,8 +620,12 @@ LUMADEX_AVX512_INLINE LaneTaps LaneTapsOf(__m512d p, const LaneAxis& axis)
 template <class S>
 LUMADEX_AVX512_INLINE __m512d GatherOrFill(const S* base, __m512i at, __mmask8 valid, __m512d fill)
 {
-    const __m512d g = Gather(base, at);
-    return valid == 0xFF ? g : _mm512_mask_blend_pd(valid, fill, g);
+    if (valid == 0xFF) return Gather(base, at);
+    if constexpr (std::is_same_v<S, float>)
+        return _mm512_mask_blend_pd(valid, fill,
+                                    _mm512_cvtps_pd(_mm512_mask_i64gather_ps(_mm256_setzero_ps(), valid, at, base, 4)));
+    else
+        return _mm512_mask_i64gather_pd(fill, valid, at, base, 8);
 }
 
 template <int Dims, int Order, class S>
@@ -661,8 +667,9 @@ template <int Dims, int Order, class S>
                            _mm512_cmp_pd_mask(_mm512_sub_pd(taps[0].at1, taps[0].at0), one, _CMP_NEQ_UQ) == 0;
         __m512d t = _mm512_setzero_pd();
         // Corners with x fastest (lines along z and y outside it); weights
-        // from the last axis down to x.
-        for (int line = 0; line < (Order == 0 ? 1 : 1 << (Dims - 1)); ++line) {
+        // from the last axis down to x. Eight lanes of fill or of the
+        // general sum read nothing.
+        for (int line = 0; live != 0 && line < (Order == 0 ? 1 : 1 << (Dims - 1)); ++line) {
             __m512d at = _mm512_setzero_pd();
             __mmask8 valid = live;
             for (int a = 1; a < Dims; ++a) {
