@@ -17,10 +17,10 @@
  * Threads: a call with enough elements is split in static blocks over the
  * OpenMP threads (omp_get_max_threads()); inside a parallel region, or below
  * the routine's threshold, it runs on the calling thread. The workers take
- * the caller's rounding mode for the call. Memory-bound and two-operand
- * routines, and the AVX-512 kernels over the shared loops, write
- * destinations of 32 MiB and more with streaming stores (common.hpp,
- * avx512_loops.hpp).
+ * the caller's rounding mode for the call. The memory-bound routines
+ * (arithmetic, roundings, Conj, complex Abs) write destinations of 32 MiB
+ * and more that overlap no operand with streaming stores; in place, and for
+ * the computed functions, the stores are plain (common.hpp).
  *
  * Instruction sets: chosen once per process from the processor (AVX-512F,
  * AVX2 with FMA, else SSE2), for SLEEF's vector functions and our own loops.

@@ -197,11 +197,11 @@ PUBLISH_COMPLEX_UNARY(Atanh, std::atanh(z))
 
 void vcConj(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[])
 {
-    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex8* out) { ConjPairs(c, &a[o].real, &out[0].real); });
+    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex8* out) { ConjPairs(c, &a[o].real, &out[0].real); }, a);
 }
 void vzConj(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[])
 {
-    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex16* out) { ConjPairs(c, &a[o].real, &out[0].real); });
+    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex16* out) { ConjPairs(c, &a[o].real, &out[0].real); }, a);
 }
 
 #define PUBLISH_COMPLEX_ARITHMETIC(OP, CALL)                                                             \
@@ -209,13 +209,13 @@ void vzConj(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[])
     {                                                                                                    \
         ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex8* out) {            \
             CALL(c, &a[o].real, &b[o].real, &out[0].real);                                               \
-        });                                                                                              \
+        }, a, b);                                                                                        \
     }                                                                                                    \
     void vz##OP(const MKL_INT n, const MKL_Complex16 a[], const MKL_Complex16 b[], MKL_Complex16 r[])   \
     {                                                                                                    \
         ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, MKL_Complex16* out) {           \
             CALL(c, &a[o].real, &b[o].real, &out[0].real);                                               \
-        });                                                                                              \
+        }, a, b);                                                                                        \
     }
 #define MUL_CALL(c, x, y, z) MulPairs(c, x, y, z, false)
 #define MUL_BY_CONJ_CALL(c, x, y, z) MulPairs(c, x, y, z, true)
@@ -244,11 +244,11 @@ void vzPow(const MKL_INT n, const MKL_Complex16 a[], const MKL_Complex16 b[], MK
 void vcAbs(const MKL_INT n, const MKL_Complex8 a[], float r[])
 {
     const auto pairs = DetectedIsa() == Isa::Avx512 ? AbsFloatPairs512 : AbsFloatPairs;
-    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, float* out) { pairs(c, &a[o].real, out); });
+    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, float* out) { pairs(c, &a[o].real, out); }, a);
 }
 void vzAbs(const MKL_INT n, const MKL_Complex16 a[], double r[])
 {
-    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, double* out) { AbsDoublePairs(c, &a[o].real, out); });
+    ComputeInto(n, kMemoryBound / 2, r, [&](MKL_INT c, MKL_INT o, double* out) { AbsDoublePairs(c, &a[o].real, out); }, a);
 }
 
 void vcCIS(const MKL_INT n, const float a[], MKL_Complex8 r[]) { Cis(n, a, &r[0].real, FloatSinCos().Pick()); }

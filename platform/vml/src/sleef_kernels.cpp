@@ -88,7 +88,11 @@ namespace {
     [[maybe_unused]] ATTR void NAME(MKL_INT n, const T* a, T* r)                  \
     {                                                            \
         MKL_INT i = 0;                                           \
-        for (; i + W <= n; i += W) ST(r + i, FN(LD(a + i)));     \
+        for (; i + W <= n; i += W) {                             \
+            Ahead(a + i);                                        \
+            Ahead(r + i);                                        \
+            ST(r + i, FN(LD(a + i)));                            \
+        }                                                        \
         if (i < n) {                                             \
             TAIL_IN(T, W, in, a, i, n);                          \
             T out[W];                                            \
@@ -101,7 +105,12 @@ namespace {
     [[maybe_unused]] ATTR void NAME(MKL_INT n, const T* a, const T* b, T* r)              \
     {                                                                    \
         MKL_INT i = 0;                                                   \
-        for (; i + W <= n; i += W) ST(r + i, FN(LD(a + i), LD(b + i)));  \
+        for (; i + W <= n; i += W) {                                     \
+            Ahead(a + i);                                                \
+            Ahead(b + i);                                                \
+            Ahead(r + i);                                                \
+            ST(r + i, FN(LD(a + i), LD(b + i)));                         \
+        }                                                                \
         if (i < n) {                                                     \
             TAIL_IN(T, W, inA, a, i, n);                                 \
             TAIL_IN(T, W, inB, b, i, n);                                 \
@@ -116,6 +125,9 @@ namespace {
     {                                                   \
         MKL_INT i = 0;                                  \
         for (; i + W <= n; i += W) {                    \
+            Ahead(a + i);                               \
+            Ahead(r1 + i);                              \
+            Ahead(r2 + i);                              \
             const auto both = FN(LD(a + i));            \
             ST(r1 + i, both.x);                         \
             ST(r2 + i, both.y);                         \
