@@ -65,7 +65,7 @@
  *       Tanh: a polynomial per half-binade from 32-entry register tables
  *       (0.62); Pow (and Powx):
  *       log2 and the product in double lanes, 2^t in float lanes (0.77).
- *     double Expm1 Cosh Sinh Tanh: one exponential core, 2^(j/16) as hi+lo
+ *     double Exp Expm1 Cosh Sinh Tanh: one exponential core, 2^(j/16) as hi+lo
  *       register tables, double-double combinations (0.64); Pow (and
  *       Powx): log to 2^-65 relative, y log x as a double-double, exp of a
  *       double-double (0.62).
@@ -78,7 +78,11 @@
  *       double-doubles with one corrected quotient (0.81);
  *       Atan Atan2 over a table of atan(c) (0.57, 0.52); Asin Acos with a
  *       corrected square root above 1/2 (0.64).
- *   Exp, SinCos, Hypot, double Erf: SLEEF u10 (u05 hypot)
+ *   double Exp on AVX-512: our kernel on the shared exponential core
+ *       (2^(j/16) as hi + lo, scalef last, so that it stays finite up to
+ *       ln(DBL_MAX) = 709.782712893384; 0.53, 0.74 for subnormal results);
+ *       elsewhere SLEEF's, whose inf from 709.78271114955743 on is mended.
+ *   float Exp, SinCos, Hypot, double Erf: SLEEF u10 (u05 hypot)
  *       vector functions, all within 1.0, at or above numpy's speed.
  *   double Log1p Acosh Asinh Cosh Sinh on AVX2 and SSE2: SLEEF u10 with
  *       their tails mended (SLEEF overflows inside: log1p beyond 1e307,

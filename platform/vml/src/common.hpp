@@ -103,7 +103,8 @@ struct Variants {
 // kernels are FloatLog1p(), DoubleLog1p() and so on.
 #define LUMADEX_VML_SLEEF_WRAPPED(X)                                                                \
     X(Log1p, log1p, u10, OWN, OWN) X(Acosh, acosh, u10, OWN, OWN) X(Asinh, asinh, u10, OWN, OWN) \
-    X(Cosh, cosh, u10, OWN, OWN) X(Sinh, sinh, u10, OWN, OWN) X(Erf, erf, u10, SLEEF, SLEEF)
+    X(Cosh, cosh, u10, OWN, OWN) X(Sinh, sinh, u10, OWN, OWN) X(Erf, erf, u10, SLEEF, SLEEF)     \
+    X(Exp, exp, u10, SLEEF, OWN)
 #define LUMADEX_VML_OWN_SLEEF false
 #define LUMADEX_VML_OWN_OWN true
 #define LUMADEX_VML_DECLARE_ACCESSORS(OP, FN, U, FWHO, DWHO)           \
@@ -116,7 +117,6 @@ LUMADEX_VML_SLEEF_WRAPPED(LUMADEX_VML_DECLARE_ACCESSORS)
 // The serial kernels that other kernels are built from (defined with SLEEF).
 Variants<Unary<double>> DoubleLn();
 Variants<Unary<double>> DoubleErfc();
-Variants<Unary<double>> DoubleExp();
 Variants<Unary<double>> DoubleCbrt();
 Variants<Binary<float>> FloatPow();
 Variants<Binary<double>> DoublePow();
@@ -131,7 +131,7 @@ Variants<TwoResults<double>> DoubleSinCos();
 // array does not fault.
 inline constexpr std::size_t kAheadBytes = 2048;
 template <class T>
-inline void Ahead(const T* p)
+[[gnu::always_inline]] inline void Ahead(const T* p)
 {
     _mm_prefetch(reinterpret_cast<const char*>(p) + kAheadBytes, _MM_HINT_T0);
 }
