@@ -107,7 +107,12 @@ LUMADEX_AVX512 inline __m512 Moduli16(__m512 first, __m512 second)
 LUMADEX_AVX512 void AbsFloatPairs512(MKL_INT n, const float* a, float* r)
 {
     MKL_INT i = 0;
-    for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, Moduli16(_mm512_loadu_ps(a + 2 * i), _mm512_loadu_ps(a + 2 * i + 16)));
+    for (; i + 16 <= n; i += 16) {
+        Ahead(a + 2 * i);
+        Ahead(a + 2 * i + 16);
+        Ahead(r + i);
+        _mm512_storeu_ps(r + i, Moduli16(_mm512_loadu_ps(a + 2 * i), _mm512_loadu_ps(a + 2 * i + 16)));
+    }
     if (i == n) return;
     const int left = static_cast<int>(n - i);  // 1 to 15 pairs
     const auto mask = [](int count) { return static_cast<__mmask16>(count >= 16 ? 0xFFFF : (1u << count) - 1); };
