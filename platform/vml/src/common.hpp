@@ -120,6 +120,7 @@ Variants<Unary<double>> DoubleErfc();
 Variants<Unary<double>> DoubleCbrt();
 Variants<Binary<float>> FloatPow();
 Variants<Binary<double>> DoublePow();
+Variants<Binary<double>> DoubleAtan2();
 Variants<TwoResults<float>> FloatSinCos();
 Variants<TwoResults<double>> DoubleSinCos();
 
