@@ -3,9 +3,9 @@
 // Arithmetic and conjugation are our own vectorised loops over the
 // interleaved (real, imaginary) pairs. The elementary functions call the C
 // library's complex functions per element, as numpy does, so that branch
-// cuts, signed zeros and infinities follow C99 Annex G; Atanh runs in
-// blocks over our real kernels where its formula holds, the C library's
-// function taking the other elements. The modulus is a loop of ours; CIS
+// cuts, signed zeros and infinities follow C99 Annex G; Asin and Atanh run
+// in blocks over our real kernels where their formulas hold, the C
+// library's functions taking the other elements. The modulus is a loop of ours; CIS
 // runs in blocks over SLEEF's sincos.
 #include <immintrin.h>
 
@@ -199,6 +199,74 @@ void AtanhBlocks(MKL_INT n, const C* a, C* r)
     });
 }
 
+// asin z, z = x + iy, in double over the layer's Atan2 and Log1p kernels, a
+// block at a time, by Hull, Fairgrieve and Tang's formulas (ACM TOMS 23,
+// 1997) for x, y >= 0 (asin is odd in x and in y apart). With
+// r = |z + 1|, s = |z - 1|, A = (r + s)/2 >= 1 and B = x/A:
+//   Re = atan2(x, D):    D = sqrt((A - x)(A + x)) for B <= 0.6417, where
+//        A - x does not cancel; beyond, from x <= 1 or x > 1,
+//        D = sqrt((A + x)/2 (y^2/(r + x + 1) + s + (1 - x))), or
+//        D = y sqrt((A + x)/2 (1/(r + x + 1) + 1/(s + (x - 1))));
+//   Im = log1p(W + sqrt(W (A + 1))), W = A - 1: for A <= 1.5 from
+//        (y^2/(r + x + 1) + y^2/(s + (1 - x)))/2 or
+//        (y^2/(r + x + 1) + s + (x - 1))/2, where A - 1 would cancel.
+// Measured within 3.4 ulps of the larger part for complex double, 0.5 for
+// complex float (the C library's casin 3.8). Parts beyond 2^500 or nonzero
+// below 2^-500, infinities and NaNs take the C library's function.
+struct AsinParts {
+    double num, den, w;  // Re = atan2(num, den), Im = log1p(w)
+    bool own;
+};
+inline AsinParts AsinArguments(double re, double im)
+{
+    const double x = std::fabs(re), y = std::fabs(im), y2 = y * y;
+    const auto ordinary = [](double v) { return v <= 0x1p500 && !(v < 0x1p-500 && v != 0); };
+    if (!(ordinary(x) && ordinary(y))) return {0, 1, 0, false};
+    const double xp1 = x + 1, xm1 = x - 1, omx = 1 - x;
+    const double r = std::sqrt(std::fma(xp1, xp1, y2)), s = std::sqrt(std::fma(xm1, xm1, y2));
+    const double a = 0.5 * (r + s), apx = a + x, rx1 = r + xp1;
+    double d;
+    if (x <= 0.6417 * a)
+        d = std::sqrt((a - x) * apx);
+    else if (x <= 1)
+        d = std::sqrt(0.5 * apx * (y2 / rx1 + (s + omx)));
+    else
+        d = y * std::sqrt(0.5 * (apx / rx1 + apx / (s + xm1)));
+    double w;
+    if (a > 1.5)
+        w = a - 1;
+    else if (x < 1)
+        w = 0.5 * (y2 / rx1 + y2 / (s + omx));
+    else
+        w = 0.5 * (y2 / rx1 + (s + xm1));
+    return {x, d, w + std::sqrt(w * (a + 1)), true};
+}
+
+template <class C>
+void AsinBlocks(MKL_INT n, const C* a, C* r)
+{
+    using T = typename C::value_type;
+    const Unary<double> log1p = DoubleLog1p().Pick();
+    const Binary<double> atan2 = DoubleAtan2().Pick();
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
+        alignas(64) double num[kBlock], den[kBlock], w[kBlock];
+        bool own[kBlock];
+        for (MKL_INT k = 0; k < m; ++k) {
+            const AsinParts p = AsinArguments(a[i + k].real(), a[i + k].imag());
+            num[k] = p.num;
+            den[k] = p.den;
+            w[k] = p.w;
+            own[k] = p.own;
+        }
+        atan2(m, num, den, num);
+        log1p(m, w, w);
+        for (MKL_INT k = 0; k < m; ++k) {
+            const C z = a[i + k];
+            r[i + k] = own[k] ? C(T(std::copysign(num[k], z.real())), T(std::copysign(w[k], z.imag()))) : C(std::asin(z));
+        }
+    });
+}
+
 template <class T>
 void Cis(MKL_INT n, const T* a, T* pairs, const TwoResults<T> sincos)
 {
@@ -243,7 +311,8 @@ PUBLISH_COMPLEX_UNARY(Cosh, std::cosh(z))
 PUBLISH_COMPLEX_UNARY(Sinh, std::sinh(z))
 PUBLISH_COMPLEX_UNARY(Tanh, std::tanh(z))
 PUBLISH_COMPLEX_UNARY(Acos, std::acos(z))
-PUBLISH_COMPLEX_UNARY(Asin, std::asin(z))
+void vcAsin(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AsinBlocks(n, AsStd(a), AsStd(r)); }
+void vzAsin(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AsinBlocks(n, AsStd(a), AsStd(r)); }
 PUBLISH_COMPLEX_UNARY(Atan, std::atan(z))
 PUBLISH_COMPLEX_UNARY(Acosh, std::acosh(z))
 PUBLISH_COMPLEX_UNARY(Asinh, std::asinh(z))

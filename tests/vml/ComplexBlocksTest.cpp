@@ -1,8 +1,8 @@
-// Complex Atanh runs a formula of its own where the squares of the parts
-// stay normal and finite, and the C library's catanh elsewhere: arguments on
-// both sides of each boundary, against catanhl, within 5 ulps of the larger
-// part (the bound the C library's functions meet) and with its special
-// values exactly.
+// Complex Asin and Atanh run formulas of their own where the squares of the
+// parts stay normal and finite, and the C library's functions elsewhere:
+// arguments on both sides of each boundary (and of Asin's crossovers),
+// against casinl and catanhl, within 5 ulps of the larger part (the bound
+// the C library's functions meet) and with their special values exactly.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -32,6 +32,9 @@ std::vector<std::complex<T>> EdgeArguments()
             }
         }
     }
+    // Asin's crossovers: x = 0.6417 (|z + 1| + |z - 1|)/2 and that sum = 3.
+    for (T x : {T(0.3), T(0.6), T(0.64), T(0.7), T(0.99), T(1.2), T(1.4)})
+        for (T y : {T(0.1), T(0.2), T(0.4), T(0.6), T(0.9), T(1.1)}) z.emplace_back(x, y);
     // Near +-1, where |1 - |z||^2 falls to the 2^-900 boundary and below.
     for (int e = -600; e <= -1; e += 7)
         for (T x : {T(1), T(-1), std::nextafter(T(1), T(2)), std::nextafter(T(-1), T(0))}) {
@@ -43,14 +46,14 @@ std::vector<std::complex<T>> EdgeArguments()
     return z;
 }
 
-template <class T, class C, class F>
-void ExpectCatanh(F atanh)
+template <class T, class C, class F, class Oracle>
+void ExpectOracle(F routine, Oracle oracle)
 {
     const std::vector<std::complex<T>> z = EdgeArguments<T>();
     std::vector<std::complex<T>> got(z.size());
-    atanh(static_cast<MKL_INT>(z.size()), reinterpret_cast<const C*>(z.data()), reinterpret_cast<C*>(got.data()));
+    routine(static_cast<MKL_INT>(z.size()), reinterpret_cast<const C*>(z.data()), reinterpret_cast<C*>(got.data()));
     for (std::size_t i = 0; i < z.size(); ++i) {
-        const std::complex<LD> want = std::atanh(std::complex<LD>(z[i]));
+        const std::complex<LD> want = oracle(std::complex<LD>(z[i]));
         const LD larger = std::max(std::fabs(want.real()), std::fabs(want.imag()));
         const LD unit = std::ldexp(LD(1), std::max(std::ilogb(T(larger)), std::numeric_limits<T>::min_exponent - 1) -
                                               (std::numeric_limits<T>::digits - 1));
@@ -58,18 +61,22 @@ void ExpectCatanh(F atanh)
             if (std::isnan(w) || std::isinf(w) || w == 0) {
                 const T rounded = T(w);
                 EXPECT_TRUE((std::isnan(g) && std::isnan(rounded)) || (g == rounded && std::signbit(g) == std::signbit(rounded)))
-                    << "atanh(" << z[i].real() << ", " << z[i].imag() << "): " << g << " against " << w;
+                    << "(" << z[i].real() << ", " << z[i].imag() << "): " << g << " against " << w;
             } else {
-                EXPECT_LE(std::fabs(LD(g) - w), 5 * unit) << "atanh(" << z[i].real() << ", " << z[i].imag() << ")";
+                EXPECT_LE(std::fabs(LD(g) - w), 5 * unit) << "(" << z[i].real() << ", " << z[i].imag() << ")";
             }
         }
     }
 }
 
-TEST(ComplexAtanh, MeetsTheCLibraryAtEveryBoundary)
+TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
 {
-    ExpectCatanh<double, MKL_Complex16>(vzAtanh);
-    ExpectCatanh<float, MKL_Complex8>(vcAtanh);
+    const auto asin = [](std::complex<LD> z) { return std::asin(z); };
+    const auto atanh = [](std::complex<LD> z) { return std::atanh(z); };
+    ExpectOracle<double, MKL_Complex16>(vzAsin, asin);
+    ExpectOracle<float, MKL_Complex8>(vcAsin, asin);
+    ExpectOracle<double, MKL_Complex16>(vzAtanh, atanh);
+    ExpectOracle<float, MKL_Complex8>(vcAtanh, atanh);
 }
 
 }  // namespace
