@@ -1,8 +1,9 @@
 """The vector-math layer against numpy / scipy.special and a memcpy, timed side by side in one process.
 
-Usage: compare.py SHIM [function ...]   (SHIM: build/bench/vml/libvml_shim.so)
+Usage: compare.py SHIM [function[:precisions] ...]   (SHIM: build/bench/vml/libvml_shim.so;
+       e.g. Tan Exp:sd Abs:c runs every precision of Tan, s and d of Exp, c of Abs)
 
-Per routine, on the same arguments, one after the other and repeated (best
+Per routine (and, for a few, in place: rows named ...InPlace), on the same arguments, one after the other and repeated (best
 of several rounds, so that a busy machine disturbs both sides alike): ours
 at one thread, numpy's ufunc (numpy runs on one thread), ours at two
 threads, and a copy of the same bytes (numpy.copyto, a memcpy). 16 M
@@ -57,12 +58,17 @@ REAL_ONLY = ["Sqr", "Abs", "Inv", "Sqrt", "InvSqrt", "Cbrt", "InvCbrt", "Pow2o3"
              "Log10", "Log1p", "Cos", "Sin", "Tan", "Cosh", "Sinh", "Tanh", "Acos", "Asin", "Atan", "Acosh", "Asinh",
              "Atanh", "Erf", "Erfc", "ErfInv", "Floor", "Ceil", "Trunc", "Round", "NearbyInt", "Rint",
              "Add", "Sub", "Mul", "Div", "Pow", "Hypot", "Atan2", "Powx", "SinCos", "Modf"]
+# Rows run in place (the result written over the first operand, by both
+# sides), of routines whose values stay finite when applied repeatedly.
+IN_PLACE = [("AddInPlace", "d"), ("MulInPlace", "d"), ("MulInPlace", "z"), ("SinInPlace", "d")]
 COMPLEX = ["Sqrt", "Exp", "Ln", "Log10", "Cos", "Sin", "Tan", "Cosh", "Sinh", "Tanh", "Acos", "Asin", "Atan",
            "Acosh", "Asinh", "Atanh", "Conj", "Add", "Sub", "Mul", "Pow", "MulByConj", "Abs", "CIS"]
 
 
 def case(name, precision, rng):
     """(ours(lib) -> callable, theirs callable, bytes of one operand)."""
+    in_place = name.endswith("InPlace")
+    name = name.removesuffix("InPlace")
     complex_ = precision in "cz"
     n = (4 if complex_ else 16) << 20
     dtype = DTYPES[precision]
@@ -76,7 +82,7 @@ def case(name, precision, rng):
         a = rng.uniform(-10, 10, n).astype(REAL_OF[precision])
     b = (rng.uniform(-3, 3, n) if name == "Pow" else rng.uniform(0.5, 10, n)).astype(dtype)
     out_dtype = REAL_OF[precision] if name == "Abs" and complex_ else dtype
-    r, r2 = np.empty(n, out_dtype), np.empty(n, dtype)
+    r, r2 = (a if in_place else np.empty(n, out_dtype)), np.empty(n, dtype)
     ptr = [x.ctypes.data_as(ctypes.c_void_p) for x in (a, b, r, r2)]
     routine = f"v{precision}{name}"
 
@@ -147,13 +153,16 @@ def timed(run):
 
 def main():
     layer = Layer(sys.argv[1])
-    only = set(sys.argv[2:])
+    only = {}
+    for word in sys.argv[2:]:
+        name, _, precisions = word.partition(":")
+        only[name] = only.get(name, "") + (precisions or "sdcz")
     rng = np.random.default_rng(5)
     print(f"{'function':<10} {'p':>1} {'elements':>9} {'ours 1t':>8} {'numpy':>8} {'np/ours':>8}"
           f" {'ours 2t':>8} {'1t/2t':>6} {'copy':>7} {'2t/copy':>7}   (ms, best of {ROUNDS} interleaved rounds)")
-    cases = [(n, p) for n in REAL_ONLY for p in "sd"] + [(n, p) for n in COMPLEX for p in "cz"]
+    cases = [(n, p) for n in REAL_ONLY for p in "sd"] + [(n, p) for n in COMPLEX for p in "cz"] + IN_PLACE
     for name, precision in cases:
-        if only and name not in only:
+        if only and precision not in only.get(name, ""):
             continue
         ours, theirs, copy, n = case(name, precision, rng)
         run = ours(layer)

@@ -95,9 +95,10 @@ TEST_F(VmlLibrary, TheDestinationDecidesThePath)
               "Images of different size cannot appear in this function.");
 }
 
-// Large calls write their destinations with streaming stores, block by
-// block: the same bits as small calls give, for shifted and in-place
-// destinations, memory-bound and computed routines.
+// Large calls write destinations apart from their operands with streaming
+// stores, block by block, and in-place ones with plain stores: the same
+// bits as small calls give, for shifted and in-place destinations,
+// memory-bound and computed routines.
 TEST(StreamedStores, GiveTheBitsOfSmallCalls)
 {
     using Call = void (*)(MKL_INT, const void*, const void*, void*);
@@ -116,6 +117,10 @@ TEST(StreamedStores, GiveTheBitsOfSmallCalls)
              vcMulByConj(n, (const MKL_Complex8*)a, (const MKL_Complex8*)b, (MKL_Complex8*)r);
          }, false, 8, 1, false},
         {[](MKL_INT n, const void* a, const void*, void* r) { vzConj(n, (const MKL_Complex16*)a, (MKL_Complex16*)r); }, true, 16, 0, true},
+        {[](MKL_INT n, const void* a, const void* b, void* r) {
+             vzMul(n, (const MKL_Complex16*)a, (const MKL_Complex16*)b, (MKL_Complex16*)r);
+         }, true, 16, 0, true},
+        {[](MKL_INT n, const void* a, const void* b, void* r) { vdMul(n, (const double*)a, (const double*)b, (double*)r); }, true, 8, 2, true},
         {[](MKL_INT n, const void* a, const void*, void* r) { vsLog1p(n, (const float*)a, (float*)r); }, false, 4, 3, true},
         {[](MKL_INT n, const void* a, const void* b, void* r) { vdAtan2(n, (const double*)a, (const double*)b, (double*)r); }, true, 8, 1, false},
     };

@@ -203,20 +203,20 @@ using namespace lumadex::vml;
 #define PUBLISH_UNARY(OP, FEXPR, DEXPR)                                              \
     void vs##OP(const MKL_INT n, const float a[], float r[])                                    \
     {                                                                                           \
-        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, out); });  \
+        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, out); }, a);  \
     }                                                                                           \
     void vd##OP(const MKL_INT n, const double a[], double r[])                                  \
     {                                                                                           \
-        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, out); }); \
+        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, out); }, a); \
     }
 #define PUBLISH_BINARY(OP, EXPR)                                                                        \
     void vs##OP(const MKL_INT n, const float a[], const float b[], float r[])                           \
     {                                                                                                   \
-        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, b + o, out); });   \
+        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { OP##F(c, a + o, b + o, out); }, a, b);   \
     }                                                                                                   \
     void vd##OP(const MKL_INT n, const double a[], const double b[], double r[])                        \
     {                                                                                                   \
-        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, b + o, out); }); \
+        ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { OP##D(c, a + o, b + o, out); }, a, b); \
     }
 
 extern "C" {
@@ -226,12 +226,12 @@ OWN_BINARY_FUNCTIONS(PUBLISH_BINARY)
 void vsInvSqrt(const MKL_INT n, const float a[], float r[])
 {
     const Unary<float> kernel = DetectedIsa() == Isa::Avx512 ? &InvSqrtF512 : &InvSqrtF;
-    ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { kernel(c, a + o, out); });
+    ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, float* out) { kernel(c, a + o, out); }, a);
 }
 void vdInvSqrt(const MKL_INT n, const double a[], double r[])
 {
     if (DetectedIsa() == Isa::Avx512) return RunUnary(n, kMemoryBound, a, r, &MapStored<double, InvSqrt8>);
-    ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { InvSqrtD(c, a + o, out); });
+    ComputeInto(n, kMemoryBound, r, [&](MKL_INT c, MKL_INT o, double* out) { InvSqrtD(c, a + o, out); }, a);
 }
 
 void vsModf(const MKL_INT n, const float a[], float r1[], float r2[]) { Modf(n, a, r1, r2); }

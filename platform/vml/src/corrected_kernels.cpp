@@ -1,6 +1,6 @@
 // SLEEF's functions that the layer corrects before publishing them
-// (LUMADEX_VML_SLEEF_WRAPPED in common.hpp): Log1p, Acosh, Asinh, Cosh, Sinh
-// and Erf. Where our own AVX-512 kernel runs, it covers the whole domain
+// (LUMADEX_VML_SLEEF_WRAPPED in common.hpp): Log1p, Acosh, Asinh, Cosh, Sinh,
+// Erf and double Exp. Where our own AVX-512 kernel runs, it covers the whole domain
 // and needs no correction.
 #include <algorithm>
 #include <cmath>
@@ -72,6 +72,23 @@ void FixLarge(MKL_INT n, const T* x, T* r, double threshold, Tail tail, bool odd
     }
 }
 
+// e^x just below the overflow: SLEEF's double exp gives inf from
+// 709.78271114955743 on, short of ln(DBL_MAX) = 709.782712893384. From
+// 709.78271 on, x = 1024 ln2 + d with d > -3e-6: x - 1024 kLn2Hi is exact
+// (Sterbenz; kLn2Hi has 42 bits), and for d <= 0 e^d = 1 + (d + d^2/2) to
+// 2^-58, rounded once; 2^1024 is applied in two exact steps, so that the
+// result overflows exactly where the rounded e^x does (for d > 0 the sum is
+// above 1 and overflows).
+void ExpNearOverflow(MKL_INT n, const double* x, double* r)
+{
+    constexpr double kLn2Hi = 0x1.62e42fefa3800p-1, kLn2Lo = 0x1.ef35793c76730p-45;
+    for (MKL_INT i = 0; i < n; ++i) {
+        if (!(x[i] > 709.78271 && x[i] < 709.79)) continue;
+        const double d = (x[i] - 1024 * kLn2Hi) - 1024 * kLn2Lo;
+        r[i] = (1 + std::fma(d * d, 0.5, d)) * 0x1p1023 * 2;
+    }
+}
+
 // A SLEEF kernel per block, then `fix` from the block's arguments (kept, as
 // r may be a).
 template <class T, class Fix>
@@ -117,6 +134,12 @@ void vsErf(const MKL_INT n, const float a[], float r[])
     Corrected(n, a, r, FloatErf().Pick(), [](MKL_INT m, const float* x, float* y) { ErfTiny(m, x, y); });
 }
 void vdErf(const MKL_INT n, const double a[], double r[]) { RunUnary(n, kComputeBound, a, r, DoubleErf()); }
+// Float exp needs no correction (SLEEF's thresholds are those of float).
+void vsExp(const MKL_INT n, const float a[], float r[]) { RunUnary(n, kComputeBound, a, r, FloatExp()); }
+void vdExp(const MKL_INT n, const double a[], double r[])
+{
+    OwnOrCorrected(n, a, r, kOwnDoubleExp, DoubleExp(), ExpNearOverflow);
+}
 
 PUBLISH_CORRECTED(Log1p, (Log1pTiny(m, x, y), FixLarge(m, x, y, 0x1p30, Tail::LogX, false)),
                   (Log1pTiny(m, x, y), FixLarge(m, x, y, 0x1p60, Tail::LogX, false)))

@@ -402,13 +402,16 @@ LUMADEX_AVX512_INLINE void Partial(MKL_INT n, const double* a, double* r)
 }
 
 // Two vectors per step (one test for both, and two independent chains for
-// the scheduler), then the rest. (Large destinations are written around the
-// caches by the layer's dispatch.)
+// the scheduler), then the rest.
 template <class Op>
 LUMADEX_AVX512_INLINE void Run(MKL_INT n, const double* a, double* r)
 {
     MKL_INT i = 0;
     for (; n - i >= 16; i += 16) {
+        for (const MKL_INT line : {0, 8}) {
+            Ahead(a + i + line);
+            Ahead(r + i + line);
+        }
         const __m512d x0 = _mm512_loadu_pd(a + i), x1 = _mm512_loadu_pd(a + i + 8);
         if ((Op::Fast(x0) & Op::Fast(x1)) == 0xFF) {
             _mm512_storeu_pd(r + i, Op::template Lanes<false>(x0));

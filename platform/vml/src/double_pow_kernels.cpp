@@ -279,11 +279,15 @@ LUMADEX_AVX512_INLINE void Partial(MKL_INT n, const double* a, const double* b, 
 }  // namespace
 
 // Each vector is loaded before its result is stored, so r may be a or b.
-// (Large destinations are written around the caches by the layer's dispatch.)
 LUMADEX_AVX512 void DoublePowAvx512(MKL_INT n, const double* a, const double* b, double* r)
 {
     MKL_INT i = 0;
-    for (; n - i >= 8; i += 8) _mm512_storeu_pd(r + i, Eval(_mm512_loadu_pd(a + i), _mm512_loadu_pd(b + i)));
+    for (; n - i >= 8; i += 8) {
+        Ahead(a + i);
+        Ahead(b + i);
+        Ahead(r + i);
+        _mm512_storeu_pd(r + i, Eval(_mm512_loadu_pd(a + i), _mm512_loadu_pd(b + i)));
+    }
     if (i < n) Partial(n - i, a + i, b + i, r + i);
 }
 

@@ -57,9 +57,9 @@ LUMADEX_AVX512_INLINE Reduced ReduceHalfPi(V x)
 //   tan r = r (1 + z P(z)) / (1 + q0 z + z^2 Q(z)),  z = r^2,
 // P degree 3, Q degree 1, relative error 2^-57.3 (rational interpolation at
 // Chebyshev nodes, coefficients rounded to double). Both N and D are carried
-// as double-doubles: D's term q0 z reaches 0.29, so its product is split
-// exactly and the rounding of z = r^2 (zl) enters to first order, in N's
-// leading term too. The odd quadrants give tan x = -cot r = -D/N. The quotient
+// as double-doubles: D's term z (q0 + z Q) reaches 0.29, so its rounding and
+// that of its factor are recovered by fma, and the rounding of z = r^2 (zl)
+// enters to first order, in N's leading term too. The odd quadrants give tan x = -cot r = -D/N. The quotient
 // is corrected once with fma, and the low part of r enters through the
 // derivative 1 + tan^2 (the same for -cot). Measured: at most 0.81 ulp.
 constexpr double kTanP[] = {-0.13098981362102827, 0.0031178652095653256, -1.1150544698886181e-05,
@@ -77,13 +77,14 @@ LUMADEX_AVX512_INLINE V TanFast(V x)
     const V nt = Mul(r.hi, Fma(z, Poly(z, kTanP), Mul(zl, Set(kTanP[0]))));  // (z + zl) P(z) to first order
     const V nh = r.hi + nt;
     const V nl = (r.hi - nh) + nt;
-    // D = 1 + q0 z + z^2 Q(z), with q0 (z + zl) exact to first order
-    const V dq = Mul(z, Set(kTanQ0));
-    const V dql = Fma(zl, Set(kTanQ0), _mm512_fmsub_pd(z, Set(kTanQ0), dq));
-    const V dt = Mul(Mul(z, z), Poly(z, kTanQ));
-    const V ds = dq + dt;
-    const V dh = Set(1.0) + ds;
-    const V dl = ((Set(1.0) - dh) + ds) + (((dq - ds) + dt) + dql);
+    // D = 1 + z W with W = q0 + z Q(z) in [-0.465, -0.449]: w is W rounded
+    // and wl its rounding error (q0 - w is exact); dh = 1 + z w rounded and
+    // dl the rest, z w + (1 - dh) (1 - dh exact), z wl and zl w, each by one
+    // fma.
+    const V w = Fma(z, Poly(z, kTanQ), Set(kTanQ0));
+    const V wl = Fma(z, Poly(z, kTanQ), Set(kTanQ0) - w);
+    const V dh = Fma(z, w, Set(1.0));
+    const V dl = Fma(zl, w, Fma(z, wl, Fma(z, w, Set(1.0) - dh)));
     // odd quadrant: -D / N
     const M odd = _mm512_test_epi64_mask(r.k, _mm512_set1_epi64(1));
     const V numh = _mm512_mask_sub_pd(nh, odd, _mm512_setzero_pd(), dh);

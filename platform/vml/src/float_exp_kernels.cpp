@@ -299,7 +299,12 @@ LUMADEX_AVX512 [[gnu::flatten]] void FloatExpm1Avx512(MKL_INT n, const float* a,
 LUMADEX_AVX512 void FloatPowAvx512(MKL_INT n, const float* a, const float* b, float* r)
 {
     MKL_INT i = 0;
-    for (; i + 16 <= n; i += 16) _mm512_storeu_ps(r + i, Pow16(_mm512_loadu_ps(a + i), _mm512_loadu_ps(b + i)));
+    for (; i + 16 <= n; i += 16) {
+        Ahead(a + i);
+        Ahead(b + i);
+        Ahead(r + i);
+        _mm512_storeu_ps(r + i, Pow16(_mm512_loadu_ps(a + i), _mm512_loadu_ps(b + i)));
+    }
     if (i < n) {
         // The lanes past the end read as 1^1, which the main path covers.
         const __mmask16 m = static_cast<__mmask16>((1u << (n - i)) - 1);

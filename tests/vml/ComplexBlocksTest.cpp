@@ -1,0 +1,82 @@
+// Complex Asin and Atanh run formulas of their own where the squares of the
+// parts stay normal and finite, and the C library's functions elsewhere:
+// arguments on both sides of each boundary (and of Asin's crossovers),
+// against casinl and catanhl, within 5 ulps of the larger part (the bound
+// the C library's functions meet) and with their special values exactly.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <limits>
+#include <vector>
+
+#include "mkl_vml.h"
+
+namespace {
+
+using LD = long double;
+
+template <class T>
+std::vector<std::complex<T>> EdgeArguments()
+{
+    std::vector<std::complex<T>> z;
+    const T inf = std::numeric_limits<T>::infinity(), nan = std::numeric_limits<T>::quiet_NaN();
+    const LD big = std::ldexp(LD(1), 500), tiny = std::ldexp(LD(1), -500);
+    for (LD part : {big, std::nextafter(big, LD(0)), big * 2, LD(1e-310), LD(1e-300), tiny, tiny / 2, LD(1e-30),
+                    LD(0.5), LD(1), LD(2), LD(1e300)}) {
+        for (int sign : {1, -1}) {
+            const T p = T(sign * part);
+            for (T other : {T(0), T(-0.0), T(0.25), T(-1), T(3), T(1e-200)}) {
+                z.emplace_back(p, other);
+                z.emplace_back(other, p);
+            }
+        }
+    }
+    // Asin's crossovers: x = 0.6417 (|z + 1| + |z - 1|)/2 and that sum = 3.
+    for (T x : {T(0.3), T(0.6), T(0.64), T(0.7), T(0.99), T(1.2), T(1.4)})
+        for (T y : {T(0.1), T(0.2), T(0.4), T(0.6), T(0.9), T(1.1)}) z.emplace_back(x, y);
+    // Near +-1, where |1 - |z||^2 falls to the 2^-900 boundary and below.
+    for (int e = -600; e <= -1; e += 7)
+        for (T x : {T(1), T(-1), std::nextafter(T(1), T(2)), std::nextafter(T(-1), T(0))}) {
+            z.emplace_back(x, T(std::ldexp(LD(1), e)));
+            z.emplace_back(x, T(-std::ldexp(LD(1), e)));
+        }
+    for (T a : {inf, -inf, nan, T(0), T(-0.0), T(1), T(-1)})
+        for (T b : {inf, -inf, nan, T(0), T(-0.0), T(1), T(-1)}) z.emplace_back(a, b);
+    return z;
+}
+
+template <class T, class C, class F, class Oracle>
+void ExpectOracle(F routine, Oracle oracle)
+{
+    const std::vector<std::complex<T>> z = EdgeArguments<T>();
+    std::vector<std::complex<T>> got(z.size());
+    routine(static_cast<MKL_INT>(z.size()), reinterpret_cast<const C*>(z.data()), reinterpret_cast<C*>(got.data()));
+    for (std::size_t i = 0; i < z.size(); ++i) {
+        const std::complex<LD> want = oracle(std::complex<LD>(z[i]));
+        const LD larger = std::max(std::fabs(want.real()), std::fabs(want.imag()));
+        const LD unit = std::ldexp(LD(1), std::max(std::ilogb(T(larger)), std::numeric_limits<T>::min_exponent - 1) -
+                                              (std::numeric_limits<T>::digits - 1));
+        for (const auto& [g, w] : {std::pair{got[i].real(), want.real()}, std::pair{got[i].imag(), want.imag()}}) {
+            if (std::isnan(w) || std::isinf(w) || w == 0) {
+                const T rounded = T(w);
+                EXPECT_TRUE((std::isnan(g) && std::isnan(rounded)) || (g == rounded && std::signbit(g) == std::signbit(rounded)))
+                    << "(" << z[i].real() << ", " << z[i].imag() << "): " << g << " against " << w;
+            } else {
+                EXPECT_LE(std::fabs(LD(g) - w), 5 * unit) << "(" << z[i].real() << ", " << z[i].imag() << ")";
+            }
+        }
+    }
+}
+
+TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
+{
+    const auto asin = [](std::complex<LD> z) { return std::asin(z); };
+    const auto atanh = [](std::complex<LD> z) { return std::atanh(z); };
+    ExpectOracle<double, MKL_Complex16>(vzAsin, asin);
+    ExpectOracle<float, MKL_Complex8>(vcAsin, asin);
+    ExpectOracle<double, MKL_Complex16>(vzAtanh, atanh);
+    ExpectOracle<float, MKL_Complex8>(vcAtanh, atanh);
+}
+
+}  // namespace
