@@ -1,8 +1,8 @@
 // The plan policy's decisions, table by table, without threads or FFTW:
-// which plan a call runs given its problem's history, how long a measuring
-// call may wait, when the planner thread may start, which queued problem it
-// measures first; and the ski rental's promise, checked by simulating loops
-// against the better choice in hindsight.
+// which plan a call runs given its problem's history, how long measuring is
+// expected to take, when the planner thread may start, which queued problem
+// it measures first; and the ski rental's promise, checked by simulating
+// loops against the better choice in hindsight.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +14,9 @@ namespace {
 
 using namespace lumadex::dfti;
 
+// Measuring is expected to take 40 cheap calls of 10 ms.
 constexpr double calls_per_measurement = 40;
+constexpr double measuring_seconds = 0.4;
 
 PlanHistory history(Measurement m, double calls, bool measured = false, bool measurable = true) {
     PlanHistory h;
@@ -23,6 +25,13 @@ PlanHistory history(Measurement m, double calls, bool measured = false, bool mea
     h.cheap_seconds = calls * 0.01;
     h.measured_plan = measured;
     h.measurable = measurable;
+    return h;
+}
+
+// A line plan: only the planner thread measures it.
+PlanHistory line_plan(Measurement m, double calls) {
+    PlanHistory h = history(m, calls);
+    h.may_measure_in_call = false;
     return h;
 }
 
@@ -39,7 +48,7 @@ TEST(PlanPolicy, DecidesFromTheHistory) {
         {"first sight, wisdom", history(M::done, 0, true), Decision::use_measured},
         {"it recurs", history(M::not_yet, 1), Decision::cheap_and_queue},
         {"queued, rental not due", history(M::queued, 39), Decision::cheap},
-        {"queued, rental due", history(M::queued, 40), Decision::measure_now},
+        {"queued, rental due", history(M::queued, 41), Decision::measure_now},
         {"not queued (a measuring call gave up), rental due", history(M::not_yet, 45), Decision::measure_now},
         {"being measured", history(M::running, 3), Decision::wait_for_measurement},
         {"being measured, rental due", history(M::running, 400), Decision::wait_for_measurement},
@@ -47,19 +56,27 @@ TEST(PlanPolicy, DecidesFromTheHistory) {
         {"FFTW found no measured plan", history(M::impossible, 400), Decision::cheap},
         {"too large to measure", history(M::not_yet, 400, false, false), Decision::cheap},
         {"too large, but wisdom", history(M::done, 0, true, false), Decision::use_measured},
+        {"a line plan recurs", line_plan(M::not_yet, 1), Decision::cheap_and_queue},
+        {"a line plan past its measuring cost", line_plan(M::queued, 400), Decision::cheap},
+        {"a line plan being measured", line_plan(M::running, 400), Decision::wait_for_measurement},
     };
     for (const DecisionRow& row : rows)
-        EXPECT_EQ(decide(row.history, calls_per_measurement), row.expected) << row.what;
+        EXPECT_EQ(decide(row.history, measuring_seconds), row.expected) << row.what;
 }
 
 TEST(PlanPolicy, ExpectsMeasuringToCostItsCallsAtTheirMeanTime) {
-    EXPECT_EQ(expected_measuring_seconds(history(Measurement::queued, 0), calls_per_measurement), 0);
     PlanHistory h = history(Measurement::queued, 10);
     h.cheap_seconds = 0.5;  // 50 ms a call
     EXPECT_DOUBLE_EQ(expected_measuring_seconds(h, calls_per_measurement), 40 * 0.05);
     // A measurement of 3 s makes the next one expected to take 60 such calls.
     EXPECT_DOUBLE_EQ(learned_calls_per_measurement(h, 3.0, calls_per_measurement), 60);
     EXPECT_EQ(learned_calls_per_measurement(history(Measurement::queued, 0), 3.0, 17), 17) << "nothing to learn from";
+    // Small geometries cost the planner a least time however fast their
+    // calls, and teach nothing about larger ones.
+    const PlanHistory fast = history(Measurement::queued, 1000);  // 10 ms in all
+    EXPECT_GE(expected_measuring_seconds(fast, calls_per_measurement), 0.1);
+    EXPECT_GE(expected_measuring_seconds(history(Measurement::not_yet, 0), calls_per_measurement), 0.1);
+    EXPECT_EQ(learned_calls_per_measurement(fast, 0.15, calls_per_measurement), calls_per_measurement);
 }
 
 // A tight loop of n calls: a cheap call costs `cheap`, a measured one
@@ -69,7 +86,7 @@ double loop_cost(int n, double cheap, double measured) {
     PlanHistory h;
     double total = 0;
     for (int call = 0; call < n; ++call) {
-        switch (decide(h, calls_per_measurement)) {
+        switch (decide(h, expected_measuring_seconds(h, calls_per_measurement))) {
             case Decision::cheap_and_queue:
                 h.measurement = Measurement::queued;
                 [[fallthrough]];
@@ -124,10 +141,10 @@ TEST(PlanPolicy, MeasuresInTheBackgroundOnlyWhenTheProcessIsQuiet) {
     for (const QuietRow& row : rows) EXPECT_EQ(may_measure_in_background(row.quiet), row.may_start) << row.what;
 }
 
-TEST(PlanPolicy, MeasuresTheQuickestThenTheLatestFirst) {
-    const QueuedProblem line_plan{0.02, 1}, recent_geometry{1.5, 9}, old_geometry{1.5, 3};
-    EXPECT_TRUE(measure_first(line_plan, recent_geometry));
-    EXPECT_FALSE(measure_first(recent_geometry, line_plan));
+TEST(PlanPolicy, MeasuresGeometriesBeforeLinePlansAndTheLatestFirst) {
+    const QueuedProblem recent_line_plan{true, 12}, recent_geometry{false, 9}, old_geometry{false, 3};
+    EXPECT_TRUE(measure_first(recent_geometry, recent_line_plan));
+    EXPECT_FALSE(measure_first(recent_line_plan, recent_geometry));
     EXPECT_TRUE(measure_first(recent_geometry, old_geometry));
     EXPECT_FALSE(measure_first(old_geometry, recent_geometry));
 }

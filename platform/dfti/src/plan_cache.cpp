@@ -25,12 +25,14 @@ constexpr size_t max_entries = 256;
 // Larger problems are not measured (their arrays would have to be doubled):
 // they run on cheap plans unless wisdom for them is at hand.
 constexpr int64_t max_measure_bytes = int64_t{256} << 20;
-// How long FFTW_MEASURE takes, in cheap calls of the same problem: serial
-// and threaded compute calls, measured on this machine kind, quiet and busy
-// (a busy machine slows both alike), 15 to 63 serial and 75 to 220
-// threaded; line plans, in blocks of lines on their FFTW_ESTIMATE plan.
-// Then learned from each measurement made in a call.
-constexpr double initial_calls_per_measurement[3] = {40, 100, 1000};
+// How long FFTW_MEASURE takes, in cheap calls of the same problem, serial
+// and threaded: measured on this machine kind, quiet and busy (a busy
+// machine slows both alike), 15 to 63 serial and 75 to 220 threaded; then
+// learned from each measurement made in a call.
+constexpr double initial_calls_per_measurement[2] = {40, 100};
+// How long measuring a line plan takes (0.15 to 0.3 s here); then learned
+// from each one measured.
+constexpr double initial_line_plan_measuring_seconds = 0.25;
 
 // Whether the machine has a core to spare: the planner thread runs at idle
 // priority, so on a machine kept busy by other processes it would hardly
@@ -193,8 +195,8 @@ PlanCache& PlanCache::instance() {
 }
 
 PlanCache::PlanCache()
-    : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1],
-                             initial_calls_per_measurement[2]} {
+    : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]},
+      line_plan_measuring_seconds_(initial_line_plan_measuring_seconds) {
     the_cache = this;
     lumadex::os::KeepOpenMPUsableAfterFork();  // FFTW's threads are OpenMP's
     // A fork copies the locks as they are: take them first, so that the
@@ -274,7 +276,7 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
     }
     Entry& e = it->second;
     e.last_use = ++clock_;
-    switch (decide(e.history, calls_per_measurement(e))) {
+    switch (decide(e.history, expected_measuring_seconds(e))) {
         case Decision::use_measured:
         case Decision::cheap:
             break;
@@ -316,13 +318,15 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
     e.threaded = p.threads > 1;
     e.history.measured_plan = measured;
     e.history.measurable = measuring_spans(p).bytes() <= max_measure_bytes;
+    e.history.may_measure_in_call = use != PlanUse::lines;
     e.history.measurement = measured ? Measurement::done : Measurement::not_yet;
     e.last_use = ++clock_;
     return plan;
 }
 
-double& PlanCache::calls_per_measurement(const Entry& e) {
-    return calls_per_measurement_[e.use == PlanUse::lines ? 2 : e.threaded ? 1 : 0];
+double PlanCache::expected_measuring_seconds(const Entry& e) const {
+    if (e.use == PlanUse::lines) return line_plan_measuring_seconds_;
+    return dfti::expected_measuring_seconds(e.history, calls_per_measurement_[e.threaded ? 1 : 0]);
 }
 
 void PlanCache::queue(Entry& e) {
@@ -339,8 +343,7 @@ std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in,
     // call waiting, the cores are idle and it runs at full speed), or for the
     // planner lock. A planner thread starved by other processes (it runs at
     // idle priority) costs the loop one such wait per rental period.
-    const auto patience =
-        std::chrono::duration<double>(expected_measuring_seconds(e.history, calls_per_measurement(e)));
+    const auto patience = std::chrono::duration<double>(expected_measuring_seconds(e));
     bool measured = false;
     if (e.history.measurement == Measurement::running) {
         measured = changed_.wait_for(state, patience, [&] {
@@ -411,12 +414,16 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
     if (it != entries_.end()) {
         Entry& e = it->second;
         if (plan) {
-            if (e.use == PlanUse::lines) ++statistics_.line_plans_measured;
-            else ++(in_call ? statistics_.measured_in_calls : statistics_.measured_in_background);
-            // Measured without competition: the expected cost of the next one.
-            if (in_call) {
-                double& calls = calls_per_measurement(e);
-                calls = learned_calls_per_measurement(e.history, seconds, calls);
+            // The expected cost of the next one.
+            if (e.use == PlanUse::lines) {
+                ++statistics_.line_plans_measured;
+                line_plan_measuring_seconds_ = seconds;
+            } else {
+                ++(in_call ? statistics_.measured_in_calls : statistics_.measured_in_background);
+                if (in_call) {  // measured without competition
+                    double& calls = calls_per_measurement_[e.threaded ? 1 : 0];
+                    calls = learned_calls_per_measurement(e.history, seconds, calls);
+                }
             }
             e.plan = std::move(plan);
             e.history.measured_plan = true;
@@ -454,9 +461,7 @@ void PlanCache::planner_thread() {
     set_planner_priority(true);
     std::unique_lock state(state_);
     while (!stopping_) {
-        auto queued = [&](const Entry& e) {
-            return QueuedProblem{expected_measuring_seconds(e.history, calls_per_measurement(e)), e.last_use};
-        };
+        auto queued = [](const Entry& e) { return QueuedProblem{e.use == PlanUse::lines, e.last_use}; };
         auto next = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
             if (it->second.history.measurement == Measurement::queued &&

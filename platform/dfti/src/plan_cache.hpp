@@ -125,9 +125,8 @@ private:
     // Measures p: in a call, waiting at most `patience` for the planner lock;
     // in the planner thread without one. True when a measured plan is in.
     bool measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience);
-    // The expected measuring time of the entry's kind of problem, in cheap
-    // calls (serial, threaded, line plans).
-    double& calls_per_measurement(const Entry& e);
+    // How long measuring the entry's problem should take.
+    double expected_measuring_seconds(const Entry& e) const;
     void planner_thread();
     // Idle priority for the planner thread, or normal while it measures.
     void set_planner_priority(bool idle);
@@ -141,7 +140,8 @@ private:
     PlanStatistics statistics_;
     uint64_t clock_ = 0;
     int running_ = 0;  // measurements in progress
-    double calls_per_measurement_[3];
+    double calls_per_measurement_[2];  // serial, threaded
+    double line_plan_measuring_seconds_;
     std::thread* planner_ = nullptr;
     bool stopping_ = false;
 
