@@ -3,7 +3,6 @@
 #include <omp.h>
 
 #include <algorithm>
-#include <chrono>
 #include <complex>
 #include <cstdlib>
 #include <vector>
@@ -31,7 +30,8 @@ struct Step {
 };
 
 // One pass: 1-D transforms of length n along one axis, at every position
-// along the other axes and the batch (`across`, innermost first).
+// along the other axes and the batch (`across`, innermost first), or at
+// every position within a frame, frame after frame.
 struct Pass {
     Kind kind = Kind::complex_to_complex;  // or the real transform along the last axis
     int64_t n = 1;                          // the transform's length (of the real side)
@@ -39,17 +39,28 @@ struct Pass {
     int dims = 0;
     Step across[max_rank + 1];
     int64_t lines = 1;
+    // Run frame by frame: the positions of the frames.
+    bool in_frames = false;
+    int frame_dims = 0;
+    Step frame_steps[max_rank + 1];
     const char* in = nullptr;
     char* out = nullptr;
     double scale = 1;
 
-    int64_t complex_n() const { return kind == Kind::complex_to_complex ? n : n / 2 + 1; }
+    // Elements of a line on the side it reads and on the side it writes.
+    int64_t in_n() const { return kind == Kind::complex_to_real ? n / 2 + 1 : n; }
+    int64_t out_n() const { return kind == Kind::real_to_complex ? n / 2 + 1 : n; }
+    // Bytes of an element on each side.
+    size_t in_bytes(size_t real_bytes) const { return kind == Kind::real_to_complex ? real_bytes : 2 * real_bytes; }
+    size_t out_bytes(size_t real_bytes) const { return kind == Kind::complex_to_real ? real_bytes : 2 * real_bytes; }
 };
 
-// Where one block's lines lie in the thread's buffer: position i of line c
-// at i + c * line, in elements. Line by line, as FFTW's 1-D plans run best
-// (a 1024-point float line: 0.93 us on an FFTW_ESTIMATE plan, against 4.3
-// with the block's lines interleaved). The lines are a multiple of 8
+// Where one block's lines lie in the thread's buffers: position i of line c
+// at i + c * line, in elements. A block is copied into one buffer and
+// transformed into the other: line by line and out of place, as FFTW's 1-D
+// plans run best (a 1024-point float line on an FFTW_ESTIMATE plan: 0.75 us
+// out of place, 0.96 in place, 4.3 with the block's lines interleaved;
+// 1000-point double lines, 2.6 and 3.0 us). The lines are a multiple of 8
 // elements apart, but an odd one, so that copying a block of neighbouring
 // columns in, position by position, writes to as many cache sets as there
 // are lines (a power-of-two distance puts them all in one).
@@ -93,15 +104,34 @@ private:
     int64_t in_ = 0, out_ = 0;
 };
 
+// Lines whose first elements are neighbours: a block of columns.
+bool side_by_side(const int64_t* at, int64_t count) { return at[count - 1] - at[0] == count - 1; }
+
+// Positions copied together when a block of columns is transposed into the
+// buffer's lines, so that each line is written in runs of this many
+// elements, and the rows they come from stay in the level-1 cache.
+constexpr int64_t tile = 8;
+
 // Copies `count` lines of n elements (first elements at data + at[c], step
 // `stride`) into the buffer, and zeros the block's remaining lines. Lines
-// along the data's contiguous axis are copied one by one; others position
-// by position, so that each reads the lines' neighbouring elements at once.
+// along the data's contiguous axis are copied one by one; a block of
+// columns is transposed tile by tile.
 template <typename E>
 void gather(const E* data, int64_t stride, const int64_t* at, int64_t count, int64_t n, E* buffer,
             BlockLayout b, int64_t block_lines) {
     if (stride == 1) {
         for (int64_t c = 0; c < count; ++c) std::copy_n(data + at[c], n, buffer + c * b.line);
+    } else if (side_by_side(at, count)) {
+        const E* first = data + at[0];
+        int64_t i = 0;
+        for (; i + tile <= n; i += tile)
+            for (int64_t c = 0; c < count; ++c) {
+                const E* from = first + c + i * stride;
+                E* to = buffer + c * b.line + i;
+                for (int64_t k = 0; k < tile; ++k) to[k] = from[k * stride];
+            }
+        for (; i < n; ++i)
+            for (int64_t c = 0; c < count; ++c) buffer[i + c * b.line] = first[c + i * stride];
     } else {
         for (int64_t i = 0; i < n; ++i)
             for (int64_t c = 0; c < count; ++c) buffer[i + c * b.line] = data[at[c] + i * stride];
@@ -117,6 +147,17 @@ void scatter(const E* buffer, BlockLayout b, E* data, int64_t stride, const int6
         if (stride == 1) {
             for (int64_t c = 0; c < count; ++c)
                 for (int64_t i = 0; i < n; ++i) data[at[c] + i] = times(buffer[i + c * b.line]);
+        } else if (side_by_side(at, count)) {
+            E* first = data + at[0];
+            int64_t i = 0;
+            for (; i + tile <= n; i += tile)
+                for (int64_t c = 0; c < count; ++c) {
+                    const E* from = buffer + c * b.line + i;
+                    E* to = first + c + i * stride;
+                    for (int64_t k = 0; k < tile; ++k) to[k * stride] = times(from[k]);
+                }
+            for (; i < n; ++i)
+                for (int64_t c = 0; c < count; ++c) first[c + i * stride] = times(buffer[i + c * b.line]);
         } else {
             for (int64_t i = 0; i < n; ++i)
                 for (int64_t c = 0; c < count; ++c) data[at[c] + i * stride] = times(buffer[i + c * b.line]);
@@ -126,89 +167,90 @@ void scatter(const E* buffer, BlockLayout b, E* data, int64_t stride, const int6
     else store([scale](E v) { return v * scale; });
 }
 
-// A thread's buffers: the complex side of a block, and the real side for a
-// real transform's pass.
-template <typename R>
+// A thread's buffers: the block as copied in, and as transformed.
 struct Buffers {
-    std::complex<R>* complex = nullptr;
-    R* real = nullptr;
+    void* gathered;
+    void* transformed;
 };
 
 template <typename R>
 void run_block(const Pass& p, const Plan& plan, const int64_t* in_at, const int64_t* out_at, int64_t count,
-               int64_t block_lines, const Buffers<R>& b) {
+               int64_t block_lines, const Buffers& b) {
     using C = std::complex<R>;
+    const BlockLayout in = block_layout(p.in_n()), out = block_layout(p.out_n());
+    if (p.kind == Kind::real_to_complex)
+        gather(reinterpret_cast<const R*>(p.in), p.in_stride, in_at, count, p.in_n(), static_cast<R*>(b.gathered), in,
+               block_lines);
+    else
+        gather(reinterpret_cast<const C*>(p.in), p.in_stride, in_at, count, p.in_n(), static_cast<C*>(b.gathered), in,
+               block_lines);
+    execute_fftw_plan(plan.problem, plan.handle, b.gathered, b.transformed);
     const R scale = static_cast<R>(p.scale);
-    const BlockLayout complex_side = block_layout(p.complex_n());
-    const BlockLayout real_side = block_layout(p.n);
-    switch (p.kind) {
-        case Kind::complex_to_complex:
-            gather(reinterpret_cast<const C*>(p.in), p.in_stride, in_at, count, p.n, b.complex, complex_side,
-                   block_lines);
-            execute_fftw_plan(plan.problem, plan.handle, b.complex, b.complex);
-            scatter(b.complex, complex_side, reinterpret_cast<C*>(p.out), p.out_stride, out_at, count, p.n, scale);
-            break;
-        case Kind::real_to_complex:
-            gather(reinterpret_cast<const R*>(p.in), p.in_stride, in_at, count, p.n, b.real, real_side, block_lines);
-            execute_fftw_plan(plan.problem, plan.handle, b.real, b.complex);
-            scatter(b.complex, complex_side, reinterpret_cast<C*>(p.out), p.out_stride, out_at, count, p.complex_n(),
-                    scale);
-            break;
-        case Kind::complex_to_real:
-            gather(reinterpret_cast<const C*>(p.in), p.in_stride, in_at, count, p.complex_n(), b.complex,
-                   complex_side, block_lines);
-            execute_fftw_plan(plan.problem, plan.handle, b.complex, b.real);
-            scatter(b.real, real_side, reinterpret_cast<R*>(p.out), p.out_stride, out_at, count, p.n, scale);
-            break;
-    }
+    if (p.kind == Kind::complex_to_real)
+        scatter(static_cast<const R*>(b.transformed), out, reinterpret_cast<R*>(p.out), p.out_stride, out_at, count,
+                p.out_n(), scale);
+    else
+        scatter(static_cast<const C*>(b.transformed), out, reinterpret_cast<C*>(p.out), p.out_stride, out_at, count,
+                p.out_n(), scale);
 }
 
 int64_t block_lines_of(const Pass& p, size_t real_bytes) {
-    const auto complex_bytes = static_cast<int64_t>(2 * real_bytes);
-    int64_t line_bytes = p.complex_n() * complex_bytes;
-    if (p.kind != Kind::complex_to_complex) line_bytes += p.n * static_cast<int64_t>(real_bytes);
+    const auto line_bytes = static_cast<int64_t>(block_layout(p.in_n()).line * p.in_bytes(real_bytes) +
+                                                 block_layout(p.out_n()).line * p.out_bytes(real_bytes));
     return std::clamp<int64_t>(block_bytes / line_bytes, 1, std::min(max_block_lines, p.lines));
 }
 
 // The 1-D problem of one block in the buffers.
 FftwProblem block_problem(const FftwProblem& whole, const Pass& p, int64_t block_lines) {
-    const BlockLayout complex_side = block_layout(p.complex_n());
-    const BlockLayout real_side = block_layout(p.n);
-    const BlockLayout in = p.kind == Kind::real_to_complex ? real_side : complex_side;
-    const BlockLayout out = p.kind == Kind::complex_to_real ? real_side : complex_side;
     FftwProblem b;
     b.shape.precision = whole.shape.precision;
     b.shape.kind = p.kind;
     b.shape.sign = whole.shape.sign;
     b.shape.rank = 1;
-    b.shape.axes[0] = {p.n, in.position, out.position};
-    b.shape.batch = {block_lines, in.line, out.line};
-    b.in_place = p.kind == Kind::complex_to_complex;
+    b.shape.axes[0] = {p.n, 1, 1};
+    b.shape.batch = {block_lines, block_layout(p.in_n()).line, block_layout(p.out_n()).line};
     b.threads = 1;
     b.destroy_input = true;  // the buffer's
     return b;
 }
 
-// The problem's passes. A complex transform passes along every axis longer
-// than 1, the last first, from input to output and then within the output.
-// A real transform's pass along the last axis (the halved one) comes first
-// forward (the other passes then run within the output) and last backward
-// (the others run first, within the input).
-std::vector<Pass> passes_of(const FftwProblem& p, const char* in, char* out, double scale) {
+// The problem's passes in the order they run, and its frames.
+struct Passes {
+    std::vector<Pass> list;
+    int64_t frames = 1;
+};
+
+// A complex transform passes along every axis longer than 1, from input to
+// output and then within the output. A real transform's pass along the last
+// axis (the halved one) comes first forward (the others then run within the
+// output) and last backward (the others run first, within the input).
+// With three axes or more, or a batch, the problem is cut into frames: the
+// passes along its last two axes run frame by frame, while a frame is still
+// in cache, and the passes along the other axes over the whole.
+Passes passes_of(const FftwProblem& p, const char* in, char* out, double scale) {
     const Shape& s = p.shape;
     const int last = s.rank - 1;
     const bool real = s.kind != Kind::complex_to_complex;
-    std::vector<int> axes;
+    std::vector<int> axes;  // the last first
     for (int a = last; a >= 0; --a)
         if (s.axes[a].n > 1 || (real && a == last)) axes.push_back(a);
-    if (s.kind == Kind::complex_to_real) std::rotate(axes.begin(), axes.begin() + 1, axes.end());
+    const bool framed = axes.size() >= 3 || (axes.size() == 2 && s.batch.n > 1);
+    const size_t inner = framed ? 2 : axes.size();  // axes[0, inner) run frame by frame
+    const int frame_axes[2] = {axes[0], framed ? axes[1] : -1};
+    auto in_frames = [&](int axis) { return framed && (axis == frame_axes[0] || axis == frame_axes[1]); };
+    // Backward real: the outer axes first, then the frames' axes, the last one last.
+    if (s.kind == Kind::complex_to_real) {
+        std::rotate(axes.begin(), axes.begin() + static_cast<std::ptrdiff_t>(inner), axes.end());
+        std::reverse(axes.end() - static_cast<std::ptrdiff_t>(inner), axes.end());
+    }
 
-    std::vector<Pass> passes;
+    Passes passes;
     for (size_t k = 0; k < axes.size(); ++k) {
         const int a = axes[k];
         Pass pass;
         pass.kind = real && a == last ? s.kind : Kind::complex_to_complex;
         pass.n = s.axes[a].n;
+        pass.in_frames = in_frames(a);
         // Which sides the pass reads and writes.
         const bool first = k == 0, final = k + 1 == axes.size();
         const bool reads_input = s.kind == Kind::complex_to_real || first;
@@ -218,78 +260,175 @@ std::vector<Pass> passes_of(const FftwProblem& p, const char* in, char* out, dou
         auto stride_of = [&](const Axis& x, bool input) { return input ? x.in_stride : x.out_stride; };
         pass.in_stride = stride_of(s.axes[a], reads_input);
         pass.out_stride = stride_of(s.axes[a], !writes_output);
-        auto add = [&](int64_t n, const Axis& x) {
-            if (n > 1) pass.across[pass.dims++] = {n, stride_of(x, reads_input), stride_of(x, !writes_output)};
+        // The lines' positions: within a frame, or across the whole.
+        auto add = [&](int64_t n, const Axis& x, bool within_frame) {
+            if (n <= 1) return;
+            const Step step{n, stride_of(x, reads_input), stride_of(x, !writes_output)};
+            if (within_frame) pass.across[pass.dims++] = step;
+            else pass.frame_steps[pass.frame_dims++] = step;
         };
         for (int b = 0; b < s.rank; ++b)
-            if (b != a) add(real && b == last ? s.axes[b].n / 2 + 1 : s.axes[b].n, s.axes[b]);
-        add(s.batch.n, s.batch);
+            if (b != a) add(real && b == last ? s.axes[b].n / 2 + 1 : s.axes[b].n, s.axes[b], !pass.in_frames || in_frames(b));
+        add(s.batch.n, s.batch, !pass.in_frames);
         // Neighbouring lines first, so that a block's lines lie side by side.
         for (int d = 1; d < pass.dims; ++d)
             for (int e = d; e > 0 && std::llabs(pass.across[e].in) < std::llabs(pass.across[e - 1].in); --e)
                 std::swap(pass.across[e], pass.across[e - 1]);
         for (int d = 0; d < pass.dims; ++d) pass.lines *= pass.across[d].n;
         pass.scale = final ? scale : 1.0;
-        passes.push_back(pass);
+        if (pass.in_frames) {
+            passes.frames = 1;
+            for (int d = 0; d < pass.frame_dims; ++d) passes.frames *= pass.frame_steps[d].n;
+        }
+        passes.list.push_back(pass);
     }
     return passes;
 }
 
-template <typename R>
-Status run_pass(const FftwProblem& whole, const Pass& p) {
-    const int64_t block_lines = block_lines_of(p, sizeof(R));
-    const int64_t complex_count = block_layout(p.complex_n()).line * block_lines;
-    const int64_t real_count = p.kind == Kind::complex_to_complex ? 0 : block_layout(p.n).line * block_lines;
-    const int64_t blocks = (p.lines + block_lines - 1) / block_lines;
-    const int threads =
-        p.lines * p.complex_n() >= parallel_threshold ? static_cast<int>(std::min<int64_t>(whole.threads, blocks)) : 1;
+// The pass as it applies to one frame: its data pointers moved to the frame.
+Pass at_frame(const Pass& p, int64_t frame, size_t real_bytes) {
+    Pass at = p;
+    const auto in_bytes = static_cast<int64_t>(p.in_bytes(real_bytes));
+    const auto out_bytes = static_cast<int64_t>(p.out_bytes(real_bytes));
+    for (int d = 0; d < p.frame_dims; ++d) {
+        const Step& s = p.frame_steps[d];
+        const int64_t index = frame % s.n;
+        frame /= s.n;
+        at.in += index * s.in * in_bytes;
+        at.out += index * s.out * out_bytes;
+    }
+    return at;
+}
 
-    // One allocation: each thread's complex buffer, then its real one
-    // (64-byte steps keep them all at one alignment).
-    const int64_t thread_bytes = ((complex_count * 2 + real_count) * static_cast<int64_t>(sizeof(R)) + 63) / 64 * 64;
-    void* memory = lumadex::os::AllocateScratch(static_cast<size_t>(thread_bytes * threads));
-    if (!memory) return out_of_memory;
-    auto buffers_of = [&](int t) {
-        char* base = static_cast<char*>(memory) + t * thread_bytes;
-        auto* complex = reinterpret_cast<std::complex<R>*>(base);
-        return Buffers<R>{complex, reinterpret_cast<R*>(complex + complex_count)};
-    };
-    const Buffers<R> first = buffers_of(0);
-    void* plan_in = p.kind == Kind::real_to_complex ? static_cast<void*>(first.real) : first.complex;
-    void* plan_out = p.kind == Kind::complex_to_real ? static_cast<void*>(first.real) : first.complex;
-    FftwProblem planned = block_problem(whole, p, block_lines);
-    planned.in_alignment = fftw_alignment(planned.shape.precision, plan_in);
-    planned.out_alignment = fftw_alignment(planned.shape.precision, plan_out);
-    const std::shared_ptr<Plan> plan = PlanCache::instance().plan_for(planned, plan_in, plan_out, PlanUse::lines);
-    if (!plan) {
-        lumadex::os::FreeScratch(memory);
-        return planner_failed;
+// A pass's plan and block size.
+struct PassPlan {
+    std::shared_ptr<Plan> plan;
+    int64_t block_lines = 1;
+};
+
+// Runs the problem's passes with a buffer for each of the problem's threads.
+template <typename R>
+class PassRunner {
+public:
+    PassRunner(const FftwProblem& whole, const Passes& passes) : whole_(whole), passes_(passes) {}
+    ~PassRunner() { lumadex::os::FreeScratch(memory_); }
+
+    Status run() {
+        const auto& list = passes_.list;
+        plans_.resize(list.size());
+        // The buffers: for the largest block of any pass, one pair per thread
+        // (64-byte steps keep them all at one alignment).
+        for (size_t k = 0; k < list.size(); ++k) {
+            const int64_t lines = plans_[k].block_lines = block_lines_of(list[k], sizeof(R));
+            gathered_bytes_ = std::max(gathered_bytes_, bytes_of(block_layout(list[k].in_n()).line * lines *
+                                                                 static_cast<int64_t>(list[k].in_bytes(sizeof(R)))));
+            transformed_bytes_ = std::max(transformed_bytes_, bytes_of(block_layout(list[k].out_n()).line * lines *
+                                                                       static_cast<int64_t>(list[k].out_bytes(sizeof(R)))));
+        }
+        memory_ = lumadex::os::AllocateScratch(
+            static_cast<size_t>((gathered_bytes_ + transformed_bytes_) * whole_.threads));
+        if (!memory_) return out_of_memory;
+        for (size_t k = 0; k < list.size(); ++k)
+            if (!(plans_[k].plan = plan_of(list[k], plans_[k].block_lines))) return planner_failed;
+
+        for (size_t k = 0; k < list.size();) {
+            if (!list[k].in_frames) {
+                run_pass(list[k], plans_[k], whole_.threads);
+                ++k;
+                continue;
+            }
+            size_t end = k;
+            while (end < list.size() && list[end].in_frames) ++end;
+            run_frames(k, end);
+            k = end;
+        }
+        return ok;
     }
 
-    const auto began = std::chrono::steady_clock::now();
-#pragma omp parallel num_threads(threads)
-    {
-        const int t = omp_get_thread_num(), team = omp_get_num_threads();
-        const int64_t begin = blocks * t / team, end = blocks * (t + 1) / team;
-        const Buffers<R> mine = buffers_of(t);
-        Cursor cursor(p, begin * block_lines);
+private:
+    static int64_t bytes_of(int64_t bytes) { return (bytes + 63) / 64 * 64; }
+
+    Buffers buffers_of(int thread) const {
+        char* base = static_cast<char*>(memory_) + thread * (gathered_bytes_ + transformed_bytes_);
+        return {base, base + gathered_bytes_};
+    }
+
+    std::shared_ptr<Plan> plan_of(const Pass& p, int64_t block_lines) const {
+        void* in = buffers_of(0).gathered;
+        void* out = buffers_of(0).transformed;
+        FftwProblem problem = block_problem(whole_, p, block_lines);
+        problem.in_alignment = fftw_alignment(problem.shape.precision, in);
+        problem.out_alignment = fftw_alignment(problem.shape.precision, out);
+        auto plan = PlanCache::instance().plan_for(problem, in, out, PlanUse::lines);
+        // One use of the line plan: it recurs at the next (and is queued then).
+        if (plan) PlanCache::instance().account_cheap(problem, 0, 1);
+        return plan;
+    }
+
+    // Blocks [begin, end) of a pass, on one thread.
+    void run_blocks(const Pass& p, const PassPlan& pp, int64_t begin, int64_t end, const Buffers& b) const {
+        Cursor cursor(p, begin * pp.block_lines);
         int64_t in_at[max_block_lines], out_at[max_block_lines];
         for (int64_t block = begin; block < end; ++block) {
-            const int64_t count = std::min(block_lines, p.lines - block * block_lines);
+            const int64_t count = std::min(pp.block_lines, p.lines - block * pp.block_lines);
             for (int64_t c = 0; c < count; ++c, cursor.next()) {
                 in_at[c] = cursor.in();
                 out_at[c] = cursor.out();
             }
-            run_block<R>(p, *plan, in_at, out_at, count, block_lines, mine);
+            run_block<R>(p, *pp.plan, in_at, out_at, count, pp.block_lines, b);
         }
     }
-    if (!plan->measured)
-        PlanCache::instance().account_cheap(
-            plan->problem, std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count(),
-            static_cast<double>(blocks));
-    lumadex::os::FreeScratch(memory);
-    return ok;
-}
+
+    int64_t blocks_of(const Pass& p, const PassPlan& pp) const { return (p.lines + pp.block_lines - 1) / pp.block_lines; }
+
+    // A whole pass, its blocks spread over the threads (if it is large
+    // enough to pay for them) a few at a time, each thread taking the next
+    // when it is done: on a machine busy with other processes, a thread
+    // that loses its core for a while then holds up only the blocks it has
+    // in hand, not its share of the pass.
+    void run_pass(const Pass& p, const PassPlan& pp, int threads) const {
+        const int64_t blocks = blocks_of(p, pp);
+        if (p.lines * p.n < parallel_threshold) threads = 1;
+        threads = static_cast<int>(std::min<int64_t>(threads, blocks));
+        if (threads == 1) {
+            run_blocks(p, pp, 0, blocks, buffers_of(0));
+            return;
+        }
+        const int64_t chunk = std::max<int64_t>(1, blocks / (8 * threads));
+        const int64_t chunks = (blocks + chunk - 1) / chunk;
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+        for (int64_t c = 0; c < chunks; ++c)
+            run_blocks(p, pp, c * chunk, std::min(blocks, (c + 1) * chunk), buffers_of(omp_get_thread_num()));
+    }
+
+    // Passes [first, end), frame by frame. With frames enough for every
+    // thread to have several, each thread takes whole frames, one after
+    // another (its cache keeps them); otherwise the threads share each
+    // frame's passes.
+    void run_frames(size_t first, size_t end) const {
+        const auto& list = passes_.list;
+        const int64_t frames = passes_.frames;
+        const int threads = whole_.threads;
+        if (threads > 1 && frames >= 2 * threads &&
+            frames * list[first].lines * list[first].n >= parallel_threshold) {
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+            for (int64_t f = 0; f < frames; ++f)
+                for (size_t k = first; k < end; ++k) {
+                    const Pass p = at_frame(list[k], f, sizeof(R));
+                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(omp_get_thread_num()));
+                }
+            return;
+        }
+        for (int64_t f = 0; f < frames; ++f)
+            for (size_t k = first; k < end; ++k) run_pass(at_frame(list[k], f, sizeof(R)), plans_[k], threads);
+    }
+
+    const FftwProblem& whole_;
+    const Passes& passes_;
+    std::vector<PassPlan> plans_;
+    int64_t gathered_bytes_ = 0, transformed_bytes_ = 0;  // per thread
+    void* memory_ = nullptr;
+};
 
 }  // namespace
 
@@ -306,11 +445,9 @@ bool suits_line_passes(const FftwProblem& p) {
 }
 
 Status run_line_passes(const FftwProblem& p, char* in, char* out, double scale) {
-    for (const Pass& pass : passes_of(p, in, out, scale)) {
-        const Status s = p.shape.precision == Precision::single ? run_pass<float>(p, pass) : run_pass<double>(p, pass);
-        if (s != ok) return s;
-    }
-    return ok;
+    const Passes passes = passes_of(p, in, out, scale);
+    if (p.shape.precision == Precision::single) return PassRunner<float>(p, passes).run();
+    return PassRunner<double>(p, passes).run();
 }
 
 }  // namespace lumadex::dfti
