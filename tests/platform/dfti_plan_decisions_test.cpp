@@ -28,12 +28,6 @@ PlanHistory history(Measurement m, double calls, bool measured = false, bool mea
     return h;
 }
 
-// A line plan: only the planner thread measures it.
-PlanHistory line_plan(Measurement m, double calls) {
-    PlanHistory h = history(m, calls);
-    h.may_measure_in_call = false;
-    return h;
-}
 
 struct DecisionRow {
     std::string what;
@@ -56,9 +50,6 @@ TEST(PlanPolicy, DecidesFromTheHistory) {
         {"FFTW found no measured plan", history(M::impossible, 400), Decision::cheap},
         {"too large to measure", history(M::not_yet, 400, false, false), Decision::cheap},
         {"too large, but wisdom", history(M::done, 0, true, false), Decision::use_measured},
-        {"a line plan recurs", line_plan(M::not_yet, 1), Decision::cheap_and_queue},
-        {"a line plan past its measuring cost", line_plan(M::queued, 400), Decision::cheap},
-        {"a line plan being measured", line_plan(M::running, 400), Decision::wait_for_measurement},
     };
     for (const DecisionRow& row : rows)
         EXPECT_EQ(decide(row.history, measuring_seconds), row.expected) << row.what;
@@ -141,10 +132,10 @@ TEST(PlanPolicy, MeasuresInTheBackgroundOnlyWhenTheProcessIsQuiet) {
     for (const QuietRow& row : rows) EXPECT_EQ(may_measure_in_background(row.quiet), row.may_start) << row.what;
 }
 
-TEST(PlanPolicy, MeasuresGeometriesBeforeLinePlansAndTheLatestFirst) {
-    const QueuedProblem recent_line_plan{true, 12}, recent_geometry{false, 9}, old_geometry{false, 3};
-    EXPECT_TRUE(measure_first(recent_geometry, recent_line_plan));
-    EXPECT_FALSE(measure_first(recent_line_plan, recent_geometry));
+TEST(PlanPolicy, MeasuresLinePlansBeforeGeometriesAndTheLatestFirst) {
+    const QueuedProblem old_line_plan{true, 2}, recent_geometry{false, 9}, old_geometry{false, 3};
+    EXPECT_TRUE(measure_first(old_line_plan, recent_geometry));
+    EXPECT_FALSE(measure_first(recent_geometry, old_line_plan));
     EXPECT_TRUE(measure_first(recent_geometry, old_geometry));
     EXPECT_FALSE(measure_first(old_geometry, recent_geometry));
 }

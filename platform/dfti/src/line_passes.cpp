@@ -3,8 +3,10 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <chrono>
 #include <complex>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "os_services.h"
@@ -107,35 +109,54 @@ private:
 // Lines whose first elements are neighbours: a block of columns.
 bool side_by_side(const int64_t* at, int64_t count) { return at[count - 1] - at[0] == count - 1; }
 
-// Positions copied together when a block of columns is transposed into the
-// buffer's lines, so that each line is written in runs of this many
-// elements, and the rows they come from stay in the level-1 cache.
-constexpr int64_t tile = 8;
+// Moves one element: as one unit of its size (std::complex copies its parts
+// one by one), or times a scale.
+template <typename E>
+struct Copy {
+    void operator()(E* to, const E* from) const { std::memcpy(to, from, sizeof(E)); }
+};
+template <typename E, typename R>
+struct Scaled {
+    R scale;
+    void operator()(E* to, const E* from) const {
+        constexpr size_t parts = sizeof(E) / sizeof(R);
+        R v[parts];
+        std::memcpy(v, from, sizeof(E));
+        for (size_t k = 0; k < parts; ++k) v[k] *= scale;
+        std::memcpy(to, v, sizeof(E));
+    }
+};
 
-// Copies `count` lines of n elements (first elements at data + at[c], step
-// `stride`) into the buffer, and zeros the block's remaining lines. Lines
-// along the data's contiguous axis are copied one by one; a block of
-// columns is transposed tile by tile.
+// Moves `count` lines of n elements between the data (first elements at
+// data + at[c], step `stride`) and the buffer: `in` from the data into the
+// buffer, else back. Lines along the data's contiguous axis go one by one; a
+// block of columns goes position by position, so that the data is read and
+// written in runs (the buffer's lines are in cache anyway).
+template <bool in, typename E, typename Move>
+void move_lines(E* data, int64_t stride, const int64_t* at, int64_t count, int64_t n, E* buffer, BlockLayout b,
+                Move move) {
+    auto one = [&](E* d, E* buf) {
+        if constexpr (in) move(buf, d);
+        else move(d, buf);
+    };
+    if (stride == 1) {
+        for (int64_t c = 0; c < count; ++c)
+            for (int64_t i = 0; i < n; ++i) one(data + at[c] + i, buffer + c * b.line + i);
+    } else if (side_by_side(at, count)) {
+        E* first = data + at[0];
+        for (int64_t i = 0; i < n; ++i)
+            for (int64_t c = 0; c < count; ++c) one(first + c + i * stride, buffer + c * b.line + i);
+    } else {
+        for (int64_t i = 0; i < n; ++i)
+            for (int64_t c = 0; c < count; ++c) one(data + at[c] + i * stride, buffer + c * b.line + i);
+    }
+}
+
+// Copies `count` lines into the buffer, and zeros the block's remaining lines.
 template <typename E>
 void gather(const E* data, int64_t stride, const int64_t* at, int64_t count, int64_t n, E* buffer,
             BlockLayout b, int64_t block_lines) {
-    if (stride == 1) {
-        for (int64_t c = 0; c < count; ++c) std::copy_n(data + at[c], n, buffer + c * b.line);
-    } else if (side_by_side(at, count)) {
-        const E* first = data + at[0];
-        int64_t i = 0;
-        for (; i + tile <= n; i += tile)
-            for (int64_t c = 0; c < count; ++c) {
-                const E* from = first + c + i * stride;
-                E* to = buffer + c * b.line + i;
-                for (int64_t k = 0; k < tile; ++k) to[k] = from[k * stride];
-            }
-        for (; i < n; ++i)
-            for (int64_t c = 0; c < count; ++c) buffer[i + c * b.line] = first[c + i * stride];
-    } else {
-        for (int64_t i = 0; i < n; ++i)
-            for (int64_t c = 0; c < count; ++c) buffer[i + c * b.line] = data[at[c] + i * stride];
-    }
+    move_lines<true>(const_cast<E*>(data), stride, at, count, n, buffer, b, Copy<E>{});
     for (int64_t c = count; c < block_lines; ++c) std::fill_n(buffer + c * b.line, n, E{});
 }
 
@@ -143,28 +164,8 @@ void gather(const E* data, int64_t stride, const int64_t* at, int64_t count, int
 template <typename E, typename R>
 void scatter(const E* buffer, BlockLayout b, E* data, int64_t stride, const int64_t* at, int64_t count, int64_t n,
              R scale) {
-    auto store = [&](auto times) {
-        if (stride == 1) {
-            for (int64_t c = 0; c < count; ++c)
-                for (int64_t i = 0; i < n; ++i) data[at[c] + i] = times(buffer[i + c * b.line]);
-        } else if (side_by_side(at, count)) {
-            E* first = data + at[0];
-            int64_t i = 0;
-            for (; i + tile <= n; i += tile)
-                for (int64_t c = 0; c < count; ++c) {
-                    const E* from = buffer + c * b.line + i;
-                    E* to = first + c + i * stride;
-                    for (int64_t k = 0; k < tile; ++k) to[k * stride] = times(from[k]);
-                }
-            for (; i < n; ++i)
-                for (int64_t c = 0; c < count; ++c) first[c + i * stride] = times(buffer[i + c * b.line]);
-        } else {
-            for (int64_t i = 0; i < n; ++i)
-                for (int64_t c = 0; c < count; ++c) data[at[c] + i * stride] = times(buffer[i + c * b.line]);
-        }
-    };
-    if (scale == R(1)) store([](E v) { return v; });
-    else store([scale](E v) { return v * scale; });
+    if (scale == R(1)) move_lines<false>(data, stride, at, count, n, const_cast<E*>(buffer), b, Copy<E>{});
+    else move_lines<false>(data, stride, at, count, n, const_cast<E*>(buffer), b, Scaled<E, R>{scale});
 }
 
 // A thread's buffers: the block as copied in, and as transformed.
@@ -332,15 +333,16 @@ public:
             if (!(plans_[k].plan = plan_of(list[k], plans_[k].block_lines))) return planner_failed;
 
         for (size_t k = 0; k < list.size();) {
-            if (!list[k].in_frames) {
-                run_pass(list[k], plans_[k], whole_.threads);
-                ++k;
-                continue;
-            }
-            size_t end = k;
-            while (end < list.size() && list[end].in_frames) ++end;
-            run_frames(k, end);
-            k = end;
+            size_t end = k + 1;
+            while (list[k].in_frames && end < list.size() && list[end].in_frames) ++end;
+            const auto began = std::chrono::steady_clock::now();
+            if (list[k].in_frames) run_frames(k, end);
+            else run_pass(list[k], plans_[k], whole_.threads);
+            // Each cheap line plan's account: the passes' time, shared out.
+            const double share = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() /
+                                  static_cast<double>(end - k);
+            for (; k < end; ++k)
+                if (!plans_[k].plan->measured) PlanCache::instance().account_cheap(plans_[k].plan->problem, share, 1);
         }
         return ok;
     }
@@ -359,10 +361,7 @@ private:
         FftwProblem problem = block_problem(whole_, p, block_lines);
         problem.in_alignment = fftw_alignment(problem.shape.precision, in);
         problem.out_alignment = fftw_alignment(problem.shape.precision, out);
-        auto plan = PlanCache::instance().plan_for(problem, in, out, PlanUse::lines);
-        // One use of the line plan: it recurs at the next (and is queued then).
-        if (plan) PlanCache::instance().account_cheap(problem, 0, 1);
-        return plan;
+        return PlanCache::instance().plan_for(problem, in, out, PlanUse::lines);
     }
 
     // Blocks [begin, end) of a pass, on one thread.

@@ -124,7 +124,7 @@ private:
                                           std::unique_lock<std::mutex>& state);
     // Measures p: in a call, waiting at most `patience` for the planner lock;
     // in the planner thread without one. True when a measured plan is in.
-    bool measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience);
+    bool measure(const FftwProblem& p, PlanUse use, std::optional<std::chrono::duration<double>> patience);
     // How long measuring the entry's problem should take.
     double expected_measuring_seconds(const Entry& e) const;
     void planner_thread();

@@ -16,13 +16,12 @@ constexpr double quiet_long_seconds = 1.0;
 
 // FFTW's planner takes about this long to measure anything but the
 // smallest geometries, however fast their calls (64 x 64: 0.18 s for calls
-// of 4 us; 256 x 256: 0.27 s for 0.12 ms; a block of 16 lines of 1024
-// points: 0.2 s).
+// of 4 us; 256 x 256: 0.27 s for 0.12 ms).
 constexpr double least_measuring_seconds = 0.1;
 
 // The cheap calls have cost what measuring is expected to cost.
 bool rental_due(const PlanHistory& h, double expected_measuring_seconds) {
-    return h.may_measure_in_call && h.cheap_calls > 0 && h.cheap_seconds >= expected_measuring_seconds;
+    return h.cheap_calls > 0 && h.cheap_seconds >= expected_measuring_seconds;
 }
 
 }  // namespace
@@ -59,7 +58,7 @@ bool may_measure_in_background(const ProcessQuiet& q) {
 }
 
 bool measure_first(const QueuedProblem& a, const QueuedProblem& b) {
-    if (a.line_plan != b.line_plan) return !a.line_plan;
+    if (a.line_plan != b.line_plan) return a.line_plan;
     return a.last_use > b.last_use;
 }
 

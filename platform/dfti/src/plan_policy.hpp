@@ -35,11 +35,11 @@
 // geometries take however fast their calls are.
 //
 // The line plans of the cheap path (1-D plans for blocks of lines, shared by
-// every geometry of their length) follow the same rules, but only the
-// planner thread measures them, after the compute calls' problems: measuring
-// one costs 0.15 to 0.3 s and wins only 15 to 40 % on the cheap path (a
-// 1024-point float line: 0.93 us on FFTW_ESTIMATE's plan, 0.78 measured),
-// which lasts until the problem's own measured plan comes in.
+// every geometry of their length) follow the same rules. Measuring one, on
+// a lean search (plan_cache.cpp), costs 2 to 70 ms and wins up to 40 % on
+// the cheap path (1000-point float lines: 1.73 us on FFTW_ESTIMATE's plan,
+// 1.10 measured), so a loop measures them after a few calls; the planner
+// thread measures them before whole geometries.
 #pragma once
 
 namespace lumadex::dfti {
@@ -51,7 +51,6 @@ enum class Measurement { not_yet, queued, running, done, impossible };
 struct PlanHistory {
     bool measured_plan = false;  // a measured plan is at hand (from wisdom or measured)
     bool measurable = true;      // small enough to measure
-    bool may_measure_in_call = true;  // false: only the planner thread measures it
     Measurement measurement = Measurement::not_yet;
     // The cheap path's account since the current rental period began: calls
     // (a call that runs several units of the problem, such as the frames of
@@ -97,9 +96,10 @@ struct ProcessQuiet {
 // second without a transform, however busy the machine is.
 bool may_measure_in_background(const ProcessQuiet& q);
 
-// Which of two queued problems the planner thread measures first: a compute
-// call's problem before a line plan (its measured plan is the larger win),
-// then the one used last (the one the script is at).
+// Which of two queued problems the planner thread measures first: a line
+// plan before a compute call's problem (it takes a fraction of the time and
+// serves every geometry of its length), then the one used last (the one
+// the script is at).
 struct QueuedProblem {
     bool line_plan = false;
     unsigned long long last_use = 0;
