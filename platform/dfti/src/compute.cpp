@@ -73,11 +73,15 @@ private:
 // batch runs as fast as its frames from the first call on and shares their
 // measurement; anything else is measured whole. (FFTW reuses a plan only
 // on arrays of the alignment it was planned for: frames that start at
-// other alignments are measured whole too.)
+// other alignments are measured whole too.) With frames enough for every
+// thread to have several, the frames are spread over the threads, each
+// running a single-threaded plan: one fork and join a call instead of one
+// a frame, which a machine busy with other processes makes costly.
 struct Frames {
     FftwProblem unit;
     int64_t count = 1;
     int64_t in_step = 0, out_step = 0;  // bytes between frames
+    bool spread = false;
 
     Frames(const FftwProblem& p, const char* in, const char* out) : unit(p) {
         const Shape& s = p.shape;
@@ -93,6 +97,8 @@ struct Frames {
         count = s.batch.n;
         in_step = in_step_bytes;
         out_step = out_step_bytes;
+        spread = p.threads > 1 && count >= 2 * p.threads;
+        if (spread) unit.threads = 1;
     }
 };
 
@@ -114,6 +120,7 @@ Status run(const FftwProblem& problem, char* in, char* out, double scale) {
         const std::shared_ptr<Plan> measured = cache.plan_for(frames.unit, in, out, PlanUse::whole_lines);
         TransformScope timed(frames.unit, measured ? 0.0 : static_cast<double>(frames.count));
         if (!measured) return run_line_passes(problem, in, out, scale);
+#pragma omp parallel for schedule(dynamic, 1) num_threads(problem.threads) if (frames.spread)
         for (int64_t f = 0; f < frames.count; ++f)
             execute_scaled(*measured, in + f * frames.in_step, out + f * frames.out_step, scale);
         return ok;
