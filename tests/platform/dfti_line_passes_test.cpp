@@ -186,19 +186,20 @@ TEST_P(DftiLinePasses, MatchFftwsOwnPlan) {
 
 std::vector<Geometry> geometries() {
     using G = Geometry;
+    // (Calls of fewer than 2^17 output elements run on one thread.)
     return {
-        {G::complex_forward, {300, 130}, 1, 3, 0, 2, false},          // two threads, a partial last block
-        {G::complex_forward, {20, 30, 70}, 1, 0, 0, 2, true},          // 3-D in place, planes on two threads
-        {G::complex_forward, {64}, 700, 6, 0, 2, false},               // a batch of lines, padded
-        {G::complex_forward, {3, 40000}, 1, 0, 0, 2, false},           // lines too long for a full block
+        {G::complex_forward, {600, 260}, 1, 3, 0, 2, false},           // two threads, a partial last block
+        {G::complex_forward, {40, 60, 70}, 1, 0, 0, 2, true},          // 3-D in place, planes on two threads
+        {G::complex_forward, {64}, 2100, 6, 0, 2, false},              // a batch of lines, padded
+        {G::complex_forward, {4, 40000}, 1, 0, 0, 2, false},           // lines too long for a full block
         {G::complex_forward, {48, 50}, 5, 1, 3, 1, false},             // frames at odd distances
-        {G::complex_forward, {64, 64}, 6, 0, 0, 2, true},              // frames in place, two threads on each
-        {G::complex_forward, {32, 48}, 40, 2, 1, 2, false},            // frames spread over two threads
-        {G::real_forward, {180, 200}, 2, 0, 0, 2, false},              // real forward, a batch
+        {G::complex_forward, {384, 384}, 3, 0, 0, 2, true},            // frames in place, two threads on each
+        {G::complex_forward, {32, 48}, 100, 2, 1, 2, false},           // frames spread over two threads
+        {G::real_forward, {400, 400}, 2, 0, 0, 2, false},              // real forward, a batch
         {G::real_forward, {7, 9, 11}, 1, 0, 0, 1, false},              // odd lengths
-        {G::real_forward, {16, 30, 40}, 2, 1, 0, 2, false},            // real forward, volumes
-        {G::real_backward, {180, 200}, 1, 0, 0, 2, false},             // real backward, staged
-        {G::real_backward, {6, 40, 50}, 3, 0, 0, 2, false},            // real backward, volumes
+        {G::real_forward, {32, 60, 80}, 2, 1, 0, 2, false},            // real forward, volumes
+        {G::real_backward, {400, 400}, 1, 0, 0, 2, false},             // real backward, staged
+        {G::real_backward, {6, 80, 100}, 3, 0, 0, 2, false},           // real backward, volumes
         {G::real_backward, {333}, 40, 1, 0, 1, false},                 // real backward lines, input kept
     };
 }

@@ -99,7 +99,8 @@ TEST(DftiPlanPolicy, ALoopReachesTheMeasuredPlanAndSendsNoSignal) {
             omp_set_num_threads(t);
             const uint64_t before = measurements();
             const uint64_t line_plans_before = PlanCache::instance().statistics().line_plans_measured;
-            const auto f = new_transform(48, 100 + 400 * t + (frames > 1 ? 200 : 0), frames);
+            // Two threads run only on calls large enough to pay for them.
+            const auto f = new_transform(48 * t * t, 100 + 400 * t + (frames > 1 ? 200 : 0), frames);
             const auto expected = f->run();  // may measure already (ski rental on a slow machine)
             auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
             int calls = 0;
@@ -171,12 +172,12 @@ TEST(DftiPlanPolicy, AThreadedTransformAfterForkWorks) {
     const int saved = omp_get_max_threads();
     auto fork_and_transform = [] {
         omp_set_num_threads(2);
-        Transform f(256, 256);  // the line passes: a parallel loop of ours
+        Transform f(512, 512);  // the line passes: a parallel loop of ours
         const auto expected = f.run();
         f.run();  // a measurement may be under way as the process forks
         const pid_t child = fork();
         if (child == 0) {
-            Transform g(256, 256);
+            Transform g(512, 512);
             std::vector<cd> result(f.in.size());
             g.run(f.in, result);
             const auto h = new_transform(40, 1500);  // a new plan too

@@ -19,6 +19,14 @@
 namespace lumadex::dfti {
 namespace {
 
+// Calls of fewer elements run on one thread, on FFTW's plans and ours alike:
+// each parallel region is a fork and join, and on a machine busy with other
+// processes a join waits for a woken thread to get a core (several
+// milliseconds here at a load of 4 on 2 cores), which only a call of a
+// millisecond or more can afford (a 256 x 256 float transform takes 0.2
+// ms; an axis transform along y of a volume makes one such call per plane).
+constexpr int64_t threaded_elements = int64_t{1} << 17;
+
 // The aligned buffer of one call's staged input, given back when the call
 // ends: keeping the largest one between calls held up to hundreds of
 // megabytes for the rest of the process after one large transform.
@@ -159,7 +167,7 @@ Status compute(const DFTI_DESCRIPTOR& descriptor, bool forward, void* in, void* 
                         (d->in_place || (shape.kind == Kind::complex_to_real && shape.rank >= 2));
     FftwProblem problem;
     problem.shape = shape;
-    problem.threads = d->threads;
+    problem.threads = output_layout(shape).count() >= threaded_elements ? d->threads : 1;
     problem.in_place = d->in_place && !staged;
     StagingBuffer scratch;
     if (staged) {

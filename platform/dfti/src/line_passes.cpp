@@ -25,8 +25,9 @@ constexpr int64_t max_block_lines = 256;
 constexpr int64_t block_bytes = int64_t{512} << 10;
 // A problem of one axis with fewer lines than this runs FFTW's own plan.
 constexpr int64_t min_lines = 16;
-// Passes of fewer elements run on the calling thread only.
-constexpr int64_t parallel_threshold = int64_t{1} << 15;
+// Passes (and frames) of fewer elements run on the calling thread only:
+// a fork and join pays only for a millisecond of work or more (compute.cpp).
+constexpr int64_t parallel_threshold = int64_t{1} << 17;
 
 // The axes along a problem's lines: lengths and strides of the side a pass
 // reads and of the side it writes.
