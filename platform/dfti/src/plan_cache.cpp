@@ -298,6 +298,22 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
     }
     Entry& e = it->second;
     e.last_use = ++clock_;
+    // A compute call's problem whose cheap path is the line passes has no
+    // cheap plan, until it turns up as a small frame of another problem.
+    if (!e.plan && use != PlanUse::whole_lines) {
+        state.unlock();
+        FftwPlan cheap = nullptr;
+        {
+            PlannerLock planner;
+            cheap = make_fftw_plan(p, in, out, FFTW_ESTIMATE);
+        }
+        auto plan = cheap ? std::make_shared<Plan>(p, cheap, false) : nullptr;
+        state.lock();
+        it = entries_.find(p);
+        if (it == entries_.end() || !plan) return plan;
+        if (!it->second.plan) it->second.plan = plan;
+        return it->second.plan;
+    }
     switch (decide(e.history, expected_measuring_seconds(e))) {
         case Decision::use_measured:
         case Decision::cheap:
@@ -332,7 +348,7 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
     if (auto it = entries_.find(p); it != entries_.end()) return it->second.plan;  // planned meanwhile
     const bool measured = plan && plan->measured;
     if (use == PlanUse::lines) statistics_.line_plans_measured += measured ? 1 : 0;
-    else ++(measured ? statistics_.wisdom_plans : statistics_.cheap_plans);
+    else if (use != PlanUse::small_frame) ++(measured ? statistics_.wisdom_plans : statistics_.cheap_plans);
     evict_if_full();
     Entry& e = entries_[p];
     e.plan = plan;
