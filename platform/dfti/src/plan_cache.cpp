@@ -258,6 +258,11 @@ PlanCache::PlanCache()
             if (PlanCache* c = the_cache) {
                 c->planner_ = nullptr;
                 c->planner_handle_ = pthread_t{};
+                // The condition variable still counts the parent's waiters
+                // (the planner thread waits on it): a notification would
+                // wait for them to take it, for ever. A fresh one in its
+                // place (the old one is not destroyed: its state is theirs).
+                new (&c->changed_) std::condition_variable;
                 c->planner_planning_ = false;
                 c->planning_ = 0;
                 c->running_ = 0;
