@@ -26,9 +26,11 @@
 // same conditions, not with a typical one. bench/fft/run.sh adds scipy.fft
 // and the ratios.
 //
-// With --tight-loop it runs a script's inner loop instead (run_tight_loop).
+// With --tight-loop it runs a script's inner loop instead (run_tight_loop);
+// with --first-calls, a new user's first calls of the kernel library's
+// transforms (run_first_calls).
 //
-// Usage: fft_bench [--tight-loop] [--threads=N] [case-name ...]
+// Usage: fft_bench [--tight-loop | --first-calls] [--threads=N] [case-name ...]
 #include <fftw3.h>
 #include <omp.h>
 
@@ -45,6 +47,7 @@
 #include <thread>
 #include <vector>
 
+#include "lumadex/kernels/Fourier.h"
 #include "mkl_dfti.h"
 #include "plan_cache.hpp"
 
@@ -386,22 +389,161 @@ void run_tight_loop(const Case& c, int threads) {
     std::fflush(stdout);
 }
 
+// ---- First calls ----------------------------------------------------------
+//
+// A new user's first calls of a transform, made through the kernel library as
+// the plug-in's script functions make them (so a stack's XY transform and an
+// axis transform build the descriptors those build): a fresh process with an
+// empty plan cache, `first_calls` calls back to back on the same data. Prints
+// the first call and the median of calls 2 to `first_calls`, in ms.
+//
+// A case is named form-precision-sizes, sizes slowest first (numpy's order):
+//   c2c       every axis (ZEPPureFFT), in place, exponent positive
+//   xy        the last two axes of a stack (ZEPPureFFTXY)
+//   x, y, z   the last, second-last and third-last axis (ZEPPureFFTX...)
+//   halfpure  a real image to its half-pure spectrum (ZEPHalfPureFFT)
+//   real      a real image to its full, centred spectrum (ZEPRealFFT)
+// each scaled by 1/sqrt(N) of its transformed lengths.
+constexpr int first_calls = 20;
+
+const std::vector<std::string> first_call_cases = {
+    "c2c-f32-1024x1024", "c2c-f64-1024x1024", "c2c-f32-2048x2048", "c2c-f64-2048x2048",
+    "c2c-f32-1000x1000", "c2c-f64-1000x1000", "c2c-f32-1021x1021", "c2c-f64-1021x1021",
+    "c2c-f32-1080x1920", "c2c-f64-1080x1920", "c2c-f32-729x1000",  "c2c-f64-729x1000",
+    "c2c-f32-128x128x128", "c2c-f64-128x128x128", "c2c-f32-100x100x100", "c2c-f64-100x100x100",
+    "c2c-f32-512x512",   "c2c-f64-512x512",   "c2c-f32-256x256",   "c2c-f64-256x256",
+    "c2c-f32-8x512x512", "c2c-f64-8x512x512", "xy-f32-8x512x512",  "xy-f64-8x512x512",
+    "xy-f32-64x256x256", "xy-f64-64x256x256", "x-f32-64x256x256",  "x-f64-64x256x256",
+    "y-f32-64x256x256",  "y-f64-64x256x256",  "z-f32-64x256x256",  "z-f64-64x256x256",
+    "halfpure-f32-2048x2048", "halfpure-f64-2048x2048", "real-f32-2048x2048", "real-f64-2048x2048",
+};
+
+struct KernelCase {
+    std::string form;
+    bool single = true;
+    std::int64_t size[4] = {1, 1, 1, 1};  // x first
+};
+
+KernelCase parse_kernel_case(const std::string& name) {
+    KernelCase k;
+    const size_t a = name.find('-'), b = name.find('-', a + 1);
+    k.form = name.substr(0, a);
+    k.single = name.substr(a + 1, b - a - 1) == "f32";
+    std::vector<std::int64_t> dims;
+    for (size_t at = b + 1; at < name.size();) {
+        size_t end = name.find('x', at);
+        if (end == std::string::npos) end = name.size();
+        dims.push_back(std::stoll(name.substr(at, end - at)));
+        at = end + 1;
+    }
+    for (size_t d = 0; d < dims.size(); ++d) k.size[d] = dims[dims.size() - 1 - d];
+    return k;
+}
+
+template <class E>
+lumadex::kernels::Block<E> dense_block(E* data, const std::int64_t (&size)[4]) {
+    return {data, {size[0], size[1], size[2], size[3]}, {1, size[0], size[0] * size[1], size[0] * size[1] * size[2]}};
+}
+
+// One call of the case's kernel, timed.
+template <class T>
+struct KernelCall {
+    using C = std::complex<T>;
+    KernelCase k;
+    std::vector<C> complex;
+    std::vector<T> real;
+
+    explicit KernelCall(const KernelCase& c) : k(c) {
+        const std::int64_t n = k.size[0] * k.size[1] * k.size[2] * k.size[3];
+        std::mt19937 rng(1);
+        std::uniform_real_distribution<double> v(-1, 1);
+        if (k.form == "halfpure" || k.form == "real") {
+            real.resize(n);
+            for (T& x : real) x = static_cast<T>(v(rng));
+            complex.resize(k.form == "real" ? n : n / k.size[0] * (k.size[0] / 2 + 1));
+        } else {
+            complex.resize(n);
+            for (C& x : complex) x = C(static_cast<T>(v(rng)), static_cast<T>(v(rng)));
+        }
+    }
+
+    lumadex::kernels::FourierAxes axes() const {
+        if (k.form == "xy") return {1, 0};
+        if (k.form == "x") return {0};
+        if (k.form == "y") return {1};
+        if (k.form == "z") return {2};
+        return lumadex::kernels::EveryAxis(k.size);
+    }
+
+    T scale() const {
+        const auto a = axes();
+        double n = 1;
+        for (int i = 0; i < a.count; ++i) n *= static_cast<double>(k.size[a.dims[i]]);
+        return static_cast<T>(1 / std::sqrt(n));
+    }
+
+    void operator()() {
+        using namespace lumadex::kernels;
+        if (k.form == "halfpure" || k.form == "real") {
+            const Block<const T> in = dense_block(static_cast<const T*>(real.data()), k.size);
+            std::int64_t out_size[4] = {k.size[0], k.size[1], k.size[2], k.size[3]};
+            if (k.form == "halfpure") out_size[0] = k.size[0] / 2 + 1;
+            const Block<C> out = dense_block(complex.data(), out_size);
+            if (k.form == "halfpure") HalfPureForward<T, T>(in, out, scale());
+            else FullForward<T>(in, out, scale());
+            return;
+        }
+        const Block<C> data = dense_block(complex.data(), k.size);
+        ComplexFourier<T>(data, data, axes(), Exponent::Positive, scale());
+    }
+};
+
+template <class T>
+void run_first_calls_of(const std::string& name, const KernelCase& k, int threads) {
+    omp_set_num_threads(threads);
+    KernelCall<T> call(k);
+    std::vector<double> times;
+    for (int i = 0; i < first_calls; ++i) times.push_back(milliseconds_of([&] { call(); }));
+    const std::vector<double> later(times.begin() + 1, times.end());
+    std::printf("%s\t%d\t%.3f\t%.3f\n", name.c_str(), threads, times.front(), median(later));
+    std::fflush(stdout);
+}
+
+void run_first_calls(const std::string& name, int threads) {
+    const KernelCase k = parse_kernel_case(name);
+    if (k.single) run_first_calls_of<float>(name, k, threads);
+    else run_first_calls_of<double>(name, k, threads);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     fftw_init_threads();
     fftwf_init_threads();
     std::vector<std::string> wanted(argv + 1, argv + argc);
-    bool tight_loop = false;
+    bool tight_loop = false, first = false;
     int only_threads = 0;
     while (!wanted.empty() && wanted.front().rfind("--", 0) == 0) {
         if (wanted.front() == "--tight-loop") tight_loop = true;
+        else if (wanted.front() == "--first-calls") first = true;
+        else if (wanted.front() == "--list-first-calls") {
+            for (const std::string& name : first_call_cases) std::printf("%s\n", name.c_str());
+            return 0;
+        }
         else if (wanted.front().rfind("--threads=", 0) == 0) only_threads = std::atoi(wanted.front().c_str() + 10);
         else {
-            std::fprintf(stderr, "usage: fft_bench [--tight-loop] [--threads=N] [case ...]\n");
+            std::fprintf(stderr, "usage: fft_bench [--tight-loop | --first-calls] [--threads=N] [case ...]\n");
             return 2;
         }
         wanted.erase(wanted.begin());
+    }
+    if (first) {
+        std::printf("case\tthreads\tfirst\tcalls_2_%d\n", first_calls);
+        for (int threads : {1, 2}) {
+            if (only_threads && threads != only_threads) continue;
+            for (const std::string& name : wanted.empty() ? first_call_cases : wanted) run_first_calls(name, threads);
+        }
+        return 0;
     }
     if (tight_loop)
         std::printf("case\tthreads\ttotal\tmeasured_from\tcheap_calls\tcheap\tcheap_worst\tlast50\tmeasuring\tmeasured\testimated\n");

@@ -1,8 +1,8 @@
 """Adds scipy.fft to the FFT layer's benchmark table and prints the ratios.
 
-Reads the tab-separated output of fft_bench (either section), times
-scipy.fft on the same cases with the same number of workers and the same
-1/sqrt(N) scale, and prints one table with the ratios.
+Reads the tab-separated output of fft_bench (any section), times scipy.fft
+on the same cases with the same number of workers and the same 1/sqrt(N)
+scale, and prints one table with the ratios.
 Run through bench/fft/run.sh.
 """
 import statistics
@@ -19,13 +19,15 @@ def scipy_call(name, workers):
     rng = np.random.default_rng(1)
     real = np.float32 if precision == "f32" else np.float64
     cplx = np.complex64 if precision == "f32" else np.complex128
-    if kind == "r2c":
+    if kind in ("r2c", "halfpure", "real"):
         x = rng.uniform(-1, 1, dims).astype(real)
+        if kind == "real":
+            # The full, centred spectrum of a real image, as a scipy user gets it.
+            return lambda: scipy.fft.fftshift(scipy.fft.fftn(x, norm="ortho", workers=workers))
         return lambda: scipy.fft.rfftn(x, norm="ortho", workers=workers)
     x = (rng.uniform(-1, 1, dims) + 1j * rng.uniform(-1, 1, dims)).astype(cplx)
-    if kind == "rows":
-        return lambda: scipy.fft.ifft(x, axis=-1, norm="ortho", workers=workers, overwrite_x=True)
-    return lambda: scipy.fft.ifftn(x, norm="ortho", workers=workers, overwrite_x=True)
+    axes = {"rows": (-1,), "x": (-1,), "y": (-2,), "z": (-3,), "xy": (-2, -1)}.get(kind)
+    return lambda: scipy.fft.ifftn(x, axes=axes, norm="ortho", workers=workers, overwrite_x=True)
 
 
 def median_ms(call, budget_s=1.5):
@@ -93,11 +95,71 @@ def tight_rows(rows):
         sys.stdout.flush()
 
 
+def first_calls_table(rows, header, known):
+    """Each case's first call and calls 2 to 20 against scipy's warm calls."""
+    if header:
+        print("First calls: each case in a fresh process with an empty plan cache, 20 calls back to back, through "
+              "the kernel library.")
+        print("All times in ms. Targets: first/scipy <= 2; calls/scipy <= 1 (within A/A); for stacks and volumes, "
+              "per-frame/frame <= 1.1")
+        print("  first = the first call; calls = median of calls 2-20; scipy = median of 40 warm scipy.fft calls "
+              "(same data, workers and scale);")
+        print("  A/A = the larger over the smaller median of scipy's odd and even calls (this machine's noise on "
+              "such ratios);")
+        print("  frame/first, frame/calls = a stack's or volume's time per frame over its frame's own case (same "
+              "threads, this run)")
+        print()
+        columns = ("case", "thr", "first", "calls", "scipy", "A/A", "first/scipy", "calls/scipy", "frame/first",
+                   "frame/calls")
+        widths = (24, 3, 8, 8, 8, 5, 11, 11, 11, 11)
+        print(" ".join(("%-*s" if i == 0 else "%*s") % (w, c) for i, (w, c) in enumerate(zip(widths, columns))))
+    for name, threads, first, calls in rows:
+        first, calls = float(first), float(calls)
+        times = times_ms(scipy_call(name, int(threads)), 40)
+        scipy_median = statistics.median(times)
+        halves = statistics.median(times[0::2]), statistics.median(times[1::2])
+        cells = ["%-24s" % name, "%3s" % threads, "%8.2f" % first, "%8.2f" % calls, "%8.2f" % scipy_median,
+                 "%5.2f" % (max(halves) / min(halves)), "%11.2f" % (first / scipy_median),
+                 "%11.2f" % (calls / scipy_median)]
+        frame = frame_of(name)
+        if frame and (frame, threads) in known:
+            count = int(name.split("-")[2].split("x")[0])
+            frame_first, frame_calls = known[frame, threads]
+            cells += ["%11.2f" % (first / count / frame_first), "%11.2f" % (calls / count / frame_calls)]
+        known[name, threads] = first, calls
+        print(" ".join(cells))
+        sys.stdout.flush()
+
+
+def known_first_calls():
+    """First calls and calls 2-20 of cases run earlier (fft_bench's lines in
+    the file after --known), for the per-frame ratios."""
+    known = {}
+    if "--known" in sys.argv:
+        with open(sys.argv[sys.argv.index("--known") + 1]) as lines:
+            for line in lines:
+                cells = line.rstrip("\n").split("\t")
+                if len(cells) == 4 and cells[0] != "case":
+                    known[cells[0], cells[1]] = float(cells[2]), float(cells[3])
+    return known
+
+
+def frame_of(name):
+    """The single-frame case of a stack (xy) or volume (c2c of three sizes)."""
+    kind, precision, shape = name.split("-")
+    dims = shape.split("x")
+    if kind == "xy" or (kind == "c2c" and len(dims) == 3 and dims[1] == dims[2]):
+        return "c2c-%s-%s" % (precision, "x".join(dims[1:]))
+    return None
+
+
 def main():
     rows = [line.rstrip("\n").split("\t") for line in sys.stdin if line.strip()]
     header, rows = rows[0], rows[1:]
     if header[2] == "total":
         return tight_table(rows, "--no-header" not in sys.argv)
+    if header[3].startswith("calls_2_"):
+        return first_calls_table(rows, "--no-header" not in sys.argv, known_first_calls())
     assert header == ["case", "threads", "first", "worst", "cheap", "cheap_worst", "steady",
                       "measured", "scaled", "cheap_spread", "calls", "settled_s"], header
     print("Calls with a script's idle time between them (twice the last call, at least 20 ms), "

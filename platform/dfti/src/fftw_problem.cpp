@@ -33,33 +33,38 @@ std::vector<fftw_iodim64> dims_of(const Shape& s) {
     return d;
 }
 
-// FFTW's single and double precision APIs behind one set of names.
-struct DoubleApi {
-    using real = double;
-    using complex = fftw_complex;
-    using plan = fftw_plan;
-    static constexpr auto dft = fftw_plan_guru64_dft;
-    static constexpr auto r2c = fftw_plan_guru64_dft_r2c;
-    static constexpr auto c2r = fftw_plan_guru64_dft_c2r;
-    static constexpr auto exec_dft = fftw_execute_dft;
-    static constexpr auto exec_r2c = fftw_execute_dft_r2c;
-    static constexpr auto exec_c2r = fftw_execute_dft_c2r;
-    static constexpr auto destroy = fftw_destroy_plan;
-    static constexpr auto nthreads = fftw_plan_with_nthreads;
-};
-struct SingleApi {
-    using real = float;
-    using complex = fftwf_complex;
-    using plan = fftwf_plan;
-    static constexpr auto dft = fftwf_plan_guru64_dft;
-    static constexpr auto r2c = fftwf_plan_guru64_dft_r2c;
-    static constexpr auto c2r = fftwf_plan_guru64_dft_c2r;
-    static constexpr auto exec_dft = fftwf_execute_dft;
-    static constexpr auto exec_r2c = fftwf_execute_dft_r2c;
-    static constexpr auto exec_c2r = fftwf_execute_dft_c2r;
-    static constexpr auto destroy = fftwf_destroy_plan;
-    static constexpr auto nthreads = fftwf_plan_with_nthreads;
-};
+// FFTW's single and double precision APIs behind one set of names, made
+// with FFTW's own name mangling (fftw_... and fftwf_...).
+#define LUMADEX_FFTW_API(Api, Real, X)                                      \
+    struct Api {                                                          \
+        using real = Real;                                                \
+        using complex = X(complex);                                       \
+        using plan = X(plan);                                             \
+        static constexpr auto dft = X(plan_guru64_dft);                   \
+        static constexpr auto r2c = X(plan_guru64_dft_r2c);               \
+        static constexpr auto c2r = X(plan_guru64_dft_c2r);               \
+        static constexpr auto exec_dft = X(execute_dft);                  \
+        static constexpr auto exec_r2c = X(execute_dft_r2c);              \
+        static constexpr auto exec_c2r = X(execute_dft_c2r);              \
+        static constexpr auto destroy = X(destroy_plan);                  \
+        static constexpr auto nthreads = X(plan_with_nthreads);           \
+        static constexpr auto init_threads = X(init_threads);             \
+        static constexpr auto make_planner_thread_safe = X(make_planner_thread_safe); \
+        static constexpr auto set_timelimit = X(set_timelimit);           \
+        static constexpr auto alignment_of = X(alignment_of);             \
+        static constexpr auto export_wisdom = X(export_wisdom_to_string); \
+        static constexpr auto import_wisdom = X(import_wisdom_from_string); \
+        static constexpr auto forget_wisdom = X(forget_wisdom);           \
+    };
+LUMADEX_FFTW_API(DoubleApi, double, FFTW_MANGLE_DOUBLE)
+LUMADEX_FFTW_API(SingleApi, float, FFTW_MANGLE_FLOAT)
+#undef LUMADEX_FFTW_API
+
+// Calls f with the API of precision p.
+template <typename F>
+decltype(auto) with_api(Precision p, F&& f) {
+    return p == Precision::single ? f(SingleApi{}) : f(DoubleApi{});
+}
 
 template <typename Api>
 FftwPlan plan_with(const FftwProblem& p, void* in, void* out, unsigned flags) {
@@ -131,15 +136,12 @@ bool init_fftw_threads(Precision p) {
     static bool ready[2] = {false, false};
     const int i = static_cast<int>(p);
     std::call_once(once[i], [&] {
-        if (p == Precision::single) {
-            keep_loaded(reinterpret_cast<void*>(&fftwf_init_threads));
-            ready[i] = fftwf_init_threads() != 0;
-            if (ready[i]) fftwf_make_planner_thread_safe();
-        } else {
-            keep_loaded(reinterpret_cast<void*>(&fftw_init_threads));
-            ready[i] = fftw_init_threads() != 0;
-            if (ready[i]) fftw_make_planner_thread_safe();
-        }
+        with_api(p, [&](auto api) {
+            using Api = decltype(api);
+            keep_loaded(reinterpret_cast<void*>(Api::init_threads));
+            ready[i] = Api::init_threads() != 0;
+            if (ready[i]) Api::make_planner_thread_safe();
+        });
     });
     return ready[i];
 }
@@ -149,39 +151,39 @@ std::atomic<bool> planned[2];
 }
 
 FftwPlan make_fftw_plan(const FftwProblem& p, void* in, void* out, unsigned flags) {
-    FftwPlan plan = p.shape.precision == Precision::single ? plan_with<SingleApi>(p, in, out, flags)
-                                                           : plan_with<DoubleApi>(p, in, out, flags);
+    const FftwPlan plan =
+        with_api(p.shape.precision, [&](auto api) { return plan_with<decltype(api)>(p, in, out, flags); });
     planned[static_cast<int>(p.shape.precision)] = true;  // the planner exists now
     return plan;
 }
 
 void destroy_fftw_plan(Precision p, FftwPlan plan) {
     if (!plan) return;
-    if (p == Precision::single) fftwf_destroy_plan(static_cast<fftwf_plan>(plan));
-    else fftw_destroy_plan(static_cast<fftw_plan>(plan));
+    with_api(p, [&](auto api) {
+        using Api = decltype(api);
+        Api::destroy(static_cast<typename Api::plan>(plan));
+    });
 }
 
 bool planner_in_use(Precision p) { return planned[static_cast<int>(p)].load(); }
 
 void set_planner_time_limit(Precision p, double seconds) {
-    if (!planner_in_use(p)) return;
-    if (p == Precision::single) fftwf_set_timelimit(seconds);
-    else fftw_set_timelimit(seconds);
+    if (planner_in_use(p)) with_api(p, [&](auto api) { decltype(api)::set_timelimit(seconds); });
 }
 
 void execute_fftw_plan(const FftwProblem& p, FftwPlan plan, void* in, void* out) {
-    if (p.shape.precision == Precision::single) execute_with<SingleApi>(p, plan, in, out);
-    else execute_with<DoubleApi>(p, plan, in, out);
+    with_api(p.shape.precision, [&](auto api) { execute_with<decltype(api)>(p, plan, in, out); });
 }
 
 int fftw_alignment(Precision p, const void* data) {
-    auto* d = const_cast<void*>(data);
-    return p == Precision::single ? fftwf_alignment_of(static_cast<float*>(d))
-                                  : fftw_alignment_of(static_cast<double*>(d));
+    return with_api(p, [&](auto api) {
+        using Api = decltype(api);
+        return Api::alignment_of(static_cast<typename Api::real*>(const_cast<void*>(data)));
+    });
 }
 
 std::string export_wisdom(Precision p) {
-    char* w = p == Precision::single ? fftwf_export_wisdom_to_string() : fftw_export_wisdom_to_string();
+    char* w = with_api(p, [](auto api) { return decltype(api)::export_wisdom(); });
     if (!w) return {};
     std::string text(w);
     std::free(w);
@@ -190,13 +192,11 @@ std::string export_wisdom(Precision p) {
 
 bool import_wisdom(Precision p, const std::string& text) {
     if (text.empty()) return false;
-    return (p == Precision::single ? fftwf_import_wisdom_from_string(text.c_str())
-                                   : fftw_import_wisdom_from_string(text.c_str())) != 0;
+    return with_api(p, [&](auto api) { return decltype(api)::import_wisdom(text.c_str()) != 0; });
 }
 
 void forget_wisdom(Precision p) {
-    if (p == Precision::single) fftwf_forget_wisdom();
-    else fftw_forget_wisdom();
+    with_api(p, [](auto api) { decltype(api)::forget_wisdom(); });
 }
 
 }  // namespace lumadex::dfti

@@ -25,18 +25,36 @@ constexpr size_t max_entries = 256;
 // Larger problems are not measured (their arrays would have to be doubled):
 // they run on cheap plans unless wisdom for them is at hand.
 constexpr int64_t max_measure_bytes = int64_t{256} << 20;
-// The planner thread starts a measurement only after the process has
-// transformed nothing for this long, or for as long as the last transform
-// took, whichever is longer.
-constexpr auto quiet_minimum = std::chrono::milliseconds(20);
-// After this long without a transform, it starts one however busy the
-// machine is.
-constexpr auto quiet_long = std::chrono::seconds(1);
 // How long FFTW_MEASURE takes, in cheap calls of the same problem, serial
-// and threaded: measured on this machine kind, quiet and busy (a busy machine
-// slows both alike), 15 to 63 serial and 75 to 220 threaded; then learned
-// from each measurement made in a call.
+// and threaded: measured on this machine kind, quiet and busy (a busy
+// machine slows both alike), 15 to 63 serial and 75 to 220 threaded; then
+// learned from each measurement made in a call.
 constexpr double initial_calls_per_measurement[2] = {40, 100};
+// How long measuring a line plan takes on the lean search (2 to 70 ms
+// here); then learned from each one measured.
+constexpr double initial_line_plan_measuring_seconds = 0.03;
+
+// The planner's search for a line plan. A 1-D plan for a block of lines in
+// our buffers needs none of the planner's ways of reshaping a problem
+// (splitting its vector loops, copying it elsewhere first, buffering it):
+// without them FFTW_MEASURE takes a tenth to a third of its time and finds
+// plans as fast (1000-point float lines: 21 ms instead of 58, 1.10 us a line
+// either way; 1080-point double lines: 68 ms instead of 185). The flags are
+// fftw3.h's own, below its documented ones.
+constexpr unsigned lean_search = FFTW_NO_VRANK_SPLITS | FFTW_NO_BUFFERING | FFTW_NO_INDIRECT_OP |
+                                 FFTW_NO_DFT_R2HC | FFTW_NO_RANK_SPLITS | FFTW_NO_VRECURSE;
+unsigned measuring_flags(PlanUse use) { return FFTW_MEASURE | (use == PlanUse::lines ? lean_search : 0u); }
+
+// The fastest of a few runs of a plan on the measuring arrays, in seconds.
+double seconds_of_runs(const FftwProblem& p, FftwPlan plan, void* in, void* out) {
+    double best = 1e300;
+    for (int run = 0; run < 3; ++run) {
+        const auto began = std::chrono::steady_clock::now();
+        execute_fftw_plan(p, plan, in, out);
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count());
+    }
+    return best;
+}
 
 // Whether the machine has a core to spare: the planner thread runs at idle
 // priority, so on a machine kept busy by other processes it would hardly
@@ -50,8 +68,6 @@ bool machine_has_spare_core() {
     double load = 0;
     return getloadavg(&load, 1) != 1 || load < cores + 0.5;
 }
-
-int bucket_of(const FftwProblem& p) { return p.threads > 1 ? 1 : 0; }
 
 // FFTW's threads are the OpenMP runtime's worker pool. When the library that
 // contains this layer is unloaded, the runtime could be unloaded with it while
@@ -111,6 +127,19 @@ struct Span {
 Span span_of(const Layout& layout, size_t element_bytes) {
     const auto b = static_cast<int64_t>(element_bytes);
     return {layout.min_offset() * b, (layout.max_offset() + 1) * b};
+}
+
+// The spans of the arrays a measurement of p works on (in place: one).
+struct MeasuringSpans {
+    Span in, out;
+    int64_t bytes() const { return in.hi - in.lo + out.hi - out.lo; }
+};
+MeasuringSpans measuring_spans(const FftwProblem& p) {
+    const Shape& s = p.shape;
+    Span in = span_of(input_layout(s), input_element_bytes(s));
+    const Span out = span_of(output_layout(s), output_element_bytes(s));
+    if (!p.in_place) return {in, out};
+    return {{std::min(in.lo, out.lo), std::max(in.hi, out.hi)}, {0, 0}};
 }
 
 // An array covering a span around a data pointer of the wanted FFTW alignment.
@@ -187,7 +216,9 @@ PlanCache& PlanCache::instance() {
     return cache;
 }
 
-PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]} {
+PlanCache::PlanCache()
+    : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]},
+      line_plan_measuring_seconds_(initial_line_plan_measuring_seconds) {
     the_cache = this;
     lumadex::os::KeepOpenMPUsableAfterFork();  // FFTW's threads are OpenMP's
     // A fork copies the locks as they are: take them first, so that the
@@ -227,12 +258,18 @@ PlanCache::PlanCache() : calls_per_measurement_{initial_calls_per_measurement[0]
             if (PlanCache* c = the_cache) {
                 c->planner_ = nullptr;
                 c->planner_handle_ = pthread_t{};
+                // The condition variable still counts the parent's waiters
+                // (the planner thread waits on it): a notification would
+                // wait for them to take it, for ever. A fresh one in its
+                // place (the old one is not destroyed: its state is theirs).
+                new (&c->changed_) std::condition_variable;
                 c->planner_planning_ = false;
                 c->planning_ = 0;
                 c->running_ = 0;
                 for (auto& [problem, e] : c->entries_)
-                    if (e.measurement == Measurement::queued || e.measurement == Measurement::running)
-                        e.measurement = Measurement::not_yet;
+                    if (e.history.measurement == Measurement::queued ||
+                        e.history.measurement == Measurement::running)
+                        e.history.measurement = Measurement::not_yet;
                 c->state_.unlock();
             }
             planner_lock().unlock();
@@ -255,64 +292,94 @@ PlanCache::~PlanCache() {
     the_cache = nullptr;
 }
 
-std::shared_ptr<Plan> PlanCache::lookup(const FftwProblem& p, void* in, void* out, bool policy) {
+std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* out, PlanUse use) {
     keep_openmp_runtime_loaded();
     if (!init_fftw_threads(p.shape.precision)) return nullptr;
     std::unique_lock state(state_);
-    if (auto it = entries_.find(p); it != entries_.end()) {
-        Entry& e = it->second;
-        e.last_use = ++clock_;
-        e.policy = e.policy || policy;
-        if (!policy || e.plan->measured) return e.plan;
-        // A call of a problem that the planner thread is measuring waits for
-        // that measurement (as long as measuring should take) rather than
-        // run beside it: each would disturb the other's timings through the
-        // shared caches and memory, and the plan FFTW chose by disturbed
-        // timings would be kept, in the wisdom file too.
-        if (e.measure_in_call || e.measurement == Measurement::running)
-            return measure_in_call(p, in, out, state);
-        if (e.measurement == Measurement::not_yet) queue(e);  // it recurs
-        return e.plan;
+    auto it = entries_.find(p);
+    if (it == entries_.end()) {
+        state.unlock();
+        return first_sight(p, in, out, use);
     }
-    state.unlock();
+    Entry& e = it->second;
+    e.last_use = ++clock_;
+    // A compute call's problem whose cheap path is the line passes has no
+    // cheap plan, until it turns up as a small frame of another problem.
+    if (!e.plan && use != PlanUse::whole_lines) {
+        state.unlock();
+        FftwPlan cheap = nullptr;
+        {
+            PlannerLock planner;
+            cheap = make_fftw_plan(p, in, out, FFTW_ESTIMATE);
+        }
+        auto plan = cheap ? std::make_shared<Plan>(p, cheap, false) : nullptr;
+        state.lock();
+        it = entries_.find(p);
+        if (it == entries_.end() || !plan) return plan;
+        if (!it->second.plan) it->second.plan = plan;
+        return it->second.plan;
+    }
+    switch (decide(e.history, expected_measuring_seconds(e))) {
+        case Decision::use_measured:
+        case Decision::cheap:
+            break;
+        case Decision::cheap_and_queue:
+            queue(e);
+            break;
+        case Decision::measure_now:
+        case Decision::wait_for_measurement:
+            return measure_in_call(p, in, out, use, state);
+    }
+    return e.plan;
+}
 
-    // First sight: a measured plan from wisdom, else a cheap one.
+std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, void* out, PlanUse use) {
+    // A measured plan from wisdom, else the cheap path.
     std::shared_ptr<Plan> plan;
     {
         PlannerLock planner;
         static bool wisdom_loaded[2] = {false, false};
         if (!std::exchange(wisdom_loaded[static_cast<int>(p.shape.precision)], true)) load_wisdom(p.shape.precision);
-        if (FftwPlan h = make_fftw_plan(p, in, out, FFTW_MEASURE | FFTW_WISDOM_ONLY)) {
+        if (FftwPlan h = make_fftw_plan(p, in, out, measuring_flags(use) | FFTW_WISDOM_ONLY)) {
             plan = std::make_shared<Plan>(p, h, true);
-        } else if (FftwPlan cheap = make_fftw_plan(p, in, out, FFTW_ESTIMATE)) {
+        } else if (use != PlanUse::whole_lines) {
+            FftwPlan cheap = make_fftw_plan(p, in, out, FFTW_ESTIMATE);
+            if (!cheap) return nullptr;
             plan = std::make_shared<Plan>(p, cheap, false);
-        } else {
-            return nullptr;
         }
     }
 
-    state.lock();
+    std::lock_guard state(state_);
     if (auto it = entries_.find(p); it != entries_.end()) return it->second.plan;  // planned meanwhile
-    ++(plan->measured ? statistics_.wisdom_plans : statistics_.cheap_plans);
+    const bool measured = plan && plan->measured;
+    if (use == PlanUse::lines) statistics_.line_plans_measured += measured ? 1 : 0;
+    else if (use != PlanUse::small_frame) ++(measured ? statistics_.wisdom_plans : statistics_.cheap_plans);
     evict_if_full();
     Entry& e = entries_[p];
     e.plan = plan;
-    e.policy = policy;
-    e.measurement = plan->measured ? Measurement::done : Measurement::not_yet;
+    e.use = use;
+    e.threaded = p.threads > 1;
+    e.history.measured_plan = measured;
+    e.history.measurable = measuring_spans(p).bytes() <= max_measure_bytes;
+    e.history.measurement = measured ? Measurement::done : Measurement::not_yet;
     e.last_use = ++clock_;
     return plan;
 }
 
+double PlanCache::expected_measuring_seconds(const Entry& e) const {
+    if (e.use == PlanUse::lines) return line_plan_measuring_seconds_;
+    return dfti::expected_measuring_seconds(e.history, calls_per_measurement_[e.threaded ? 1 : 0]);
+}
+
 void PlanCache::queue(Entry& e) {
-    e.measurement = Measurement::queued;
+    e.history.measurement = Measurement::queued;
     if (!planner_) planner_ = new std::thread([this] { planner_thread(); });
     changed_.notify_all();
 }
 
-std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in, void* out,
+std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in, void* out, PlanUse use,
                                                  std::unique_lock<std::mutex>& state) {
     Entry& e = entries_.at(p);
-    e.measure_in_call = false;
     // The call waits at most about what measuring should cost: for the
     // planner thread, which may be measuring this problem already (with the
     // call waiting, the cores are idle and it runs at full speed), or for the
@@ -320,48 +387,47 @@ std::shared_ptr<Plan> PlanCache::measure_in_call(const FftwProblem& p, void* in,
     // idle priority) costs the loop one such wait per rental period.
     const auto patience = std::chrono::duration<double>(expected_measuring_seconds(e));
     bool measured = false;
-    if (e.measurement == Measurement::running) {
+    if (e.history.measurement == Measurement::running) {
         measured = changed_.wait_for(state, patience, [&] {
             auto it = entries_.find(p);
-            return stopping_ || it == entries_.end() || it->second.measurement != Measurement::running;
+            return stopping_ || it == entries_.end() || it->second.history.measurement != Measurement::running;
         });
-    } else if (e.measurement == Measurement::not_yet || e.measurement == Measurement::queued) {
-        e.measurement = Measurement::running;
+    } else {
+        e.history.measurement = Measurement::running;
         ++running_;
         state.unlock();
-        measured = measure(p, patience);
+        measured = measure(p, use, patience);
         state.lock();
     }
     auto it = entries_.find(p);
     if (it == entries_.end()) {
         state.unlock();
-        return lookup(p, in, out, true);
+        return plan_for(p, in, out, use);
     }
-    if (!measured) it->second.cheap_seconds = it->second.cheap_calls = 0;  // a new rental period
+    PlanHistory& h = it->second.history;
+    if (!measured) h.cheap_seconds = h.cheap_calls = 0;  // a new rental period
     return it->second.plan;
 }
 
-bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience) {
+bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::chrono::duration<double>> patience) {
     const bool in_call = patience.has_value();
     const Shape& s = p.shape;
-    Span in_span = span_of(input_layout(s), input_element_bytes(s));
-    const Span out_span = span_of(output_layout(s), output_element_bytes(s));
-    if (p.in_place) in_span = {std::min(in_span.lo, out_span.lo), std::max(in_span.hi, out_span.hi)};
-    const int64_t bytes = (in_span.hi - in_span.lo) + (p.in_place ? 0 : out_span.hi - out_span.lo);
+    const MeasuringSpans spans = measuring_spans(p);
 
     FftwPlan handle = nullptr;
-    bool gave_up = false, cancelled = false;
+    bool gave_up = false, cancelled = false, cheap_is_faster = false;
     double seconds = 0;
     ScratchArray in, out;
-    if (bytes <= max_measure_bytes && in.allocate(in_span, s.precision, p.in_alignment) &&
-        (p.in_place || out.allocate(out_span, s.precision, p.out_alignment))) {
+    if (spans.bytes() <= max_measure_bytes && in.allocate(spans.in, s.precision, p.in_alignment) &&
+        (p.in_place || out.allocate(spans.out, s.precision, p.out_alignment))) {
         PlannerLock planner(patience);
         gave_up = !planner.owns_lock();
         if (!gave_up) {
             const auto began = Clock::now();
             ++planning_;
             planner_planning_ = !in_call;
-            handle = make_fftw_plan(p, in.data, p.in_place ? in.data : out.data, FFTW_MEASURE);
+            void* const out_data = p.in_place ? in.data : out.data;
+            handle = make_fftw_plan(p, in.data, out_data, measuring_flags(use));
             if (!in_call) {
                 planner_planning_ = false;
                 set_planner_priority(true);  // back to idle, if a fork lifted it
@@ -372,8 +438,20 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
             // (a fork cannot begin and end within it: it waits for this lock).
             cancelled = fork_pending();
             if (cancelled) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
+            // The lean search may miss what FFTW_ESTIMATE's heuristics pick
+            // (a prime length's plan, now and then): the faster one stays.
+            std::shared_ptr<Plan> cheap;
+            if (handle && use == PlanUse::lines) {
+                std::lock_guard state(state_);
+                if (auto it = entries_.find(p); it != entries_.end()) cheap = it->second.plan;
+            }
+            cheap_is_faster = cheap && !cheap->measured &&
+                              seconds_of_runs(p, cheap->handle, in.data, out_data) <
+                                  seconds_of_runs(p, handle, in.data, out_data);
+            if (cheap_is_faster) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
         }
     }
+    const bool settled = handle || cheap_is_faster;
     // Other processes may have measured other problems meanwhile: their
     // wisdom is merged in, not replaced.
     if (handle)
@@ -383,40 +461,44 @@ bool PlanCache::measure(const FftwProblem& p, std::optional<std::chrono::duratio
             return export_wisdom(s.precision);
         });
 
+    auto plan = handle ? std::make_shared<Plan>(p, handle, true) : nullptr;
     std::lock_guard state(state_);
     --running_;
-    if (handle) {
-        ++(in_call ? statistics_.measured_in_calls : statistics_.measured_in_background);
-        // Measured without competition: the expected cost of the next one.
-        auto it = entries_.find(p);
-        if (in_call && it != entries_.end() && it->second.cheap_calls > 0)
-            calls_per_measurement_[bucket_of(p)] = seconds * it->second.cheap_calls / it->second.cheap_seconds;
-    }
     if (cancelled) ++statistics_.cancelled;
-    auto plan = handle ? std::make_shared<Plan>(p, handle, true) : nullptr;
-    if (auto it = entries_.find(p); it != entries_.end()) {
-        it->second.measurement =
-            handle ? Measurement::done : (gave_up ? Measurement::not_yet : Measurement::impossible);
-        if (plan) it->second.plan = std::move(plan);
-        if (cancelled) queue(it->second);  // measured again when the process is quiet
+    auto it = entries_.find(p);
+    if (it != entries_.end()) {
+        Entry& e = it->second;
+        if (settled) {
+            // The expected cost of the next one.
+            if (e.use == PlanUse::lines) {
+                ++statistics_.line_plans_measured;
+                line_plan_measuring_seconds_ = seconds;
+            } else {
+                ++(in_call ? statistics_.measured_in_calls : statistics_.measured_in_background);
+                if (in_call) {  // measured without competition
+                    double& calls = calls_per_measurement_[e.threaded ? 1 : 0];
+                    calls = learned_calls_per_measurement(e.history, seconds, calls);
+                }
+            }
+            if (plan) e.plan = std::move(plan);
+            e.history.measured_plan = true;  // (or its cheap plan proved as good)
+        }
+        e.history.measurement =
+            settled ? Measurement::done : (gave_up ? Measurement::not_yet : Measurement::impossible);
+        if (cancelled) queue(e);  // measured again when the process is quiet
     }
     changed_.notify_all();
-    return handle != nullptr;
+    return settled;
 }
 
-double PlanCache::expected_measuring_seconds(const Entry& e) const {
-    if (e.cheap_calls == 0) return 0;
-    return calls_per_measurement_[bucket_of(e.plan->problem)] * e.cheap_seconds / e.cheap_calls;
-}
-
-bool PlanCache::may_start_in_background() const {
-    const auto quiet = in_flight_.load() > 0
-                           ? Clock::duration::zero()
-                           : Clock::now() - Clock::time_point(Clock::duration(last_end_.load()));
-    if (quiet >= quiet_long) return true;  // no transform of this process to disturb or to hold up
-    return quiet >= std::max<Clock::duration>(quiet_minimum, std::chrono::duration_cast<Clock::duration>(
-                                                                 std::chrono::duration<double>(last_seconds_.load()))) &&
-           machine_has_spare_core();
+ProcessQuiet PlanCache::quiet() const {
+    ProcessQuiet q;
+    q.transforms_in_flight = in_flight_.load();
+    q.seconds_since_last_transform =
+        std::chrono::duration<double>(Clock::now() - Clock::time_point(Clock::duration(last_end_.load()))).count();
+    q.last_transform_seconds = last_seconds_.load();
+    q.spare_core = machine_has_spare_core();
+    return q;
 }
 
 void PlanCache::set_planner_priority(bool idle) {
@@ -434,22 +516,23 @@ void PlanCache::planner_thread() {
     set_planner_priority(true);
     std::unique_lock state(state_);
     while (!stopping_) {
-        // The problem used last among those waiting: the one the script is at.
+        auto queued = [](const Entry& e) { return QueuedProblem{e.use == PlanUse::lines, e.last_use}; };
         auto next = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
-            if (it->second.measurement == Measurement::queued &&
-                (next == entries_.end() || it->second.last_use > next->second.last_use))
+            if (it->second.history.measurement == Measurement::queued &&
+                (next == entries_.end() || measure_first(queued(it->second), queued(next->second))))
                 next = it;
         if (next == entries_.end()) {
             changed_.wait(state);
-        } else if (!may_start_in_background()) {
+        } else if (!may_measure_in_background(quiet())) {
             changed_.wait_for(state, std::chrono::milliseconds(5));
         } else {
             const FftwProblem p = next->first;
-            next->second.measurement = Measurement::running;
+            const PlanUse use = next->second.use;
+            next->second.history.measurement = Measurement::running;
             ++running_;
             state.unlock();
-            measure(p, std::nullopt);
+            measure(p, use, std::nullopt);
             state.lock();
         }
     }
@@ -457,31 +540,27 @@ void PlanCache::planner_thread() {
 
 void PlanCache::transform_begins() { ++in_flight_; }
 
-void PlanCache::transform_ends(const FftwProblem& p, double seconds, bool cheap) {
+void PlanCache::transform_ends(double seconds) {
     last_seconds_ = seconds;
     last_end_ = Clock::now().time_since_epoch().count();
     --in_flight_;
-    if (!cheap) return;
+}
+
+void PlanCache::account_cheap(const FftwProblem& p, double seconds, double units) {
     std::lock_guard state(state_);
     auto it = entries_.find(p);
-    if (it == entries_.end()) return;
-    Entry& e = it->second;
-    if (!e.policy || e.plan->measured || e.measurement == Measurement::done ||
-        e.measurement == Measurement::impossible)
-        return;
-    // Ski rental: once the cheap plan has cost what measuring is expected to
-    // cost, the next call measures.
-    e.cheap_seconds += seconds;
-    e.cheap_calls += 1;
-    if (e.cheap_seconds >= expected_measuring_seconds(e)) e.measure_in_call = true;
+    if (it == entries_.end() || it->second.history.measured_plan) return;
+    it->second.history.cheap_seconds += seconds;
+    it->second.history.cheap_calls += units;
 }
 
 bool PlanCache::wait_for_measurements(double timeout_seconds) {
     std::unique_lock state(state_);
-    return changed_.wait_for(state, std::chrono::duration<double>(timeout_seconds),
-                             [&] { return running_ == 0 && std::none_of(entries_.begin(), entries_.end(), [](const auto& e) {
-                                          return e.second.measurement == Measurement::queued;
-                                      }); });
+    return changed_.wait_for(state, std::chrono::duration<double>(timeout_seconds), [&] {
+        return running_ == 0 && std::none_of(entries_.begin(), entries_.end(), [](const auto& e) {
+                   return e.second.history.measurement == Measurement::queued;
+               });
+    });
 }
 
 PlanStatistics PlanCache::statistics() {
@@ -495,7 +574,7 @@ void PlanCache::evict_if_full() {
     while (entries_.size() >= max_entries) {
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
-            if (it->second.measurement != Measurement::running &&
+            if (it->second.history.measurement != Measurement::running &&
                 (oldest == entries_.end() || it->second.last_use < oldest->second.last_use))
                 oldest = it;
         if (oldest == entries_.end()) return;

@@ -1,36 +1,16 @@
 // FFTW plans shared by all descriptors and threads, keyed by their full
 // problem (precision, kind, direction, lengths, strides, count, distances,
-// placement, alignment, threads), and the plan policy.
+// placement, alignment, threads), and the mechanism that carries out the
+// plan policy (plan_policy.hpp): each problem's history, the planner thread,
+// measurements, locks, forks and unloading.
 //
-// Plan policy. FFTW_MEASURE plans run up to ten times faster than
-// FFTW_ESTIMATE ones here, but measuring costs 0.5 to 10 s per geometry, and
-// measuring writes over the arrays it is given. So:
-//  1. A problem seen for the first time gets a measured plan at once if FFTW
-//     has wisdom for it (the cache file, the system wisdom, an earlier
-//     measurement); otherwise a cheap FFTW_ESTIMATE plan, kept for reuse.
-//  2. When it recurs, the planner thread measures it in the background: a
-//     thread of this process at idle priority (SCHED_IDLE), so that it only
-//     takes cores no one else wants. It starts a measurement when no
-//     transform has run for a while (the script pauses) and the load
-//     average says the machine has a core to spare: not beside the
-//     problem's own calls, even on an idle core, as the two would slow each
-//     other through the shared caches and memory (1000 x 1000 Complex 16 on
-//     its cheap plan: 14 to 22 ms a call beside a measurement, 11 to 13.5
-//     without, in runs side by side) and FFTW would choose by disturbed
-//     timings. It measures on arrays of
-//     its own with the problem's layout and alignment, and never on
-//     problems larger than `max_measure_bytes`: memory stays bounded. A call
-//     of the problem being measured waits for the measurement (at most
-//     what measuring is expected to cost).
-//  3. A tight loop leaves it no such moment. Each
-//     call of a problem on its cheap plan adds its time; once that time
-//     reaches the expected cost of measuring the problem (ski rental), the
-//     next call measures it in the calling thread (or waits for the planner
-//     thread, if that is measuring it already). So a loop costs at most about
-//     twice what the better choice in hindsight (stay cheap, or measure at
-//     once) would have cost, and a long loop runs at measured speed.
-//  4. The measured plan replaces the cheap one at the next lookup; its wisdom
-//     is merged into the cache file for later processes.
+// The planner thread measures queued problems in the background: a thread
+// of this process at idle priority (SCHED_IDLE), so that it only takes
+// cores no one else wants, started when the policy says the process is
+// quiet. It measures on arrays of its own with the problem's layout and
+// alignment, and never on problems larger than `max_measure_bytes`: memory
+// stays bounded. Measured plans replace cheap ones at the next lookup;
+// their wisdom is merged into the cache file for later processes.
 //
 // Locks: `planner_lock` serialises this layer's FFTW planner calls (FFTW's
 // thread count is a planner-wide setting; fftw_make_planner_thread_safe
@@ -62,6 +42,7 @@
 #include <unordered_map>
 
 #include "fftw_problem.hpp"
+#include "plan_policy.hpp"
 
 namespace lumadex::dfti {
 
@@ -76,35 +57,46 @@ struct Plan {
     Plan& operator=(const Plan&) = delete;
 };
 
+// How a problem's plan is used, which decides what its cheap path is.
+enum class PlanUse {
+    whole,        // a compute call's problem whose cheap path is FFTW_ESTIMATE's plan of it
+    whole_lines,  // a compute call's problem whose cheap path is the line passes: no cheap plan
+    lines,        // a block of lines in the line passes' buffers (cheap: FFTW_ESTIMATE)
+    small_frame,  // a small frame of the line passes, in place in the data (cheap: FFTW_ESTIMATE)
+};
+
 struct PlanStatistics {
-    uint64_t cheap_plans = 0;              // FFTW_ESTIMATE plans built
+    // Compute calls' problems (not line plans):
+    uint64_t cheap_plans = 0;              // first seen without wisdom: the cheap path
     uint64_t wisdom_plans = 0;             // measured plans built from wisdom at first sight
     uint64_t measured_in_background = 0;   // measurements made by the planner thread
     uint64_t measured_in_calls = 0;        // measurements made in a compute call (ski rental)
-    uint64_t cancelled = 0;                // measurements cut short by a fork, to be made again
-    int measuring = 0;                     // measurements inside FFTW's planner now
+    // Line plans, measured either way:
+    uint64_t line_plans_measured = 0;
+    // Both:
+    uint64_t cancelled = 0;  // measurements cut short by a fork, to be made again
+    int measuring = 0;       // measurements inside FFTW's planner now
 };
 
 class PlanCache {
 public:
     static PlanCache& instance();
 
-    // The plan a compute call of this problem runs now, planned on these
-    // arrays (only their alignment and placement matter; they are not
-    // touched). Subject to the plan policy: it may measure first (3. above).
-    // Null when FFTW cannot plan the problem.
-    std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out) { return lookup(p, in, out, true); }
+    // The plan a call of this problem runs now, by the plan policy: it may
+    // measure first, or wait for the planner thread's measurement. Planned on
+    // these arrays (only their alignment and placement matter; they are not
+    // touched). For PlanUse::whole_lines, null unless a measured plan is at
+    // hand (the call then runs the line passes); otherwise null when FFTW
+    // cannot plan the problem.
+    std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out, PlanUse use);
 
-    // A cheap plan for one pass inside a cheap path, kept for reuse and never
-    // measured.
-    std::shared_ptr<Plan> cheap_plan_for(const FftwProblem& p, void* in, void* out) {
-        return lookup(p, in, out, false);
-    }
-
-    // Brackets every transform. `seconds` is the time the call took and
-    // `cheap` whether it ran on a cheap plan of problem p.
+    // Brackets every compute call, for the planner thread's sense of quiet.
     void transform_begins();
-    void transform_ends(const FftwProblem& p, double seconds, bool cheap);
+    void transform_ends(double seconds);
+    // Adds a run of p's cheap path to its account (ski rental): `units` of
+    // the problem (calls, the frames of a batch, blocks of lines) in
+    // `seconds`.
+    void account_cheap(const FftwProblem& p, double seconds, double units);
 
     // For tests and benchmarks: waits until no measurement is queued or
     // running (true) or the timeout has passed (false); the counters so far.
@@ -119,30 +111,27 @@ public:
 private:
     PlanCache();
     using Clock = std::chrono::steady_clock;
-    enum class Measurement { not_yet, queued, running, done, impossible };
 
     struct Entry {
-        std::shared_ptr<Plan> plan;
-        bool policy = false;  // a compute call's problem, not a pass inside one
-        Measurement measurement = Measurement::not_yet;
+        std::shared_ptr<Plan> plan;  // measured, cheap, or null (cheap path: the line passes)
+        PlanUse use = PlanUse::whole;
+        bool threaded = false;
+        PlanHistory history;
         uint64_t last_use = 0;
-        double cheap_seconds = 0;  // spent on the cheap plan so far
-        double cheap_calls = 0;
-        bool measure_in_call = false;
     };
 
-    std::shared_ptr<Plan> lookup(const FftwProblem& p, void* in, void* out, bool policy);
-    std::shared_ptr<Plan> measure_in_call(const FftwProblem& p, void* in, void* out,
+    std::shared_ptr<Plan> first_sight(const FftwProblem& p, void* in, void* out, PlanUse use);
+    std::shared_ptr<Plan> measure_in_call(const FftwProblem& p, void* in, void* out, PlanUse use,
                                           std::unique_lock<std::mutex>& state);
     // Measures p: in a call, waiting at most `patience` for the planner lock;
     // in the planner thread without one. True when a measured plan is in.
-    bool measure(const FftwProblem& p, std::optional<std::chrono::duration<double>> patience);
-    // The cheap plan's mean call time times the calls a measurement costs.
+    bool measure(const FftwProblem& p, PlanUse use, std::optional<std::chrono::duration<double>> patience);
+    // How long measuring the entry's problem should take.
     double expected_measuring_seconds(const Entry& e) const;
     void planner_thread();
     // Idle priority for the planner thread, or normal while it measures.
     void set_planner_priority(bool idle);
-    bool may_start_in_background() const;
+    ProcessQuiet quiet() const;
     void queue(Entry& e);
     void evict_if_full();
 
@@ -152,7 +141,8 @@ private:
     PlanStatistics statistics_;
     uint64_t clock_ = 0;
     int running_ = 0;  // measurements in progress
-    double calls_per_measurement_[2];  // expected measuring time in cheap calls
+    double calls_per_measurement_[2];  // serial, threaded
+    double line_plan_measuring_seconds_;
     std::thread* planner_ = nullptr;
     bool stopping_ = false;
 

@@ -1,0 +1,555 @@
+#include "line_passes.hpp"
+
+#include <omp.h>
+
+#include <algorithm>
+#include <chrono>
+#include <complex>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "os_services.h"
+#include "plan_cache.hpp"
+#include "strided_ops.hpp"
+
+namespace lumadex::dfti {
+namespace {
+
+// A block holds as many lines as a thread's buffers take within
+// block_bytes (the level-2 cache holds them, with room for FFTW's twiddle
+// tables), up to max_block_lines: 31 lines of 1024 float points, 256 short
+// ones. Short lines want many to a block, so that a block's FFTW call and
+// bookkeeping are worth it and its columns are read in long runs (128^3
+// Complex 8: 12 ms a call with 16 lines to a block, 8.3 with 256).
+constexpr int64_t max_block_lines = 256;
+constexpr int64_t block_bytes = int64_t{512} << 10;
+// A problem of one axis with fewer lines than this runs FFTW's own plan.
+constexpr int64_t min_lines = 16;
+// Passes (and frames) of fewer elements run on the calling thread only:
+// a fork and join pays only for a millisecond of work or more (compute.cpp).
+constexpr int64_t parallel_threshold = int64_t{1} << 17;
+
+// The axes along a problem's lines: lengths and strides of the side a pass
+// reads and of the side it writes.
+struct Step {
+    int64_t n = 1, in = 0, out = 0;
+};
+
+// One pass: 1-D transforms of length n along one axis, at every position
+// along the other axes and the batch (`across`, innermost first), or at
+// every position within a frame, frame after frame.
+struct Pass {
+    Kind kind = Kind::complex_to_complex;  // or the real transform along the last axis
+    int64_t n = 1;                          // the transform's length (of the real side)
+    int64_t in_stride = 0, out_stride = 0;  // along a line, in each side's elements
+    int dims = 0;
+    Step across[max_rank + 1];
+    int64_t lines = 1;
+    // Run frame by frame: the positions of the frames.
+    bool in_frames = false;
+    int frame_dims = 0;
+    Step frame_steps[max_rank + 1];
+    const char* in = nullptr;
+    char* out = nullptr;
+    double scale = 1;
+
+    // Elements of a line on the side it reads and on the side it writes.
+    int64_t in_n() const { return kind == Kind::complex_to_real ? n / 2 + 1 : n; }
+    int64_t out_n() const { return kind == Kind::real_to_complex ? n / 2 + 1 : n; }
+    // Bytes of an element on each side.
+    size_t in_bytes(size_t real_bytes) const { return kind == Kind::real_to_complex ? real_bytes : 2 * real_bytes; }
+    size_t out_bytes(size_t real_bytes) const { return kind == Kind::complex_to_real ? real_bytes : 2 * real_bytes; }
+};
+
+// Where one block's lines lie in the thread's buffers: position i of line c
+// at i + c * line, in elements. A block is copied into one buffer and
+// transformed into the other: line by line and out of place, as FFTW's 1-D
+// plans run best (a 1024-point float line on an FFTW_ESTIMATE plan: 0.75 us
+// out of place, 0.96 in place, 4.3 with the block's lines interleaved;
+// 1000-point double lines, 2.6 and 3.0 us). The lines are a multiple of 8
+// elements apart, but an odd one, so that copying a block of neighbouring
+// columns in, position by position, writes to as many cache sets as there
+// are lines (a power-of-two distance puts them all in one).
+struct BlockLayout {
+    int64_t position, line;
+};
+BlockLayout block_layout(int64_t n) {
+    int64_t line = (n + 7) / 8 * 8;
+    if ((line / 8) % 2 == 0) line += 8;
+    return {1, line};
+}
+
+// The data offsets of consecutive lines of a pass.
+class Cursor {
+public:
+    Cursor(const Pass& p, int64_t line) : p_(p) {
+        for (int d = 0; d < p.dims; ++d) {
+            index_[d] = line % p.across[d].n;
+            line /= p.across[d].n;
+            in_ += index_[d] * p.across[d].in;
+            out_ += index_[d] * p.across[d].out;
+        }
+    }
+    int64_t in() const { return in_; }
+    int64_t out() const { return out_; }
+    void next() {
+        for (int d = 0; d < p_.dims; ++d) {
+            const Step& s = p_.across[d];
+            in_ += s.in;
+            out_ += s.out;
+            if (++index_[d] < s.n) return;
+            index_[d] = 0;
+            in_ -= s.n * s.in;
+            out_ -= s.n * s.out;
+        }
+    }
+
+private:
+    const Pass& p_;
+    int64_t index_[max_rank + 1] = {};
+    int64_t in_ = 0, out_ = 0;
+};
+
+// Lines whose first elements are neighbours: a block of columns.
+bool side_by_side(const int64_t* at, int64_t count) { return at[count - 1] - at[0] == count - 1; }
+
+// Moves one element: as one unit of its size (std::complex copies its parts
+// one by one), or times a scale.
+template <typename E>
+struct Copy {
+    void operator()(E* to, const E* from) const { std::memcpy(to, from, sizeof(E)); }
+};
+template <typename E, typename R>
+struct Scaled {
+    R scale;
+    void operator()(E* to, const E* from) const {
+        constexpr size_t parts = sizeof(E) / sizeof(R);
+        R v[parts];
+        std::memcpy(v, from, sizeof(E));
+        for (size_t k = 0; k < parts; ++k) v[k] *= scale;
+        std::memcpy(to, v, sizeof(E));
+    }
+};
+
+// Moves `count` lines of n elements between the data (first elements at
+// data + at[c], step `stride`) and the buffer: `in` from the data into the
+// buffer, else back. Lines along the data's contiguous axis go one by one; a
+// block of columns goes position by position, so that the data is read and
+// written in runs (the buffer's lines are in cache anyway).
+template <bool in, typename E, typename Move>
+void move_lines(E* data, int64_t stride, const int64_t* at, int64_t count, int64_t n, E* buffer, BlockLayout b,
+                Move move) {
+    auto one = [&](E* d, E* buf) {
+        if constexpr (in) move(buf, d);
+        else move(d, buf);
+    };
+    if (stride == 1) {
+        for (int64_t c = 0; c < count; ++c)
+            for (int64_t i = 0; i < n; ++i) one(data + at[c] + i, buffer + c * b.line + i);
+    } else if (side_by_side(at, count)) {
+        E* first = data + at[0];
+        for (int64_t i = 0; i < n; ++i)
+            for (int64_t c = 0; c < count; ++c) one(first + c + i * stride, buffer + c * b.line + i);
+    } else {
+        for (int64_t i = 0; i < n; ++i)
+            for (int64_t c = 0; c < count; ++c) one(data + at[c] + i * stride, buffer + c * b.line + i);
+    }
+}
+
+// Copies `count` lines into the buffer, and zeros the block's remaining lines.
+template <typename E>
+void gather(const E* data, int64_t stride, const int64_t* at, int64_t count, int64_t n, E* buffer,
+            BlockLayout b, int64_t block_lines) {
+    move_lines<true>(const_cast<E*>(data), stride, at, count, n, buffer, b, Copy<E>{});
+    for (int64_t c = count; c < block_lines; ++c) std::fill_n(buffer + c * b.line, n, E{});
+}
+
+// Copies the block's first `count` lines back, times `scale`.
+template <typename E, typename R>
+void scatter(const E* buffer, BlockLayout b, E* data, int64_t stride, const int64_t* at, int64_t count, int64_t n,
+             R scale) {
+    if (scale == R(1)) move_lines<false>(data, stride, at, count, n, const_cast<E*>(buffer), b, Copy<E>{});
+    else move_lines<false>(data, stride, at, count, n, const_cast<E*>(buffer), b, Scaled<E, R>{scale});
+}
+
+// A thread's buffers: the block as copied in, and as transformed.
+struct Buffers {
+    void* gathered;
+    void* transformed;
+};
+
+template <typename R>
+void run_block(const Pass& p, const Plan& plan, const int64_t* in_at, const int64_t* out_at, int64_t count,
+               int64_t block_lines, const Buffers& b) {
+    using C = std::complex<R>;
+    const BlockLayout in = block_layout(p.in_n()), out = block_layout(p.out_n());
+    if (p.kind == Kind::real_to_complex)
+        gather(reinterpret_cast<const R*>(p.in), p.in_stride, in_at, count, p.in_n(), static_cast<R*>(b.gathered), in,
+               block_lines);
+    else
+        gather(reinterpret_cast<const C*>(p.in), p.in_stride, in_at, count, p.in_n(), static_cast<C*>(b.gathered), in,
+               block_lines);
+    execute_fftw_plan(plan.problem, plan.handle, b.gathered, b.transformed);
+    const R scale = static_cast<R>(p.scale);
+    if (p.kind == Kind::complex_to_real)
+        scatter(static_cast<const R*>(b.transformed), out, reinterpret_cast<R*>(p.out), p.out_stride, out_at, count,
+                p.out_n(), scale);
+    else
+        scatter(static_cast<const C*>(b.transformed), out, reinterpret_cast<C*>(p.out), p.out_stride, out_at, count,
+                p.out_n(), scale);
+}
+
+int64_t block_lines_of(const Pass& p, size_t real_bytes) {
+    const auto line_bytes = static_cast<int64_t>(block_layout(p.in_n()).line * p.in_bytes(real_bytes) +
+                                                 block_layout(p.out_n()).line * p.out_bytes(real_bytes));
+    return std::clamp<int64_t>(block_bytes / line_bytes, 1, std::min(max_block_lines, p.lines));
+}
+
+// The 1-D problem of one block in the buffers.
+FftwProblem block_problem(const FftwProblem& whole, const Pass& p, int64_t block_lines) {
+    FftwProblem b;
+    b.shape.precision = whole.shape.precision;
+    b.shape.kind = p.kind;
+    b.shape.sign = whole.shape.sign;
+    b.shape.rank = 1;
+    b.shape.axes[0] = {p.n, 1, 1};
+    b.shape.batch = {block_lines, block_layout(p.in_n()).line, block_layout(p.out_n()).line};
+    b.threads = 1;
+    b.destroy_input = true;  // the buffer's
+    return b;
+}
+
+// The problem's passes in the order they run, and its frames.
+// A frame small enough for FFTW_ESTIMATE's own plan of it, which runs as fast
+// as a measured one when the frame sits in the level-1 or level-2 cache
+// (128 x 128 Complex 8: 23 us; the line passes take about twice that,
+// copying it twice; at 256 x 256 FFTW_ESTIMATE's plan is five times slower
+// than a measured one), run in place in the data, frame by frame.
+constexpr int64_t small_frame_elements = int64_t{1} << 14;
+
+struct SmallFrames {
+    FftwProblem problem;  // one frame, in the data's strides; its alignment: the first frame's
+    int dims = 0;
+    Step steps[max_rank + 1];  // the frames' positions, in elements of the input and of the output side
+    double scale = 1;          // applied to each frame when its passes are the last
+    const char* in = nullptr;  // the first frame
+    char* out = nullptr;
+};
+
+struct Passes {
+    std::vector<Pass> list;
+    int64_t frames = 1;
+    std::optional<SmallFrames> small;  // the passes in frames run as a small frame's plan instead
+};
+
+// The problem's frames (its last two pass axes) as small frames. They are
+// the last passes unless further axes follow (forward, three axes or more).
+SmallFrames small_frames_of(const FftwProblem& p, const int (&frame_axes)[2], bool last, const char* in, char* out,
+                            double scale) {
+    const Shape& s = p.shape;
+    SmallFrames f;
+    f.problem = p;
+    f.problem.threads = 1;
+    Shape& frame = f.problem.shape;
+    frame.rank = 2;
+    frame.axes[0] = s.axes[std::min(frame_axes[0], frame_axes[1])];
+    frame.axes[1] = s.axes[std::max(frame_axes[0], frame_axes[1])];
+    frame.batch = {1, 0, 0};
+    f.problem.in_alignment = fftw_alignment(s.precision, in);
+    f.problem.out_alignment = fftw_alignment(s.precision, out);
+    for (int a = 0; a < s.rank; ++a)
+        if (a != frame_axes[0] && a != frame_axes[1] && s.axes[a].n > 1)
+            f.steps[f.dims++] = {s.axes[a].n, s.axes[a].in_stride, s.axes[a].out_stride};
+    if (s.batch.n > 1) f.steps[f.dims++] = {s.batch.n, s.batch.in_stride, s.batch.out_stride};
+    f.scale = last ? scale : 1.0;
+    f.in = in;
+    f.out = out;
+    return f;
+}
+
+// A complex transform passes along every axis longer than 1, from input to
+// output and then within the output. A real transform's pass along the last
+// axis (the halved one) comes first forward (the others then run within the
+// output) and last backward (the others run first, within the input).
+// With three axes or more, or a batch, the problem is cut into frames: the
+// passes along its last two axes run frame by frame, while a frame is still
+// in cache, and the passes along the other axes over the whole.
+Passes passes_of(const FftwProblem& p, const char* in, char* out, double scale) {
+    const Shape& s = p.shape;
+    const int last = s.rank - 1;
+    const bool real = s.kind != Kind::complex_to_complex;
+    std::vector<int> axes;  // the last first
+    for (int a = last; a >= 0; --a)
+        if (s.axes[a].n > 1 || (real && a == last)) axes.push_back(a);
+    const bool framed = axes.size() >= 3 || (axes.size() == 2 && s.batch.n > 1);
+    const size_t inner = framed ? 2 : axes.size();  // axes[0, inner) run frame by frame
+    const int frame_axes[2] = {axes[0], framed ? axes[1] : -1};
+    auto in_frames = [&](int axis) { return framed && (axis == frame_axes[0] || axis == frame_axes[1]); };
+    // Backward real: the outer axes first, then the frames' axes, the last one last.
+    if (s.kind == Kind::complex_to_real) {
+        std::rotate(axes.begin(), axes.begin() + static_cast<std::ptrdiff_t>(inner), axes.end());
+        std::reverse(axes.end() - static_cast<std::ptrdiff_t>(inner), axes.end());
+    }
+
+    Passes passes;
+    for (size_t k = 0; k < axes.size(); ++k) {
+        const int a = axes[k];
+        Pass pass;
+        pass.kind = real && a == last ? s.kind : Kind::complex_to_complex;
+        pass.n = s.axes[a].n;
+        pass.in_frames = in_frames(a);
+        // Which sides the pass reads and writes.
+        const bool first = k == 0, final = k + 1 == axes.size();
+        const bool reads_input = s.kind == Kind::complex_to_real || first;
+        const bool writes_output = s.kind != Kind::complex_to_real || final;
+        pass.in = reads_input ? in : out;
+        pass.out = writes_output ? out : const_cast<char*>(in);
+        auto stride_of = [&](const Axis& x, bool input) { return input ? x.in_stride : x.out_stride; };
+        pass.in_stride = stride_of(s.axes[a], reads_input);
+        pass.out_stride = stride_of(s.axes[a], !writes_output);
+        // The lines' positions: within a frame, or across the whole.
+        auto add = [&](int64_t n, const Axis& x, bool within_frame) {
+            if (n <= 1) return;
+            const Step step{n, stride_of(x, reads_input), stride_of(x, !writes_output)};
+            if (within_frame) pass.across[pass.dims++] = step;
+            else pass.frame_steps[pass.frame_dims++] = step;
+        };
+        for (int b = 0; b < s.rank; ++b)
+            if (b != a) add(real && b == last ? s.axes[b].n / 2 + 1 : s.axes[b].n, s.axes[b], !pass.in_frames || in_frames(b));
+        add(s.batch.n, s.batch, !pass.in_frames);
+        // Neighbouring lines first, so that a block's lines lie side by side.
+        for (int d = 1; d < pass.dims; ++d)
+            for (int e = d; e > 0 && std::llabs(pass.across[e].in) < std::llabs(pass.across[e - 1].in); --e)
+                std::swap(pass.across[e], pass.across[e - 1]);
+        for (int d = 0; d < pass.dims; ++d) pass.lines *= pass.across[d].n;
+        pass.scale = final ? scale : 1.0;
+        if (pass.in_frames) {
+            passes.frames = 1;
+            for (int d = 0; d < pass.frame_dims; ++d) passes.frames *= pass.frame_steps[d].n;
+        }
+        passes.list.push_back(pass);
+    }
+    if (framed) {
+        int64_t elements = 1;
+        for (const int a : frame_axes) elements *= s.axes[a].n;
+        const bool last = s.kind == Kind::complex_to_real || axes.size() == 2;
+        if (elements <= small_frame_elements) passes.small = small_frames_of(p, frame_axes, last, in, out, scale);
+    }
+    return passes;
+}
+
+// The pass as it applies to one frame: its data pointers moved to the frame.
+Pass at_frame(const Pass& p, int64_t frame, size_t real_bytes) {
+    Pass at = p;
+    const auto in_bytes = static_cast<int64_t>(p.in_bytes(real_bytes));
+    const auto out_bytes = static_cast<int64_t>(p.out_bytes(real_bytes));
+    for (int d = 0; d < p.frame_dims; ++d) {
+        const Step& s = p.frame_steps[d];
+        const int64_t index = frame % s.n;
+        frame /= s.n;
+        at.in += index * s.in * in_bytes;
+        at.out += index * s.out * out_bytes;
+    }
+    return at;
+}
+
+// A pass's plan and block size.
+struct PassPlan {
+    std::shared_ptr<Plan> plan;
+    int64_t block_lines = 1;
+};
+
+// Runs the problem's passes with a buffer for each of the problem's threads.
+template <typename R>
+class PassRunner {
+public:
+    PassRunner(const FftwProblem& whole, const Passes& passes) : whole_(whole), passes_(passes) {}
+    ~PassRunner() { lumadex::os::FreeScratch(memory_); }
+
+    Status run() {
+        const auto& list = passes_.list;
+        plans_.resize(list.size());
+        // The buffers: for the largest block of any pass, one pair per thread
+        // (64-byte steps keep them all at one alignment).
+        for (size_t k = 0; k < list.size(); ++k) {
+            const int64_t lines = plans_[k].block_lines = block_lines_of(list[k], sizeof(R));
+            gathered_bytes_ = std::max(gathered_bytes_, bytes_of(block_layout(list[k].in_n()).line * lines *
+                                                                 static_cast<int64_t>(list[k].in_bytes(sizeof(R)))));
+            transformed_bytes_ = std::max(transformed_bytes_, bytes_of(block_layout(list[k].out_n()).line * lines *
+                                                                       static_cast<int64_t>(list[k].out_bytes(sizeof(R)))));
+        }
+        memory_ = lumadex::os::AllocateScratch(
+            static_cast<size_t>((gathered_bytes_ + transformed_bytes_) * whole_.threads));
+        if (!memory_) return out_of_memory;
+        for (size_t k = 0; k < list.size(); ++k)
+            if (!(plans_[k].plan = plan_of(list[k], plans_[k].block_lines))) return planner_failed;
+        if (const auto& small = passes_.small)
+            small_plan_ = PlanCache::instance().plan_for(small->problem, const_cast<char*>(small->in), small->out,
+                                                         PlanUse::small_frame);
+
+        for (size_t k = 0; k < list.size();) {
+            size_t end = k + 1;
+            while (list[k].in_frames && end < list.size() && list[end].in_frames) ++end;
+            const auto began = std::chrono::steady_clock::now();
+            if (!list[k].in_frames) run_pass(list[k], plans_[k], whole_.threads);
+            else if (small_plan_) run_small_frames(k, end);
+            else run_frames(k, end);
+            // Each cheap line plan's account: the passes' time, shared out.
+            const double share = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count() /
+                                  static_cast<double>(end - k);
+            for (; k < end; ++k)
+                if (!plans_[k].plan->measured) PlanCache::instance().account_cheap(plans_[k].plan->problem, share, 1);
+        }
+        return ok;
+    }
+
+private:
+    static int64_t bytes_of(int64_t bytes) { return (bytes + 63) / 64 * 64; }
+
+    Buffers buffers_of(int thread) const {
+        char* base = static_cast<char*>(memory_) + thread * (gathered_bytes_ + transformed_bytes_);
+        return {base, base + gathered_bytes_};
+    }
+
+    std::shared_ptr<Plan> plan_of(const Pass& p, int64_t block_lines) const {
+        void* in = buffers_of(0).gathered;
+        void* out = buffers_of(0).transformed;
+        FftwProblem problem = block_problem(whole_, p, block_lines);
+        problem.in_alignment = fftw_alignment(problem.shape.precision, in);
+        problem.out_alignment = fftw_alignment(problem.shape.precision, out);
+        return PlanCache::instance().plan_for(problem, in, out, PlanUse::lines);
+    }
+
+    // Blocks [begin, end) of a pass, on one thread.
+    void run_blocks(const Pass& p, const PassPlan& pp, int64_t begin, int64_t end, const Buffers& b) const {
+        Cursor cursor(p, begin * pp.block_lines);
+        int64_t in_at[max_block_lines], out_at[max_block_lines];
+        for (int64_t block = begin; block < end; ++block) {
+            const int64_t count = std::min(pp.block_lines, p.lines - block * pp.block_lines);
+            for (int64_t c = 0; c < count; ++c, cursor.next()) {
+                in_at[c] = cursor.in();
+                out_at[c] = cursor.out();
+            }
+            run_block<R>(p, *pp.plan, in_at, out_at, count, pp.block_lines, b);
+        }
+    }
+
+    int64_t blocks_of(const Pass& p, const PassPlan& pp) const { return (p.lines + pp.block_lines - 1) / pp.block_lines; }
+
+    // A whole pass, its blocks spread over the threads (if it is large
+    // enough to pay for them) a few at a time, each thread taking the next
+    // when it is done: on a machine busy with other processes, a thread
+    // that loses its core for a while then holds up only the blocks it has
+    // in hand, not its share of the pass.
+    void run_pass(const Pass& p, const PassPlan& pp, int threads) const {
+        const int64_t blocks = blocks_of(p, pp);
+        if (p.lines * p.n < parallel_threshold) threads = 1;
+        threads = static_cast<int>(std::min<int64_t>(threads, blocks));
+        if (threads == 1) {
+            run_blocks(p, pp, 0, blocks, buffers_of(0));
+            return;
+        }
+        const int64_t chunk = std::max<int64_t>(1, blocks / (8 * threads));
+        const int64_t chunks = (blocks + chunk - 1) / chunk;
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+        for (int64_t c = 0; c < chunks; ++c)
+            run_blocks(p, pp, c * chunk, std::min(blocks, (c + 1) * chunk), buffers_of(omp_get_thread_num()));
+    }
+
+    // Passes [first, end), frame by frame. With frames enough for every
+    // thread to have several, each thread takes whole frames, one after
+    // another (its cache keeps them); otherwise the threads share each
+    // frame's passes.
+    void run_frames(size_t first, size_t end) const {
+        const auto& list = passes_.list;
+        const int64_t frames = passes_.frames;
+        const int threads = whole_.threads;
+        if (threads > 1 && frames >= 2 * threads &&
+            frames * list[first].lines * list[first].n >= parallel_threshold) {
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+            for (int64_t f = 0; f < frames; ++f)
+                for (size_t k = first; k < end; ++k) {
+                    const Pass p = at_frame(list[k], f, sizeof(R));
+                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(omp_get_thread_num()));
+                }
+            return;
+        }
+        for (int64_t f = 0; f < frames; ++f)
+            for (size_t k = first; k < end; ++k) run_pass(at_frame(list[k], f, sizeof(R)), plans_[k], threads);
+    }
+
+    // Passes [first, end) as each small frame's own plan, in place in the
+    // data (a frame at another alignment than the first runs the passes).
+    void run_small_frames(size_t first, size_t end) const {
+        const SmallFrames& small = *passes_.small;
+        const Plan& plan = *small_plan_;
+        const Shape& shape = plan.problem.shape;
+        const auto in_bytes = static_cast<int64_t>(input_element_bytes(shape));
+        const auto out_bytes = static_cast<int64_t>(output_element_bytes(shape));
+        const Layout frame_out = output_layout(shape);
+        const int components = output_is_complex(shape.kind) ? 2 : 1;
+        auto run_frame = [&](int64_t f) {
+            const char* in = small.in;
+            char* out = small.out;
+            for (int64_t rest = f, d = 0; d < small.dims; ++d) {
+                const Step& s = small.steps[d];
+                in += (rest % s.n) * s.in * in_bytes;
+                out += (rest % s.n) * s.out * out_bytes;
+                rest /= s.n;
+            }
+            if (fftw_alignment(shape.precision, in) != plan.problem.in_alignment ||
+                fftw_alignment(shape.precision, out) != plan.problem.out_alignment) {
+                for (size_t k = first; k < end; ++k) {
+                    const Pass p = at_frame(passes_.list[k], f, sizeof(R));
+                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(omp_get_thread_num()));
+                }
+                return;
+            }
+            execute_fftw_plan(plan.problem, plan.handle, const_cast<char*>(in), out);
+            if (small.scale != 1.0) scale_elements(out, frame_out, shape.precision, components, small.scale, 1);
+        };
+        const int64_t frames = passes_.frames;
+        const int threads = whole_.threads;
+        if (threads > 1 && frames >= 2 * threads &&
+            frames * passes_.list[first].lines * passes_.list[first].n >= parallel_threshold) {
+#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
+            for (int64_t f = 0; f < frames; ++f) run_frame(f);
+            return;
+        }
+        for (int64_t f = 0; f < frames; ++f) run_frame(f);
+    }
+
+    const FftwProblem& whole_;
+    const Passes& passes_;
+    std::shared_ptr<Plan> small_plan_;
+    std::vector<PassPlan> plans_;
+    int64_t gathered_bytes_ = 0, transformed_bytes_ = 0;  // per thread
+    void* memory_ = nullptr;
+};
+
+}  // namespace
+
+bool suits_line_passes(const FftwProblem& p) {
+    const Shape& s = p.shape;
+    const bool real = s.kind != Kind::complex_to_complex;
+    int passes = 0;
+    for (int a = 0; a < s.rank; ++a)
+        if (s.axes[a].n > 1 || (real && a == s.rank - 1)) ++passes;
+    // Backward, the passes before the last one work within the input.
+    if (s.kind == Kind::complex_to_real && passes >= 2 && !p.destroy_input) return false;
+    // With one pass, the batch holds the lines.
+    if (passes == 1) return s.batch.n >= min_lines;
+    // A small frame, or a batch of them that is small all together, runs
+    // FFTW's own plan of it (see small_frame_elements).
+    return passes >= 2 && input_layout(s).count() > small_frame_elements;
+}
+
+Status run_line_passes(const FftwProblem& p, char* in, char* out, double scale) {
+    const Passes passes = passes_of(p, in, out, scale);
+    if (p.shape.precision == Precision::single) return PassRunner<float>(p, passes).run();
+    return PassRunner<double>(p, passes).run();
+}
+
+}  // namespace lumadex::dfti

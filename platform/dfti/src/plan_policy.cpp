@@ -1,0 +1,65 @@
+#include "plan_policy.hpp"
+
+#include <algorithm>
+
+namespace lumadex::dfti {
+
+namespace {
+
+// The planner thread starts a measurement only after the process has
+// transformed nothing for this long, or for as long as the last transform
+// took, whichever is longer...
+constexpr double quiet_minimum_seconds = 0.020;
+// ...and after this long without a transform however busy the machine is
+// (nothing of this process is left to disturb or to hold up).
+constexpr double quiet_long_seconds = 1.0;
+
+// FFTW's planner takes about this long to measure anything but the
+// smallest geometries, however fast their calls (64 x 64: 0.18 s for calls
+// of 4 us; 256 x 256: 0.27 s for 0.12 ms).
+constexpr double least_measuring_seconds = 0.1;
+
+// The cheap calls have cost what measuring is expected to cost.
+bool rental_due(const PlanHistory& h, double expected_measuring_seconds) {
+    return h.cheap_calls > 0 && h.cheap_seconds >= expected_measuring_seconds;
+}
+
+}  // namespace
+
+Decision decide(const PlanHistory& h, double expected_measuring_seconds) {
+    if (h.measured_plan) return Decision::use_measured;
+    if (!h.measurable || h.measurement == Measurement::impossible) return Decision::cheap;
+    // Running beside its own measurement, a call would disturb the timings
+    // FFTW chooses by (and the plan kept in the wisdom file too).
+    if (h.measurement == Measurement::running) return Decision::wait_for_measurement;
+    if (rental_due(h, expected_measuring_seconds)) return Decision::measure_now;
+    // It recurs: worth measuring when the process is quiet.
+    if (h.measurement == Measurement::not_yet && h.cheap_calls > 0) return Decision::cheap_and_queue;
+    return Decision::cheap;
+}
+
+double expected_measuring_seconds(const PlanHistory& h, double calls_per_measurement) {
+    const double mean_call = h.cheap_calls > 0 ? h.cheap_seconds / h.cheap_calls : 0;
+    return std::max(least_measuring_seconds, calls_per_measurement * mean_call);
+}
+
+double learned_calls_per_measurement(const PlanHistory& h, double measuring_seconds, double previous) {
+    // Only a measurement well above the planner's least time says how its
+    // cost grows with the calls' time.
+    if (h.cheap_calls <= 0 || h.cheap_seconds <= 0 || measuring_seconds < 2 * least_measuring_seconds)
+        return previous;
+    return measuring_seconds * h.cheap_calls / h.cheap_seconds;
+}
+
+bool may_measure_in_background(const ProcessQuiet& q) {
+    const double quiet = q.transforms_in_flight > 0 ? 0 : q.seconds_since_last_transform;
+    if (quiet >= quiet_long_seconds) return true;
+    return quiet >= std::max(quiet_minimum_seconds, q.last_transform_seconds) && q.spare_core;
+}
+
+bool measure_first(const QueuedProblem& a, const QueuedProblem& b) {
+    if (a.line_plan != b.line_plan) return a.line_plan;
+    return a.last_use > b.last_use;
+}
+
+}  // namespace lumadex::dfti

@@ -1,0 +1,109 @@
+// The plan policy: which plan a call of a problem runs and when the problem
+// is measured, decided from what is known about the problem and the process
+// alone. Pure functions of their arguments: no clock, no locks, no threads,
+// no FFTW. The plan cache (plan_cache.*) keeps each problem's history, asks
+// here, and carries the answer out.
+//
+// FFTW_MEASURE plans run up to ten times faster than FFTW_ESTIMATE ones
+// here, but measuring a whole 2-D or 3-D geometry costs 0.5 to 10 s, and
+// measuring writes over the arrays it is given. So, for a compute call's
+// problem:
+//  1. First sight: a measured plan if FFTW has wisdom for the problem (the
+//     cache file, the system wisdom, an earlier measurement), else the
+//     cheap path. Never a measurement: the first call costs about what an
+//     unplanned library's call costs.
+//  2. Recurrence: the problem is queued for the planner thread, which
+//     measures it when the process is quiet (may_measure_in_background): not
+//     beside the problem's own calls, even on an idle core, as the two would
+//     slow each other through the shared caches and memory (1000 x 1000
+//     Complex 16 on its cheap plan: 14 to 22 ms a call beside a
+//     measurement, 11 to 13.5 without) and FFTW would choose by disturbed
+//     timings. A call of a problem being measured waits for that
+//     measurement, at most as long as measuring is expected to take.
+//  3. Ski rental: a tight loop leaves the planner thread no such moment.
+//     Once the cheap path's calls have cost what measuring is expected to
+//     cost, the next call measures in the calling thread. A loop then costs
+//     at most about twice what the better choice in hindsight (stay cheap,
+//     or measure at once) would have cost, and a long loop runs at measured
+//     speed.
+//  4. Problems too large to measure (measuring needs arrays of their size)
+//     stay on the cheap path unless wisdom for them is at hand.
+// A compute call's expected measuring time is counted in cheap calls of the
+// problem itself, so that it follows the machine's load (a busy machine
+// slows both alike), and learned from each measurement made in a call; but
+// it is never less than the planner's least measuring time, which small
+// geometries take however fast their calls are.
+//
+// The line plans of the cheap path (1-D plans for blocks of lines, shared by
+// every geometry of their length) follow the same rules. Measuring one, on
+// a lean search (plan_cache.cpp), costs 2 to 70 ms and wins up to 40 % on
+// the cheap path (1000-point float lines: 1.73 us on FFTW_ESTIMATE's plan,
+// 1.10 measured), so a loop measures them after a few calls; the planner
+// thread measures them before whole geometries.
+#pragma once
+
+namespace lumadex::dfti {
+
+// Where a problem's measurement stands.
+enum class Measurement { not_yet, queued, running, done, impossible };
+
+// What the cache knows about one problem when a call asks for its plan.
+struct PlanHistory {
+    bool measured_plan = false;  // a measured plan is at hand (from wisdom or measured)
+    bool measurable = true;      // small enough to measure
+    Measurement measurement = Measurement::not_yet;
+    // The cheap path's account since the current rental period began: calls
+    // (a call that runs several units of the problem, such as the frames of
+    // a batch, counts each) and the seconds they took.
+    double cheap_calls = 0;
+    double cheap_seconds = 0;
+};
+
+enum class Decision {
+    use_measured,          // run the measured plan
+    cheap,                 // run the cheap path
+    cheap_and_queue,       // run the cheap path; queue the problem for the planner thread
+    measure_now,           // measure in this call (ski rental), then run what that gives
+    wait_for_measurement,  // the planner thread is measuring it: wait, then run what that gives
+};
+
+// `expected_measuring_seconds`: how long measuring the problem should take.
+Decision decide(const PlanHistory& h, double expected_measuring_seconds);
+
+// How long measuring a compute call's problem should take, in seconds, from
+// `calls_per_measurement`, the expected measuring time in cheap calls of the
+// problem, and the planner's least measuring time.
+double expected_measuring_seconds(const PlanHistory& h, double calls_per_measurement);
+
+// The expected measuring time in cheap calls after a measurement in a call
+// took `measuring_seconds` (its problem's history at that time); `previous`
+// when the history holds no cheap call to compare with, or the measurement
+// took about the planner's least time (it tells nothing about larger ones).
+double learned_calls_per_measurement(const PlanHistory& h, double measuring_seconds, double previous);
+
+// What the planner thread sees of the process when it could start a
+// measurement.
+struct ProcessQuiet {
+    int transforms_in_flight = 0;
+    double seconds_since_last_transform = 0;
+    double last_transform_seconds = 0;
+    bool spare_core = true;  // the load average leaves the machine a core
+};
+
+// Whether the planner thread may start a measurement now: when no transform
+// is running and none has run for a while (at least 20 ms, and at least as
+// long as the last one took), on a machine with a core to spare; after a
+// second without a transform, however busy the machine is.
+bool may_measure_in_background(const ProcessQuiet& q);
+
+// Which of two queued problems the planner thread measures first: a line
+// plan before a compute call's problem (it takes a fraction of the time and
+// serves every geometry of its length), then the one used last (the one
+// the script is at).
+struct QueuedProblem {
+    bool line_plan = false;
+    unsigned long long last_use = 0;
+};
+bool measure_first(const QueuedProblem& a, const QueuedProblem& b);
+
+}  // namespace lumadex::dfti

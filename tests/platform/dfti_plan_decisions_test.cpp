@@ -1,0 +1,143 @@
+// The plan policy's decisions, table by table, without threads or FFTW:
+// which plan a call runs given its problem's history, how long measuring is
+// expected to take, when the planner thread may start, which queued problem
+// it measures first; and the ski rental's promise, checked by simulating
+// loops against the better choice in hindsight.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "plan_policy.hpp"
+
+namespace {
+
+using namespace lumadex::dfti;
+
+// Measuring is expected to take 40 cheap calls of 10 ms.
+constexpr double calls_per_measurement = 40;
+constexpr double measuring_seconds = 0.4;
+
+PlanHistory history(Measurement m, double calls, bool measured = false, bool measurable = true) {
+    PlanHistory h;
+    h.measurement = m;
+    h.cheap_calls = calls;
+    h.cheap_seconds = calls * 0.01;
+    h.measured_plan = measured;
+    h.measurable = measurable;
+    return h;
+}
+
+
+struct DecisionRow {
+    std::string what;
+    PlanHistory history;
+    Decision expected;
+};
+
+TEST(PlanPolicy, DecidesFromTheHistory) {
+    using M = Measurement;
+    const DecisionRow rows[] = {
+        {"first sight, no wisdom", history(M::not_yet, 0), Decision::cheap},
+        {"first sight, wisdom", history(M::done, 0, true), Decision::use_measured},
+        {"it recurs", history(M::not_yet, 1), Decision::cheap_and_queue},
+        {"queued, rental not due", history(M::queued, 39), Decision::cheap},
+        {"queued, rental due", history(M::queued, 41), Decision::measure_now},
+        {"not queued (a measuring call gave up), rental due", history(M::not_yet, 45), Decision::measure_now},
+        {"being measured", history(M::running, 3), Decision::wait_for_measurement},
+        {"being measured, rental due", history(M::running, 400), Decision::wait_for_measurement},
+        {"measured", history(M::done, 400, true), Decision::use_measured},
+        {"FFTW found no measured plan", history(M::impossible, 400), Decision::cheap},
+        {"too large to measure", history(M::not_yet, 400, false, false), Decision::cheap},
+        {"too large, but wisdom", history(M::done, 0, true, false), Decision::use_measured},
+    };
+    for (const DecisionRow& row : rows)
+        EXPECT_EQ(decide(row.history, measuring_seconds), row.expected) << row.what;
+}
+
+TEST(PlanPolicy, ExpectsMeasuringToCostItsCallsAtTheirMeanTime) {
+    PlanHistory h = history(Measurement::queued, 10);
+    h.cheap_seconds = 0.5;  // 50 ms a call
+    EXPECT_DOUBLE_EQ(expected_measuring_seconds(h, calls_per_measurement), 40 * 0.05);
+    // A measurement of 3 s makes the next one expected to take 60 such calls.
+    EXPECT_DOUBLE_EQ(learned_calls_per_measurement(h, 3.0, calls_per_measurement), 60);
+    EXPECT_EQ(learned_calls_per_measurement(history(Measurement::queued, 0), 3.0, 17), 17) << "nothing to learn from";
+    // Small geometries cost the planner a least time however fast their
+    // calls, and teach nothing about larger ones.
+    const PlanHistory fast = history(Measurement::queued, 1000);  // 10 ms in all
+    EXPECT_GE(expected_measuring_seconds(fast, calls_per_measurement), 0.1);
+    EXPECT_GE(expected_measuring_seconds(history(Measurement::not_yet, 0), calls_per_measurement), 0.1);
+    EXPECT_EQ(learned_calls_per_measurement(fast, 0.15, calls_per_measurement), calls_per_measurement);
+}
+
+// A tight loop of n calls: a cheap call costs `cheap`, a measured one
+// `measured`, measuring `calls_per_measurement` cheap calls. No planner
+// thread ever gets a quiet moment, so queued problems stay queued.
+double loop_cost(int n, double cheap, double measured) {
+    PlanHistory h;
+    double total = 0;
+    for (int call = 0; call < n; ++call) {
+        switch (decide(h, expected_measuring_seconds(h, calls_per_measurement))) {
+            case Decision::cheap_and_queue:
+                h.measurement = Measurement::queued;
+                [[fallthrough]];
+            case Decision::cheap:
+                total += cheap;
+                h.cheap_calls += 1;
+                h.cheap_seconds += cheap;
+                break;
+            case Decision::measure_now:
+                total += expected_measuring_seconds(h, calls_per_measurement) + measured;
+                h.measured_plan = true;
+                h.measurement = Measurement::done;
+                break;
+            case Decision::use_measured:
+                total += measured;
+                break;
+            case Decision::wait_for_measurement:
+                ADD_FAILURE() << "nothing measures in the background here";
+                return total;
+        }
+    }
+    return total;
+}
+
+TEST(PlanPolicy, ALoopCostsAtMostTwiceTheBetterChoiceInHindsight) {
+    for (const double speedup : {1.2, 3.0, 10.0})
+        for (const int n : {1, 2, 10, 39, 40, 41, 80, 1000}) {
+            const double cheap = 1.0, measured = cheap / speedup;
+            const double measuring = calls_per_measurement * cheap;
+            const double best = std::min(n * cheap, measuring + n * measured);
+            EXPECT_LE(loop_cost(n, cheap, measured), 2 * best + cheap) << n << " calls, speed-up " << speedup;
+        }
+    // A long loop runs at measured speed: its cost per call tends to it.
+    EXPECT_LE(loop_cost(100000, 1.0, 0.1) / 100000, 0.1 * 1.01);
+}
+
+struct QuietRow {
+    std::string what;
+    ProcessQuiet quiet;
+    bool may_start;
+};
+
+TEST(PlanPolicy, MeasuresInTheBackgroundOnlyWhenTheProcessIsQuiet) {
+    const QuietRow rows[] = {
+        {"a transform is running", {1, 10.0, 0.001, true}, false},
+        {"the script paused only briefly", {0, 0.005, 0.001, true}, false},
+        {"paused long enough", {0, 0.030, 0.010, true}, true},
+        {"paused less than the last call took", {0, 0.030, 0.050, true}, false},
+        {"paused, but no core to spare", {0, 0.030, 0.010, false}, false},
+        {"quiet for seconds, however busy the machine", {0, 2.0, 0.010, false}, true},
+    };
+    for (const QuietRow& row : rows) EXPECT_EQ(may_measure_in_background(row.quiet), row.may_start) << row.what;
+}
+
+TEST(PlanPolicy, MeasuresLinePlansBeforeGeometriesAndTheLatestFirst) {
+    const QueuedProblem old_line_plan{true, 2}, recent_geometry{false, 9}, old_geometry{false, 3};
+    EXPECT_TRUE(measure_first(old_line_plan, recent_geometry));
+    EXPECT_FALSE(measure_first(recent_geometry, old_line_plan));
+    EXPECT_TRUE(measure_first(recent_geometry, old_geometry));
+    EXPECT_FALSE(measure_first(old_geometry, recent_geometry));
+}
+
+}  // namespace
