@@ -839,9 +839,6 @@ template <bool Wide, class S>
 
 // --- the row loops, for each instruction set -----------------------------------------------
 
-// Columns an affine row is worked in at a time.
-constexpr std::int64_t kAffineStrip = 256;
-
 template <class Job, class D>
 using RowsFunction = void (*)(const Job&, const Block<D>&, std::int64_t, std::int64_t);
 
@@ -859,16 +856,10 @@ template <bool Wide, class S, class D, class Job>
             StoreRow(values.data(), dst.data + place.dstOffset, width, dst.stride[0]);
         }
     } else {
-        // Strips of columns, each down all the rows: a rotated row reads a
-        // slanted band of the source, and the next row's band lies mostly in
-        // the same cache lines only while the band is short.
-        for (std::int64_t x0 = 0; x0 < width; x0 += kAffineStrip) {
-            const std::int64_t x1 = std::min(width, x0 + kAffineStrip);
-            for (std::int64_t r = begin; r < end; ++r) {
-                const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
-                AffineRow<Wide>(job, place, values.data(), interior.data(), x0, x1);
-                StoreRow(values.data(), dst.data + place.dstOffset + x0 * dst.stride[0], x1 - x0, dst.stride[0]);
-            }
+        for (std::int64_t r = begin; r < end; ++r) {
+            const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
+            AffineRow<Wide>(job, place, values.data(), interior.data(), 0, width);
+            StoreRow(values.data(), dst.data + place.dstOffset, width, dst.stride[0]);
         }
     }
 }
