@@ -849,18 +849,13 @@ template <bool Wide, class S, class D, class Job>
     const std::int64_t width = dst.size[0];
     std::vector<double> values(static_cast<std::size_t>(width));
     std::vector<unsigned char> interior(values.size());
-    if constexpr (std::is_same_v<Job, AxesJob<S>>) {
-        for (std::int64_t r = begin; r < end; ++r) {
-            const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
+    for (std::int64_t r = begin; r < end; ++r) {
+        const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
+        if constexpr (std::is_same_v<Job, AxesJob<S>>)
             AxesRow<Wide>(job, place, values.data(), interior.data(), width);
-            StoreRow(values.data(), dst.data + place.dstOffset, width, dst.stride[0]);
-        }
-    } else {
-        for (std::int64_t r = begin; r < end; ++r) {
-            const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
+        else
             AffineRow<Wide>(job, place, values.data(), interior.data(), 0, width);
-            StoreRow(values.data(), dst.data + place.dstOffset, width, dst.stride[0]);
-        }
+        StoreRow(values.data(), dst.data + place.dstOffset, width, dst.stride[0]);
     }
 }
 
