@@ -380,6 +380,9 @@ template <int Dims, int Order, class S>
     }
 }
 
+// Rows ahead whose source the affine rows prefetch.
+constexpr double kPrefetchRows = 4;
+
 // --- AVX-512 interior rows ----------------------------------------------------------------
 // The same sums as the rows above, eight pixels at a time with gathers. Each
 // returns the first pixel it left for the rows above (none).
@@ -645,6 +648,13 @@ template <int Dims, int Order, class S>
     }
     const __m512d fill = _mm512_set1_pd(job.rule.fill), one = _mm512_set1_pd(1.0);
     const __m512d lanes = _mm512_set_pd(7, 6, 5, 4, 3, 2, 1, 0);
+    // Where the rows kPrefetchRows further down read, about: a rotated row
+    // reads a slanted band of the source that the hardware prefetchers do
+    // not foresee.
+    double rowStep = 0;
+    for (int a = 0; a < Dims; ++a) rowStep += job.matrix[a][1] * static_cast<double>(job.src.stride[a]);
+    const auto ahead = static_cast<std::int64_t>(rowStep * kPrefetchRows);
+    const std::int64_t nextLine = Dims > 1 ? job.src.stride[1] : 0;
     // The two neighbours along x are fetched together where they are
     // adjacent float pixels.
     const bool pairable = std::is_same_v<S, float> && Order == 1 && job.src.stride[0] == 1;
@@ -679,6 +689,11 @@ template <int Dims, int Order, class S>
             }
             __m512d g[2];
             const __m512i first = _mm512_cvttpd_epi64(_mm512_add_pd(at, taps[0].at0));
+            if (line == 0 && Dims > 1) {
+                const std::int64_t soon = _mm_cvtsi128_si64(_mm512_castsi512_si128(first)) + ahead;
+                _mm_prefetch(reinterpret_cast<const char*>(base + soon), _MM_HINT_T0);
+                _mm_prefetch(reinterpret_cast<const char*>(base + soon + nextLine), _MM_HINT_T0);
+            }
             if constexpr (std::is_same_v<S, float> && Order == 1)
                 if (pairs) GatherPairs(base, first, valid, fill, g[0], g[1]);
             if (!pairs) {
@@ -824,9 +839,6 @@ template <bool Wide, class S>
 
 // --- the row loops, for each instruction set -----------------------------------------------
 
-// Columns an affine row is worked in at a time.
-constexpr std::int64_t kAffineStrip = 256;
-
 template <class Job, class D>
 using RowsFunction = void (*)(const Job&, const Block<D>&, std::int64_t, std::int64_t);
 
@@ -837,24 +849,13 @@ template <bool Wide, class S, class D, class Job>
     const std::int64_t width = dst.size[0];
     std::vector<double> values(static_cast<std::size_t>(width));
     std::vector<unsigned char> interior(values.size());
-    if constexpr (std::is_same_v<Job, AxesJob<S>>) {
-        for (std::int64_t r = begin; r < end; ++r) {
-            const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
+    for (std::int64_t r = begin; r < end; ++r) {
+        const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
+        if constexpr (std::is_same_v<Job, AxesJob<S>>)
             AxesRow<Wide>(job, place, values.data(), interior.data(), width);
-            StoreRow(values.data(), dst.data + place.dstOffset, width, dst.stride[0]);
-        }
-    } else {
-        // Strips of columns, each down all the rows: a rotated row reads a
-        // slanted band of the source, and the next row's band lies mostly in
-        // the same cache lines only while the band is short.
-        for (std::int64_t x0 = 0; x0 < width; x0 += kAffineStrip) {
-            const std::int64_t x1 = std::min(width, x0 + kAffineStrip);
-            for (std::int64_t r = begin; r < end; ++r) {
-                const RowPlace place = PlaceOf(job.src, dst, job.dims, r);
-                AffineRow<Wide>(job, place, values.data(), interior.data(), x0, x1);
-                StoreRow(values.data(), dst.data + place.dstOffset + x0 * dst.stride[0], x1 - x0, dst.stride[0]);
-            }
-        }
+        else
+            AffineRow<Wide>(job, place, values.data(), interior.data(), 0, width);
+        StoreRow(values.data(), dst.data + place.dstOffset, width, dst.stride[0]);
     }
 }
 
