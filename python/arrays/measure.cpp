@@ -139,10 +139,6 @@ void Bin2(const py::array& a, py::array& out)
 
 void RegisterMeasure(py::module_& m)
 {
-    // The kernels take their vectorised paths from the processor feature
-    // words, which the plug-in reads at its registration; this face has no
-    // registration, so it reads them when the module loads.
-    kernels::ReadProcessorFeatures();
     m.def("_extremes", &Extremes, py::arg("a"),
           "(min, max, rank of the first min, rank of the first max) as numpy's argmin and argmax give "
           "them (the first NaN for both where there is NaN); ranks in C order.");

@@ -3,6 +3,7 @@
 #include <pybind11/pybind11.h>
 
 #include "fourier.h"
+#include "lumadex/kernels/Dispatch.h"
 #include "measure.h"
 #include "ndimage.h"
 #include "registration.h"
@@ -12,6 +13,10 @@
 PYBIND11_MODULE(_arrays, m)
 {
     m.doc() = "The numpy face's native part: kernels on numpy memory.";
+    // The kernels take their vectorised paths from the processor feature
+    // words, which the plug-in reads when it registers its functions; this
+    // face has no registration, so it reads them when the module loads.
+    lumadex::kernels::ReadProcessorFeatures();
     lumadex::arrays::RegisterThreads(m);
     lumadex::arrays::RegisterFourier(m);
     lumadex::arrays::RegisterUfuncs(m);

@@ -206,10 +206,6 @@ void SelectIsa(const std::string& name)
 
 void RegisterNdimage(py::module_& m)
 {
-    // The kernels take their vectorised paths from the processor feature
-    // words, which the plug-in reads at its registration; this face has no
-    // registration, so it reads them when the module loads.
-    kernels::ReadProcessorFeatures();
     m.def("_select_isa", &SelectIsa, py::arg("name"),
           "Makes the kernels take their 'native', 'avx2' or 'base' variants (for tests).");
     m.def("_fourier_shift", &FourierShiftArrays, py::arg("input"), py::arg("output"), py::arg("shifts"),
