@@ -73,12 +73,12 @@ struct Pass {
 // columns in, position by position, writes to as many cache sets as there
 // are lines (a power-of-two distance puts them all in one).
 struct BlockLayout {
-    int64_t position, line;
+    int64_t line;
 };
 BlockLayout block_layout(int64_t n) {
     int64_t line = (n + 7) / 8 * 8;
     if ((line / 8) % 2 == 0) line += 8;
-    return {1, line};
+    return {line};
 }
 
 // The data offsets of consecutive lines of a pass.
@@ -113,7 +113,11 @@ private:
 };
 
 // Lines whose first elements are neighbours: a block of columns.
-bool side_by_side(const int64_t* at, int64_t count) { return at[count - 1] - at[0] == count - 1; }
+bool side_by_side(const int64_t* at, int64_t count) {
+    for (int64_t c = 1; c < count; ++c)
+        if (at[c] != at[0] + c) return false;
+    return true;
+}
 
 // Moves one element: as one unit of its size (std::complex copies its parts
 // one by one), or times a scale.
@@ -221,7 +225,6 @@ FftwProblem block_problem(const FftwProblem& whole, const Pass& p, int64_t block
     return b;
 }
 
-// The problem's passes in the order they run, and its frames.
 // A frame small enough for FFTW_ESTIMATE's own plan of it, which runs as fast
 // as a measured one when the frame sits in the level-1 or level-2 cache
 // (128 x 128 Complex 8: 23 us; the line passes take about twice that,
@@ -238,6 +241,7 @@ struct SmallFrames {
     char* out = nullptr;
 };
 
+// The problem's passes in the order they run, and its frames.
 struct Passes {
     std::vector<Pass> list;
     int64_t frames = 1;

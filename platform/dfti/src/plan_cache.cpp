@@ -350,7 +350,10 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
     }
 
     std::lock_guard state(state_);
-    if (auto it = entries_.find(p); it != entries_.end()) return it->second.plan;  // planned meanwhile
+    if (auto it = entries_.find(p); it != entries_.end()) {  // planned meanwhile
+        if (!it->second.plan) it->second.plan = plan;       // (for a use without a cheap plan)
+        return it->second.plan;
+    }
     const bool measured = plan && plan->measured;
     if (use == PlanUse::lines) statistics_.line_plans_measured += measured ? 1 : 0;
     else if (use != PlanUse::small_frame) ++(measured ? statistics_.wisdom_plans : statistics_.cheap_plans);
