@@ -1,8 +1,9 @@
-// Complex Asin and Atanh run formulas of their own where the squares of the
-// parts stay normal and finite, and the C library's functions elsewhere:
-// arguments on both sides of each boundary (and of Asin's crossovers),
-// against casinl and catanhl, within 5 ulps of the larger part (the bound
-// the C library's functions meet) and with their special values exactly.
+// Complex Exp, Ln, Log10, Asin and Atanh run formulas of their own where
+// the squares of the parts stay normal and finite (Exp: where e^x does), and
+// the C library's functions elsewhere: arguments on both sides of each
+// boundary (and of the formulas' crossovers), against the long double
+// functions, within 5 ulps of the larger part (the bound the C library's
+// functions meet) and with their special values exactly.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -32,6 +33,11 @@ std::vector<std::complex<T>> EdgeArguments()
             }
         }
     }
+    // Exp's bound on x, Ln's |z|^2 = 1/2 and its cancellation near |z| = 1.
+    for (T x : {T(700), std::nextafter(T(700), T(701)), T(-700), std::nextafter(T(-700), T(-701))})
+        for (T y : {T(0), T(1), T(-2.5)}) z.emplace_back(x, y);
+    for (T x : {T(0.5), T(0.6), T(0.70710678), T(0.8), T(0.99999)})
+        for (T y : {T(0.5), T(0.70710678), T(0.6), T(0.0001)}) z.emplace_back(x, y);
     // Asin's crossovers: x = 0.6417 (|z + 1| + |z - 1|)/2 and that sum = 3.
     for (T x : {T(0.3), T(0.6), T(0.64), T(0.7), T(0.99), T(1.2), T(1.4)})
         for (T y : {T(0.1), T(0.2), T(0.4), T(0.6), T(0.9), T(1.1)}) z.emplace_back(x, y);
@@ -71,8 +77,17 @@ void ExpectOracle(F routine, Oracle oracle)
 
 TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
 {
+    const auto exp = [](std::complex<LD> z) { return std::exp(z); };
+    const auto ln = [](std::complex<LD> z) { return std::log(z); };
+    const auto log10 = [](std::complex<LD> z) { return std::log10(z); };
     const auto asin = [](std::complex<LD> z) { return std::asin(z); };
     const auto atanh = [](std::complex<LD> z) { return std::atanh(z); };
+    ExpectOracle<double, MKL_Complex16>(vzExp, exp);
+    ExpectOracle<float, MKL_Complex8>(vcExp, exp);
+    ExpectOracle<double, MKL_Complex16>(vzLn, ln);
+    ExpectOracle<float, MKL_Complex8>(vcLn, ln);
+    ExpectOracle<double, MKL_Complex16>(vzLog10, log10);
+    ExpectOracle<float, MKL_Complex8>(vcLog10, log10);
     ExpectOracle<double, MKL_Complex16>(vzAsin, asin);
     ExpectOracle<float, MKL_Complex8>(vcAsin, asin);
     ExpectOracle<double, MKL_Complex16>(vzAtanh, atanh);

@@ -3,8 +3,8 @@
 // Arithmetic and conjugation are our own vectorised loops over the
 // interleaved (real, imaginary) pairs. The elementary functions call the C
 // library's complex functions per element, as numpy does, so that branch
-// cuts, signed zeros and infinities follow C99 Annex G; Exp, Asin and Atanh
-// run in blocks over our real kernels where their formulas hold, the C
+// cuts, signed zeros and infinities follow C99 Annex G; Exp, Ln, Log10, Asin
+// and Atanh run in blocks over our real kernels where their formulas hold, the C
 // library's functions taking the other elements. The modulus is a loop of ours; CIS
 // runs in blocks over SLEEF's sincos.
 #include <immintrin.h>
@@ -152,17 +152,15 @@ void PerElement(MKL_INT n, const C* a, C* r, F f)
     });
 }
 
-// Brings the next block's arguments and destination toward the caches while
-// this block computes: the blocks below read their arguments in scalar
+// The blocks below read their arguments and write their results in scalar
 // loops, which the hardware prefetcher alone left waiting on memory (half
-// the time of complex float Exp went to its first load).
+// the time of complex float Exp went to its first load): each element
+// prefetches the same element of the next block (a burst of prefetches at
+// the start of a block stalled on the fill buffers instead).
 template <class C>
-void PrefetchNextBlock(const C* a, const C* r)
+[[gnu::always_inline]] inline void AheadOneBlock(const C* p)
 {
-    for (std::size_t b = 0; b < kBlock * sizeof(C); b += 64) {
-        _mm_prefetch(reinterpret_cast<const char*>(a + kBlock) + b, _MM_HINT_T0);
-        _mm_prefetch(reinterpret_cast<const char*>(r + kBlock) + b, _MM_HINT_T0);
-    }
+    _mm_prefetch(reinterpret_cast<const char*>(p + kBlock), _MM_HINT_T0);
 }
 
 // atanh z, z = x + iy, in double over the layer's real kernels, a block at a
@@ -189,6 +187,21 @@ inline AtanhParts AtanhArguments(double x, double y)
     return {4 * ax / s, 2 * y, std::fma(omx, 1 + ax, -y2), own};
 }
 
+// The arguments of m elements for the kernels (cloned per instruction set,
+// so that std::fma is the instruction where the processor has it).
+template <class C>
+LUMADEX_VML_CLONES void AtanhPrepare(MKL_INT m, const C* z, double* u, double* num, double* den, bool* own)
+{
+    for (MKL_INT k = 0; k < m; ++k) {
+        AheadOneBlock(z + k);
+        const AtanhParts p = AtanhArguments(z[k].real(), z[k].imag());
+        u[k] = p.own ? p.u : 0;
+        num[k] = p.own ? p.num : 0;
+        den[k] = p.own ? p.den : 1;
+        own[k] = p.own;
+    }
+}
+
 template <class C>
 void AtanhBlocks(MKL_INT n, const C* a, C* r)
 {
@@ -196,20 +209,15 @@ void AtanhBlocks(MKL_INT n, const C* a, C* r)
     const Unary<double> log1p = DoubleLog1p().Pick();
     const Binary<double> atan2 = DoubleAtan2().Pick();
     ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
-        PrefetchNextBlock(a + i, r + i);
         alignas(64) double u[kBlock], num[kBlock], den[kBlock];
         bool own[kBlock];
-        for (MKL_INT k = 0; k < m; ++k) {
-            const AtanhParts p = AtanhArguments(a[i + k].real(), a[i + k].imag());
-            u[k] = p.own ? p.u : 0;
-            num[k] = p.own ? p.num : 0;
-            den[k] = p.own ? p.den : 1;
-            own[k] = p.own;
-        }
+        AtanhPrepare(m, a + i, u, num, den, own);
         log1p(m, u, u);
         atan2(m, num, den, num);
-        for (MKL_INT k = 0; k < m; ++k)
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
             r[i + k] = own[k] ? C(T(std::copysign(0.25 * u[k], a[i + k].real())), T(0.5 * num[k])) : C(std::atanh(a[i + k]));
+        }
     });
 }
 
@@ -257,25 +265,32 @@ inline AsinParts AsinArguments(double re, double im)
 }
 
 template <class C>
+LUMADEX_VML_CLONES void AsinPrepare(MKL_INT m, const C* z, double* num, double* den, double* w, bool* own)
+{
+    for (MKL_INT k = 0; k < m; ++k) {
+        AheadOneBlock(z + k);
+        const AsinParts p = AsinArguments(z[k].real(), z[k].imag());
+        num[k] = p.num;
+        den[k] = p.den;
+        w[k] = p.w;
+        own[k] = p.own;
+    }
+}
+
+template <class C>
 void AsinBlocks(MKL_INT n, const C* a, C* r)
 {
     using T = typename C::value_type;
     const Unary<double> log1p = DoubleLog1p().Pick();
     const Binary<double> atan2 = DoubleAtan2().Pick();
     ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
-        PrefetchNextBlock(a + i, r + i);
         alignas(64) double num[kBlock], den[kBlock], w[kBlock];
         bool own[kBlock];
-        for (MKL_INT k = 0; k < m; ++k) {
-            const AsinParts p = AsinArguments(a[i + k].real(), a[i + k].imag());
-            num[k] = p.num;
-            den[k] = p.den;
-            w[k] = p.w;
-            own[k] = p.own;
-        }
+        AsinPrepare(m, a + i, num, den, w, own);
         atan2(m, num, den, num);
         log1p(m, w, w);
         for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
             const C z = a[i + k];
             r[i + k] = own[k] ? C(T(std::copysign(num[k], z.real())), T(std::copysign(w[k], z.imag()))) : C(std::asin(z));
         }
@@ -295,10 +310,10 @@ void ExpBlocks(MKL_INT n, const C* a, C* r)
     const Unary<double> exp = DoubleExp().Pick();
     const TwoResults<double> sincos = DoubleSinCos().Pick();
     ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
-        PrefetchNextBlock(a + i, r + i);
         alignas(64) double e[kBlock], y[kBlock], sine[kBlock], cosine[kBlock];
         bool own[kBlock];
         for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(a + i + k);
             const double x = a[i + k].real(), v = a[i + k].imag();
             own[k] = std::fabs(x) <= 700 && std::isfinite(v);
             e[k] = own[k] ? x : 0;
@@ -306,8 +321,66 @@ void ExpBlocks(MKL_INT n, const C* a, C* r)
         }
         exp(m, e, e);
         sincos(m, y, sine, cosine);
-        for (MKL_INT k = 0; k < m; ++k)
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
             r[i + k] = own[k] ? C(T(e[k] * cosine[k]), T(e[k] * sine[k])) : C(std::exp(a[i + k]));
+        }
+    });
+}
+
+// ln z = log(x^2 + y^2)/2 + i atan2(y, x), z = x + iy, in double over our
+// Ln, Log1p and Atan2 kernels, a block at a time (log10 z the same times
+// log10(e)). Where x^2 + y^2 is 1/2 or more, the real part is log1p(s)/2
+// with s = x^2 + y^2 - 1, which cancels near |z| = 1 and so is formed from
+// the exact squares x^2 = hx + lx and y^2 = hy + ly: the larger of hx and hy
+// less 1 is exact where the sum cancels (it lies in [1/2, 2] then), the
+// smaller is added by an exact two-sum and the low parts after; s errs by
+// 2^-53 of itself plus 2^-104. Below 1/2, log(hx + hy) has no cancellation.
+// Both parts stay within about an ulp of the larger one (the C library's
+// clog 2.5, clog10 2.9). Parts beyond 2^500, z below 2^-500 in both parts,
+// infinities and NaNs take the C library's functions.
+template <class C>
+LUMADEX_VML_CLONES void LnPrepare(MKL_INT m, const C* zs, double* s, double* q, double* y, double* x, bool* own,
+                              bool* near)
+{
+    for (MKL_INT k = 0; k < m; ++k) {
+        AheadOneBlock(zs + k);
+        const double u = zs[k].real(), v = zs[k].imag();
+        const double big = std::max(std::fabs(u), std::fabs(v));
+        own[k] = big <= 0x1p500 && big >= 0x1p-500;
+        const double hx = u * u, lx = std::fma(u, u, -hx), hy = v * v, ly = std::fma(v, v, -hy);
+        const double large = std::max(hx, hy) - 1, small = std::min(hx, hy);
+        const double sum = large + small, z = sum - large;  // two-sum of large and small
+        const double error = (large - (sum - z)) + (small - z);
+        near[k] = hx + hy >= 0.5;
+        s[k] = own[k] && near[k] ? sum + (error + (lx + ly)) : 0;
+        q[k] = own[k] && !near[k] ? hx + hy : 1;
+        y[k] = own[k] ? v : 0;
+        x[k] = own[k] ? u : 1;
+    }
+}
+
+template <class C, bool kLog10>
+void LnBlocks(MKL_INT n, const C* a, C* r)
+{
+    using T = typename C::value_type;
+    const Unary<double> log1p = DoubleLog1p().Pick(), ln = DoubleLn().Pick();
+    const Binary<double> atan2 = DoubleAtan2().Pick();
+    constexpr double kScale = kLog10 ? 0.43429448190325182765 : 1.0;  // log10(e)
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
+        alignas(64) double s[kBlock], q[kBlock], y[kBlock], x[kBlock];
+        bool own[kBlock], near[kBlock];
+        LnPrepare(m, a + i, s, q, y, x, own, near);
+        log1p(m, s, s);
+        ln(m, q, q);
+        atan2(m, y, x, y);
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
+            if (own[k])
+                r[i + k] = C(T(0.5 * kScale * (near[k] ? s[k] : q[k])), T(kScale * y[k]));
+            else
+                r[i + k] = kLog10 ? C(std::log10(a[i + k])) : C(std::log(a[i + k]));
+        }
     });
 }
 
@@ -347,8 +420,10 @@ extern "C" {
 PUBLISH_COMPLEX_UNARY(Sqrt, std::sqrt(z))
 void vcExp(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { ExpBlocks(n, AsStd(a), AsStd(r)); }
 void vzExp(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { ExpBlocks(n, AsStd(a), AsStd(r)); }
-PUBLISH_COMPLEX_UNARY(Ln, std::log(z))
-PUBLISH_COMPLEX_UNARY(Log10, std::log10(z))
+void vcLn(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { LnBlocks<std::complex<float>, false>(n, AsStd(a), AsStd(r)); }
+void vzLn(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { LnBlocks<std::complex<double>, false>(n, AsStd(a), AsStd(r)); }
+void vcLog10(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { LnBlocks<std::complex<float>, true>(n, AsStd(a), AsStd(r)); }
+void vzLog10(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { LnBlocks<std::complex<double>, true>(n, AsStd(a), AsStd(r)); }
 PUBLISH_COMPLEX_UNARY(Cos, std::cos(z))
 PUBLISH_COMPLEX_UNARY(Sin, std::sin(z))
 PUBLISH_COMPLEX_UNARY(Tan, std::tan(z))
