@@ -1,4 +1,4 @@
-// Complex Exp, Ln, Log10, Asin and Atanh run formulas of their own where
+// Complex Exp, Ln, Log10, Asin, Acos, Acosh, Asinh and Atanh run formulas of their own where
 // the squares of the parts stay normal and finite (Exp: where e^x does), and
 // the C library's functions elsewhere: arguments on both sides of each
 // boundary (and of the formulas' crossovers), against the long double
@@ -60,7 +60,7 @@ void ExpectOracle(F routine, Oracle oracle)
     routine(static_cast<MKL_INT>(z.size()), reinterpret_cast<const C*>(z.data()), reinterpret_cast<C*>(got.data()));
     for (std::size_t i = 0; i < z.size(); ++i) {
         const std::complex<LD> want = oracle(std::complex<LD>(z[i]));
-        const LD larger = std::max(std::fabs(want.real()), std::fabs(want.imag()));
+        const LD larger = std::fmax(std::fabs(want.real()), std::fabs(want.imag()));  // a NaN part left out
         const LD unit = std::ldexp(LD(1), std::max(std::ilogb(T(larger)), std::numeric_limits<T>::min_exponent - 1) -
                                               (std::numeric_limits<T>::digits - 1));
         for (const auto& [g, w] : {std::pair{got[i].real(), want.real()}, std::pair{got[i].imag(), want.imag()}}) {
@@ -81,6 +81,9 @@ TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
     const auto ln = [](std::complex<LD> z) { return std::log(z); };
     const auto log10 = [](std::complex<LD> z) { return std::log10(z); };
     const auto asin = [](std::complex<LD> z) { return std::asin(z); };
+    const auto acos = [](std::complex<LD> z) { return std::acos(z); };
+    const auto acosh = [](std::complex<LD> z) { return std::acosh(z); };
+    const auto asinh = [](std::complex<LD> z) { return std::asinh(z); };
     const auto atanh = [](std::complex<LD> z) { return std::atanh(z); };
     ExpectOracle<double, MKL_Complex16>(vzExp, exp);
     ExpectOracle<float, MKL_Complex8>(vcExp, exp);
@@ -90,6 +93,12 @@ TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
     ExpectOracle<float, MKL_Complex8>(vcLog10, log10);
     ExpectOracle<double, MKL_Complex16>(vzAsin, asin);
     ExpectOracle<float, MKL_Complex8>(vcAsin, asin);
+    ExpectOracle<double, MKL_Complex16>(vzAcos, acos);
+    ExpectOracle<float, MKL_Complex8>(vcAcos, acos);
+    ExpectOracle<double, MKL_Complex16>(vzAcosh, acosh);
+    ExpectOracle<float, MKL_Complex8>(vcAcosh, acosh);
+    ExpectOracle<double, MKL_Complex16>(vzAsinh, asinh);
+    ExpectOracle<float, MKL_Complex8>(vcAsinh, asinh);
     ExpectOracle<double, MKL_Complex16>(vzAtanh, atanh);
     ExpectOracle<float, MKL_Complex8>(vcAtanh, atanh);
 }

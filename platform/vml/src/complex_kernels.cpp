@@ -3,8 +3,8 @@
 // Arithmetic and conjugation are our own vectorised loops over the
 // interleaved (real, imaginary) pairs. The elementary functions call the C
 // library's complex functions per element, as numpy does, so that branch
-// cuts, signed zeros and infinities follow C99 Annex G; Exp, Ln, Log10, Asin
-// and Atanh run in blocks over our real kernels where their formulas hold, the C
+// cuts, signed zeros and infinities follow C99 Annex G; Exp, Ln, Log10, Asin,
+// Acos, Acosh, Asinh and Atanh run in blocks over our real kernels where their formulas hold, the C
 // library's functions taking the other elements. The modulus is a loop of ours; CIS
 // runs in blocks over SLEEF's sincos.
 #include <immintrin.h>
@@ -264,35 +264,69 @@ inline AsinParts AsinArguments(double re, double im)
     return {x, d, w + std::sqrt(w * (a + 1)), true};
 }
 
-template <class C>
-LUMADEX_VML_CLONES void AsinPrepare(MKL_INT m, const C* z, double* num, double* den, double* w, bool* own)
+// The family over the same parts, with L = log1p(w) >= 0 and, for x >= 0,
+// the angle atan2(|x|, D) (Re asin) or atan2(D, x) (Re acos, which atan2
+// carries to negative x):
+//   asin z  = sign(x) atan2(|x|, D) + i sign(y) L,
+//   acos z  = atan2(D, x) - i sign(y) L,
+//   acosh z = L + i sign(y) atan2(D, x),
+//   asinh z = -i asin(iz), asin taken at iz = -y + ix.
+enum class InverseKind { Asin, Acos, Acosh, Asinh };
+
+template <InverseKind kKind, class C>
+LUMADEX_VML_CLONES void InversePrepare(MKL_INT m, const C* z, double* num, double* den, double* w, bool* own)
 {
     for (MKL_INT k = 0; k < m; ++k) {
         AheadOneBlock(z + k);
-        const AsinParts p = AsinArguments(z[k].real(), z[k].imag());
-        num[k] = p.num;
-        den[k] = p.den;
+        const double x = z[k].real(), y = z[k].imag();
+        const AsinParts p = kKind == InverseKind::Asinh ? AsinArguments(-y, x) : AsinArguments(x, y);
+        const bool angle = kKind == InverseKind::Acos || kKind == InverseKind::Acosh;
+        num[k] = angle ? p.den : p.num;
+        den[k] = angle ? (p.own ? x : 1) : p.den;
         w[k] = p.w;
         own[k] = p.own;
     }
 }
 
-template <class C>
-void AsinBlocks(MKL_INT n, const C* a, C* r)
+template <InverseKind kKind, class C>
+C InverseOf(C z, double angle, double l)
 {
     using T = typename C::value_type;
+    const double x = z.real(), y = z.imag();
+    switch (kKind) {
+    case InverseKind::Asin: return C(T(std::copysign(angle, x)), T(std::copysign(l, y)));
+    case InverseKind::Acos: return C(T(angle), T(-std::copysign(l, y)));
+    case InverseKind::Acosh: return C(T(l), T(std::copysign(angle, y)));
+    default: return C(T(std::copysign(l, x)), T(std::copysign(angle, y)));  // asin(-y + ix) = a + ib -> (b, -a)
+    }
+}
+
+template <InverseKind kKind, class C>
+C InverseByCLibrary(C z)
+{
+    switch (kKind) {
+    case InverseKind::Asin: return std::asin(z);
+    case InverseKind::Acos: return std::acos(z);
+    case InverseKind::Acosh: return std::acosh(z);
+    default: return std::asinh(z);
+    }
+}
+
+template <InverseKind kKind, class C>
+void InverseBlocks(MKL_INT n, const C* a, C* r)
+{
     const Unary<double> log1p = DoubleLog1p().Pick();
     const Binary<double> atan2 = DoubleAtan2().Pick();
     ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
         alignas(64) double num[kBlock], den[kBlock], w[kBlock];
         bool own[kBlock];
-        AsinPrepare(m, a + i, num, den, w, own);
+        InversePrepare<kKind>(m, a + i, num, den, w, own);
         atan2(m, num, den, num);
         log1p(m, w, w);
         for (MKL_INT k = 0; k < m; ++k) {
             AheadOneBlock(r + i + k);
             const C z = a[i + k];
-            r[i + k] = own[k] ? C(T(std::copysign(num[k], z.real())), T(std::copysign(w[k], z.imag()))) : C(std::asin(z));
+            r[i + k] = own[k] ? InverseOf<kKind>(z, num[k], w[k]) : InverseByCLibrary<kKind>(z);
         }
     });
 }
@@ -430,12 +464,20 @@ PUBLISH_COMPLEX_UNARY(Tan, std::tan(z))
 PUBLISH_COMPLEX_UNARY(Cosh, std::cosh(z))
 PUBLISH_COMPLEX_UNARY(Sinh, std::sinh(z))
 PUBLISH_COMPLEX_UNARY(Tanh, std::tanh(z))
-PUBLISH_COMPLEX_UNARY(Acos, std::acos(z))
-void vcAsin(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AsinBlocks(n, AsStd(a), AsStd(r)); }
-void vzAsin(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AsinBlocks(n, AsStd(a), AsStd(r)); }
+#define PUBLISH_INVERSE(OP, KIND)                                                   \
+    void vc##OP(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[])           \
+    {                                                                               \
+        InverseBlocks<InverseKind::KIND>(n, AsStd(a), AsStd(r));                    \
+    }                                                                               \
+    void vz##OP(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[])         \
+    {                                                                               \
+        InverseBlocks<InverseKind::KIND>(n, AsStd(a), AsStd(r));                    \
+    }
+PUBLISH_INVERSE(Asin, Asin)
+PUBLISH_INVERSE(Acos, Acos)
+PUBLISH_INVERSE(Acosh, Acosh)
+PUBLISH_INVERSE(Asinh, Asinh)
 PUBLISH_COMPLEX_UNARY(Atan, std::atan(z))
-PUBLISH_COMPLEX_UNARY(Acosh, std::acosh(z))
-PUBLISH_COMPLEX_UNARY(Asinh, std::asinh(z))
 void vcAtanh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AtanhBlocks(n, AsStd(a), AsStd(r)); }
 void vzAtanh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AtanhBlocks(n, AsStd(a), AsStd(r)); }
 
