@@ -1,9 +1,11 @@
-// Complex Exp, Ln, Log10, Asin, Acos, Acosh, Asinh and Atanh run formulas of their own where
-// the squares of the parts stay normal and finite (Exp: where e^x does), and
-// the C library's functions elsewhere: arguments on both sides of each
-// boundary (and of the formulas' crossovers), against the long double
-// functions, within 5 ulps of the larger part (the bound the C library's
-// functions meet) and with their special values exactly.
+// Complex Exp, Ln, Log10, Sin, Cos, Sinh, Cosh, Asin, Acos, Acosh, Asinh
+// and Atanh run formulas of their own where the squares of the parts stay
+// normal and finite (for Exp and the circular and hyperbolic functions:
+// where e^x and cosh x do), and the C library's functions elsewhere:
+// arguments on both sides of each boundary (and of the formulas'
+// crossovers), against the long double functions, within 5 ulps of the
+// larger part (the bound the C library's functions meet) and with their
+// special values exactly.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -33,9 +35,13 @@ std::vector<std::complex<T>> EdgeArguments()
             }
         }
     }
-    // Exp's bound on x, Ln's |z|^2 = 1/2 and its cancellation near |z| = 1.
+    // Exp's (and the hyperbolic part's) bound of 700, Ln's |z|^2 = 1/2 and its
+    // cancellation near |z| = 1.
     for (T x : {T(700), std::nextafter(T(700), T(701)), T(-700), std::nextafter(T(-700), T(-701))})
-        for (T y : {T(0), T(1), T(-2.5)}) z.emplace_back(x, y);
+        for (T y : {T(0), T(1), T(-2.5)}) {
+            z.emplace_back(x, y);
+            z.emplace_back(y, x);
+        }
     for (T x : {T(0.5), T(0.6), T(0.70710678), T(0.8), T(0.99999)})
         for (T y : {T(0.5), T(0.70710678), T(0.6), T(0.0001)}) z.emplace_back(x, y);
     // Asin's crossovers: x = 0.6417 (|z + 1| + |z - 1|)/2 and that sum = 3.
@@ -80,6 +86,10 @@ TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
     const auto exp = [](std::complex<LD> z) { return std::exp(z); };
     const auto ln = [](std::complex<LD> z) { return std::log(z); };
     const auto log10 = [](std::complex<LD> z) { return std::log10(z); };
+    const auto sin = [](std::complex<LD> z) { return std::sin(z); };
+    const auto cos = [](std::complex<LD> z) { return std::cos(z); };
+    const auto sinh = [](std::complex<LD> z) { return std::sinh(z); };
+    const auto cosh = [](std::complex<LD> z) { return std::cosh(z); };
     const auto asin = [](std::complex<LD> z) { return std::asin(z); };
     const auto acos = [](std::complex<LD> z) { return std::acos(z); };
     const auto acosh = [](std::complex<LD> z) { return std::acosh(z); };
@@ -91,6 +101,14 @@ TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
     ExpectOracle<float, MKL_Complex8>(vcLn, ln);
     ExpectOracle<double, MKL_Complex16>(vzLog10, log10);
     ExpectOracle<float, MKL_Complex8>(vcLog10, log10);
+    ExpectOracle<double, MKL_Complex16>(vzSin, sin);
+    ExpectOracle<float, MKL_Complex8>(vcSin, sin);
+    ExpectOracle<double, MKL_Complex16>(vzCos, cos);
+    ExpectOracle<float, MKL_Complex8>(vcCos, cos);
+    ExpectOracle<double, MKL_Complex16>(vzSinh, sinh);
+    ExpectOracle<float, MKL_Complex8>(vcSinh, sinh);
+    ExpectOracle<double, MKL_Complex16>(vzCosh, cosh);
+    ExpectOracle<float, MKL_Complex8>(vcCosh, cosh);
     ExpectOracle<double, MKL_Complex16>(vzAsin, asin);
     ExpectOracle<float, MKL_Complex8>(vcAsin, asin);
     ExpectOracle<double, MKL_Complex16>(vzAcos, acos);
