@@ -1,7 +1,6 @@
-// Complex Exp, Ln, Log10, Sin, Cos, Sinh, Cosh, Asin, Acos, Acosh, Asinh
-// and Atanh run formulas of their own where the squares of the parts stay
-// normal and finite (for Exp and the circular and hyperbolic functions:
-// where e^x and cosh x do), and the C library's functions elsewhere:
+// The complex functions but Sqrt and Pow run formulas of their own where the
+// squares of the parts stay normal and finite (for Exp and the circular and
+// hyperbolic functions: where e^x and cosh x do), and the C library's functions elsewhere:
 // arguments on both sides of each boundary (and of the formulas'
 // crossovers), against the long double functions, within 5 ulps of the
 // larger part (the bound the C library's functions meet) and with their
@@ -35,6 +34,12 @@ std::vector<std::complex<T>> EdgeArguments()
             }
         }
     }
+    // Tanh's bound of 20 on x (Tan's on y).
+    for (T x : {T(20), std::nextafter(T(20), T(21)), T(-20), std::nextafter(T(-20), T(-21))})
+        for (T y : {T(0), T(1), T(1.5707963), T(-2.5)}) {
+            z.emplace_back(x, y);
+            z.emplace_back(y, x);
+        }
     // Exp's (and the hyperbolic part's) bound of 700, Ln's |z|^2 = 1/2 and its
     // cancellation near |z| = 1.
     for (T x : {T(700), std::nextafter(T(700), T(701)), T(-700), std::nextafter(T(-700), T(-701))})
@@ -90,6 +95,9 @@ TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
     const auto cos = [](std::complex<LD> z) { return std::cos(z); };
     const auto sinh = [](std::complex<LD> z) { return std::sinh(z); };
     const auto cosh = [](std::complex<LD> z) { return std::cosh(z); };
+    const auto tan = [](std::complex<LD> z) { return std::tan(z); };
+    const auto tanh = [](std::complex<LD> z) { return std::tanh(z); };
+    const auto atan = [](std::complex<LD> z) { return std::atan(z); };
     const auto asin = [](std::complex<LD> z) { return std::asin(z); };
     const auto acos = [](std::complex<LD> z) { return std::acos(z); };
     const auto acosh = [](std::complex<LD> z) { return std::acosh(z); };
@@ -109,6 +117,12 @@ TEST(ComplexBlocks, MeetTheCLibraryAtEveryBoundary)
     ExpectOracle<float, MKL_Complex8>(vcSinh, sinh);
     ExpectOracle<double, MKL_Complex16>(vzCosh, cosh);
     ExpectOracle<float, MKL_Complex8>(vcCosh, cosh);
+    ExpectOracle<double, MKL_Complex16>(vzTan, tan);
+    ExpectOracle<float, MKL_Complex8>(vcTan, tan);
+    ExpectOracle<double, MKL_Complex16>(vzTanh, tanh);
+    ExpectOracle<float, MKL_Complex8>(vcTanh, tanh);
+    ExpectOracle<double, MKL_Complex16>(vzAtan, atan);
+    ExpectOracle<float, MKL_Complex8>(vcAtan, atan);
     ExpectOracle<double, MKL_Complex16>(vzAsin, asin);
     ExpectOracle<float, MKL_Complex8>(vcAsin, asin);
     ExpectOracle<double, MKL_Complex16>(vzAcos, acos);

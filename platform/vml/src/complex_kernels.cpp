@@ -1,12 +1,14 @@
 // The complex routines.
 //
 // Arithmetic and conjugation are our own vectorised loops over the
-// interleaved (real, imaginary) pairs. The elementary functions call the C
-// library's complex functions per element, as numpy does, so that branch
-// cuts, signed zeros and infinities follow C99 Annex G; Exp, Ln, Log10, Sin,
-// Cos, Sinh, Cosh, Asin, Acos, Acosh, Asinh and Atanh run in blocks over our real kernels where their formulas hold, the C
-// library's functions taking the other elements. The modulus is a loop of ours; CIS
-// runs in blocks over SLEEF's sincos.
+// interleaved (real, imaginary) pairs. The elementary functions run in
+// blocks over our real kernels (Exp, Ln, Log10; Sin, Cos, Tan and their
+// hyperbolic and inverse relatives) by formulas that hold where the parts
+// stay in range, and the C library's complex functions, as numpy calls them,
+// take the other elements (huge, tiny, infinite and NaN parts), so that
+// branch cuts, signed zeros and infinities follow C99 Annex G. Sqrt and Pow
+// call the C library per element. The modulus is a loop of ours; CIS runs in
+// blocks over SLEEF's sincos.
 #include <immintrin.h>
 
 // GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
@@ -189,12 +191,13 @@ inline AtanhParts AtanhArguments(double x, double y)
 
 // The arguments of m elements for the kernels (cloned per instruction set,
 // so that std::fma is the instruction where the processor has it).
-template <class C>
+// atan z = -i atanh(iz): kAtan takes the parts of iz = -y + ix.
+template <bool kAtan, class C>
 LUMADEX_VML_CLONES void AtanhPrepare(MKL_INT m, const C* z, double* u, double* num, double* den, bool* own)
 {
     for (MKL_INT k = 0; k < m; ++k) {
         AheadOneBlock(z + k);
-        const AtanhParts p = AtanhArguments(z[k].real(), z[k].imag());
+        const AtanhParts p = kAtan ? AtanhArguments(-z[k].imag(), z[k].real()) : AtanhArguments(z[k].real(), z[k].imag());
         u[k] = p.own ? p.u : 0;
         num[k] = p.own ? p.num : 0;
         den[k] = p.own ? p.den : 1;
@@ -202,7 +205,7 @@ LUMADEX_VML_CLONES void AtanhPrepare(MKL_INT m, const C* z, double* u, double* n
     }
 }
 
-template <class C>
+template <bool kAtan, class C>
 void AtanhBlocks(MKL_INT n, const C* a, C* r)
 {
     using T = typename C::value_type;
@@ -211,12 +214,18 @@ void AtanhBlocks(MKL_INT n, const C* a, C* r)
     ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
         alignas(64) double u[kBlock], num[kBlock], den[kBlock];
         bool own[kBlock];
-        AtanhPrepare(m, a + i, u, num, den, own);
+        AtanhPrepare<kAtan>(m, a + i, u, num, den, own);
         log1p(m, u, u);
         atan2(m, num, den, num);
         for (MKL_INT k = 0; k < m; ++k) {
             AheadOneBlock(r + i + k);
-            r[i + k] = own[k] ? C(T(std::copysign(0.25 * u[k], a[i + k].real())), T(0.5 * num[k])) : C(std::atanh(a[i + k]));
+            const C z = a[i + k];
+            if (!own[k])
+                r[i + k] = kAtan ? std::atan(z) : std::atanh(z);
+            else if (kAtan)  // atanh(-y + ix) = p + iq gives atan z = q - ip
+                r[i + k] = C(T(0.5 * num[k]), T(std::copysign(0.25 * u[k], z.imag())));
+            else
+                r[i + k] = C(T(std::copysign(0.25 * u[k], z.real())), T(0.5 * num[k]));
         }
     });
 }
@@ -380,6 +389,45 @@ void TrigBlocks(MKL_INT n, const C* a, C* r)
     });
 }
 
+// tanh z, z = x + iy, in double over our Tan and Sinh, a block at a time, by
+// Kahan's formula: with t = tan y, b = 1 + t^2, s = sinh x and
+// c = sqrt(1 + s^2) = cosh x,
+//   tanh z = (b c s + i t) / (1 + b s^2),
+// whose denominator has no cancellation (cosh 2x + cos 2y has, near
+// z = i pi/2): each part within a few roundings of itself. tan z =
+// -i tanh(iz). |x| beyond 20, where tanh x rounds to +-1 and b s^2 could
+// overflow, and infinities and NaNs take the C library's functions.
+template <bool kTan, class C>
+void TanhBlocks(MKL_INT n, const C* a, C* r)
+{
+    using T = typename C::value_type;
+    const Unary<double> tan = DoubleTan().Pick(), sinh = DoubleSinh().Pick();
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
+        alignas(64) double t[kBlock], s[kBlock];
+        bool own[kBlock];
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(a + i + k);
+            const double x = kTan ? -a[i + k].imag() : a[i + k].real(), y = kTan ? a[i + k].real() : a[i + k].imag();
+            own[k] = std::fabs(x) <= 20 && std::isfinite(y);
+            t[k] = own[k] ? y : 0;
+            s[k] = own[k] ? x : 0;
+        }
+        tan(m, t, t);
+        sinh(m, s, s);
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
+            const C z = a[i + k];
+            if (!own[k]) {
+                r[i + k] = kTan ? std::tan(z) : std::tanh(z);
+                continue;
+            }
+            const double b = 1 + t[k] * t[k], d = 1 + b * s[k] * s[k];
+            const double re = b * std::sqrt(1 + s[k] * s[k]) * s[k] / d, im = t[k] / d;
+            r[i + k] = kTan ? C(T(im), T(-re)) : C(T(re), T(im));  // tanh(-y + ix) = p + iq gives tan z = q - ip
+        }
+    });
+}
+
 // e^z = e^x (cos y + i sin y), z = x + iy, in double over our Exp and the
 // layer's SinCos, a block at a time: each part the product of two results
 // within 1 ulp, within 1.5 ulps of itself (the C library's cexp 1.8 of the
@@ -511,12 +559,14 @@ void vcCos(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TrigBloc
 void vzCos(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TrigBlocks<TrigKind::Cos>(n, AsStd(a), AsStd(r)); }
 void vcSin(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TrigBlocks<TrigKind::Sin>(n, AsStd(a), AsStd(r)); }
 void vzSin(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TrigBlocks<TrigKind::Sin>(n, AsStd(a), AsStd(r)); }
-PUBLISH_COMPLEX_UNARY(Tan, std::tan(z))
+void vcTan(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TanhBlocks<true>(n, AsStd(a), AsStd(r)); }
+void vzTan(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TanhBlocks<true>(n, AsStd(a), AsStd(r)); }
 void vcCosh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TrigBlocks<TrigKind::Cosh>(n, AsStd(a), AsStd(r)); }
 void vzCosh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TrigBlocks<TrigKind::Cosh>(n, AsStd(a), AsStd(r)); }
 void vcSinh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TrigBlocks<TrigKind::Sinh>(n, AsStd(a), AsStd(r)); }
 void vzSinh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TrigBlocks<TrigKind::Sinh>(n, AsStd(a), AsStd(r)); }
-PUBLISH_COMPLEX_UNARY(Tanh, std::tanh(z))
+void vcTanh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TanhBlocks<false>(n, AsStd(a), AsStd(r)); }
+void vzTanh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TanhBlocks<false>(n, AsStd(a), AsStd(r)); }
 #define PUBLISH_INVERSE(OP, KIND)                                                   \
     void vc##OP(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[])           \
     {                                                                               \
@@ -530,9 +580,10 @@ PUBLISH_INVERSE(Asin, Asin)
 PUBLISH_INVERSE(Acos, Acos)
 PUBLISH_INVERSE(Acosh, Acosh)
 PUBLISH_INVERSE(Asinh, Asinh)
-PUBLISH_COMPLEX_UNARY(Atan, std::atan(z))
-void vcAtanh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AtanhBlocks(n, AsStd(a), AsStd(r)); }
-void vzAtanh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AtanhBlocks(n, AsStd(a), AsStd(r)); }
+void vcAtanh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AtanhBlocks<false>(n, AsStd(a), AsStd(r)); }
+void vzAtanh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AtanhBlocks<false>(n, AsStd(a), AsStd(r)); }
+void vcAtan(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AtanhBlocks<true>(n, AsStd(a), AsStd(r)); }
+void vzAtan(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AtanhBlocks<true>(n, AsStd(a), AsStd(r)); }
 
 void vcConj(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[])
 {
