@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The vector-math layer: speed against numpy / scipy.special and a memcpy
 # (one table), then its accuracy against long double references.
-# Usage: bench/vml/run.sh [build-dir] [--speed [function ...] | --accuracy [count] | --threshold]
+# Usage: bench/vml/run.sh [build-dir] [--speed [function[:precisions] ...] | --accuracy [count] | --threshold]
+# (e.g. --speed Tan Exp:d AddInPlace: every precision of Tan, double Exp, the in-place Add row)
 # Builds nothing: run `cmake --build --preset release` first.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"

@@ -121,6 +121,7 @@ Variants<Unary<double>> DoubleCbrt();
 Variants<Binary<float>> FloatPow();
 Variants<Binary<double>> DoublePow();
 Variants<Binary<double>> DoubleAtan2();
+Variants<Unary<double>> DoubleTan();
 Variants<TwoResults<float>> FloatSinCos();
 Variants<TwoResults<double>> DoubleSinCos();
 

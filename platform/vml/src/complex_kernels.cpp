@@ -1,12 +1,14 @@
 // The complex routines.
 //
 // Arithmetic and conjugation are our own vectorised loops over the
-// interleaved (real, imaginary) pairs. The elementary functions call the C
-// library's complex functions per element, as numpy does, so that branch
-// cuts, signed zeros and infinities follow C99 Annex G; Asin and Atanh run
-// in blocks over our real kernels where their formulas hold, the C
-// library's functions taking the other elements. The modulus is a loop of ours; CIS
-// runs in blocks over SLEEF's sincos.
+// interleaved (real, imaginary) pairs. The elementary functions run in
+// blocks over our real kernels (Exp, Ln, Log10; Sin, Cos, Tan and their
+// hyperbolic and inverse relatives) by formulas that hold where the parts
+// stay in range, and the C library's complex functions, as numpy calls them,
+// take the other elements (huge, tiny, infinite and NaN parts), so that
+// branch cuts, signed zeros and infinities follow C99 Annex G. Sqrt and Pow
+// call the C library per element. The modulus is a loop of ours; CIS runs in
+// blocks over SLEEF's sincos.
 #include <immintrin.h>
 
 // GCC's own AVX-512 intrinsics start from an undefined vector they then fill.
@@ -152,6 +154,17 @@ void PerElement(MKL_INT n, const C* a, C* r, F f)
     });
 }
 
+// The blocks below read their arguments and write their results in scalar
+// loops, which the hardware prefetcher alone left waiting on memory (half
+// the time of complex float Exp went to its first load): each element
+// prefetches the same element of the next block (a burst of prefetches at
+// the start of a block stalled on the fill buffers instead).
+template <class C>
+[[gnu::always_inline]] inline void AheadOneBlock(const C* p)
+{
+    _mm_prefetch(reinterpret_cast<const char*>(p + kBlock), _MM_HINT_T0);
+}
+
 // atanh z, z = x + iy, in double over the layer's real kernels, a block at a
 // time:
 //   Re = sign(x) log1p(4|x| / s) / 4,    s = (1 - |x|)^2 + y^2,
@@ -176,7 +189,23 @@ inline AtanhParts AtanhArguments(double x, double y)
     return {4 * ax / s, 2 * y, std::fma(omx, 1 + ax, -y2), own};
 }
 
-template <class C>
+// The arguments of m elements for the kernels (cloned per instruction set,
+// so that std::fma is the instruction where the processor has it).
+// atan z = -i atanh(iz): kAtan takes the parts of iz = -y + ix.
+template <bool kAtan, class C>
+LUMADEX_VML_CLONES void AtanhPrepare(MKL_INT m, const C* z, double* u, double* num, double* den, bool* own)
+{
+    for (MKL_INT k = 0; k < m; ++k) {
+        AheadOneBlock(z + k);
+        const AtanhParts p = kAtan ? AtanhArguments(-z[k].imag(), z[k].real()) : AtanhArguments(z[k].real(), z[k].imag());
+        u[k] = p.own ? p.u : 0;
+        num[k] = p.own ? p.num : 0;
+        den[k] = p.own ? p.den : 1;
+        own[k] = p.own;
+    }
+}
+
+template <bool kAtan, class C>
 void AtanhBlocks(MKL_INT n, const C* a, C* r)
 {
     using T = typename C::value_type;
@@ -185,17 +214,19 @@ void AtanhBlocks(MKL_INT n, const C* a, C* r)
     ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
         alignas(64) double u[kBlock], num[kBlock], den[kBlock];
         bool own[kBlock];
-        for (MKL_INT k = 0; k < m; ++k) {
-            const AtanhParts p = AtanhArguments(a[i + k].real(), a[i + k].imag());
-            u[k] = p.own ? p.u : 0;
-            num[k] = p.own ? p.num : 0;
-            den[k] = p.own ? p.den : 1;
-            own[k] = p.own;
-        }
+        AtanhPrepare<kAtan>(m, a + i, u, num, den, own);
         log1p(m, u, u);
         atan2(m, num, den, num);
-        for (MKL_INT k = 0; k < m; ++k)
-            r[i + k] = own[k] ? C(T(std::copysign(0.25 * u[k], a[i + k].real())), T(0.5 * num[k])) : C(std::atanh(a[i + k]));
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
+            const C z = a[i + k];
+            if (!own[k])
+                r[i + k] = kAtan ? std::atan(z) : std::atanh(z);
+            else if (kAtan)  // atanh(-y + ix) = p + iq gives atan z = q - ip
+                r[i + k] = C(T(0.5 * num[k]), T(std::copysign(0.25 * u[k], z.imag())));
+            else
+                r[i + k] = C(T(std::copysign(0.25 * u[k], z.real())), T(0.5 * num[k]));
+        }
     });
 }
 
@@ -242,27 +273,244 @@ inline AsinParts AsinArguments(double re, double im)
     return {x, d, w + std::sqrt(w * (a + 1)), true};
 }
 
-template <class C>
-void AsinBlocks(MKL_INT n, const C* a, C* r)
+// The family over the same parts, with L = log1p(w) >= 0 and, for x >= 0,
+// the angle atan2(|x|, D) (Re asin) or atan2(D, x) (Re acos, which atan2
+// carries to negative x):
+//   asin z  = sign(x) atan2(|x|, D) + i sign(y) L,
+//   acos z  = atan2(D, x) - i sign(y) L,
+//   acosh z = L + i sign(y) atan2(D, x),
+//   asinh z = -i asin(iz), asin taken at iz = -y + ix.
+enum class InverseKind { Asin, Acos, Acosh, Asinh };
+
+template <InverseKind kKind, class C>
+LUMADEX_VML_CLONES void InversePrepare(MKL_INT m, const C* z, double* num, double* den, double* w, bool* own)
+{
+    for (MKL_INT k = 0; k < m; ++k) {
+        AheadOneBlock(z + k);
+        const double x = z[k].real(), y = z[k].imag();
+        const AsinParts p = kKind == InverseKind::Asinh ? AsinArguments(-y, x) : AsinArguments(x, y);
+        const bool angle = kKind == InverseKind::Acos || kKind == InverseKind::Acosh;
+        num[k] = angle ? p.den : p.num;
+        den[k] = angle ? (p.own ? x : 1) : p.den;
+        w[k] = p.w;
+        own[k] = p.own;
+    }
+}
+
+template <InverseKind kKind, class C>
+C InverseOf(C z, double angle, double l)
 {
     using T = typename C::value_type;
+    const double x = z.real(), y = z.imag();
+    switch (kKind) {
+    case InverseKind::Asin: return C(T(std::copysign(angle, x)), T(std::copysign(l, y)));
+    case InverseKind::Acos: return C(T(angle), T(-std::copysign(l, y)));
+    case InverseKind::Acosh: return C(T(l), T(std::copysign(angle, y)));
+    default: return C(T(std::copysign(l, x)), T(std::copysign(angle, y)));  // asin(-y + ix) = a + ib -> (b, -a)
+    }
+}
+
+template <InverseKind kKind, class C>
+C InverseByCLibrary(C z)
+{
+    switch (kKind) {
+    case InverseKind::Asin: return std::asin(z);
+    case InverseKind::Acos: return std::acos(z);
+    case InverseKind::Acosh: return std::acosh(z);
+    default: return std::asinh(z);
+    }
+}
+
+template <InverseKind kKind, class C>
+void InverseBlocks(MKL_INT n, const C* a, C* r)
+{
     const Unary<double> log1p = DoubleLog1p().Pick();
     const Binary<double> atan2 = DoubleAtan2().Pick();
     ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
         alignas(64) double num[kBlock], den[kBlock], w[kBlock];
         bool own[kBlock];
-        for (MKL_INT k = 0; k < m; ++k) {
-            const AsinParts p = AsinArguments(a[i + k].real(), a[i + k].imag());
-            num[k] = p.num;
-            den[k] = p.den;
-            w[k] = p.w;
-            own[k] = p.own;
-        }
+        InversePrepare<kKind>(m, a + i, num, den, w, own);
         atan2(m, num, den, num);
         log1p(m, w, w);
         for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
             const C z = a[i + k];
-            r[i + k] = own[k] ? C(T(std::copysign(num[k], z.real())), T(std::copysign(w[k], z.imag()))) : C(std::asin(z));
+            r[i + k] = own[k] ? InverseOf<kKind>(z, num[k], w[k]) : InverseByCLibrary<kKind>(z);
+        }
+    });
+}
+
+// sin, cos, sinh and cosh of z = x + iy in double over the layer's SinCos
+// and our Cosh and Sinh, a block at a time, from the real functions of one
+// part (c, s) and the hyperbolic ones of the other (ch, sh):
+//   sin z  = sin x cosh y + i cos x sinh y,   cos z  = cos x cosh y - i sin x sinh y,
+//   sinh z = sinh x cos y + i cosh x sin y,   cosh z = cosh x cos y + i sinh x sin y;
+// each part a product of two results within 1 ulp (1.5 ulps of itself).
+// Hyperbolic arguments beyond +-700, where cosh and sinh alone would
+// overflow, and infinities and NaNs take the C library's functions.
+enum class TrigKind { Sin, Cos, Sinh, Cosh };
+
+template <TrigKind kKind, class C>
+void TrigBlocks(MKL_INT n, const C* a, C* r)
+{
+    using T = typename C::value_type;
+    constexpr bool kHyperbolic = kKind == TrigKind::Sinh || kKind == TrigKind::Cosh;
+    const TwoResults<double> sincos = DoubleSinCos().Pick();
+    const Unary<double> cosh = DoubleCosh().Pick(), sinh = DoubleSinh().Pick();
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
+        alignas(64) double t[kBlock], h[kBlock], sn[kBlock], cs[kBlock], ch[kBlock], sh[kBlock];
+        bool own[kBlock];
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(a + i + k);
+            const double x = a[i + k].real(), y = a[i + k].imag();
+            const double circular = kHyperbolic ? y : x, hyperbolic = kHyperbolic ? x : y;
+            own[k] = std::isfinite(circular) && std::fabs(hyperbolic) <= 700;
+            t[k] = own[k] ? circular : 0;
+            h[k] = own[k] ? hyperbolic : 0;
+        }
+        sincos(m, t, sn, cs);
+        cosh(m, h, ch);
+        sinh(m, h, sh);
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
+            const C z = a[i + k];
+            if (!own[k]) {
+                r[i + k] = kKind == TrigKind::Sin ? std::sin(z) : kKind == TrigKind::Cos ? std::cos(z)
+                         : kKind == TrigKind::Sinh ? std::sinh(z) : std::cosh(z);
+                continue;
+            }
+            switch (kKind) {
+            case TrigKind::Sin: r[i + k] = C(T(sn[k] * ch[k]), T(cs[k] * sh[k])); break;
+            case TrigKind::Cos: r[i + k] = C(T(cs[k] * ch[k]), T(-(sn[k] * sh[k]))); break;
+            case TrigKind::Sinh: r[i + k] = C(T(sh[k] * cs[k]), T(ch[k] * sn[k])); break;
+            case TrigKind::Cosh: r[i + k] = C(T(ch[k] * cs[k]), T(sh[k] * sn[k])); break;
+            }
+        }
+    });
+}
+
+// tanh z, z = x + iy, in double over our Tan and Sinh, a block at a time, by
+// Kahan's formula: with t = tan y, b = 1 + t^2, s = sinh x and
+// c = sqrt(1 + s^2) = cosh x,
+//   tanh z = (b c s + i t) / (1 + b s^2),
+// whose denominator has no cancellation (cosh 2x + cos 2y has, near
+// z = i pi/2): each part within a few roundings of itself. tan z =
+// -i tanh(iz). |x| beyond 20, where tanh x rounds to +-1 and b s^2 could
+// overflow, and infinities and NaNs take the C library's functions.
+template <bool kTan, class C>
+void TanhBlocks(MKL_INT n, const C* a, C* r)
+{
+    using T = typename C::value_type;
+    const Unary<double> tan = DoubleTan().Pick(), sinh = DoubleSinh().Pick();
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
+        alignas(64) double t[kBlock], s[kBlock];
+        bool own[kBlock];
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(a + i + k);
+            const double x = kTan ? -a[i + k].imag() : a[i + k].real(), y = kTan ? a[i + k].real() : a[i + k].imag();
+            own[k] = std::fabs(x) <= 20 && std::isfinite(y);
+            t[k] = own[k] ? y : 0;
+            s[k] = own[k] ? x : 0;
+        }
+        tan(m, t, t);
+        sinh(m, s, s);
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
+            const C z = a[i + k];
+            if (!own[k]) {
+                r[i + k] = kTan ? std::tan(z) : std::tanh(z);
+                continue;
+            }
+            const double b = 1 + t[k] * t[k], d = 1 + b * s[k] * s[k];
+            const double re = b * std::sqrt(1 + s[k] * s[k]) * s[k] / d, im = t[k] / d;
+            r[i + k] = kTan ? C(T(im), T(-re)) : C(T(re), T(im));  // tanh(-y + ix) = p + iq gives tan z = q - ip
+        }
+    });
+}
+
+// e^z = e^x (cos y + i sin y), z = x + iy, in double over our Exp and the
+// layer's SinCos, a block at a time: each part the product of two results
+// within 1 ulp, within 1.5 ulps of itself (the C library's cexp 1.8 of the
+// larger part). x beyond +-700, where e^x alone would overflow or lose bits
+// to subnormals before the product, and infinities and NaNs take the C
+// library's cexp.
+template <class C>
+void ExpBlocks(MKL_INT n, const C* a, C* r)
+{
+    using T = typename C::value_type;
+    const Unary<double> exp = DoubleExp().Pick();
+    const TwoResults<double> sincos = DoubleSinCos().Pick();
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
+        alignas(64) double e[kBlock], y[kBlock], sine[kBlock], cosine[kBlock];
+        bool own[kBlock];
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(a + i + k);
+            const double x = a[i + k].real(), v = a[i + k].imag();
+            own[k] = std::fabs(x) <= 700 && std::isfinite(v);
+            e[k] = own[k] ? x : 0;
+            y[k] = own[k] ? v : 0;
+        }
+        exp(m, e, e);
+        sincos(m, y, sine, cosine);
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
+            r[i + k] = own[k] ? C(T(e[k] * cosine[k]), T(e[k] * sine[k])) : C(std::exp(a[i + k]));
+        }
+    });
+}
+
+// ln z = log(x^2 + y^2)/2 + i atan2(y, x), z = x + iy, in double over our
+// Ln, Log1p and Atan2 kernels, a block at a time (log10 z the same times
+// log10(e)). Where x^2 + y^2 is 1/2 or more, the real part is log1p(s)/2
+// with s = x^2 + y^2 - 1, which cancels near |z| = 1 and so is formed from
+// the exact squares x^2 = hx + lx and y^2 = hy + ly: the larger of hx and hy
+// less 1 is exact where the sum cancels (it lies in [1/2, 2] then), the
+// smaller is added by an exact two-sum and the low parts after; s errs by
+// 2^-53 of itself plus 2^-104. Below 1/2, log(hx + hy) has no cancellation.
+// Both parts stay within about an ulp of the larger one (the C library's
+// clog 2.5, clog10 2.9). Parts beyond 2^500, z below 2^-500 in both parts,
+// infinities and NaNs take the C library's functions.
+template <class C>
+LUMADEX_VML_CLONES void LnPrepare(MKL_INT m, const C* zs, double* s, double* q, double* y, double* x, bool* own,
+                              bool* near)
+{
+    for (MKL_INT k = 0; k < m; ++k) {
+        AheadOneBlock(zs + k);
+        const double u = zs[k].real(), v = zs[k].imag();
+        const double big = std::max(std::fabs(u), std::fabs(v));
+        own[k] = big <= 0x1p500 && big >= 0x1p-500;
+        const double hx = u * u, lx = std::fma(u, u, -hx), hy = v * v, ly = std::fma(v, v, -hy);
+        const double large = std::max(hx, hy) - 1, small = std::min(hx, hy);
+        const double sum = large + small, z = sum - large;  // two-sum of large and small
+        const double error = (large - (sum - z)) + (small - z);
+        near[k] = hx + hy >= 0.5;
+        s[k] = own[k] && near[k] ? sum + (error + (lx + ly)) : 0;
+        q[k] = own[k] && !near[k] ? hx + hy : 1;
+        y[k] = own[k] ? v : 0;
+        x[k] = own[k] ? u : 1;
+    }
+}
+
+template <class C, bool kLog10>
+void LnBlocks(MKL_INT n, const C* a, C* r)
+{
+    using T = typename C::value_type;
+    const Unary<double> log1p = DoubleLog1p().Pick(), ln = DoubleLn().Pick();
+    const Binary<double> atan2 = DoubleAtan2().Pick();
+    constexpr double kScale = kLog10 ? 0.43429448190325182765 : 1.0;  // log10(e)
+    ForEachBlock(n, kComputeBound, [&](MKL_INT i, MKL_INT m) {
+        alignas(64) double s[kBlock], q[kBlock], y[kBlock], x[kBlock];
+        bool own[kBlock], near[kBlock];
+        LnPrepare(m, a + i, s, q, y, x, own, near);
+        log1p(m, s, s);
+        ln(m, q, q);
+        atan2(m, y, x, y);
+        for (MKL_INT k = 0; k < m; ++k) {
+            AheadOneBlock(r + i + k);
+            if (own[k])
+                r[i + k] = C(T(0.5 * kScale * (near[k] ? s[k] : q[k])), T(kScale * y[k]));
+            else
+                r[i + k] = kLog10 ? C(std::log10(a[i + k])) : C(std::log(a[i + k]));
         }
     });
 }
@@ -301,23 +549,41 @@ using namespace lumadex::vml;
 
 extern "C" {
 PUBLISH_COMPLEX_UNARY(Sqrt, std::sqrt(z))
-PUBLISH_COMPLEX_UNARY(Exp, std::exp(z))
-PUBLISH_COMPLEX_UNARY(Ln, std::log(z))
-PUBLISH_COMPLEX_UNARY(Log10, std::log10(z))
-PUBLISH_COMPLEX_UNARY(Cos, std::cos(z))
-PUBLISH_COMPLEX_UNARY(Sin, std::sin(z))
-PUBLISH_COMPLEX_UNARY(Tan, std::tan(z))
-PUBLISH_COMPLEX_UNARY(Cosh, std::cosh(z))
-PUBLISH_COMPLEX_UNARY(Sinh, std::sinh(z))
-PUBLISH_COMPLEX_UNARY(Tanh, std::tanh(z))
-PUBLISH_COMPLEX_UNARY(Acos, std::acos(z))
-void vcAsin(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AsinBlocks(n, AsStd(a), AsStd(r)); }
-void vzAsin(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AsinBlocks(n, AsStd(a), AsStd(r)); }
-PUBLISH_COMPLEX_UNARY(Atan, std::atan(z))
-PUBLISH_COMPLEX_UNARY(Acosh, std::acosh(z))
-PUBLISH_COMPLEX_UNARY(Asinh, std::asinh(z))
-void vcAtanh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AtanhBlocks(n, AsStd(a), AsStd(r)); }
-void vzAtanh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AtanhBlocks(n, AsStd(a), AsStd(r)); }
+void vcExp(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { ExpBlocks(n, AsStd(a), AsStd(r)); }
+void vzExp(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { ExpBlocks(n, AsStd(a), AsStd(r)); }
+void vcLn(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { LnBlocks<std::complex<float>, false>(n, AsStd(a), AsStd(r)); }
+void vzLn(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { LnBlocks<std::complex<double>, false>(n, AsStd(a), AsStd(r)); }
+void vcLog10(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { LnBlocks<std::complex<float>, true>(n, AsStd(a), AsStd(r)); }
+void vzLog10(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { LnBlocks<std::complex<double>, true>(n, AsStd(a), AsStd(r)); }
+void vcCos(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TrigBlocks<TrigKind::Cos>(n, AsStd(a), AsStd(r)); }
+void vzCos(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TrigBlocks<TrigKind::Cos>(n, AsStd(a), AsStd(r)); }
+void vcSin(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TrigBlocks<TrigKind::Sin>(n, AsStd(a), AsStd(r)); }
+void vzSin(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TrigBlocks<TrigKind::Sin>(n, AsStd(a), AsStd(r)); }
+void vcTan(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TanhBlocks<true>(n, AsStd(a), AsStd(r)); }
+void vzTan(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TanhBlocks<true>(n, AsStd(a), AsStd(r)); }
+void vcCosh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TrigBlocks<TrigKind::Cosh>(n, AsStd(a), AsStd(r)); }
+void vzCosh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TrigBlocks<TrigKind::Cosh>(n, AsStd(a), AsStd(r)); }
+void vcSinh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TrigBlocks<TrigKind::Sinh>(n, AsStd(a), AsStd(r)); }
+void vzSinh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TrigBlocks<TrigKind::Sinh>(n, AsStd(a), AsStd(r)); }
+void vcTanh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { TanhBlocks<false>(n, AsStd(a), AsStd(r)); }
+void vzTanh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { TanhBlocks<false>(n, AsStd(a), AsStd(r)); }
+#define PUBLISH_INVERSE(OP, KIND)                                                   \
+    void vc##OP(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[])           \
+    {                                                                               \
+        InverseBlocks<InverseKind::KIND>(n, AsStd(a), AsStd(r));                    \
+    }                                                                               \
+    void vz##OP(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[])         \
+    {                                                                               \
+        InverseBlocks<InverseKind::KIND>(n, AsStd(a), AsStd(r));                    \
+    }
+PUBLISH_INVERSE(Asin, Asin)
+PUBLISH_INVERSE(Acos, Acos)
+PUBLISH_INVERSE(Acosh, Acosh)
+PUBLISH_INVERSE(Asinh, Asinh)
+void vcAtanh(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AtanhBlocks<false>(n, AsStd(a), AsStd(r)); }
+void vzAtanh(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AtanhBlocks<false>(n, AsStd(a), AsStd(r)); }
+void vcAtan(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[]) { AtanhBlocks<true>(n, AsStd(a), AsStd(r)); }
+void vzAtan(const MKL_INT n, const MKL_Complex16 a[], MKL_Complex16 r[]) { AtanhBlocks<true>(n, AsStd(a), AsStd(r)); }
 
 void vcConj(const MKL_INT n, const MKL_Complex8 a[], MKL_Complex8 r[])
 {

@@ -187,6 +187,7 @@ Variants<Unary<double>> DoubleCbrt() { return kCbrtD; }
 Variants<Binary<float>> FloatPow() { return kPowF; }
 Variants<Binary<double>> DoublePow() { return kPowD; }
 Variants<Binary<double>> DoubleAtan2() { return kAtan2D; }
+Variants<Unary<double>> DoubleTan() { return kTanD; }
 Variants<TwoResults<float>> FloatSinCos() { return kSinCosF; }
 Variants<TwoResults<double>> DoubleSinCos() { return kSinCosD; }
 
