@@ -85,6 +85,22 @@ def test_min_max_finds_infinities_and_extreme_integers():
     assert measure.min_max(extremes) == (0, 255, (2,), (1,))
 
 
+@pytest.mark.parametrize("dtype", [np.float32, np.float64])
+@pytest.mark.parametrize("nan_at", [None, 5, 90000])
+def test_min_max_of_long_arrays_whose_values_overflow_a_sum(rng, isa, dtype, nan_at):
+    # Infinities of both signs, and finite values whose running sums overflow,
+    # in the chunks before (or without) a NaN: neither may pass for NaN.
+    array = rng.normal(size=100000).astype(dtype)
+    big = np.finfo(dtype).max
+    array[:64] = np.where(np.arange(64) % 3 == 0, big, -big)
+    array[70], array[71], array[200] = np.inf, -np.inf, np.inf
+    if nan_at is not None:
+        array[nan_at] = np.nan
+    result = measure.min_max(array)
+    assert (result.min_index, result.max_index) == ((int(np.argmin(array)),), (int(np.argmax(array)),))
+    assert np.isnan(result.min) == (nan_at is not None)
+
+
 # --- describe -------------------------------------------------------------------------------------
 
 

@@ -43,17 +43,19 @@ struct VectorOf {
 
 // Folds a chunk's pixels into `span`: four registers of running extremes
 // (one chain of compare-and-select would hold the loop to its latency) and,
-// for real pixels, an or of the self-inequality that marks NaN, kept across
-// the chunk's rows and folded into the span once.
+// for real pixels, running sums, which turn NaN when the chunk holds NaN (or
+// when infinities of both signs meet: `span.nan` means "may hold NaN", and
+// the caller looks). A sum costs one instruction a register where testing
+// each register for NaN costs three; with two for the extremes, the pass
+// keeps pace with the memory.
 template <int VectorBytes, class T>
 [[gnu::always_inline]] inline void ScanBody(const Block<const T>& block, const Chunk& chunk, Span<T>& span)
 {
     constexpr int K = VectorBytes / sizeof(T), kSets = 4;
+    constexpr bool kReal = std::is_floating_point_v<T>;
     using V = typename VectorOf<T, K>::type;
-    using Mask = decltype(V{} != V{});
-    V mn[kSets], mx[kSets];
-    Mask nan[kSets];
-    for (int k = 0; k < kSets; ++k) mn[k] = V{} + span.min, mx[k] = V{} + span.max, nan[k] = Mask{};
+    V mn[kSets], mx[kSets], sum[kSets];
+    for (int k = 0; k < kSets; ++k) mn[k] = V{} + span.min, mx[k] = V{} + span.max, sum[k] = V{};
     const std::int64_t n = chunk.x1 - chunk.x0;
     for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
         const T* p = block.Row(r) + chunk.x0;
@@ -64,7 +66,7 @@ template <int VectorBytes, class T>
                 std::memcpy(&v, p + i + k * K, sizeof v);
                 mn[k] = v < mn[k] ? v : mn[k];  // false for NaN: it is left out
                 mx[k] = v > mx[k] ? v : mx[k];
-                if constexpr (std::is_floating_point_v<T>) nan[k] |= v != v;
+                if constexpr (kReal) sum[k] += v;
             }
         for (; i < n; ++i) {
             const T v = p[i];
@@ -73,12 +75,16 @@ template <int VectorBytes, class T>
             span.nan = span.nan || v != v;
         }
     }
-    for (int k = 0; k < kSets; ++k)
-        for (int j = 0; j < K; ++j) {
-            span.min = mn[k][j] < span.min ? mn[k][j] : span.min;
-            span.max = mx[k][j] > span.max ? mx[k][j] : span.max;
-            span.nan = span.nan || nan[k][j] != 0;
-        }
+    for (int k = 1; k < kSets; ++k) {  // the sets into the first, a register at a time
+        mn[0] = mn[k] < mn[0] ? mn[k] : mn[0];
+        mx[0] = mx[k] > mx[0] ? mx[k] : mx[0];
+        sum[0] += sum[k];
+    }
+    for (int j = 0; j < K; ++j) {
+        span.min = mn[0][j] < span.min ? mn[0][j] : span.min;
+        span.max = mx[0][j] > span.max ? mx[0][j] : span.max;
+        span.nan = span.nan || sum[0][j] != sum[0][j];
+    }
 }
 
 template <class T>
@@ -97,16 +103,48 @@ void ScanBase(const Block<const T>& block, const Chunk& chunk, Span<T>& span)
     ScanBody<16>(block, chunk, span);
 }
 
-// The rank of the first pixel of chunk c that `matches`, or -1.
-template <class T, class Match>
-std::int64_t FirstInChunk(const Block<const T>& block, const Chunk& chunk, Match&& matches)
+// The rank of the first pixel of `chunk` equal to `target`, or, for a NaN
+// target, the first NaN; -1 if there is none. Whole registers are tested at
+// once and only the register that holds the pixel is searched lane by lane,
+// so that the search costs a small part of the pass.
+template <int VectorBytes, class T>
+[[gnu::always_inline]] inline std::int64_t FirstBody(const Block<const T>& block, const Chunk& chunk, T target)
 {
+    constexpr int K = VectorBytes / sizeof(T);
+    using V = typename VectorOf<T, K>::type;
+    const bool nan = target != target;
+    const auto matches = [&](T v) { return nan ? v != v : v == target; };
     for (std::int64_t r = chunk.row; r < chunk.rowEnd; ++r) {
         const T* row = block.Row(r);
-        for (std::int64_t x = chunk.x0; x < chunk.x1; ++x)
+        std::int64_t x = chunk.x0;
+        for (; x + K <= chunk.x1; x += K) {
+            V v;
+            std::memcpy(&v, row + x, sizeof v);
+            const auto hit = nan ? v != v : v == (V{} + target);
+            bool any = false;
+            for (int j = 0; j < K; ++j) any |= hit[j] != 0;
+            if (any) break;
+        }
+        for (; x < chunk.x1; ++x)
             if (matches(row[x])) return r * block.size[0] + x;
     }
     return -1;
+}
+
+template <class T>
+[[LUMADEX_TARGET_AVX512]] std::int64_t FirstAvx512(const Block<const T>& block, const Chunk& chunk, T target)
+{
+    return FirstBody<64>(block, chunk, target);
+}
+template <class T>
+[[LUMADEX_TARGET_AVX2]] std::int64_t FirstAvx2(const Block<const T>& block, const Chunk& chunk, T target)
+{
+    return FirstBody<32>(block, chunk, target);
+}
+template <class T>
+std::int64_t FirstBase(const Block<const T>& block, const Chunk& chunk, T target)
+{
+    return FirstBody<16>(block, chunk, target);
 }
 
 }  // namespace
@@ -115,20 +153,22 @@ template <class T>
 Extremes FindArgExtremes(const Block<const T>& block)
 {
     using Scan = void (*)(const Block<const T>&, const Chunk&, Span<T>&);
+    using First = std::int64_t (*)(const Block<const T>&, const Chunk&, T);
     const Scan scan = Pick<Scan>(&ScanAvx512<T>, &ScanAvx2<T>, &ScanBase<T>);
+    const First first = Pick<First>(&FirstAvx512<T>, &FirstAvx2<T>, &FirstBase<T>);
     const auto spans =
         ForEachChunk(block, Span<T>{}, [&](const Chunk& chunk, Span<T>& span) { scan(block, chunk, span); });
     const ChunkPlan plan(block);
     Extremes result;
     if (spans.empty()) return result;
-    for (std::size_t c = 0; c < spans.size(); ++c)
-        if (spans[c].nan) {
-            const Chunk chunk = plan[static_cast<std::int64_t>(c)];
-            const std::int64_t rank = FirstInChunk(block, chunk, [](T v) { return v != v; });
-            result.min = result.max = std::numeric_limits<double>::quiet_NaN();
-            result.minRank = result.maxRank = rank;
-            return result;
-        }
+    for (std::size_t c = 0; c < spans.size(); ++c) {
+        if (!spans[c].nan) continue;
+        const std::int64_t rank = first(block, plan[static_cast<std::int64_t>(c)], std::numeric_limits<T>::quiet_NaN());
+        if (rank < 0) continue;  // infinities of both signs, no NaN
+        result.min = result.max = std::numeric_limits<double>::quiet_NaN();
+        result.minRank = result.maxRank = rank;
+        return result;
+    }
     Span<T> all;
     for (const Span<T>& span : spans) {
         all.min = span.min < all.min ? span.min : all.min;
@@ -139,12 +179,12 @@ Extremes FindArgExtremes(const Block<const T>& block)
     // spans start from the type's extremes, which compare equal to it.)
     for (std::size_t c = 0; c < spans.size(); ++c)
         if (spans[c].min == all.min) {
-            result.minRank = FirstInChunk(block, plan[static_cast<std::int64_t>(c)], [&](T v) { return v == all.min; });
+            result.minRank = first(block, plan[static_cast<std::int64_t>(c)], all.min);
             if (result.minRank >= 0) break;
         }
     for (std::size_t c = 0; c < spans.size(); ++c)
         if (spans[c].max == all.max) {
-            result.maxRank = FirstInChunk(block, plan[static_cast<std::int64_t>(c)], [&](T v) { return v == all.max; });
+            result.maxRank = first(block, plan[static_cast<std::int64_t>(c)], all.max);
             if (result.maxRank >= 0) break;
         }
     result.min = static_cast<double>(all.min);
