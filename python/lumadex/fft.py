@@ -318,430 +318,214 @@ def _real_inverse(name: str, a: np.ndarray, axes: List[int], lengths: List[int],
 
 # --- documentation shared by the transforms ----------------------------------------------------
 
-_SHARED = {
-    "x": "x : array_like\n        Input array.",
+_PARAMETERS = {
+    "x": "x : array_like\n    Input array.",
+    "x_real": "x : array_like\n    Real input (complex input is a TypeError).",
+    "x_half": "x : array_like\n    Half spectrum (real input is taken as complex).",
+    "n": ("n : int, optional\n    Length of the transform along `axis`: the input is cropped or zero-padded to it.\n"
+          "    Default: the input's length."),
+    "n_out": "n : int, optional\n    Length of the output along `axis`; default 2 * (m - 1) for m input points.",
+    "axis": "axis : int, optional\n    The axis transformed (default the last); the others are batches.",
+    "s": ("s : sequence of ints, optional\n    Lengths along `axes` (crop or zero-pad; -1 keeps the input's). "
+          "Without `axes`,\n    the last len(s) axes."),
+    "s_out": ("s : sequence of ints, optional\n    The output's lengths along `axes`; the input is cropped or "
+              "zero-padded to them, and to\n    s[-1] // 2 + 1 along axes[-1]. Default: the input's lengths, and "
+              "2 * (m - 1) along\n    axes[-1] for m input points there (1 for m = 1)."),
+    "axes": ("axes : sequence of ints, optional\n    The axes transformed, distinct (default every axis); the "
+             "others are batches. An\n    empty sequence returns x unchanged, as scipy.fft does."),
+    "axes2": "axes : sequence of ints, optional\n    The axes transformed, distinct, default (-2, -1).",
+    "axes_real": ("axes : sequence of ints, optional\n    The axes transformed, distinct (default every axis); "
+                  "the last is the halved one."),
+    "axes2_real": "axes : sequence of ints, optional\n    The axes transformed, default (-2, -1); the last is the halved one.",
     "norm": (
         'norm : {"backward", "ortho", "forward"}, optional\n'
-        "        Normalisation: \"backward\" (default, also None) scales the forward transform by 1 and\n"
-        "        the inverse by 1/N; \"ortho\" both by 1/sqrt(N); \"forward\" the forward by 1/N and the\n"
-        "        inverse by 1. N is the product of the transformed lengths."),
+        "    Normalisation: \"backward\" (default, also None) scales the forward transform by 1 and\n"
+        "    the inverse by 1/N; \"ortho\" both by 1/sqrt(N); \"forward\" the forward by 1/N and the\n"
+        "    inverse by 1. N is the product of the transformed lengths."),
     "overwrite_x": (
         "overwrite_x : bool, optional\n"
-        "        If True, a complex transform may run in x's memory and return a view of it; x is\n"
-        "        never written otherwise. Default False."),
+        "    If True, a complex transform may run in x's memory and return a view of it; x is\n"
+        "    never written otherwise. Default False."),
+    "overwrite_real": "overwrite_x : bool, optional\n    Accepted for scipy.fft's signature; x is never written.",
     "workers": (
         "workers : int, optional\n"
-        "        Threads: a positive count, or -1 for every processor, -2 for all but one...\n"
-        "        None (default) is lumadex.get_num_threads(); through scipy.fft's backend protocol,\n"
-        "        scipy's default (scipy.fft.get_workers())."),
-    "plan": "plan : object, optional\n        Accepted for scipy.fft's signature and ignored.",
-    "raises": (
-        "Raises\n    ------\n"
-        "    ValueError\n        Lengths below 1, repeated or mismatched axes, an unknown norm, workers 0 or\n"
-        "        out of range.\n"
-        "    numpy.AxisError\n        An axis out of range (also a ValueError and an IndexError).\n"
-        "    TypeError\n        Non-integer n, axis or workers; complex input to a real forward\n"
-        "        transform; long double input."),
+        "    Threads: a positive count, or -1 for every processor, -2 for all but one...\n"
+        "    None (default) is lumadex.get_num_threads(); through scipy.fft's backend protocol,\n"
+        "    scipy's default (scipy.fft.get_workers())."),
+    "plan": "plan : object, optional\n    Accepted for scipy.fft's signature and ignored.",
 }
 
-
-def _documented(function: Callable) -> Callable:
-    function.__doc__ = function.__doc__.format(**_SHARED)
-    return function
-
-
-# --- complex transforms ------------------------------------------------------------------------
-
-
-@_documented
-def fft(x: npt.ArrayLike, n: Optional[int] = None, axis: int = -1, norm: Norm = None, overwrite_x: bool = False,
-        workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The 1-D discrete Fourier transform, ``X[k] = sum_n x[n] exp(-2j pi k n / N)``.
-
-    Parameters
-    ----------
-    {x}
-    n : int, optional
-        Length of the transform along `axis`: the input is cropped or zero-padded to it.
-        Default: the input's length.
-    axis : int, optional
-        The axis transformed (default the last); the others are batches.
-    {norm}
-    {overwrite_x}
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Complex (complex64 for single-precision input, else complex128), with length n along
-        `axis`.
-
-    {raises}
-    """
-    a, fresh = _floating("fft", x)
-    axes, lengths = _one_axis("fft", a, n, axis)
-    return _complex("fft", True, a, fresh, axes, lengths, norm, overwrite_x, workers)
+_RAISES = """Raises
+------
+ValueError
+    Lengths below 1, repeated or mismatched axes, an unknown norm, workers 0 or
+    out of range.
+numpy.AxisError
+    An axis out of range (also a ValueError and an IndexError).
+TypeError
+    Non-integer n, axis or workers; complex input to a real forward
+    transform; long double input."""
 
 
-@_documented
-def ifft(x: npt.ArrayLike, n: Optional[int] = None, axis: int = -1, norm: Norm = None, overwrite_x: bool = False,
-         workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The 1-D inverse discrete Fourier transform, ``x[n] = 1/N sum_k X[k] exp(+2j pi k n / N)``.
+def _described(summary: str, parameters: str, returns: str, notes: str = "") -> Callable[[Callable], Callable]:
+    """Gives a transform its numpy-style docstring, made of the shared parameter texts named in
+    `parameters` (x, n or s, axis or axes, then norm, overwrite_x, workers and plan)."""
+    listed = "\n".join(_PARAMETERS[name] for name in parameters.split())
+    text = "\n\n".join(part for part in (
+        summary, notes, "Parameters\n----------\n" + listed,
+        "Returns\n-------\nnumpy.ndarray\n    " + returns, _RAISES) if part)
 
-    Parameters
-    ----------
-    {x}
-    n : int, optional
-        Length of the transform along `axis`: the input is cropped or zero-padded to it.
-    axis : int, optional
-        The axis transformed (default the last).
-    {norm}
-    {overwrite_x}
-    {workers}
-    {plan}
+    def describe(function: Callable) -> Callable:
+        function.__doc__ = text
+        return function
 
-    Returns
-    -------
-    numpy.ndarray
-        Complex, of x's precision, with length n along `axis`.
-
-    {raises}
-    """
-    a, fresh = _floating("ifft", x)
-    axes, lengths = _one_axis("ifft", a, n, axis)
-    return _complex("ifft", False, a, fresh, axes, lengths, norm, overwrite_x, workers)
+    return describe
 
 
-@_documented
-def fftn(x: npt.ArrayLike, s: Lengths = None, axes: Axes = None, norm: Norm = None, overwrite_x: bool = False,
-         workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The n-D discrete Fourier transform (negative exponent) along `axes`.
+_COMPLEX_1D = "x n axis norm overwrite_x workers plan"
+_COMPLEX_ND = "x s axes norm overwrite_x workers plan"
+_COMPLEX_2D = "x s axes2 norm overwrite_x workers plan"
 
-    Parameters
-    ----------
-    {x}
-    s : sequence of ints, optional
-        Lengths along `axes` (crop or zero-pad; -1 keeps the input's). Without `axes`, the
-        last len(s) axes.
-    axes : sequence of ints, optional
-        The axes transformed, distinct (default every axis); the others are batches. An empty
-        sequence returns x unchanged, as scipy.fft does.
-    {norm}
-    {overwrite_x}
-    {workers}
-    {plan}
 
-    Returns
-    -------
-    numpy.ndarray
-        Complex, of x's precision, with lengths s along `axes`.
+# --- the transforms, by family: the arguments resolved, then one of the three kinds ---------------
 
-    {raises}
-    """
-    a, fresh = _floating("fftn", x)
-    axes, lengths = _many_axes("fftn", a, s, axes)
+
+def _complex_1d(name: str, forward: bool, x: Any, n: Optional[int], axis: int, norm: Norm, overwrite_x: bool,
+                workers: Any) -> np.ndarray:
+    a, fresh = _floating(name, x)
+    axes, lengths = _one_axis(name, a, n, axis)
+    return _complex(name, forward, a, fresh, axes, lengths, norm, overwrite_x, workers)
+
+
+def _complex_nd(name: str, forward: bool, x: Any, s: Lengths, axes: Axes, norm: Norm, overwrite_x: bool,
+                workers: Any) -> np.ndarray:
+    a, fresh = _floating(name, x)
+    axes, lengths = _many_axes(name, a, s, axes)
     if not axes:
         return x
-    return _complex("fftn", True, a, fresh, axes, lengths, norm, overwrite_x, workers)
+    return _complex(name, forward, a, fresh, axes, lengths, norm, overwrite_x, workers)
 
 
-@_documented
-def ifftn(x: npt.ArrayLike, s: Lengths = None, axes: Axes = None, norm: Norm = None, overwrite_x: bool = False,
-          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The n-D inverse discrete Fourier transform (positive exponent, 1/N by default) along `axes`.
-
-    Parameters
-    ----------
-    {x}
-    s : sequence of ints, optional
-        Lengths along `axes` (crop or zero-pad; -1 keeps the input's).
-    axes : sequence of ints, optional
-        The axes transformed, distinct (default every axis). An empty sequence returns x.
-    {norm}
-    {overwrite_x}
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Complex, of x's precision.
-
-    {raises}
-    """
-    a, fresh = _floating("ifftn", x)
-    axes, lengths = _many_axes("ifftn", a, s, axes)
-    if not axes:
-        return x
-    return _complex("ifftn", False, a, fresh, axes, lengths, norm, overwrite_x, workers)
+def _real_forward_of(name: str, x: Any, n_or_s: Any, axis_or_axes: Any, one_axis: bool, norm: Norm,
+                     workers: Any) -> np.ndarray:
+    a = _real(name, x)
+    resolve = _one_axis if one_axis else _many_axes
+    axes, lengths = resolve(name, a, n_or_s, axis_or_axes)
+    return _real_forward(name, a, axes, lengths, norm, workers)
 
 
-@_documented
-def fft2(x: npt.ArrayLike, s: Lengths = None, axes: Axes = (-2, -1), norm: Norm = None, overwrite_x: bool = False,
-         workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The 2-D discrete Fourier transform (negative exponent): fftn with axes (-2, -1) by default.
-
-    Parameters
-    ----------
-    {x}
-    s : sequence of ints, optional
-        Lengths along `axes` (crop or zero-pad).
-    axes : sequence of ints, optional
-        The axes transformed, default (-2, -1).
-    {norm}
-    {overwrite_x}
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Complex, of x's precision.
-
-    {raises}
-    """
-    a, fresh = _floating("fft2", x)
-    axes, lengths = _many_axes("fft2", a, s, axes)
-    if not axes:
-        return x
-    return _complex("fft2", True, a, fresh, axes, lengths, norm, overwrite_x, workers)
-
-
-@_documented
-def ifft2(x: npt.ArrayLike, s: Lengths = None, axes: Axes = (-2, -1), norm: Norm = None, overwrite_x: bool = False,
-          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The 2-D inverse discrete Fourier transform (positive exponent): ifftn with axes (-2, -1).
-
-    Parameters
-    ----------
-    {x}
-    s : sequence of ints, optional
-        Lengths along `axes` (crop or zero-pad).
-    axes : sequence of ints, optional
-        The axes transformed, default (-2, -1).
-    {norm}
-    {overwrite_x}
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Complex, of x's precision.
-
-    {raises}
-    """
-    a, fresh = _floating("ifft2", x)
-    axes, lengths = _many_axes("ifft2", a, s, axes)
-    if not axes:
-        return x
-    return _complex("ifft2", False, a, fresh, axes, lengths, norm, overwrite_x, workers)
-
-
-# --- real transforms ---------------------------------------------------------------------------
-
-
-@_documented
-def rfft(x: npt.ArrayLike, n: Optional[int] = None, axis: int = -1, norm: Norm = None, overwrite_x: bool = False,
-         workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The 1-D discrete Fourier transform of real input: the n // 2 + 1 non-negative frequencies.
-
-    Parameters
-    ----------
-    x : array_like
-        Real input (complex input is a TypeError).
-    n : int, optional
-        Length of the transform along `axis` (crop or zero-pad).
-    axis : int, optional
-        The axis transformed (default the last).
-    {norm}
-    overwrite_x : bool, optional
-        Accepted for scipy.fft's signature; x is never written.
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Complex, of x's precision, with n // 2 + 1 points along `axis`.
-
-    {raises}
-    """
-    a = _real("rfft", x)
-    axes, lengths = _one_axis("rfft", a, n, axis)
-    return _real_forward("rfft", a, axes, lengths, norm, workers)
-
-
-@_documented
-def irfft(x: npt.ArrayLike, n: Optional[int] = None, axis: int = -1, norm: Norm = None, overwrite_x: bool = False,
-          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The inverse of rfft: n real points from the half spectrum x (positive exponent).
-
-    The input's n // 2 + 1 first points along `axis` are used (cropped or zero-padded); the
-    imaginary parts of the zero and (for even n) the Nyquist frequency are ignored.
-
-    Parameters
-    ----------
-    x : array_like
-        Half spectrum (real input is taken as complex).
-    n : int, optional
-        Length of the output along `axis`; default 2 * (m - 1) for m input points.
-    axis : int, optional
-        The axis transformed (default the last).
-    {norm}
-    overwrite_x : bool, optional
-        Accepted for scipy.fft's signature; x is never written.
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Real, of x's precision, with n points along `axis`.
-
-    {raises}
-    """
-    a, _ = _floating("irfft", x)
-    axes, lengths = _one_axis("irfft", a, 1 if n is None else n, axis)
+def _real_inverse_1d(name: str, x: Any, n: Optional[int], axis: int, norm: Norm, workers: Any) -> np.ndarray:
+    a, _ = _floating(name, x)
+    axes, lengths = _one_axis(name, a, 1 if n is None else n, axis)
     if n is None:
         lengths = [2 * (a.shape[axes[0]] - 1)]
-    return _real_inverse("irfft", a, axes, lengths, norm, workers)
+    return _real_inverse(name, a, axes, lengths, norm, workers)
 
 
-@_documented
-def rfftn(x: npt.ArrayLike, s: Lengths = None, axes: Axes = None, norm: Norm = None, overwrite_x: bool = False,
-          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The n-D discrete Fourier transform of real input; the last of `axes` is halved (n // 2 + 1).
-
-    Parameters
-    ----------
-    x : array_like
-        Real input (complex input is a TypeError).
-    s : sequence of ints, optional
-        Lengths along `axes` (crop or zero-pad; -1 keeps the input's).
-    axes : sequence of ints, optional
-        The axes transformed, distinct (default every axis); the last is halved.
-    {norm}
-    overwrite_x : bool, optional
-        Accepted for scipy.fft's signature; x is never written.
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Complex, of x's precision: s[-1] // 2 + 1 points along axes[-1], s along the others.
-
-    {raises}
-    """
-    a = _real("rfftn", x)
-    axes, lengths = _many_axes("rfftn", a, s, axes)
-    return _real_forward("rfftn", a, axes, lengths, norm, workers)
-
-
-@_documented
-def irfftn(x: npt.ArrayLike, s: Lengths = None, axes: Axes = None, norm: Norm = None, overwrite_x: bool = False,
-           workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The inverse of rfftn: a real array from its half spectrum (positive exponent).
-
-    As scipy.fft computes it: the axes other than the last of `axes` are transformed complex to
-    complex first, then the last one complex to real.
-
-    Parameters
-    ----------
-    x : array_like
-        Half spectrum (real input is taken as complex).
-    s : sequence of ints, optional
-        The output's lengths along `axes`; the input is cropped or zero-padded to them, and to
-        s[-1] // 2 + 1 along axes[-1]. Default: the input's lengths, and 2 * (m - 1) along
-        axes[-1] for m input points there (1 for m = 1).
-    axes : sequence of ints, optional
-        The axes transformed, distinct (default every axis); the last is the halved one.
-    {norm}
-    overwrite_x : bool, optional
-        Accepted for scipy.fft's signature; x is never written.
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Real, of x's precision, with lengths s along `axes`.
-
-    {raises}
-    """
-    a, _ = _floating("irfftn", x)
-    return _real_inverse_n("irfftn", a, s, axes, norm, workers)
-
-
-@_documented
-def rfft2(x: npt.ArrayLike, s: Lengths = None, axes: Axes = (-2, -1), norm: Norm = None, overwrite_x: bool = False,
-          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The 2-D discrete Fourier transform of real input: rfftn with axes (-2, -1) by default.
-
-    Parameters
-    ----------
-    x : array_like
-        Real input.
-    s : sequence of ints, optional
-        Lengths along `axes` (crop or zero-pad).
-    axes : sequence of ints, optional
-        The axes transformed, default (-2, -1); the last is halved.
-    {norm}
-    overwrite_x : bool, optional
-        Accepted for scipy.fft's signature; x is never written.
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Complex, of x's precision.
-
-    {raises}
-    """
-    a = _real("rfft2", x)
-    axes, lengths = _many_axes("rfft2", a, s, axes)
-    return _real_forward("rfft2", a, axes, lengths, norm, workers)
-
-
-@_documented
-def irfft2(x: npt.ArrayLike, s: Lengths = None, axes: Axes = (-2, -1), norm: Norm = None, overwrite_x: bool = False,
-           workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
-    """The inverse of rfft2: irfftn with axes (-2, -1) by default.
-
-    Parameters
-    ----------
-    x : array_like
-        Half spectrum.
-    s : sequence of ints, optional
-        The output's lengths along `axes` (default: the input's, and 2 * (m - 1) along the last).
-    axes : sequence of ints, optional
-        The axes transformed, default (-2, -1); the last is the halved one.
-    {norm}
-    overwrite_x : bool, optional
-        Accepted for scipy.fft's signature; x is never written.
-    {workers}
-    {plan}
-
-    Returns
-    -------
-    numpy.ndarray
-        Real, of x's precision.
-
-    {raises}
-    """
-    a, _ = _floating("irfft2", x)
-    return _real_inverse_n("irfft2", a, s, axes, norm, workers)
-
-
-def _real_inverse_n(name: str, a: np.ndarray, s: Lengths, axes: Axes, norm: Norm, workers: Any) -> np.ndarray:
+def _real_inverse_nd(name: str, x: Any, s: Lengths, axes: Axes, norm: Norm, workers: Any) -> np.ndarray:
+    a, _ = _floating(name, x)
     axes, lengths = _many_axes(name, a, s, axes)
     if s is None and axes:
         # One input point gives one output point here (scipy.fft's n-D rule; irfft refuses it).
         lengths[-1] = 2 * (a.shape[axes[-1]] - 1) or 1
     return _real_inverse(name, a, axes, lengths, norm, workers)
+
+
+# --- complex transforms ------------------------------------------------------------------------
+
+
+@_described("The 1-D discrete Fourier transform, ``X[k] = sum_n x[n] exp(-2j pi k n / N)``.", _COMPLEX_1D,
+            "Complex (complex64 for single-precision input, else complex128), with length n along\n    `axis`.")
+def fft(x: npt.ArrayLike, n: Optional[int] = None, axis: int = -1, norm: Norm = None, overwrite_x: bool = False,
+        workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _complex_1d("fft", True, x, n, axis, norm, overwrite_x, workers)
+
+
+@_described("The 1-D inverse discrete Fourier transform, ``x[n] = 1/N sum_k X[k] exp(+2j pi k n / N)``.",
+            _COMPLEX_1D, "Complex, of x's precision, with length n along `axis`.")
+def ifft(x: npt.ArrayLike, n: Optional[int] = None, axis: int = -1, norm: Norm = None, overwrite_x: bool = False,
+         workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _complex_1d("ifft", False, x, n, axis, norm, overwrite_x, workers)
+
+
+@_described("The n-D discrete Fourier transform (negative exponent) along `axes`.", _COMPLEX_ND,
+            "Complex, of x's precision, with lengths s along `axes`.")
+def fftn(x: npt.ArrayLike, s: Lengths = None, axes: Axes = None, norm: Norm = None, overwrite_x: bool = False,
+         workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _complex_nd("fftn", True, x, s, axes, norm, overwrite_x, workers)
+
+
+@_described("The n-D inverse discrete Fourier transform (positive exponent, 1/N by default) along `axes`.",
+            _COMPLEX_ND, "Complex, of x's precision, with lengths s along `axes`.")
+def ifftn(x: npt.ArrayLike, s: Lengths = None, axes: Axes = None, norm: Norm = None, overwrite_x: bool = False,
+          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _complex_nd("ifftn", False, x, s, axes, norm, overwrite_x, workers)
+
+
+@_described("The 2-D discrete Fourier transform (negative exponent): fftn with axes (-2, -1) by default.",
+            _COMPLEX_2D, "Complex, of x's precision.")
+def fft2(x: npt.ArrayLike, s: Lengths = None, axes: Axes = (-2, -1), norm: Norm = None, overwrite_x: bool = False,
+         workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _complex_nd("fft2", True, x, s, axes, norm, overwrite_x, workers)
+
+
+@_described("The 2-D inverse discrete Fourier transform (positive exponent): ifftn with axes (-2, -1).",
+            _COMPLEX_2D, "Complex, of x's precision.")
+def ifft2(x: npt.ArrayLike, s: Lengths = None, axes: Axes = (-2, -1), norm: Norm = None, overwrite_x: bool = False,
+          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _complex_nd("ifft2", False, x, s, axes, norm, overwrite_x, workers)
+
+
+# --- real transforms ---------------------------------------------------------------------------
+
+
+@_described("The 1-D discrete Fourier transform of real input: the n // 2 + 1 non-negative frequencies.",
+            "x_real n axis norm overwrite_real workers plan",
+            "Complex, of x's precision, with n // 2 + 1 points along `axis`.")
+def rfft(x: npt.ArrayLike, n: Optional[int] = None, axis: int = -1, norm: Norm = None, overwrite_x: bool = False,
+         workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _real_forward_of("rfft", x, n, axis, True, norm, workers)
+
+
+@_described("The inverse of rfft: n real points from the half spectrum x (positive exponent).",
+            "x_half n_out axis norm overwrite_real workers plan", "Real, of x's precision, with n points along `axis`.",
+            "The input's n // 2 + 1 first points along `axis` are used (cropped or zero-padded); the\n"
+            "imaginary parts of the zero and (for even n) the Nyquist frequency are ignored.")
+def irfft(x: npt.ArrayLike, n: Optional[int] = None, axis: int = -1, norm: Norm = None, overwrite_x: bool = False,
+          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _real_inverse_1d("irfft", x, n, axis, norm, workers)
+
+
+@_described("The n-D discrete Fourier transform of real input; the last of `axes` is halved (n // 2 + 1).",
+            "x_real s axes_real norm overwrite_real workers plan",
+            "Complex, of x's precision: s[-1] // 2 + 1 points along axes[-1], s along the others.")
+def rfftn(x: npt.ArrayLike, s: Lengths = None, axes: Axes = None, norm: Norm = None, overwrite_x: bool = False,
+          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _real_forward_of("rfftn", x, s, axes, False, norm, workers)
+
+
+@_described("The inverse of rfftn: a real array from its half spectrum (positive exponent).",
+            "x_half s_out axes_real norm overwrite_real workers plan",
+            "Real, of x's precision, with lengths s along `axes`.",
+            "As scipy.fft computes it: the axes other than the last of `axes` are transformed complex to\n"
+            "complex first, then the last one complex to real.")
+def irfftn(x: npt.ArrayLike, s: Lengths = None, axes: Axes = None, norm: Norm = None, overwrite_x: bool = False,
+           workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _real_inverse_nd("irfftn", x, s, axes, norm, workers)
+
+
+@_described("The 2-D discrete Fourier transform of real input: rfftn with axes (-2, -1) by default.",
+            "x_real s axes2_real norm overwrite_real workers plan", "Complex, of x's precision.")
+def rfft2(x: npt.ArrayLike, s: Lengths = None, axes: Axes = (-2, -1), norm: Norm = None, overwrite_x: bool = False,
+          workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _real_forward_of("rfft2", x, s, axes, False, norm, workers)
+
+
+@_described("The inverse of rfft2: irfftn with axes (-2, -1) by default.",
+            "x_half s_out axes2_real norm overwrite_real workers plan", "Real, of x's precision.")
+def irfft2(x: npt.ArrayLike, s: Lengths = None, axes: Axes = (-2, -1), norm: Norm = None, overwrite_x: bool = False,
+           workers: Optional[int] = None, *, plan: Any = None) -> np.ndarray:
+    return _real_inverse_nd("irfft2", x, s, axes, norm, workers)
 
 
 # --- frequencies and shifts (numpy's) ----------------------------------------------------------
