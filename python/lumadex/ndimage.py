@@ -40,7 +40,7 @@ Where this module differs from scipy.ndimage:
 import math
 import numbers
 import warnings
-from typing import Optional, Sequence, Tuple, Union
+from typing import Callable, Optional, Sequence, Tuple, Union
 
 import numpy as np
 from numpy.typing import ArrayLike, DTypeLike
@@ -96,6 +96,15 @@ def _check_mode(function: str, mode: str) -> str:
     if not isinstance(mode, str) or mode not in MODES:
         raise ValueError(f"{function}: mode must be one of {', '.join(MODES)}; got {mode!r}")
     return mode
+
+
+def _warp_arguments(function: str, input: ArrayLike, order: int, mode: str, low: int = 1,
+                    high: Optional[int] = 3) -> Tuple[np.ndarray, int, str]:
+    """The checks every warp starts with: the input as an array of low to high dimensions, the
+    spline order and the edge mode."""
+    input = _as_input(function, input)
+    _check_dimensions(function, input, low, high)
+    return input, _check_order(function, order), _check_mode(function, mode)
 
 
 def _floats(function: str, name: str, value, rank: int) -> Tuple[float, ...]:
@@ -218,6 +227,24 @@ def _affine_call(matrix: np.ndarray, offset: Sequence[float], order: int, mode: 
 # --- the warps ------------------------------------------------------------------------------------
 
 
+# The parameter texts the warps share, put in their docstrings where {order_mode} and
+# {cval_prefilter} stand.
+_WARP_PARAMETERS = {
+    "    {order_mode}\n": (
+        "    order : int, optional\n        Spline order, 0 or 1 (the default).\n"
+        "    mode : str, optional\n        Edge mode, as for `shift` (default 'constant').\n"),
+    "    {cval_prefilter}\n": (
+        "    cval : float, optional\n        The value outside the input in the constant modes (default 0).\n"
+        "    prefilter : bool, optional\n        Accepted for scipy's signature; no effect at orders 0 and 1.\n"),
+}
+
+
+def _warp_documented(function: Callable) -> Callable:
+    for placeholder, text in _WARP_PARAMETERS.items():
+        function.__doc__ = function.__doc__.replace(placeholder, text)
+    return function
+
+
 def shift(
     input: ArrayLike,
     shift: Union[float, Sequence[float]],
@@ -268,10 +295,7 @@ def shift(
         The shifted array (`output` when an array was given).
     """
     function = "shift"
-    input = _as_input(function, input)
-    _check_dimensions(function, input)
-    order = _check_order(function, order)
-    mode = _check_mode(function, mode)
+    input, order, mode = _warp_arguments(function, input, order, mode)
     shifts = _floats(function, "shift", shift, input.ndim)
     cval = _real_cval(function, cval, input.dtype.kind == "c")
     output = _output_array(function, output, input, input.shape)
@@ -279,6 +303,7 @@ def shift(
     return _run(input, output, _axes_call([(-s, 1.0, 0.0, False) for s in shifts], order, mode), cval)
 
 
+@_warp_documented
 def zoom(
     input: ArrayLike,
     zoom: Union[float, Sequence[float]],
@@ -312,10 +337,7 @@ def zoom(
     mode : str, optional
         Edge mode, as for `shift` (default 'constant'; with grid_mode,
         'grid-constant' is what scipy suggests and a warning says so).
-    cval : float, optional
-        The value outside the input in the constant modes (default 0).
-    prefilter : bool, optional
-        Accepted for scipy's signature; no effect at orders 0 and 1.
+    {cval_prefilter}
     grid_mode : bool, optional
         Scale the pixels' full extent instead of the distance between the
         outer pixel centres (default False).
@@ -326,10 +348,7 @@ def zoom(
         The zoomed array.
     """
     function = "zoom"
-    input = _as_input(function, input)
-    _check_dimensions(function, input)
-    order = _check_order(function, order)
-    mode = _check_mode(function, mode)
+    input, order, mode = _warp_arguments(function, input, order, mode)
     factors = _floats(function, "zoom", zoom, input.ndim)
     cval = _real_cval(function, cval, input.dtype.kind == "c")
     try:
@@ -354,6 +373,7 @@ def zoom(
     return _run(input, output, _axes_call(maps, order, mode), cval)
 
 
+@_warp_documented
 def affine_transform(
     input: ArrayLike,
     matrix: ArrayLike,
@@ -391,14 +411,8 @@ def affine_transform(
         the input's. It must have the input's number of dimensions.
     output : ndarray or dtype, optional
         The array to write into or the dtype of a new one.
-    order : int, optional
-        Spline order, 0 or 1 (the default).
-    mode : str, optional
-        Edge mode, as for `shift` (default 'constant').
-    cval : float, optional
-        The value outside the input in the constant modes (default 0).
-    prefilter : bool, optional
-        Accepted for scipy's signature; no effect at orders 0 and 1.
+    {order_mode}
+    {cval_prefilter}
 
     Returns
     -------
@@ -406,10 +420,7 @@ def affine_transform(
         The transformed array.
     """
     function = "affine_transform"
-    input = _as_input(function, input)
-    _check_dimensions(function, input)
-    order = _check_order(function, order)
-    mode = _check_mode(function, mode)
+    input, order, mode = _warp_arguments(function, input, order, mode)
     cval = _real_cval(function, cval, input.dtype.kind == "c")
     ndim = input.ndim
     if output_shape is None:
@@ -462,6 +473,7 @@ def _sin_cos_degrees(angle: float) -> Tuple[float, float]:
     return math.sin(radians), math.cos(radians)
 
 
+@_warp_documented
 def rotate(
     input: ArrayLike,
     angle: float,
@@ -494,14 +506,8 @@ def rotate(
         hold the whole rotated input plane; otherwise it keeps its shape.
     output : ndarray or dtype, optional
         The array to write into or the dtype of a new one.
-    order : int, optional
-        Spline order, 0 or 1 (the default).
-    mode : str, optional
-        Edge mode, as for `shift` (default 'constant').
-    cval : float, optional
-        The value outside the input in the constant modes (default 0).
-    prefilter : bool, optional
-        Accepted for scipy's signature; no effect at orders 0 and 1.
+    {order_mode}
+    {cval_prefilter}
 
     Returns
     -------
@@ -509,10 +515,7 @@ def rotate(
         The rotated array.
     """
     function = "rotate"
-    input = _as_input(function, input)
-    _check_dimensions(function, input, 2, None)
-    order = _check_order(function, order)
-    mode = _check_mode(function, mode)
+    input, order, mode = _warp_arguments(function, input, order, mode, 2, None)
     cval = _real_cval(function, cval, input.dtype.kind == "c")
     try:
         angle = float(angle)
