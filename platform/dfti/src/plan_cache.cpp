@@ -167,25 +167,23 @@ struct ScratchArray {
 
 PlanCache* the_cache = nullptr;
 
-// Forks between their prepare handler and their parent handler. While one is
-// pending, FFTW's planner has a time limit of 0: a measurement in progress
-// ends after the candidate it is timing, instead of holding the fork up
-// for the rest of its seconds, and it is discarded (its plan was chosen by
-// incomplete timings). The lock orders the count's changes with the limit's.
-struct PendingForks {
+// What cuts a measurement short: forks between their prepare handler and
+// their parent handler, and a compute call of the problem the planner thread
+// is measuring (its loop resumed). While either is pending, FFTW's planner
+// has a time limit of 0: a measurement in progress ends after the candidate
+// it is timing, instead of holding the fork or the loop up for the rest of
+// its seconds, and it is discarded (its plan was chosen by incomplete
+// timings). The lock orders their changes with the limit's.
+struct Interruptions {
     std::mutex lock;
-    int count = 0;
+    int forks = 0;
+    bool call = false;  // a call interrupts the planner thread's measurement
 };
-PendingForks pending_forks;
+Interruptions interruptions;
 
 void set_time_limits(double seconds) {
     set_planner_time_limit(Precision::single, seconds);
     set_planner_time_limit(Precision::double_, seconds);
-}
-
-bool fork_pending() {
-    std::lock_guard guard(pending_forks.lock);
-    return pending_forks.count > 0;
 }
 
 }  // namespace
@@ -228,9 +226,9 @@ PlanCache::PlanCache()
     pthread_atfork(
         [] {
             {
-                std::lock_guard guard(pending_forks.lock);
-                if (pending_forks.count++ == 0) {
-                    set_time_limits(0);
+                std::lock_guard guard(interruptions.lock);
+                if (interruptions.forks++ == 0) {
+                    if (!interruptions.call) set_time_limits(0);
                     if (the_cache) the_cache->set_planner_priority(false);
                 }
             }
@@ -240,9 +238,9 @@ PlanCache::PlanCache()
         [] {
             if (the_cache) the_cache->state_.unlock();
             {
-                std::lock_guard guard(pending_forks.lock);
-                if (--pending_forks.count == 0) {
-                    set_time_limits(FFTW_NO_TIMELIMIT);
+                std::lock_guard guard(interruptions.lock);
+                if (--interruptions.forks == 0) {
+                    if (!interruptions.call) set_time_limits(FFTW_NO_TIMELIMIT);
                     if (the_cache) the_cache->set_planner_priority(true);
                 }
             }
@@ -251,7 +249,7 @@ PlanCache::PlanCache()
         [] {
             // The child's only thread: the count's lock may have been held by
             // a thread that is not here.
-            new (&pending_forks) PendingForks;
+            new (&interruptions) Interruptions;
             set_time_limits(FFTW_NO_TIMELIMIT);
             // The planner thread does not exist in the child: forget it (its
             // object is not ours to destroy) and what it was to do.
@@ -268,7 +266,8 @@ PlanCache::PlanCache()
                 c->running_ = 0;
                 for (auto& [problem, e] : c->entries_)
                     if (e.history.measurement == Measurement::queued ||
-                        e.history.measurement == Measurement::running)
+                        e.history.measurement == Measurement::running ||
+                        e.history.measurement == Measurement::in_background)
                         e.history.measurement = Measurement::not_yet;
                 c->state_.unlock();
             }
@@ -326,9 +325,16 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
         case Decision::cheap_and_queue:
             queue(e);
             break;
+        case Decision::cheap_and_interrupt:
+            interrupt_background_measurement();
+            break;
         case Decision::measure_now:
-        case Decision::wait_for_measurement:
+        case Decision::wait_for_measurement: {
+            // The call is busy meanwhile: the planner thread must not take
+            // its measuring or waiting for quiet.
+            const Busy busy(*this);
             return measure_in_call(p, in, out, use, state);
+        }
     }
     return e.plan;
 }
@@ -418,7 +424,8 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
     const MeasuringSpans spans = measuring_spans(p);
 
     FftwPlan handle = nullptr;
-    bool gave_up = false, cancelled = false, cheap_is_faster = false;
+    bool gave_up = false, cheap_is_faster = false;
+    Cut cut = Cut::none;
     double seconds = 0;
     ScratchArray in, out;
     if (spans.bytes() <= max_measure_bytes && in.allocate(spans.in, s.precision, p.in_alignment) &&
@@ -431,16 +438,14 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
             planner_planning_ = !in_call;
             void* const out_data = p.in_place ? in.data : out.data;
             handle = make_fftw_plan(p, in.data, out_data, measuring_flags(use));
-            if (!in_call) {
-                planner_planning_ = false;
-                set_planner_priority(true);  // back to idle, if a fork lifted it
-            }
+            // A fork that began meanwhile may have cut the measurement short
+            // (a fork cannot begin and end within it: it waits for this
+            // lock), or a call of the problem, in the background.
+            cut = planning_ends(in_call);
+            if (!in_call) set_planner_priority(true);  // back to idle, if a fork lifted it
             --planning_;
             seconds = std::chrono::duration<double>(Clock::now() - began).count();
-            // A fork that began meanwhile may have cut the measurement short
-            // (a fork cannot begin and end within it: it waits for this lock).
-            cancelled = fork_pending();
-            if (cancelled) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
+            if (cut != Cut::none) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
             // The lean search may miss what FFTW_ESTIMATE's heuristics pick
             // (a prime length's plan, now and then): the faster one stays.
             std::shared_ptr<Plan> cheap;
@@ -467,7 +472,7 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
     auto plan = handle ? std::make_shared<Plan>(p, handle, true) : nullptr;
     std::lock_guard state(state_);
     --running_;
-    if (cancelled) ++statistics_.cancelled;
+    if (cut != Cut::none) ++statistics_.cancelled;
     auto it = entries_.find(p);
     if (it != entries_.end()) {
         Entry& e = it->second;
@@ -488,7 +493,8 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
         }
         e.history.measurement =
             settled ? Measurement::done : (gave_up ? Measurement::not_yet : Measurement::impossible);
-        if (cancelled) queue(e);  // measured again when the process is quiet
+        if (cut == Cut::call) e.history.interrupted = true;
+        if (cut != Cut::none) queue(e);  // measured again when the process is quiet
     }
     changed_.notify_all();
     return settled;
@@ -527,18 +533,44 @@ void PlanCache::planner_thread() {
                 next = it;
         if (next == entries_.end()) {
             changed_.wait(state);
-        } else if (!may_measure_in_background(quiet())) {
+        } else if (!may_measure_in_background(quiet(), next->second.history)) {
             changed_.wait_for(state, std::chrono::milliseconds(5));
         } else {
             const FftwProblem p = next->first;
             const PlanUse use = next->second.use;
-            next->second.history.measurement = Measurement::running;
+            next->second.history.measurement = Measurement::in_background;
             ++running_;
             state.unlock();
             measure(p, use, std::nullopt);
             state.lock();
         }
     }
+}
+
+void PlanCache::interrupt_background_measurement() {
+    std::lock_guard guard(interruptions.lock);
+    if (!planner_planning_ || interruptions.call) return;
+    interruptions.call = true;
+    if (interruptions.forks == 0) set_time_limits(0);
+}
+
+PlanCache::Cut PlanCache::planning_ends(bool in_call) {
+    std::lock_guard guard(interruptions.lock);
+    Cut cut = interruptions.forks > 0 ? Cut::fork : Cut::none;
+    if (in_call) return cut;
+    planner_planning_ = false;
+    if (std::exchange(interruptions.call, false)) {
+        if (interruptions.forks == 0) set_time_limits(FFTW_NO_TIMELIMIT);
+        if (cut == Cut::none) cut = Cut::call;
+    }
+    return cut;
+}
+
+PlanCache::Busy::Busy(PlanCache& cache) : cache_(cache) { ++cache_.in_flight_; }
+
+PlanCache::Busy::~Busy() {
+    cache_.last_end_ = Clock::now().time_since_epoch().count();
+    --cache_.in_flight_;
 }
 
 void PlanCache::transform_begins() { ++in_flight_; }
@@ -578,6 +610,7 @@ void PlanCache::evict_if_full() {
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
             if (it->second.history.measurement != Measurement::running &&
+                it->second.history.measurement != Measurement::in_background &&
                 (oldest == entries_.end() || it->second.last_use < oldest->second.last_use))
                 oldest = it;
         if (oldest == entries_.end()) return;

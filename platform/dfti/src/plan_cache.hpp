@@ -20,6 +20,11 @@
 // joins the planner thread and frees this layer's plans, and leaves FFTW's
 // process-wide state (wisdom, threads) alone.
 //
+// A call of the problem the planner thread is measuring (a loop resumed
+// after a pause that looked quiet) cuts that measurement short the same way
+// as a fork does (below), runs the cheap path at once, and leaves the
+// problem queued.
+//
 // Fork: the prepare handler takes both locks, so that the child gets them
 // free. It never waits for a measurement: it sets FFTW's planner time limit
 // to 0 first, which ends a measurement in progress after the candidate it is
@@ -74,7 +79,7 @@ struct PlanStatistics {
     // Line plans, measured either way:
     uint64_t line_plans_measured = 0;
     // Both:
-    uint64_t cancelled = 0;  // measurements cut short by a fork, to be made again
+    uint64_t cancelled = 0;  // measurements cut short by a fork or a call, to be made again
     int measuring = 0;       // measurements inside FFTW's planner now
 };
 
@@ -132,6 +137,21 @@ private:
     // Idle priority for the planner thread, or normal while it measures.
     void set_planner_priority(bool idle);
     ProcessQuiet quiet() const;
+    // Cuts the planner thread's measurement short, if it is in FFTW's planner.
+    void interrupt_background_measurement();
+    // After a measurement leaves FFTW's planner: what cut it short, if anything.
+    enum class Cut { none, fork, call };
+    Cut planning_ends(bool in_call);
+    // Marks the calling thread busy (measuring or waiting in a call) for the
+    // planner thread's sense of quiet.
+    class Busy {
+    public:
+        explicit Busy(PlanCache& cache);
+        ~Busy();
+
+    private:
+        PlanCache& cache_;
+    };
     void queue(Entry& e);
     void evict_if_full();
 

@@ -13,6 +13,9 @@ constexpr double quiet_minimum_seconds = 0.020;
 // ...and after this long without a transform however busy the machine is
 // (nothing of this process is left to disturb or to hold up).
 constexpr double quiet_long_seconds = 1.0;
+// A loop's body between two transforms takes less than this many of its
+// problem's calls: the process is not quiet before that long.
+constexpr double loop_body_calls = 4;
 
 // FFTW's planner takes about this long to measure anything but the
 // smallest geometries, however fast their calls (64 x 64: 0.18 s for calls
@@ -32,6 +35,9 @@ Decision decide(const PlanHistory& h, double expected_measuring_seconds) {
     // Running beside its own measurement, a call would disturb the timings
     // FFTW chooses by (and the plan kept in the wisdom file too).
     if (h.measurement == Measurement::running) return Decision::wait_for_measurement;
+    // The loop resumed while the planner thread measures its problem: it
+    // is no longer quiet, and the loop does not wait for that measurement.
+    if (h.measurement == Measurement::in_background) return Decision::cheap_and_interrupt;
     if (rental_due(h, expected_measuring_seconds)) return Decision::measure_now;
     // It recurs: worth measuring when the process is quiet.
     if (h.measurement == Measurement::not_yet && h.cheap_calls > 0) return Decision::cheap_and_queue;
@@ -51,10 +57,13 @@ double learned_calls_per_measurement(const PlanHistory& h, double measuring_seco
     return measuring_seconds * h.cheap_calls / h.cheap_seconds;
 }
 
-bool may_measure_in_background(const ProcessQuiet& q) {
+bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h) {
     const double quiet = q.transforms_in_flight > 0 ? 0 : q.seconds_since_last_transform;
     if (quiet >= quiet_long_seconds) return true;
-    return quiet >= std::max(quiet_minimum_seconds, q.last_transform_seconds) && q.spare_core;
+    if (h.interrupted) return false;
+    const double mean_call = h.cheap_calls > 0 ? h.cheap_seconds / h.cheap_calls : 0;
+    const double loop_body = loop_body_calls * mean_call;
+    return quiet >= std::max({quiet_minimum_seconds, q.last_transform_seconds, loop_body}) && q.spare_core;
 }
 
 bool measure_first(const QueuedProblem& a, const QueuedProblem& b) {

@@ -18,14 +18,19 @@
 //     slow each other through the shared caches and memory (1000 x 1000
 //     Complex 16 on its cheap plan: 14 to 22 ms a call beside a
 //     measurement, 11 to 13.5 without) and FFTW would choose by disturbed
-//     timings. A call of a problem being measured waits for that
-//     measurement, at most as long as measuring is expected to take.
-//  3. Ski rental: a tight loop leaves the planner thread no such moment.
-//     Once the cheap path's calls have cost what measuring is expected to
-//     cost, the next call measures in the calling thread. A loop then costs
-//     at most about twice what the better choice in hindsight (stay cheap,
-//     or measure at once) would have cost, and a long loop runs at measured
-//     speed.
+//     timings. A loop is not quiet: the time between its transforms (the
+//     other work of its body) is short against a few of its calls. Nor is
+//     a call that measures in the calling thread.
+//  3. Ski rental: a loop leaves the planner thread no quiet moment. Once
+//     the cheap path's calls have cost what measuring is expected to cost,
+//     the next call measures in the calling thread. A loop then costs at
+//     most about twice what the better choice in hindsight (stay cheap, or
+//     measure at once) would have cost, and a long loop runs at measured
+//     speed. A loop never waits for a measurement it did not make: a call
+//     that finds its problem measured in the background (the loop paused
+//     long enough to look quiet, and resumed) runs the cheap path and cuts
+//     that measurement short; the problem is measured again after a long
+//     quiet, or by the loop's own rental.
 //  4. Problems too large to measure (measuring needs arrays of their size)
 //     stay on the cheap path unless wisdom for them is at hand.
 // A compute call's expected measuring time is counted in cheap calls of the
@@ -44,8 +49,9 @@
 
 namespace lumadex::dfti {
 
-// Where a problem's measurement stands.
-enum class Measurement { not_yet, queued, running, done, impossible };
+// Where a problem's measurement stands: `running` in a compute call,
+// `in_background` in the planner thread.
+enum class Measurement { not_yet, queued, running, in_background, done, impossible };
 
 // What the cache knows about one problem when a call asks for its plan.
 struct PlanHistory {
@@ -57,6 +63,9 @@ struct PlanHistory {
     // a batch, counts each) and the seconds they took.
     double cheap_calls = 0;
     double cheap_seconds = 0;
+    // A call cut its background measurement short: its loop pauses long
+    // enough to look quiet.
+    bool interrupted = false;
 };
 
 enum class Decision {
@@ -64,7 +73,8 @@ enum class Decision {
     cheap,                 // run the cheap path
     cheap_and_queue,       // run the cheap path; queue the problem for the planner thread
     measure_now,           // measure in this call (ski rental), then run what that gives
-    wait_for_measurement,  // the planner thread is measuring it: wait, then run what that gives
+    wait_for_measurement,  // another call is measuring it: wait, then run what that gives
+    cheap_and_interrupt,   // run the cheap path; cut the planner thread's measurement of it short
 };
 
 // `expected_measuring_seconds`: how long measuring the problem should take.
@@ -90,11 +100,14 @@ struct ProcessQuiet {
     bool spare_core = true;  // the load average leaves the machine a core
 };
 
-// Whether the planner thread may start a measurement now: when no transform
-// is running and none has run for a while (at least 20 ms, and at least as
-// long as the last one took), on a machine with a core to spare; after a
-// second without a transform, however busy the machine is.
-bool may_measure_in_background(const ProcessQuiet& q);
+// Whether the planner thread may start measuring a problem (its history
+// `h`) now: when no transform is running and none has run for a while (at
+// least 20 ms, at least as long as the last one took, and at least a few
+// of the problem's own cheap calls, so that a loop's body between its
+// transforms is not taken for quiet), on a machine with a core to spare;
+// after a second without a transform, however busy the machine is. A
+// problem whose measurement its own call interrupted waits for that second.
+bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h);
 
 // Which of two queued problems the planner thread measures first: a line
 // plan before a compute call's problem (it takes a fraction of the time and
