@@ -33,6 +33,11 @@ PlanHistory interrupted(PlanHistory h) {
     return h;
 }
 
+PlanHistory saving(double share, PlanHistory h) {
+    h.savings = share;
+    return h;
+}
+
 struct DecisionRow {
     std::string what;
     PlanHistory history;
@@ -53,6 +58,9 @@ TEST(PlanPolicy, DecidesFromTheHistory) {
         {"being measured in the background", history(M::in_background, 3), Decision::cheap_and_interrupt},
         {"being measured in the background, rental due", history(M::in_background, 400),
          Decision::cheap_and_interrupt},
+        {"a measured plan saves a quarter: 41 calls lost 10", saving(0.25, history(M::queued, 41)), Decision::cheap},
+        {"a measured plan saves a quarter: 161 calls lost 40", saving(0.25, history(M::queued, 161)),
+         Decision::measure_now},
         {"interrupted and queued again, rental not due", interrupted(history(M::queued, 20)), Decision::cheap},
         {"interrupted and queued again, rental due", interrupted(history(M::queued, 41)), Decision::measure_now},
         {"measured", history(M::done, 400, true), Decision::use_measured},
@@ -79,11 +87,22 @@ TEST(PlanPolicy, ExpectsMeasuringToCostItsCallsAtTheirMeanTime) {
     EXPECT_EQ(learned_calls_per_measurement(fast, 0.15, calls_per_measurement), calls_per_measurement);
 }
 
+TEST(PlanPolicy, LearnsWhatAMeasuredPlanSaves) {
+    const PlanHistory h = history(Measurement::done, 10);  // cheap calls of 10 ms
+    EXPECT_DOUBLE_EQ(learned_savings(h, 0.0075, 0.25), 0.25);
+    EXPECT_DOUBLE_EQ(learned_savings(h, 0.001, 0.25), 0.9);
+    EXPECT_DOUBLE_EQ(learned_savings(h, 0.0099, 0.25), 0.05) << "a least share, so that a long loop measures";
+    EXPECT_DOUBLE_EQ(learned_savings(h, 0.012, 0.25), 0.05) << "a measured plan slower than the cheap path";
+    EXPECT_DOUBLE_EQ(learned_savings(history(Measurement::done, 0), 0.001, 0.25), 0.25) << "nothing to compare";
+    EXPECT_DOUBLE_EQ(savings_of(1.73e-6, 1.10e-6), 1 - 1.10 / 1.73);
+}
+
 // A tight loop of n calls: a cheap call costs `cheap`, a measured one
 // `measured`, measuring `calls_per_measurement` cheap calls. No planner
 // thread ever gets a quiet moment, so queued problems stay queued.
-double loop_cost(int n, double cheap, double measured) {
+double loop_cost(int n, double cheap, double measured, double savings = 1) {
     PlanHistory h;
+    h.savings = savings;
     double total = 0;
     for (int call = 0; call < n; ++call) {
         switch (decide(h, expected_measuring_seconds(h, calls_per_measurement))) {
@@ -122,6 +141,18 @@ TEST(PlanPolicy, ALoopCostsAtMostTwiceTheBetterChoiceInHindsight) {
         }
     // A long loop runs at measured speed: its cost per call tends to it.
     EXPECT_LE(loop_cost(100000, 1.0, 0.1) / 100000, 0.1 * 1.01);
+}
+
+// The same promise when the rental counts only what the cheap calls lose
+// against a measured plan (a plan that saves little is measured later).
+TEST(PlanPolicy, ALoopCostsAtMostTwiceTheBetterChoiceKnowingWhatMeasuringSaves) {
+    for (const double speedup : {1.05, 1.2, 1.6, 3.0, 10.0})
+        for (const int n : {1, 10, 40, 100, 200, 800, 1000, 5000}) {
+            const double cheap = 1.0, measured = cheap / speedup, savings = 1 - measured / cheap;
+            const double measuring = calls_per_measurement * cheap;
+            const double best = std::min(n * cheap, measuring + n * measured);
+            EXPECT_LE(loop_cost(n, cheap, measured, savings), 2 * best + cheap) << n << " calls, speed-up " << speedup;
+        }
 }
 
 struct QuietRow {

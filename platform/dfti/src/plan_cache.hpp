@@ -102,6 +102,9 @@ public:
     // the problem (calls, the frames of a batch, blocks of lines) in
     // `seconds`.
     void account_cheap(const FftwProblem& p, double seconds, double units);
+    // Adds a run of p's measured plan (`units` of the problem in `seconds`)
+    // to what the policy learns of measured plans' savings.
+    void account_measured(const FftwProblem& p, double seconds, double units);
 
     // For tests and benchmarks: waits until no measurement is queued or
     // running (true) or the timeout has passed (false); the counters so far.
@@ -117,12 +120,20 @@ private:
     PlanCache();
     using Clock = std::chrono::steady_clock;
 
+    // The first calls of a geometry's new measured plan, for what it saves
+    // against the line passes.
+    struct LearningSavings {
+        int calls = 0;
+        double seconds = 0, units = 0;
+    };
+
     struct Entry {
         std::shared_ptr<Plan> plan;  // measured, cheap, or null (cheap path: the line passes)
         PlanUse use = PlanUse::whole;
         bool threaded = false;
         PlanHistory history;
         uint64_t last_use = 0;
+        std::optional<LearningSavings> learning;
     };
 
     std::shared_ptr<Plan> first_sight(const FftwProblem& p, void* in, void* out, PlanUse use);
@@ -131,8 +142,10 @@ private:
     // Measures p: in a call, waiting at most `patience` for the planner lock;
     // in the planner thread without one. True when a measured plan is in.
     bool measure(const FftwProblem& p, PlanUse use, std::optional<std::chrono::duration<double>> patience);
-    // How long measuring the entry's problem should take.
+    // How long measuring the entry's problem should take, and what share of
+    // its cheap calls' time a measured plan should save.
     double expected_measuring_seconds(const Entry& e) const;
+    double savings_expected(const Entry& e) const;
     void planner_thread();
     // Idle priority for the planner thread, or normal while it measures.
     void set_planner_priority(bool idle);
@@ -162,6 +175,8 @@ private:
     uint64_t clock_ = 0;
     int running_ = 0;  // measurements in progress
     double calls_per_measurement_[2];  // serial, threaded
+    double line_passes_savings_[2];    // serial, threaded
+    double line_plan_savings_;
     double line_plan_measuring_seconds_;
     std::thread* planner_ = nullptr;
     bool stopping_ = false;

@@ -22,9 +22,14 @@ constexpr double loop_body_calls = 4;
 // of 4 us; 256 x 256: 0.27 s for 0.12 ms).
 constexpr double least_measuring_seconds = 0.1;
 
-// The cheap calls have cost what measuring is expected to cost.
+// A measured plan is taken to save at least this share of a cheap call:
+// a loop long enough (twenty times the rental) measures whatever it runs.
+constexpr double least_savings = 0.05;
+
+// The cheap calls have lost, against a measured plan, what measuring is
+// expected to cost.
 bool rental_due(const PlanHistory& h, double expected_measuring_seconds) {
-    return h.cheap_calls > 0 && h.cheap_seconds >= expected_measuring_seconds;
+    return h.cheap_calls > 0 && h.cheap_seconds * h.savings >= expected_measuring_seconds;
 }
 
 }  // namespace
@@ -55,6 +60,15 @@ double learned_calls_per_measurement(const PlanHistory& h, double measuring_seco
     if (h.cheap_calls <= 0 || h.cheap_seconds <= 0 || measuring_seconds < 2 * least_measuring_seconds)
         return previous;
     return measuring_seconds * h.cheap_calls / h.cheap_seconds;
+}
+
+double savings_of(double cheap_seconds_per_unit, double measured_seconds_per_unit) {
+    return std::clamp(1 - measured_seconds_per_unit / cheap_seconds_per_unit, least_savings, 1.0);
+}
+
+double learned_savings(const PlanHistory& h, double measured_seconds_per_unit, double previous) {
+    if (h.cheap_calls <= 0 || h.cheap_seconds <= 0) return previous;
+    return savings_of(h.cheap_seconds / h.cheap_calls, measured_seconds_per_unit);
 }
 
 bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h) {
