@@ -34,13 +34,17 @@ constexpr double initial_calls_per_measurement[2] = {40, 100};
 // here); then learned from each one measured.
 constexpr double initial_line_plan_measuring_seconds = 0.03;
 // The share of the line passes' time (their line plans measured) that a
-// measured plan of the whole saves, serial and threaded: measured on this
-// machine kind, 1 to 10 % from 512 x 512 up (1024 x 1024 Complex 8: 4.8 ms
-// against 4.5; 2048 x 2048: 30.1 against 28.5; 1000 x 1000: 4.84 against
-// 4.80; 1080 x 1920 Complex 16: 22.6 against 23.8), 30 to 40 % at 256 x
-// 256 (0.26 ms against 0.15), so a quarter; then learned from the calls
-// that follow each measurement of a geometry.
-constexpr double initial_line_passes_savings = 0.25;
+// measured plan of the whole saves, for geometries of fewer elements than
+// `large_geometry` and for larger ones. Measured on this machine kind: 1 to
+// 10 % from 512 x 512 up (1024 x 1024 Complex 8: 4.8 ms against 4.5; 2048 x
+// 2048: 30.1 against 28.5; 1000 x 1000: 4.84 against 4.80; 1080 x 1920
+// Complex 16: 22.6 against 23.8), for 0.2 to 2 s of measuring: a quarter.
+// At 256 x 256, 30 to 40 % (0.26 ms against 0.15) for 0.15 to 0.3 s: as
+// much as the rental's least measuring time is short of the real one, so
+// one (the rental on the cheap calls' whole time). Then learned, serial and
+// threaded, from the calls that follow each measurement of a geometry.
+constexpr int64_t large_geometry = int64_t{1} << 18;
+constexpr double initial_line_passes_savings[2] = {1.0, 0.25};  // small, large
 // The share of a block's time a measured line plan saves: a third
 // (1000-point float lines: 1.73 us on FFTW_ESTIMATE's plan, 1.10 measured);
 // then learned from each line plan measured (both are timed then). The other
@@ -235,7 +239,8 @@ PlanCache& PlanCache::instance() {
 
 PlanCache::PlanCache()
     : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]},
-      line_passes_savings_{initial_line_passes_savings, initial_line_passes_savings},
+      line_passes_savings_{{initial_line_passes_savings[0], initial_line_passes_savings[1]},
+                           {initial_line_passes_savings[0], initial_line_passes_savings[1]}},
       line_plan_savings_(initial_line_plan_savings),
       line_plan_measuring_seconds_(initial_line_plan_measuring_seconds) {
     the_cache = this;
@@ -390,6 +395,7 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
     e.plan = plan;
     e.use = use;
     e.threaded = p.threads > 1;
+    e.large = output_layout(p.shape).count() >= large_geometry;
     e.history.measured_plan = measured;
     e.history.measurable = measuring_spans(p).bytes() <= max_measure_bytes;
     e.history.measurement = measured ? Measurement::done : Measurement::not_yet;
@@ -399,7 +405,7 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
 
 double PlanCache::savings_expected(const Entry& e) const {
     switch (e.use) {
-        case PlanUse::whole_lines: return line_passes_savings_[e.threaded ? 1 : 0];
+        case PlanUse::whole_lines: return line_passes_savings_[e.threaded ? 1 : 0][e.large ? 1 : 0];
         case PlanUse::lines: return line_plan_savings_;
         default: return 1.0;
     }
@@ -627,7 +633,7 @@ void PlanCache::account_measured(const FftwProblem& p, double seconds, double un
     l.seconds += seconds;
     l.units += units;
     if (l.calls <= calls_to_learn_from) return;
-    double& savings = line_passes_savings_[e.threaded ? 1 : 0];
+    double& savings = line_passes_savings_[e.threaded ? 1 : 0][e.large ? 1 : 0];
     savings = learned_savings(e.history, l.seconds / l.units, savings);
     e.learning.reset();
 }

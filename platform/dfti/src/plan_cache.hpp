@@ -131,6 +131,7 @@ private:
         std::shared_ptr<Plan> plan;  // measured, cheap, or null (cheap path: the line passes)
         PlanUse use = PlanUse::whole;
         bool threaded = false;
+        bool large = false;  // of large_geometry elements or more
         PlanHistory history;
         uint64_t last_use = 0;
         std::optional<LearningSavings> learning;
@@ -175,7 +176,7 @@ private:
     uint64_t clock_ = 0;
     int running_ = 0;  // measurements in progress
     double calls_per_measurement_[2];  // serial, threaded
-    double line_passes_savings_[2];    // serial, threaded
+    double line_passes_savings_[2][2];  // serial, threaded; small, large geometries
     double line_plan_savings_;
     double line_plan_measuring_seconds_;
     std::thread* planner_ = nullptr;

@@ -29,8 +29,8 @@
 //     cheap, or measure at once) would have cost, and a long loop runs at
 //     measured speed. The line passes with measured line plans run within
 //     10 % of a measured plan of the whole from 512 x 512 up, so a loop of
-//     such geometries measures them only after hundreds of calls, instead
-//     of paying tens of calls' time for a few per cent; a line plan, which
+//     such geometries measures them only after a hundred calls or more,
+//     instead of paying tens of calls' time for a few per cent; a line plan, which
 //     saves about a third, after its blocks have taken about three times
 //     its measuring time. A loop never waits for a measurement it did not make: a call
 //     that finds its problem measured in the background (the loop paused
