@@ -45,14 +45,15 @@ constexpr double initial_line_plan_measuring_seconds = 0.03;
 // threaded, from the calls that follow each measurement of a geometry.
 constexpr int64_t large_geometry = int64_t{1} << 18;
 constexpr double initial_line_passes_savings[2] = {1.0, 0.25};  // small, large
-// The share of a block's time a measured line plan saves: a third
-// (1000-point float lines: 1.73 us on FFTW_ESTIMATE's plan, 1.10 measured);
-// then learned from each line plan measured (both are timed then). The other
-// cheap paths are FFTW_ESTIMATE's own plans of a problem, which a
-// measurement may beat many times over (FFTW_ESTIMATE's 2-D plans, by ten)
-// or hardly (small frames): those save all of a call as far as the rental
-// knows.
-constexpr double initial_line_plan_savings = 0.35;
+// Line plans count their blocks' whole time (a share of one), though a
+// measured line plan saves about a third of it (1000-point float lines:
+// 1.73 us on FFTW_ESTIMATE's plan, 1.10 measured): one serves every
+// geometry of its length, so what it saves reaches beyond its own account,
+// and measuring it costs 2 to 70 ms. Measured after a few calls, it put
+// the first 20 calls of a 1000 x 1000 Complex 8 transform at 5.3 ms
+// instead of 7. The other cheap paths are FFTW_ESTIMATE's own plans of a
+// problem, which a measurement may beat many times over (FFTW_ESTIMATE's 2-D
+// plans, by ten) or hardly (small frames): they count their whole time too.
 // The measured plan's calls a learning takes, after its first (which meets
 // cold twiddle tables).
 constexpr int calls_to_learn_from = 3;
@@ -241,7 +242,6 @@ PlanCache::PlanCache()
     : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]},
       line_passes_savings_{{initial_line_passes_savings[0], initial_line_passes_savings[1]},
                            {initial_line_passes_savings[0], initial_line_passes_savings[1]}},
-      line_plan_savings_(initial_line_plan_savings),
       line_plan_measuring_seconds_(initial_line_plan_measuring_seconds) {
     the_cache = this;
     lumadex::os::KeepOpenMPUsableAfterFork();  // FFTW's threads are OpenMP's
@@ -406,7 +406,6 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
 double PlanCache::savings_expected(const Entry& e) const {
     switch (e.use) {
         case PlanUse::whole_lines: return line_passes_savings_[e.threaded ? 1 : 0][e.large ? 1 : 0];
-        case PlanUse::lines: return line_plan_savings_;
         default: return 1.0;
     }
 }
@@ -461,7 +460,6 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
 
     FftwPlan handle = nullptr;
     bool gave_up = false, cheap_is_faster = false;
-    double cheap_run = 0, measured_run = 0;  // a line plan's, cheap and measured
     Cut cut = Cut::none;
     double seconds = 0;
     ScratchArray in, out;
@@ -490,11 +488,9 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
                 std::lock_guard state(state_);
                 if (auto it = entries_.find(p); it != entries_.end()) cheap = it->second.plan;
             }
-            if (cheap && !cheap->measured) {
-                cheap_run = seconds_of_runs(p, cheap->handle, in.data, out_data);
-                measured_run = seconds_of_runs(p, handle, in.data, out_data);
-                cheap_is_faster = cheap_run < measured_run;
-            }
+            cheap_is_faster = cheap && !cheap->measured &&
+                              seconds_of_runs(p, cheap->handle, in.data, out_data) <
+                                  seconds_of_runs(p, handle, in.data, out_data);
             if (cheap_is_faster) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
         }
     }
@@ -520,7 +516,6 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
             if (e.use == PlanUse::lines) {
                 ++statistics_.line_plans_measured;
                 line_plan_measuring_seconds_ = seconds;
-                if (cheap_run > 0) line_plan_savings_ = savings_of(cheap_run, measured_run);
             } else {
                 ++(in_call ? statistics_.measured_in_calls : statistics_.measured_in_background);
                 if (in_call) {  // measured without competition

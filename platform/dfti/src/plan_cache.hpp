@@ -177,7 +177,6 @@ private:
     int running_ = 0;  // measurements in progress
     double calls_per_measurement_[2];  // serial, threaded
     double line_passes_savings_[2][2];  // serial, threaded; small, large geometries
-    double line_plan_savings_;
     double line_plan_measuring_seconds_;
     std::thread* planner_ = nullptr;
     bool stopping_ = false;

@@ -30,12 +30,11 @@
 //     measured speed. The line passes with measured line plans run within
 //     10 % of a measured plan of the whole from 512 x 512 up, so a loop of
 //     such geometries measures them only after a hundred calls or more,
-//     instead of paying tens of calls' time for a few per cent; a line plan, which
-//     saves about a third, after its blocks have taken about three times
-//     its measuring time. A loop never waits for a measurement it did not make: a call
-//     that finds its problem measured in the background (the loop paused
-//     long enough to look quiet, and resumed) runs the cheap path and cuts
-//     that measurement short; the problem is measured again after a long
+//     instead of paying tens of calls' time for a few per cent. A loop
+//     never waits for a measurement it did not make: a call that finds its
+//     problem measured in the background (the loop paused long enough to
+//     look quiet, and resumed) runs the cheap path and cuts that
+//     measurement short; the problem is measured again after a long
 //     quiet, or by the loop's own rental.
 //  4. Problems too large to measure (measuring needs arrays of their size)
 //     stay on the cheap path unless wisdom for them is at hand.
@@ -44,14 +43,15 @@
 // slows both alike), and learned from each measurement made in a call; but
 // it is never less than the planner's least measuring time, which small
 // geometries take however fast their calls are. What a measured plan saves
-// is learned too: from a geometry's first calls on its measured plan, and
-// from each line plan measured (plan_cache.cpp).
+// is learned too, from a geometry's first calls on its measured plan
+// (plan_cache.cpp).
 //
 // The line plans of the cheap path (1-D plans for blocks of lines, shared by
 // every geometry of their length) follow the same rules. Measuring one, on
 // a lean search (plan_cache.cpp), costs 2 to 70 ms and wins up to 40 % on
 // the cheap path (1000-point float lines: 1.73 us on FFTW_ESTIMATE's plan,
-// 1.10 measured), so a loop measures them after a few tens of calls; the
+// 1.10 measured) and serves every geometry of its length, so a loop
+// measures them after a few calls (on their blocks' whole time); the
 // planner thread measures them before whole geometries.
 #pragma once
 
