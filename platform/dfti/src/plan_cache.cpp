@@ -193,7 +193,7 @@ PlanCache* the_cache = nullptr;
 
 // What cuts a measurement short: forks between their prepare handler and
 // their parent handler, and a compute call of the problem the planner thread
-// is measuring (its loop resumed). While either is pending, FFTW's planner
+// is measuring (its loop resumed) or one that needs the planner lock. While either is pending, FFTW's planner
 // has a time limit of 0: a measurement in progress ends after the candidate
 // it is timing, instead of holding the fork or the loop up for the rest of
 // its seconds, and it is discarded (its plan was chosen by incomplete
@@ -334,6 +334,7 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
         state.unlock();
         FftwPlan cheap = nullptr;
         {
+            interrupt_background_measurement();
             PlannerLock planner;
             cheap = make_fftw_plan(p, in, out, FFTW_ESTIMATE);
         }
@@ -370,6 +371,7 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
     // A measured plan from wisdom, else the cheap path.
     std::shared_ptr<Plan> plan;
     {
+        interrupt_background_measurement();
         PlannerLock planner;
         static bool wisdom_loaded[2] = {false, false};
         if (!std::exchange(wisdom_loaded[static_cast<int>(p.shape.precision)], true)) load_wisdom(p.shape.precision);
@@ -465,6 +467,7 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
     ScratchArray in, out;
     if (spans.bytes() <= max_measure_bytes && in.allocate(spans.in, s.precision, p.in_alignment) &&
         (p.in_place || out.allocate(spans.out, s.precision, p.out_alignment))) {
+        if (in_call) interrupt_background_measurement();
         PlannerLock planner(patience);
         gave_up = !planner.owns_lock();
         if (!gave_up) {

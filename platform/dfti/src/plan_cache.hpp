@@ -23,7 +23,10 @@
 // A call of the problem the planner thread is measuring (a loop resumed
 // after a pause that looked quiet) cuts that measurement short the same way
 // as a fork does (below), runs the cheap path at once, and leaves the
-// problem queued.
+// problem queued. So does a call that needs the planner lock (a problem's
+// first sight, its cheap plan, a measurement in the call), which would
+// otherwise wait for the planner thread's measurement of another problem:
+// the process is not quiet any more.
 //
 // Fork: the prepare handler takes both locks, so that the child gets them
 // free. It never waits for a measurement: it sets FFTW's planner time limit
