@@ -265,8 +265,9 @@ PlanCache::PlanCache()
             if (the_cache) the_cache->state_.unlock();
             {
                 std::lock_guard guard(interruptions.lock);
-                if (--interruptions.forks == 0) {
-                    if (!interruptions.call) set_time_limits(FFTW_NO_TIMELIMIT);
+                // (A call's interruption still pending keeps both.)
+                if (--interruptions.forks == 0 && !interruptions.call) {
+                    set_time_limits(FFTW_NO_TIMELIMIT);
                     if (the_cache) the_cache->set_planner_priority(true);
                 }
             }
@@ -480,7 +481,7 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
             // (a fork cannot begin and end within it: it waits for this
             // lock), or a call of the problem, in the background.
             cut = planning_ends(in_call);
-            if (!in_call) set_planner_priority(true);  // back to idle, if a fork lifted it
+            if (!in_call) set_planner_priority(true);  // back to idle, if a fork or a call lifted it
             --planning_;
             seconds = std::chrono::duration<double>(Clock::now() - began).count();
             if (cut != Cut::none) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
@@ -592,6 +593,9 @@ void PlanCache::interrupt_background_measurement() {
     if (!planner_planning_ || interruptions.call) return;
     interruptions.call = true;
     if (interruptions.forks == 0) set_time_limits(0);
+    // At idle priority on a busy machine, it could take long to reach
+    // FFTW's next time check, holding the planner lock meanwhile.
+    set_planner_priority(false);
 }
 
 PlanCache::Cut PlanCache::planning_ends(bool in_call) {
