@@ -193,11 +193,12 @@ PlanCache* the_cache = nullptr;
 
 // What cuts a measurement short: forks between their prepare handler and
 // their parent handler, and a compute call of the problem the planner thread
-// is measuring (its loop resumed) or one that needs the planner lock. While either is pending, FFTW's planner
-// has a time limit of 0: a measurement in progress ends after the candidate
-// it is timing, instead of holding the fork or the loop up for the rest of
-// its seconds, and it is discarded (its plan was chosen by incomplete
-// timings). The lock orders their changes with the limit's.
+// is measuring (its loop resumed) or one that needs the planner lock. While
+// either is pending, FFTW's planner has a time limit of 0: a measurement in
+// progress ends after the candidate it is timing, instead of holding the
+// fork or the loop up for the rest of its seconds, and it is discarded (its
+// plan was chosen by incomplete timings). The lock orders their changes
+// with the limit's.
 struct Interruptions {
     std::mutex lock;
     int forks = 0;
