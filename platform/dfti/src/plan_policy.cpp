@@ -22,9 +22,11 @@ constexpr double loop_body_calls = 4;
 // of 4 us; 256 x 256: 0.27 s for 0.12 ms).
 constexpr double least_measuring_seconds = 0.1;
 
-// A measured plan is taken to save at least this share of a cheap call:
-// a loop long enough (twenty times the rental) measures whatever it runs.
-constexpr double least_savings = 0.05;
+// A measured plan is taken to save at least this share of a cheap call: a
+// loop long enough (ten times the rental) measures whatever it runs, and a
+// geometry whose measured plan saves a third (a volume, here) waits at most
+// about three times too long because others saved nothing.
+constexpr double least_savings = 0.1;
 
 // The cheap calls have lost, against a measured plan, what measuring is
 // expected to cost.
@@ -68,7 +70,8 @@ double savings_of(double cheap_seconds_per_unit, double measured_seconds_per_uni
 
 double learned_savings(const PlanHistory& h, double measured_seconds_per_unit, double previous) {
     if (h.cheap_calls <= 0 || h.cheap_seconds <= 0) return previous;
-    return savings_of(h.cheap_seconds / h.cheap_calls, measured_seconds_per_unit);
+    // Halfway: one geometry does not decide for all the others of its class.
+    return (previous + savings_of(h.cheap_seconds / h.cheap_calls, measured_seconds_per_unit)) / 2;
 }
 
 bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h) {

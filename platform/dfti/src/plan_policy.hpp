@@ -104,11 +104,12 @@ double expected_measuring_seconds(const PlanHistory& h, double calls_per_measure
 double learned_calls_per_measurement(const PlanHistory& h, double measuring_seconds, double previous);
 
 // The share of a cheap call's time a measured plan saves, from the time of
-// a unit of the problem on each. Never less than a twentieth, so that a
-// long loop still measures.
+// a unit of the problem on each. Never less than a tenth, so that a long
+// loop still measures.
 double savings_of(double cheap_seconds_per_unit, double measured_seconds_per_unit);
-// The same from a problem's cheap calls (its history) and its measured
-// plan's calls; `previous` when the history holds no cheap call.
+// The expected share after a problem's measured plan ran its first calls:
+// halfway from `previous` to what it saved against the problem's cheap calls
+// (its history); `previous` when the history holds no cheap call.
 double learned_savings(const PlanHistory& h, double measured_seconds_per_unit, double previous);
 
 // What the planner thread sees of the process when it could start a
