@@ -229,6 +229,41 @@ TEST(DftiPlanPolicy, AForkCancelsABackgroundMeasurementWhichIsMadeLater) {
     omp_set_num_threads(saved);
 }
 
+// A loop that resumes while the planner thread measures its problem (its
+// pause looked quiet) does not wait for that measurement: the call runs the
+// cheap path and cuts the measurement short; the problem is measured later,
+// once the process is quiet for long.
+TEST(DftiPlanPolicy, ACallOfAProblemMeasuredInTheBackgroundInterruptsItInsteadOfWaiting) {
+    using namespace std::chrono;
+    const int saved = omp_get_max_threads();
+    omp_set_num_threads(1);
+    // What earlier tests queued is measured first: the one measurement
+    // below is then this problem's.
+    EXPECT_TRUE(PlanCache::instance().wait_for_measurements(600));
+    Transform(8, 8).run();  // the wisdom cache file is read: now forget it
+    lumadex::dfti::forget_wisdom(lumadex::dfti::Precision::double_);
+    Transform slow(1, 262139);  // seconds to measure, as above
+    const auto expected = slow.run();
+    slow.run();
+    const auto before = PlanCache::instance().statistics();
+    const auto deadline = steady_clock::now() + seconds(60);
+    while (PlanCache::instance().statistics().measuring == 0 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_EQ(PlanCache::instance().statistics().measuring, 1);
+
+    const auto called = steady_clock::now();
+    EXPECT_LE(max_difference(slow.run(), expected), 1e-9);
+    EXPECT_LT(duration<double>(steady_clock::now() - called).count(), 1.0) << "the call waited for the measurement";
+    while (PlanCache::instance().statistics().cancelled == before.cancelled && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    EXPECT_EQ(PlanCache::instance().statistics().cancelled, before.cancelled + 1);
+
+    EXPECT_TRUE(PlanCache::instance().wait_for_measurements(600));
+    EXPECT_GT(PlanCache::instance().statistics().measured_in_background, before.measured_in_background);
+    EXPECT_LE(max_difference(slow.run(), expected), 1e-9);
+    omp_set_num_threads(saved);
+}
+
 // A plan released while another thread holds the planner lock is put aside
 // for the next holder; if none comes before exit, the cache's own teardown
 // destroys it. (The test fails in that teardown, after its body.)

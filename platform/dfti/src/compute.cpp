@@ -55,24 +55,27 @@ private:
 };
 
 // Brackets one compute call for the plan policy: the planner thread sees it
-// in flight, and a call on the cheap path adds its time to its problem's
-// account (`cheap_units` of the problem; 0 on a measured plan).
+// in flight, and the call's time (`units` of the problem) goes to its
+// problem's account of the cheap path or of its measured plan.
 class TransformScope {
 public:
-    TransformScope(const FftwProblem& p, double cheap_units)
-        : problem_(p), cheap_units_(cheap_units), began_(Clock::now()) {
+    TransformScope(const FftwProblem& p, double units, bool measured)
+        : problem_(p), units_(units), measured_(measured), began_(Clock::now()) {
         PlanCache::instance().transform_begins();
     }
     ~TransformScope() {
         const double seconds = std::chrono::duration<double>(Clock::now() - began_).count();
-        PlanCache::instance().transform_ends(seconds);
-        if (cheap_units_ > 0) PlanCache::instance().account_cheap(problem_, seconds, cheap_units_);
+        PlanCache& cache = PlanCache::instance();
+        cache.transform_ends(seconds);
+        if (measured_) cache.account_measured(problem_, seconds, units_);
+        else cache.account_cheap(problem_, seconds, units_);
     }
 
 private:
     using Clock = std::chrono::steady_clock;
     const FftwProblem& problem_;
-    double cheap_units_;
+    double units_;
+    bool measured_;
     Clock::time_point began_;
 };
 
@@ -126,7 +129,7 @@ Status run(const FftwProblem& problem, char* in, char* out, double scale) {
     if (suits_line_passes(problem)) {
         const Frames frames(problem, in, out);
         const std::shared_ptr<Plan> measured = cache.plan_for(frames.unit, in, out, PlanUse::whole_lines);
-        TransformScope timed(frames.unit, measured ? 0.0 : static_cast<double>(frames.count));
+        TransformScope timed(frames.unit, static_cast<double>(frames.count), measured != nullptr);
         if (!measured) return run_line_passes(problem, in, out, scale);
 #pragma omp parallel for schedule(dynamic, 1) num_threads(problem.threads) if (frames.spread)
         for (int64_t f = 0; f < frames.count; ++f)
@@ -135,7 +138,7 @@ Status run(const FftwProblem& problem, char* in, char* out, double scale) {
     }
     const std::shared_ptr<Plan> plan = cache.plan_for(problem, in, out, PlanUse::whole);
     if (!plan) return planner_failed;
-    TransformScope timed(problem, plan->measured ? 0.0 : 1.0);
+    TransformScope timed(problem, 1.0, plan->measured);
     execute_scaled(*plan, in, out, scale);
     return ok;
 }

@@ -33,6 +33,30 @@ constexpr double initial_calls_per_measurement[2] = {40, 100};
 // How long measuring a line plan takes on the lean search (2 to 70 ms
 // here); then learned from each one measured.
 constexpr double initial_line_plan_measuring_seconds = 0.03;
+// The share of the line passes' time (their line plans measured) that a
+// measured plan of the whole saves, for geometries of fewer elements than
+// `large_geometry` and for larger ones. Measured on this machine kind: 1 to
+// 10 % from 512 x 512 up (1024 x 1024 Complex 8: 4.8 ms against 4.5; 2048 x
+// 2048: 30.1 against 28.5; 1000 x 1000: 4.84 against 4.80; 1080 x 1920
+// Complex 16: 22.6 against 23.8), for 0.2 to 2 s of measuring: a quarter.
+// At 256 x 256, 30 to 40 % (0.26 ms against 0.15) for 0.15 to 0.3 s: as
+// much as the rental's least measuring time is short of the real one, so
+// one (the rental on the cheap calls' whole time). Then learned, serial and
+// threaded, from the calls that follow each measurement of a geometry.
+constexpr int64_t large_geometry = int64_t{1} << 18;
+constexpr double initial_line_passes_savings[2] = {1.0, 0.25};  // small, large
+// Line plans count their blocks' whole time (a share of one), though a
+// measured line plan saves about a third of it (1000-point float lines:
+// 1.73 us on FFTW_ESTIMATE's plan, 1.10 measured): one serves every
+// geometry of its length, so what it saves reaches beyond its own account,
+// and measuring it costs 2 to 70 ms. Measured after a few calls, it put
+// the first 20 calls of a 1000 x 1000 Complex 8 transform at 5.3 ms
+// instead of 7. The other cheap paths are FFTW_ESTIMATE's own plans of a
+// problem, which a measurement may beat many times over (FFTW_ESTIMATE's 2-D
+// plans, by ten) or hardly (small frames): they count their whole time too.
+// The measured plan's calls a learning takes, after its first (which meets
+// cold twiddle tables).
+constexpr int calls_to_learn_from = 3;
 
 // The planner's search for a line plan. A 1-D plan for a block of lines in
 // our buffers needs none of the planner's ways of reshaping a problem
@@ -167,25 +191,24 @@ struct ScratchArray {
 
 PlanCache* the_cache = nullptr;
 
-// Forks between their prepare handler and their parent handler. While one is
-// pending, FFTW's planner has a time limit of 0: a measurement in progress
-// ends after the candidate it is timing, instead of holding the fork up
-// for the rest of its seconds, and it is discarded (its plan was chosen by
-// incomplete timings). The lock orders the count's changes with the limit's.
-struct PendingForks {
+// What cuts a measurement short: forks between their prepare handler and
+// their parent handler, and a compute call of the problem the planner thread
+// is measuring (its loop resumed) or one that needs the planner lock. While
+// either is pending, FFTW's planner has a time limit of 0: a measurement in
+// progress ends after the candidate it is timing, instead of holding the
+// fork or the loop up for the rest of its seconds, and it is discarded (its
+// plan was chosen by incomplete timings). The lock orders their changes
+// with the limit's.
+struct Interruptions {
     std::mutex lock;
-    int count = 0;
+    int forks = 0;
+    bool call = false;  // a call interrupts the planner thread's measurement
 };
-PendingForks pending_forks;
+Interruptions interruptions;
 
 void set_time_limits(double seconds) {
     set_planner_time_limit(Precision::single, seconds);
     set_planner_time_limit(Precision::double_, seconds);
-}
-
-bool fork_pending() {
-    std::lock_guard guard(pending_forks.lock);
-    return pending_forks.count > 0;
 }
 
 }  // namespace
@@ -218,6 +241,8 @@ PlanCache& PlanCache::instance() {
 
 PlanCache::PlanCache()
     : calls_per_measurement_{initial_calls_per_measurement[0], initial_calls_per_measurement[1]},
+      line_passes_savings_{{initial_line_passes_savings[0], initial_line_passes_savings[1]},
+                           {initial_line_passes_savings[0], initial_line_passes_savings[1]}},
       line_plan_measuring_seconds_(initial_line_plan_measuring_seconds) {
     the_cache = this;
     lumadex::os::KeepOpenMPUsableAfterFork();  // FFTW's threads are OpenMP's
@@ -228,9 +253,9 @@ PlanCache::PlanCache()
     pthread_atfork(
         [] {
             {
-                std::lock_guard guard(pending_forks.lock);
-                if (pending_forks.count++ == 0) {
-                    set_time_limits(0);
+                std::lock_guard guard(interruptions.lock);
+                if (interruptions.forks++ == 0) {
+                    if (!interruptions.call) set_time_limits(0);
                     if (the_cache) the_cache->set_planner_priority(false);
                 }
             }
@@ -240,8 +265,9 @@ PlanCache::PlanCache()
         [] {
             if (the_cache) the_cache->state_.unlock();
             {
-                std::lock_guard guard(pending_forks.lock);
-                if (--pending_forks.count == 0) {
+                std::lock_guard guard(interruptions.lock);
+                // (A call's interruption still pending keeps both.)
+                if (--interruptions.forks == 0 && !interruptions.call) {
                     set_time_limits(FFTW_NO_TIMELIMIT);
                     if (the_cache) the_cache->set_planner_priority(true);
                 }
@@ -251,7 +277,7 @@ PlanCache::PlanCache()
         [] {
             // The child's only thread: the count's lock may have been held by
             // a thread that is not here.
-            new (&pending_forks) PendingForks;
+            new (&interruptions) Interruptions;
             set_time_limits(FFTW_NO_TIMELIMIT);
             // The planner thread does not exist in the child: forget it (its
             // object is not ours to destroy) and what it was to do.
@@ -268,7 +294,8 @@ PlanCache::PlanCache()
                 c->running_ = 0;
                 for (auto& [problem, e] : c->entries_)
                     if (e.history.measurement == Measurement::queued ||
-                        e.history.measurement == Measurement::running)
+                        e.history.measurement == Measurement::running ||
+                        e.history.measurement == Measurement::in_background)
                         e.history.measurement = Measurement::not_yet;
                 c->state_.unlock();
             }
@@ -309,6 +336,7 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
         state.unlock();
         FftwPlan cheap = nullptr;
         {
+            interrupt_background_measurement();
             PlannerLock planner;
             cheap = make_fftw_plan(p, in, out, FFTW_ESTIMATE);
         }
@@ -319,6 +347,7 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
         if (!it->second.plan) it->second.plan = plan;
         return it->second.plan;
     }
+    e.history.savings = savings_expected(e);
     switch (decide(e.history, expected_measuring_seconds(e))) {
         case Decision::use_measured:
         case Decision::cheap:
@@ -326,9 +355,16 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
         case Decision::cheap_and_queue:
             queue(e);
             break;
+        case Decision::cheap_and_interrupt:
+            interrupt_background_measurement();
+            break;
         case Decision::measure_now:
-        case Decision::wait_for_measurement:
+        case Decision::wait_for_measurement: {
+            // The call is busy meanwhile: the planner thread must not take
+            // its measuring or waiting for quiet.
+            const Busy busy(*this);
             return measure_in_call(p, in, out, use, state);
+        }
     }
     return e.plan;
 }
@@ -337,6 +373,7 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
     // A measured plan from wisdom, else the cheap path.
     std::shared_ptr<Plan> plan;
     {
+        interrupt_background_measurement();
         PlannerLock planner;
         static bool wisdom_loaded[2] = {false, false};
         if (!std::exchange(wisdom_loaded[static_cast<int>(p.shape.precision)], true)) load_wisdom(p.shape.precision);
@@ -362,11 +399,19 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
     e.plan = plan;
     e.use = use;
     e.threaded = p.threads > 1;
+    e.large = output_layout(p.shape).count() >= large_geometry;
     e.history.measured_plan = measured;
     e.history.measurable = measuring_spans(p).bytes() <= max_measure_bytes;
     e.history.measurement = measured ? Measurement::done : Measurement::not_yet;
     e.last_use = ++clock_;
     return plan;
+}
+
+double PlanCache::savings_expected(const Entry& e) const {
+    switch (e.use) {
+        case PlanUse::whole_lines: return line_passes_savings_[e.threaded ? 1 : 0][e.large ? 1 : 0];
+        default: return 1.0;
+    }
 }
 
 double PlanCache::expected_measuring_seconds(const Entry& e) const {
@@ -418,11 +463,13 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
     const MeasuringSpans spans = measuring_spans(p);
 
     FftwPlan handle = nullptr;
-    bool gave_up = false, cancelled = false, cheap_is_faster = false;
+    bool gave_up = false, cheap_is_faster = false;
+    Cut cut = Cut::none;
     double seconds = 0;
     ScratchArray in, out;
     if (spans.bytes() <= max_measure_bytes && in.allocate(spans.in, s.precision, p.in_alignment) &&
         (p.in_place || out.allocate(spans.out, s.precision, p.out_alignment))) {
+        if (in_call) interrupt_background_measurement();
         PlannerLock planner(patience);
         gave_up = !planner.owns_lock();
         if (!gave_up) {
@@ -431,16 +478,14 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
             planner_planning_ = !in_call;
             void* const out_data = p.in_place ? in.data : out.data;
             handle = make_fftw_plan(p, in.data, out_data, measuring_flags(use));
-            if (!in_call) {
-                planner_planning_ = false;
-                set_planner_priority(true);  // back to idle, if a fork lifted it
-            }
+            // A fork that began meanwhile may have cut the measurement short
+            // (a fork cannot begin and end within it: it waits for this
+            // lock), or a call of the problem, in the background.
+            cut = planning_ends(in_call);
+            if (!in_call) set_planner_priority(true);  // back to idle, if a fork or a call lifted it
             --planning_;
             seconds = std::chrono::duration<double>(Clock::now() - began).count();
-            // A fork that began meanwhile may have cut the measurement short
-            // (a fork cannot begin and end within it: it waits for this lock).
-            cancelled = fork_pending();
-            if (cancelled) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
+            if (cut != Cut::none) destroy_fftw_plan(s.precision, std::exchange(handle, nullptr));
             // The lean search may miss what FFTW_ESTIMATE's heuristics pick
             // (a prime length's plan, now and then): the faster one stays.
             std::shared_ptr<Plan> cheap;
@@ -467,7 +512,7 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
     auto plan = handle ? std::make_shared<Plan>(p, handle, true) : nullptr;
     std::lock_guard state(state_);
     --running_;
-    if (cancelled) ++statistics_.cancelled;
+    if (cut != Cut::none) ++statistics_.cancelled;
     auto it = entries_.find(p);
     if (it != entries_.end()) {
         Entry& e = it->second;
@@ -485,10 +530,13 @@ bool PlanCache::measure(const FftwProblem& p, PlanUse use, std::optional<std::ch
             }
             if (plan) e.plan = std::move(plan);
             e.history.measured_plan = true;  // (or its cheap plan proved as good)
+            // What the measured plan saves, from its next calls.
+            if (e.use == PlanUse::whole_lines && e.history.cheap_calls > 0) e.learning = LearningSavings{};
         }
         e.history.measurement =
             settled ? Measurement::done : (gave_up ? Measurement::not_yet : Measurement::impossible);
-        if (cancelled) queue(e);  // measured again when the process is quiet
+        if (cut == Cut::call) e.history.interrupted = true;
+        if (cut != Cut::none) queue(e);  // measured again when the process is quiet
     }
     changed_.notify_all();
     return settled;
@@ -527,12 +575,12 @@ void PlanCache::planner_thread() {
                 next = it;
         if (next == entries_.end()) {
             changed_.wait(state);
-        } else if (!may_measure_in_background(quiet())) {
+        } else if (!may_measure_in_background(quiet(), next->second.history)) {
             changed_.wait_for(state, std::chrono::milliseconds(5));
         } else {
             const FftwProblem p = next->first;
             const PlanUse use = next->second.use;
-            next->second.history.measurement = Measurement::running;
+            next->second.history.measurement = Measurement::in_background;
             ++running_;
             state.unlock();
             measure(p, use, std::nullopt);
@@ -541,12 +589,56 @@ void PlanCache::planner_thread() {
     }
 }
 
+void PlanCache::interrupt_background_measurement() {
+    std::lock_guard guard(interruptions.lock);
+    if (!planner_planning_ || interruptions.call) return;
+    interruptions.call = true;
+    if (interruptions.forks == 0) set_time_limits(0);
+    // At idle priority on a busy machine, it could take long to reach
+    // FFTW's next time check, holding the planner lock meanwhile.
+    set_planner_priority(false);
+}
+
+PlanCache::Cut PlanCache::planning_ends(bool in_call) {
+    std::lock_guard guard(interruptions.lock);
+    Cut cut = interruptions.forks > 0 ? Cut::fork : Cut::none;
+    if (in_call) return cut;
+    planner_planning_ = false;
+    if (std::exchange(interruptions.call, false)) {
+        if (interruptions.forks == 0) set_time_limits(FFTW_NO_TIMELIMIT);
+        if (cut == Cut::none) cut = Cut::call;
+    }
+    return cut;
+}
+
+PlanCache::Busy::Busy(PlanCache& cache) : cache_(cache) { ++cache_.in_flight_; }
+
+PlanCache::Busy::~Busy() {
+    cache_.last_end_ = Clock::now().time_since_epoch().count();
+    --cache_.in_flight_;
+}
+
 void PlanCache::transform_begins() { ++in_flight_; }
 
 void PlanCache::transform_ends(double seconds) {
     last_seconds_ = seconds;
     last_end_ = Clock::now().time_since_epoch().count();
     --in_flight_;
+}
+
+void PlanCache::account_measured(const FftwProblem& p, double seconds, double units) {
+    std::lock_guard state(state_);
+    auto it = entries_.find(p);
+    if (it == entries_.end() || !it->second.learning) return;
+    Entry& e = it->second;
+    LearningSavings& l = *e.learning;
+    if (l.calls++ == 0) return;  // cold twiddle tables
+    l.seconds += seconds;
+    l.units += units;
+    if (l.calls <= calls_to_learn_from) return;
+    double& savings = line_passes_savings_[e.threaded ? 1 : 0][e.large ? 1 : 0];
+    savings = learned_savings(e.history, l.seconds / l.units, savings);
+    e.learning.reset();
 }
 
 void PlanCache::account_cheap(const FftwProblem& p, double seconds, double units) {
@@ -578,6 +670,7 @@ void PlanCache::evict_if_full() {
         auto oldest = entries_.end();
         for (auto it = entries_.begin(); it != entries_.end(); ++it)
             if (it->second.history.measurement != Measurement::running &&
+                it->second.history.measurement != Measurement::in_background &&
                 (oldest == entries_.end() || it->second.last_use < oldest->second.last_use))
                 oldest = it;
         if (oldest == entries_.end()) return;

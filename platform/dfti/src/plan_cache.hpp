@@ -20,6 +20,14 @@
 // joins the planner thread and frees this layer's plans, and leaves FFTW's
 // process-wide state (wisdom, threads) alone.
 //
+// A call of the problem the planner thread is measuring (a loop resumed
+// after a pause that looked quiet) cuts that measurement short the same way
+// as a fork does (below), runs the cheap path at once, and leaves the
+// problem queued. So does a call that needs the planner lock (a problem's
+// first sight, its cheap plan, a measurement in the call), which would
+// otherwise wait for the planner thread's measurement of another problem:
+// the process is not quiet any more.
+//
 // Fork: the prepare handler takes both locks, so that the child gets them
 // free. It never waits for a measurement: it sets FFTW's planner time limit
 // to 0 first, which ends a measurement in progress after the candidate it is
@@ -74,7 +82,7 @@ struct PlanStatistics {
     // Line plans, measured either way:
     uint64_t line_plans_measured = 0;
     // Both:
-    uint64_t cancelled = 0;  // measurements cut short by a fork, to be made again
+    uint64_t cancelled = 0;  // measurements cut short by a fork or a call, to be made again
     int measuring = 0;       // measurements inside FFTW's planner now
 };
 
@@ -97,6 +105,9 @@ public:
     // the problem (calls, the frames of a batch, blocks of lines) in
     // `seconds`.
     void account_cheap(const FftwProblem& p, double seconds, double units);
+    // Adds a run of p's measured plan (`units` of the problem in `seconds`)
+    // to what the policy learns of measured plans' savings.
+    void account_measured(const FftwProblem& p, double seconds, double units);
 
     // For tests and benchmarks: waits until no measurement is queued or
     // running (true) or the timeout has passed (false); the counters so far.
@@ -112,12 +123,21 @@ private:
     PlanCache();
     using Clock = std::chrono::steady_clock;
 
+    // The first calls of a geometry's new measured plan, for what it saves
+    // against the line passes.
+    struct LearningSavings {
+        int calls = 0;
+        double seconds = 0, units = 0;
+    };
+
     struct Entry {
         std::shared_ptr<Plan> plan;  // measured, cheap, or null (cheap path: the line passes)
         PlanUse use = PlanUse::whole;
         bool threaded = false;
+        bool large = false;  // of large_geometry elements or more
         PlanHistory history;
         uint64_t last_use = 0;
+        std::optional<LearningSavings> learning;
     };
 
     std::shared_ptr<Plan> first_sight(const FftwProblem& p, void* in, void* out, PlanUse use);
@@ -126,12 +146,29 @@ private:
     // Measures p: in a call, waiting at most `patience` for the planner lock;
     // in the planner thread without one. True when a measured plan is in.
     bool measure(const FftwProblem& p, PlanUse use, std::optional<std::chrono::duration<double>> patience);
-    // How long measuring the entry's problem should take.
+    // How long measuring the entry's problem should take, and what share of
+    // its cheap calls' time a measured plan should save.
     double expected_measuring_seconds(const Entry& e) const;
+    double savings_expected(const Entry& e) const;
     void planner_thread();
     // Idle priority for the planner thread, or normal while it measures.
     void set_planner_priority(bool idle);
     ProcessQuiet quiet() const;
+    // Cuts the planner thread's measurement short, if it is in FFTW's planner.
+    void interrupt_background_measurement();
+    // After a measurement leaves FFTW's planner: what cut it short, if anything.
+    enum class Cut { none, fork, call };
+    Cut planning_ends(bool in_call);
+    // Marks the calling thread busy (measuring or waiting in a call) for the
+    // planner thread's sense of quiet.
+    class Busy {
+    public:
+        explicit Busy(PlanCache& cache);
+        ~Busy();
+
+    private:
+        PlanCache& cache_;
+    };
     void queue(Entry& e);
     void evict_if_full();
 
@@ -142,6 +179,7 @@ private:
     uint64_t clock_ = 0;
     int running_ = 0;  // measurements in progress
     double calls_per_measurement_[2];  // serial, threaded
+    double line_passes_savings_[2][2];  // serial, threaded; small, large geometries
     double line_plan_measuring_seconds_;
     std::thread* planner_ = nullptr;
     bool stopping_ = false;

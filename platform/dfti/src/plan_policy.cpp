@@ -13,15 +13,25 @@ constexpr double quiet_minimum_seconds = 0.020;
 // ...and after this long without a transform however busy the machine is
 // (nothing of this process is left to disturb or to hold up).
 constexpr double quiet_long_seconds = 1.0;
+// A loop's body between two transforms takes less than this many of its
+// problem's calls: the process is not quiet before that long.
+constexpr double loop_body_calls = 4;
 
 // FFTW's planner takes about this long to measure anything but the
 // smallest geometries, however fast their calls (64 x 64: 0.18 s for calls
 // of 4 us; 256 x 256: 0.27 s for 0.12 ms).
 constexpr double least_measuring_seconds = 0.1;
 
-// The cheap calls have cost what measuring is expected to cost.
+// A measured plan is taken to save at least this share of a cheap call: a
+// loop long enough (ten times the rental) measures whatever it runs, and a
+// geometry whose measured plan saves a third (a volume, here) waits at most
+// about three times too long because others saved nothing.
+constexpr double least_savings = 0.1;
+
+// The cheap calls have lost, against a measured plan, what measuring is
+// expected to cost.
 bool rental_due(const PlanHistory& h, double expected_measuring_seconds) {
-    return h.cheap_calls > 0 && h.cheap_seconds >= expected_measuring_seconds;
+    return h.cheap_calls > 0 && h.cheap_seconds * h.savings >= expected_measuring_seconds;
 }
 
 }  // namespace
@@ -32,6 +42,9 @@ Decision decide(const PlanHistory& h, double expected_measuring_seconds) {
     // Running beside its own measurement, a call would disturb the timings
     // FFTW chooses by (and the plan kept in the wisdom file too).
     if (h.measurement == Measurement::running) return Decision::wait_for_measurement;
+    // The loop resumed while the planner thread measures its problem: it
+    // is no longer quiet, and the loop does not wait for that measurement.
+    if (h.measurement == Measurement::in_background) return Decision::cheap_and_interrupt;
     if (rental_due(h, expected_measuring_seconds)) return Decision::measure_now;
     // It recurs: worth measuring when the process is quiet.
     if (h.measurement == Measurement::not_yet && h.cheap_calls > 0) return Decision::cheap_and_queue;
@@ -51,10 +64,23 @@ double learned_calls_per_measurement(const PlanHistory& h, double measuring_seco
     return measuring_seconds * h.cheap_calls / h.cheap_seconds;
 }
 
-bool may_measure_in_background(const ProcessQuiet& q) {
+double savings_of(double cheap_seconds_per_unit, double measured_seconds_per_unit) {
+    return std::clamp(1 - measured_seconds_per_unit / cheap_seconds_per_unit, least_savings, 1.0);
+}
+
+double learned_savings(const PlanHistory& h, double measured_seconds_per_unit, double previous) {
+    if (h.cheap_calls <= 0 || h.cheap_seconds <= 0) return previous;
+    // Halfway: one geometry does not decide for all the others of its class.
+    return (previous + savings_of(h.cheap_seconds / h.cheap_calls, measured_seconds_per_unit)) / 2;
+}
+
+bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h) {
     const double quiet = q.transforms_in_flight > 0 ? 0 : q.seconds_since_last_transform;
     if (quiet >= quiet_long_seconds) return true;
-    return quiet >= std::max(quiet_minimum_seconds, q.last_transform_seconds) && q.spare_core;
+    if (h.interrupted) return false;
+    const double mean_call = h.cheap_calls > 0 ? h.cheap_seconds / h.cheap_calls : 0;
+    const double loop_body = loop_body_calls * mean_call;
+    return quiet >= std::max({quiet_minimum_seconds, q.last_transform_seconds, loop_body}) && q.spare_core;
 }
 
 bool measure_first(const QueuedProblem& a, const QueuedProblem& b) {

@@ -18,34 +18,48 @@
 //     slow each other through the shared caches and memory (1000 x 1000
 //     Complex 16 on its cheap plan: 14 to 22 ms a call beside a
 //     measurement, 11 to 13.5 without) and FFTW would choose by disturbed
-//     timings. A call of a problem being measured waits for that
-//     measurement, at most as long as measuring is expected to take.
-//  3. Ski rental: a tight loop leaves the planner thread no such moment.
-//     Once the cheap path's calls have cost what measuring is expected to
-//     cost, the next call measures in the calling thread. A loop then costs
-//     at most about twice what the better choice in hindsight (stay cheap,
-//     or measure at once) would have cost, and a long loop runs at measured
-//     speed.
+//     timings. A loop is not quiet: the time between its transforms (the
+//     other work of its body) is short against a few of its calls. Nor is
+//     a call that measures in the calling thread.
+//  3. Ski rental: a loop leaves the planner thread no quiet moment. Once
+//     the cheap path's calls have lost what measuring is expected to cost
+//     (their time times the share of it a measured plan is expected to
+//     save), the next call measures in the calling thread. A loop then
+//     costs at most about twice what the better choice in hindsight (stay
+//     cheap, or measure at once) would have cost, and a long loop runs at
+//     measured speed. The line passes with measured line plans run within
+//     10 % of a measured plan of the whole from 512 x 512 up, so a loop of
+//     such geometries measures them only after a hundred calls or more,
+//     instead of paying tens of calls' time for a few per cent. A loop
+//     never waits for a measurement it did not make: a call that finds its
+//     problem measured in the background (the loop paused long enough to
+//     look quiet, and resumed) runs the cheap path and cuts that
+//     measurement short; the problem is measured again after a long
+//     quiet, or by the loop's own rental.
 //  4. Problems too large to measure (measuring needs arrays of their size)
 //     stay on the cheap path unless wisdom for them is at hand.
 // A compute call's expected measuring time is counted in cheap calls of the
 // problem itself, so that it follows the machine's load (a busy machine
 // slows both alike), and learned from each measurement made in a call; but
 // it is never less than the planner's least measuring time, which small
-// geometries take however fast their calls are.
+// geometries take however fast their calls are. What a measured plan saves
+// is learned too, from a geometry's first calls on its measured plan
+// (plan_cache.cpp).
 //
 // The line plans of the cheap path (1-D plans for blocks of lines, shared by
 // every geometry of their length) follow the same rules. Measuring one, on
 // a lean search (plan_cache.cpp), costs 2 to 70 ms and wins up to 40 % on
 // the cheap path (1000-point float lines: 1.73 us on FFTW_ESTIMATE's plan,
-// 1.10 measured), so a loop measures them after a few calls; the planner
-// thread measures them before whole geometries.
+// 1.10 measured) and serves every geometry of its length, so a loop
+// measures them after a few calls (on their blocks' whole time); the
+// planner thread measures them before whole geometries.
 #pragma once
 
 namespace lumadex::dfti {
 
-// Where a problem's measurement stands.
-enum class Measurement { not_yet, queued, running, done, impossible };
+// Where a problem's measurement stands: `running` in a compute call,
+// `in_background` in the planner thread.
+enum class Measurement { not_yet, queued, running, in_background, done, impossible };
 
 // What the cache knows about one problem when a call asks for its plan.
 struct PlanHistory {
@@ -57,6 +71,11 @@ struct PlanHistory {
     // a batch, counts each) and the seconds they took.
     double cheap_calls = 0;
     double cheap_seconds = 0;
+    // The share of a cheap call's time a measured plan is expected to save.
+    double savings = 1;
+    // A call cut its background measurement short: its loop pauses long
+    // enough to look quiet.
+    bool interrupted = false;
 };
 
 enum class Decision {
@@ -64,10 +83,13 @@ enum class Decision {
     cheap,                 // run the cheap path
     cheap_and_queue,       // run the cheap path; queue the problem for the planner thread
     measure_now,           // measure in this call (ski rental), then run what that gives
-    wait_for_measurement,  // the planner thread is measuring it: wait, then run what that gives
+    wait_for_measurement,  // another call is measuring it: wait, then run what that gives
+    cheap_and_interrupt,   // run the cheap path; cut the planner thread's measurement of it short
 };
 
 // `expected_measuring_seconds`: how long measuring the problem should take.
+// The rental is due once the cheap calls have lost that much time
+// (cheap_seconds * savings).
 Decision decide(const PlanHistory& h, double expected_measuring_seconds);
 
 // How long measuring a compute call's problem should take, in seconds, from
@@ -81,6 +103,15 @@ double expected_measuring_seconds(const PlanHistory& h, double calls_per_measure
 // took about the planner's least time (it tells nothing about larger ones).
 double learned_calls_per_measurement(const PlanHistory& h, double measuring_seconds, double previous);
 
+// The share of a cheap call's time a measured plan saves, from the time of
+// a unit of the problem on each. Never less than a tenth, so that a long
+// loop still measures.
+double savings_of(double cheap_seconds_per_unit, double measured_seconds_per_unit);
+// The expected share after a problem's measured plan ran its first calls:
+// halfway from `previous` to what it saved against the problem's cheap calls
+// (its history); `previous` when the history holds no cheap call.
+double learned_savings(const PlanHistory& h, double measured_seconds_per_unit, double previous);
+
 // What the planner thread sees of the process when it could start a
 // measurement.
 struct ProcessQuiet {
@@ -90,11 +121,14 @@ struct ProcessQuiet {
     bool spare_core = true;  // the load average leaves the machine a core
 };
 
-// Whether the planner thread may start a measurement now: when no transform
-// is running and none has run for a while (at least 20 ms, and at least as
-// long as the last one took), on a machine with a core to spare; after a
-// second without a transform, however busy the machine is.
-bool may_measure_in_background(const ProcessQuiet& q);
+// Whether the planner thread may start measuring a problem (its history
+// `h`) now: when no transform is running and none has run for a while (at
+// least 20 ms, at least as long as the last one took, and at least a few
+// of the problem's own cheap calls, so that a loop's body between its
+// transforms is not taken for quiet), on a machine with a core to spare;
+// after a second without a transform, however busy the machine is. A
+// problem whose measurement its own call interrupted waits for that second.
+bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h);
 
 // Which of two queued problems the planner thread measures first: a line
 // plan before a compute call's problem (it takes a fraction of the time and
