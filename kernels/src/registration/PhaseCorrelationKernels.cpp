@@ -95,8 +95,11 @@ void CorrelationWeights(const std::int64_t (&size)[4], double radius, const Bloc
     weights.data[0] = 0.0f;  // the zero frequency (the images' means) carries no displacement
 }
 
+namespace {
+
 template <Normalization kNormalization, class T>
-void CrossPowerRow(const T* t, const T* r, const float* w, T* out, std::int64_t width)
+[[gnu::always_inline]] inline void CrossPowerBody(const T* __restrict t, const T* __restrict r,
+                                                  const float* __restrict w, T* __restrict out, std::int64_t width)
 {
     for (std::int64_t x = 0; x < width; ++x) {
         const double tr = t[2 * x], ti = t[2 * x + 1], rr = r[2 * x], ri = r[2 * x + 1];
@@ -110,14 +113,80 @@ void CrossPowerRow(const T* t, const T* r, const float* w, T* out, std::int64_t 
     }
 }
 
+template <Normalization kNormalization, class T>
+[[LUMADEX_TARGET_AVX512]] void CrossPowerAvx512(const T* t, const T* r, const float* w, T* out, std::int64_t width)
+{
+    CrossPowerBody<kNormalization>(t, r, w, out, width);
+}
+
+// Single-precision spectra with the half normalisation, the registration's
+// usual case, four elements at a time in double lanes (real and imaginary
+// parts side by side). The factor |p|^(-1/2) comes from two reciprocal square
+// root estimates, each refined by a Newton step (relative error about 1e-8,
+// below the single-precision result's rounding), instead of two square roots
+// and a division, which held the loop to a third of its speed.
+template <>
+[[LUMADEX_TARGET_AVX512]] void CrossPowerAvx512<Normalization::Half, float>(const float* t, const float* r,
+                                                                          const float* w, float* out,
+                                                                          std::int64_t width)
+{
+    const __m512d half = _mm512_set1_pd(0.5), threeHalves = _mm512_set1_pd(1.5);
+    const __m512d alternate = _mm512_set_pd(-1, 1, -1, 1, -1, 1, -1, 1);  // (+ re, - im) per element
+    const auto refined = [&](__m512d a) {  // a^(-1/2), one Newton step from the estimate
+        const __m512d y = _mm512_rsqrt14_pd(a);
+        return _mm512_mul_pd(y, _mm512_fnmadd_pd(_mm512_mul_pd(half, a), _mm512_mul_pd(y, y), threeHalves));
+    };
+    std::int64_t x = 0;
+    for (; x + 4 <= width; x += 4) {
+        const __m512d tv = _mm512_cvtps_pd(_mm256_loadu_ps(t + 2 * x));
+        const __m512d rv = _mm512_cvtps_pd(_mm256_loadu_ps(r + 2 * x));
+        // p = t conj(r): (tr rr + ti ri, ti rr - tr ri).
+        const __m512d swapped = _mm512_permute_pd(tv, 0x55);
+        const __m512d p = _mm512_fmadd_pd(_mm512_mul_pd(swapped, _mm512_permute_pd(rv, 0xFF)), alternate,
+                                          _mm512_mul_pd(tv, _mm512_movedup_pd(rv)));
+        const __m512d squares = _mm512_mul_pd(p, p);
+        const __m512d a2 = _mm512_add_pd(squares, _mm512_permute_pd(squares, 0x55));
+        const __m512d fourthRoot = refined(_mm512_mul_pd(a2, refined(a2)));  // (a2 a2^(-1/2))^(-1/2)
+        const __m128 w4 = _mm_loadu_ps(w + x);
+        const __m512d weights = _mm512_cvtps_pd(
+            _mm256_set_m128(_mm_unpackhi_ps(w4, w4), _mm_unpacklo_ps(w4, w4)));
+        const __mmask8 positive = _mm512_cmp_pd_mask(a2, _mm512_setzero_pd(), _CMP_GT_OQ);
+        const __m512d factor = _mm512_maskz_mul_pd(positive, weights, fourthRoot);
+        _mm256_storeu_ps(out + 2 * x, _mm512_cvtpd_ps(_mm512_mul_pd(p, factor)));
+    }
+    CrossPowerBody<Normalization::Half>(t + 2 * x, r + 2 * x, w + x, out + 2 * x, width - x);
+}
+template <Normalization kNormalization, class T>
+[[LUMADEX_TARGET_AVX2]] void CrossPowerAvx2(const T* t, const T* r, const float* w, T* out, std::int64_t width)
+{
+    CrossPowerBody<kNormalization>(t, r, w, out, width);
+}
+template <Normalization kNormalization, class T>
+void CrossPowerBase(const T* t, const T* r, const float* w, T* out, std::int64_t width)
+{
+    CrossPowerBody<kNormalization>(t, r, w, out, width);
+}
+
+template <class T>
+using CrossPowerRow = void (*)(const T*, const T*, const float*, T*, std::int64_t);
+
+template <Normalization kNormalization, class T>
+CrossPowerRow<T> PickCrossPower()
+{
+    return Pick<CrossPowerRow<T>>(&CrossPowerAvx512<kNormalization, T>, &CrossPowerAvx2<kNormalization, T>,
+                                  &CrossPowerBase<kNormalization, T>);
+}
+
+}  // namespace
+
 template <class T>
 void MaskedCrossPower(const Block<const std::complex<T>>& target, const Block<const std::complex<T>>& reference,
                       const Block<const float>& weights, Normalization normalization,
                       const Block<std::complex<T>>& cross)
 {
-    auto row = CrossPowerRow<Normalization::Plain, T>;
-    if (normalization == Normalization::Half) row = CrossPowerRow<Normalization::Half, T>;
-    if (normalization == Normalization::Phase) row = CrossPowerRow<Normalization::Phase, T>;
+    CrossPowerRow<T> row = PickCrossPower<Normalization::Plain, T>();
+    if (normalization == Normalization::Half) row = PickCrossPower<Normalization::Half, T>();
+    if (normalization == Normalization::Phase) row = PickCrossPower<Normalization::Phase, T>();
     ForEachRow(target.size[0], target.size[1], target.size[2], [&](std::int64_t y, std::int64_t z) {
         row(reinterpret_cast<const T*>(RowOf(target, y, z)), reinterpret_cast<const T*>(RowOf(reference, y, z)),
             RowOf(weights, y, z), reinterpret_cast<T*>(RowOf(cross, y, z)), target.size[0]);
