@@ -23,23 +23,16 @@ using namespace avx512;
 
 // The loop r[i] = EXPR in precision T, of x = a[i] (OWN_LOOP) or of x = a[i]
 // and y = b[i] (OWN_LOOP2).
-#define OWN_LOOP(NAME, T, EXPR)                                 \
-    LUMADEX_VML_CLONES void NAME(MKL_INT n, const T* a, T* r)   \
-    {                                                           \
-        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)     \
-        {                                                       \
-            const T x = a[i];                                   \
-            r[i] = EXPR;                                        \
-        }                                                       \
+#define OWN_LOOP(NAME, T, EXPR)                                                                      \
+    LUMADEX_VML_CLONES void NAME(MKL_INT n, const T* a, T* r)                                        \
+    {                                                                                                \
+        ByLinesAhead<64 / sizeof(T)>(n, [&](MKL_INT k) { const T x = a[k]; r[k] = EXPR; }, a, r);    \
     }
-#define OWN_LOOP2(NAME, T, EXPR)                                            \
-    LUMADEX_VML_CLONES void NAME(MKL_INT n, const T* a, const T* b, T* r)   \
-    {                                                                       \
-        _Pragma("omp simd") for (MKL_INT i = 0; i < n; ++i)                 \
-        {                                                                   \
-            const T x = a[i], y = b[i];                                     \
-            r[i] = EXPR;                                                    \
-        }                                                                   \
+#define OWN_LOOP2(NAME, T, EXPR)                                                                     \
+    LUMADEX_VML_CLONES void NAME(MKL_INT n, const T* a, const T* b, T* r)                            \
+    {                                                                                                \
+        ByLinesAhead<64 / sizeof(T)>(n, [&](MKL_INT k) { const T x = a[k], y = b[k]; r[k] = EXPR; }, \
+                                     a, b, r);                                                       \
     }
 
 // One loop per precision for an expression of x (float: FEXPR, double:
