@@ -32,7 +32,7 @@ UNARY = {
     "sinh": ((-INF, INF), lambda i: [np.log(i.max) + 0.69]), "cosh": ((-INF, INF), lambda i: [np.log(i.max) + 0.69]),
     "tanh": ((-INF, INF), [1.0]), "arcsinh": ((-INF, INF), [1.0]), "arccosh": ((1, INF), [1.0]),
     "arctanh": ((-1, 1), [1.0, -1.0]),
-    "erf": ((-INF, INF), [1.0]), "erfc": ((-INF, INF), [1.0, 26.0, 9.0]), "erfinv": ((-1, 1), [1.0, -1.0]),
+    "erf": ((-INF, INF), [0.5, 1.0, 6.0]), "erfc": ((-INF, INF), [1.0, 26.0, 9.0]), "erfinv": ((-1, 1), [1.0, -1.0]),
 }
 SPECIAL = {"erf": mpmath.erf, "erfc": mpmath.erfc, "erfinv": mpmath.erfinv}
 BINARY = {"power": ((0, INF), (-60, 60)), "hypot": ((-INF, INF), (-INF, INF)), "arctan2": ((-INF, INF), (-INF, INF))}
