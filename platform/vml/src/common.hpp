@@ -103,7 +103,7 @@ struct Variants {
 // kernels are FloatLog1p(), DoubleLog1p() and so on.
 #define LUMADEX_VML_SLEEF_WRAPPED(X)                                                                \
     X(Log1p, log1p, u10, OWN, OWN) X(Acosh, acosh, u10, OWN, OWN) X(Asinh, asinh, u10, OWN, OWN) \
-    X(Cosh, cosh, u10, OWN, OWN) X(Sinh, sinh, u10, OWN, OWN) X(Erf, erf, u10, SLEEF, OWN)     \
+    X(Cosh, cosh, u10, OWN, OWN) X(Sinh, sinh, u10, OWN, OWN) X(Erf, erf, u10, OWN, OWN)     \
     X(Exp, exp, u10, SLEEF, OWN)
 #define LUMADEX_VML_OWN_SLEEF false
 #define LUMADEX_VML_OWN_OWN true
