@@ -193,11 +193,8 @@ LUMADEX_AVX512_INLINE Result Tan(V x)
     const V negTail = _mm512_fnmadd_ps(r3.hi, p, _mm512_fnmadd_ps(r3.lo, p, dd));
     const V t = _mm512_sub_ps(r, negTail);  // a subtraction, so that r = -0 stays -0
     const V tl = _mm512_sub_ps(_mm512_sub_ps(r, t), negTail);  // Fast2Sum: t + tl = r - negTail
-    // y = -1/t from the processor's estimate (relative error below 2^-14)
-    // and one Newton step (2^-28), then y (1 + eps) with eps = 1 + y (t + tl):
-    // cheaper than a division, whose rounding the last step corrects anyway.
-    const V y0 = _mm512_sub_ps(Set(0.0f), _mm512_rcp14_ps(t));
-    const V y = _mm512_fmadd_ps(y0, _mm512_fmadd_ps(y0, t, Set(1.0f)), y0);
+    // y = -1/t, then y (1 + eps) with eps = 1 + y (t + tl).
+    const V y = _mm512_div_ps(Set(-1.0f), t);
     const V eps = _mm512_fmadd_ps(y, tl, _mm512_fmadd_ps(y, t, Set(1.0f)));
     const V cot = _mm512_fmadd_ps(y, eps, y);
     const V v = _mm512_mask_mov_ps(t, _mm512_test_epi32_mask(red.quad, _mm512_set1_epi32(1)), cot);
