@@ -193,10 +193,12 @@ LUMADEX_AVX512_INLINE Result Tan(V x)
     const V negTail = _mm512_fnmadd_ps(r3.hi, p, _mm512_fnmadd_ps(r3.lo, p, dd));
     const V t = _mm512_sub_ps(r, negTail);  // a subtraction, so that r = -0 stays -0
     const V tl = _mm512_sub_ps(_mm512_sub_ps(r, t), negTail);  // Fast2Sum: t + tl = r - negTail
-    // y = -1/t, then y (1 + eps) with eps = 1 + y (t + tl).
-    const V y = _mm512_div_ps(Set(-1.0f), t);
-    const V eps = _mm512_fmadd_ps(y, tl, _mm512_fmadd_ps(y, t, Set(1.0f)));
-    const V cot = _mm512_fmadd_ps(y, eps, y);
+    // -1/(t + tl) by one Newton step from the processor's estimate y of 1/t
+    // (relative error below 2^-14): -(y + y e) with e = 1 - y (t + tl), within
+    // e^2 < 2^-28 relative; cheaper than a division and its correction.
+    const V y = _mm512_rcp14_ps(t);
+    const V e = _mm512_fnmadd_ps(y, tl, _mm512_fnmadd_ps(y, t, Set(1.0f)));
+    const V cot = _mm512_fnmsub_ps(y, e, y);
     const V v = _mm512_mask_mov_ps(t, _mm512_test_epi32_mask(red.quad, _mm512_set1_epi32(1)), cot);
     return {v, red.slow};
 }
