@@ -178,8 +178,8 @@ LUMADEX_AVX512_INLINE Result Cos(V x) { return SinOfQuadrant<1>(x); }
 // tan(q pi/2 + r - d) = tan(r - d) for even q, -1/tan(r - d) for odd q.
 // tan(r) = r + r^3 T(r^2) on [-pi/4, pi/4], degree 15, relative error 2^-29.5,
 // and tan(r - d) ~ tan r - d (1 + tan^2 r). Even quadrants round r + tail
-// once; odd ones divide -1 by the rounded tan and correct the quotient with
-// the remainder of the division and the part of tan that rounding dropped.
+// once; odd ones take -1/(t + tl), t the rounded tan and tl the part that
+// rounding dropped, by a Newton step from the reciprocal estimate of t.
 LUMADEX_AVX512 V ExactTan(V x) { return Sleef_tanf16_u10avx512f(x); }
 LUMADEX_AVX512_INLINE Result Tan(V x)
 {
