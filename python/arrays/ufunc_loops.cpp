@@ -104,10 +104,30 @@ void InPieces(npy_intp n, Call&& call)
 // at less than half of numpy's speed).
 constexpr npy_intp kAheadElements = 256;
 
+// out[i] = from[2 i] for i < count: every other element (x[::2], the real or
+// imaginary parts of a complex array) by vector loads and shuffles, a few
+// uops per vector where the scalar loop spends some per element, so that
+// the gather hides under the routine's work on the last block; the block's
+// source lines 512 elements ahead prefetched first (without, the loads
+// waited on memory: exp of x[::2] ran at 0.7 of numpy's speed; 256 and 1024
+// elements ahead measured slower).
+constexpr npy_intp kAheadEveryOther = 512;
+template <class T>
+__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void GatherEveryOther(
+    const T* from, npy_intp count, T* out)
+{
+    const char* ahead = reinterpret_cast<const char*>(from + 2 * kAheadEveryOther);
+    for (npy_intp byte = 0; byte < 2 * count * static_cast<npy_intp>(sizeof(T)); byte += 64)
+        __builtin_prefetch(ahead + byte);
+#pragma omp simd
+    for (npy_intp i = 0; i < count; ++i) out[i] = from[2 * i];
+}
+
 // out[i] = the i-th element from `from`, `step` bytes apart, for i < count.
 template <class T>
 void Gather(const T* from, npy_intp step, npy_intp count, T* out)
 {
+    if (step == static_cast<npy_intp>(2 * sizeof(T))) return GatherEveryOther(from, count, out);
     const char* p = reinterpret_cast<const char*>(from);
     for (npy_intp i = 0; i < count; ++i) {
         __builtin_prefetch(p + (i + kAheadElements) * step);
