@@ -11,11 +11,12 @@
 //     2^30 elements (the routines count in 32-bit MKL_INT); from a few
 //     thousand elements on, in a ThreadScope of the face's thread count,
 //     inside which the routine splits the run over the OpenMP threads;
-//   - otherwise in blocks of a thousand elements: strided inputs gathered
-//     into small aligned buffers, the routine called on the block, a
-//     strided result scattered back; long runs share the blocks out over
-//     the face's threads (prefetching the next block's lines during the
-//     call, or blocks of 256 to 2048 elements, measured no faster);
+//   - otherwise in blocks of 128 elements: strided inputs gathered (with
+//     software prefetching) into small aligned buffers on the stack, the
+//     routine called on the block, writing straight into a dense output
+//     and into a buffer scattered back otherwise; long runs share the
+//     blocks out over the face's threads. The routines stream no stores
+//     here (a block is far below the cache size, platform/vml's rule);
 //   - an output that overlaps an input other than by being the same
 //     elements (numpy's reduce and accumulate do this on purpose: the output
 //     of one element is an input of the next) goes to numpy's own loop for

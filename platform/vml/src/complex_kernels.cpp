@@ -17,6 +17,8 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstring>
+#include <type_traits>
 
 #include "common.hpp"
 
@@ -39,11 +41,25 @@ LUMADEX_VML_CLONES void SubPairs(MKL_INT n, const T* a, const T* b, T* r)
 template <class T>
 LUMADEX_VML_CLONES void ConjPairs(MKL_INT n, const T* a, T* r)
 {
-#pragma omp simd
-    for (MKL_INT i = 0; i < n; ++i) {
-        r[2 * i] = a[2 * i];
-        r[2 * i + 1] = -a[2 * i + 1];
+    // A cache line of parts at a time as one vector of bits, loaded whole
+    // before it is stored (r may be a): the odd (imaginary) parts' sign bits
+    // flipped, which negates NaN as -x does.
+    using Bits = std::conditional_t<sizeof(T) == 4, std::uint32_t, std::uint64_t>;
+    using Line [[gnu::vector_size(64)]] = Bits;
+    constexpr MKL_INT kParts = 64 / sizeof(T);
+    Line flip{};
+    for (MKL_INT k = 1; k < kParts; k += 2) flip[k] = Bits{1} << (8 * sizeof(T) - 1);
+    const std::int64_t parts = 2 * std::int64_t{n};
+    std::int64_t i = 0;
+    for (; i + kParts <= parts; i += kParts) {
+        Ahead(a + i);
+        Ahead(r + i);
+        Line line;
+        std::memcpy(&line, a + i, sizeof line);
+        line ^= flip;
+        std::memcpy(r + i, &line, sizeof line);
     }
+    for (; i < parts; ++i) r[i] = i % 2 ? -a[i] : a[i];
 }
 // a * b, or a * conj(b), by the schoolbook formula (no
 // Annex G recovery of infinities from NaN, as VML does).

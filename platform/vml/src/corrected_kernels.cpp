@@ -131,7 +131,7 @@ extern "C" {
     }
 void vsErf(const MKL_INT n, const float a[], float r[])
 {
-    Corrected(n, a, r, FloatErf().Pick(), [](MKL_INT m, const float* x, float* y) { ErfTiny(m, x, y); });
+    OwnOrCorrected(n, a, r, kOwnFloatErf, FloatErf(), [](MKL_INT m, const float* x, float* y) { ErfTiny(m, x, y); });
 }
 void vdErf(const MKL_INT n, const double a[], double r[]) { RunUnary(n, kComputeBound, a, r, DoubleErf()); }
 // Float exp needs no correction (SLEEF's thresholds are those of float).
