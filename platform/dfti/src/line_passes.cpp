@@ -1,7 +1,5 @@
 #include "line_passes.hpp"
 
-#include <omp.h>
-
 #include <algorithm>
 #include <chrono>
 #include <complex>
@@ -10,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "helper_threads.hpp"
 #include "os_services.h"
 #include "plan_cache.hpp"
 #include "strided_ops.hpp"
@@ -457,9 +456,10 @@ private:
         }
         const int64_t chunk = std::max<int64_t>(1, blocks / (8 * threads));
         const int64_t chunks = (blocks + chunk - 1) / chunk;
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-        for (int64_t c = 0; c < chunks; ++c)
-            run_blocks(p, pp, c * chunk, std::min(blocks, (c + 1) * chunk), buffers_of(omp_get_thread_num()));
+        auto run_chunk = [&](int64_t c, int worker) {
+            run_blocks(p, pp, c * chunk, std::min(blocks, (c + 1) * chunk), buffers_of(worker));
+        };
+        run_tasks(chunks, threads, run_chunk);
     }
 
     // Passes [first, end), frame by frame. With frames enough for every
@@ -472,12 +472,13 @@ private:
         const int threads = whole_.threads;
         if (threads > 1 && frames >= 2 * threads &&
             frames * list[first].lines * list[first].n >= parallel_threshold) {
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-            for (int64_t f = 0; f < frames; ++f)
+            auto run_frame = [&](int64_t f, int worker) {
                 for (size_t k = first; k < end; ++k) {
                     const Pass p = at_frame(list[k], f, sizeof(R));
-                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(omp_get_thread_num()));
+                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(worker));
                 }
+            };
+            run_tasks(frames, threads, run_frame);
             return;
         }
         for (int64_t f = 0; f < frames; ++f)
@@ -494,7 +495,7 @@ private:
         const auto out_bytes = static_cast<int64_t>(output_element_bytes(shape));
         const Layout frame_out = output_layout(shape);
         const int components = output_is_complex(shape.kind) ? 2 : 1;
-        auto run_frame = [&](int64_t f) {
+        auto run_frame = [&](int64_t f, int worker) {
             const char* in = small.in;
             char* out = small.out;
             for (int64_t rest = f, d = 0; d < small.dims; ++d) {
@@ -507,7 +508,7 @@ private:
                 fftw_alignment(shape.precision, out) != plan.problem.out_alignment) {
                 for (size_t k = first; k < end; ++k) {
                     const Pass p = at_frame(passes_.list[k], f, sizeof(R));
-                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(omp_get_thread_num()));
+                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(worker));
                 }
                 return;
             }
@@ -518,11 +519,10 @@ private:
         const int threads = whole_.threads;
         if (threads > 1 && frames >= 2 * threads &&
             frames * passes_.list[first].lines * passes_.list[first].n >= parallel_threshold) {
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-            for (int64_t f = 0; f < frames; ++f) run_frame(f);
+            run_tasks(frames, threads, run_frame);
             return;
         }
-        for (int64_t f = 0; f < frames; ++f) run_frame(f);
+        for (int64_t f = 0; f < frames; ++f) run_frame(f, 0);
     }
 
     const FftwProblem& whole_;
