@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -11,6 +12,9 @@
 
 namespace lumadex::dfti {
 namespace {
+
+// How long a helper watches for the next job before it sleeps.
+constexpr double watch_seconds = 100e-6;
 
 // One caller's tasks, on the caller's stack while it runs them.
 struct Job {
@@ -27,11 +31,14 @@ struct Job {
     }
 };
 
-// The process's helpers. They sleep until a job is posted (no spinning: on a
-// busy machine a spinning helper takes the core its caller needs), join it
-// if they wake while it is posted, and leave when its tasks are gone; the
-// caller withdraws the job once it has no task left to take, then waits for
-// the helpers inside it to leave.
+// The process's helpers. After a job a helper watches for the next one for
+// a moment (a call's passes follow each other within tens of microseconds,
+// less than a sleeping thread takes to wake), then sleeps until one is
+// posted: it never spins for long, as on a busy machine a spinning helper
+// takes the core its caller needs. It joins a job if it comes while the
+// job is posted, and leaves when its tasks are gone; the caller withdraws
+// the job once it has no task left to take, then waits for the helpers
+// inside it to leave.
 class Helpers {
 public:
     ~Helpers() {
@@ -51,13 +58,15 @@ public:
             job.take_tasks(0);
             return;
         }
+        bool sleepers = false;
         {
             std::lock_guard guard(lock_);
             while (static_cast<int>(threads_.size()) < job.workers - 1) threads_.emplace_back([this] { serve(); });
             job_ = &job;
-            ++generation_;
+            generation_.fetch_add(1, std::memory_order_release);
+            sleepers = sleeping_ > 0;
         }
-        posted_.notify_all();
+        if (sleepers) posted_.notify_all();
         job.take_tasks(0);
         {
             std::unique_lock guard(lock_);
@@ -72,9 +81,17 @@ private:
         std::unique_lock guard(lock_);
         uint64_t served = 0;
         for (;;) {
-            posted_.wait(guard, [&] { return stopping_ || (job_ && generation_ != served); });
+            auto posted = [&] { return stopping_ || (job_ && generation_.load(std::memory_order_relaxed) != served); };
+            if (!posted()) {
+                guard.unlock();
+                watch_for_job(served);
+                guard.lock();
+            }
+            ++sleeping_;
+            posted_.wait(guard, posted);
+            --sleeping_;
             if (stopping_) return;
-            served = generation_;
+            served = generation_.load(std::memory_order_relaxed);
             Job& job = *job_;
             ++inside_;
             guard.unlock();
@@ -85,13 +102,25 @@ private:
         }
     }
 
+    // Returns once a job after `served` is posted, or after watch_seconds.
+    void watch_for_job(uint64_t served) const {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(watch_seconds);
+        for (int i = 1;; ++i) {
+            if (generation_.load(std::memory_order_acquire) != served) return;
+            if (i % 64 == 0 && std::chrono::steady_clock::now() > until) return;
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        }
+    }
+
     const pid_t owner_ = getpid();
     std::atomic_flag busy_ = ATOMIC_FLAG_INIT;
     std::mutex lock_;
     std::condition_variable posted_, left_;
     Job* job_ = nullptr;
-    uint64_t generation_ = 0;
-    int inside_ = 0;
+    std::atomic<uint64_t> generation_{0};
+    int inside_ = 0, sleeping_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;
 };
