@@ -1,11 +1,15 @@
 #include "line_passes.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <complex>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "helper_threads.hpp"
@@ -24,6 +28,38 @@ namespace {
 // Complex 8: 12 ms a call with 16 lines to a block, 8.3 with 256).
 constexpr int64_t max_block_lines = 256;
 constexpr int64_t block_bytes = int64_t{512} << 10;
+// The threads' buffers (a block as gathered and as transformed) are kept
+// between calls, a few of them, each of kept_buffer_bytes: fresh memory costs
+// a page fault per 4 KiB at its first touch (half a megabyte: 0.2 ms here,
+// as long as a whole 256 x 256 transform takes), and a thread touches the
+// first two as the library loads (BufferWarmUp, below).
+constexpr int64_t kept_buffer_bytes = 2 * block_bytes;
+constexpr int kept_buffer_count = 8;
+std::atomic<void*> kept_buffers[kept_buffer_count];
+
+// Buffers of `bytes`: a kept one if it is large enough, else fresh memory.
+void* take_buffer(int64_t bytes) {
+    if (bytes <= kept_buffer_bytes)
+        for (auto& kept : kept_buffers)
+            if (void* b = kept.exchange(nullptr, std::memory_order_acquire)) return b;
+    return lumadex::os::AllocateScratch(static_cast<size_t>(std::max(bytes, kept_buffer_bytes)));
+}
+void give_back_buffer(void* b, int64_t bytes) {
+    if (!b) return;
+    if (bytes <= kept_buffer_bytes)
+        for (auto& kept : kept_buffers) {
+            void* none = nullptr;
+            if (kept.compare_exchange_strong(none, b, std::memory_order_release)) return;
+        }
+    lumadex::os::FreeScratch(b);
+}
+// Unloading frees them.
+struct KeptBuffersRelease {
+    ~KeptBuffersRelease() {
+        for (auto& kept : kept_buffers) lumadex::os::FreeScratch(kept.exchange(nullptr));
+    }
+} kept_buffers_release;
+
 // A problem of one axis with fewer lines than this runs FFTW's own plan.
 constexpr int64_t min_lines = 16;
 // Passes (and frames) of fewer elements run on the calling thread only:
@@ -369,7 +405,9 @@ template <typename R>
 class PassRunner {
 public:
     PassRunner(const FftwProblem& whole, const Passes& passes) : whole_(whole), passes_(passes) {}
-    ~PassRunner() { lumadex::os::FreeScratch(memory_); }
+    ~PassRunner() {
+        for (void* m : memory_) give_back_buffer(m, buffer_bytes());
+    }
 
     Status run() {
         const auto& list = passes_.list;
@@ -383,9 +421,9 @@ public:
             transformed_bytes_ = std::max(transformed_bytes_, bytes_of(block_layout(list[k].out_n()).line * lines *
                                                                        static_cast<int64_t>(list[k].out_bytes(sizeof(R)))));
         }
-        memory_ = lumadex::os::AllocateScratch(
-            static_cast<size_t>((gathered_bytes_ + transformed_bytes_) * whole_.threads));
-        if (!memory_) return out_of_memory;
+        memory_.resize(static_cast<size_t>(whole_.threads), nullptr);
+        for (void*& m : memory_)
+            if (!(m = take_buffer(buffer_bytes()))) return out_of_memory;
         for (size_t k = 0; k < list.size(); ++k)
             if (!(plans_[k].plan = plan_of(list[k], plans_[k].block_lines))) return planner_failed;
         if (const auto& small = passes_.small)
@@ -411,8 +449,10 @@ public:
 private:
     static int64_t bytes_of(int64_t bytes) { return (bytes + 63) / 64 * 64; }
 
-    Buffers buffers_of(int thread) const {
-        char* base = static_cast<char*>(memory_) + thread * (gathered_bytes_ + transformed_bytes_);
+    int64_t buffer_bytes() const { return gathered_bytes_ + transformed_bytes_; }
+
+    Buffers buffers_of(int worker) const {
+        char* base = static_cast<char*>(memory_[static_cast<size_t>(worker)]);
         return {base, base + gathered_bytes_};
     }
 
@@ -530,8 +570,41 @@ private:
     std::shared_ptr<Plan> small_plan_;
     std::vector<PassPlan> plans_;
     int64_t gathered_bytes_ = 0, transformed_bytes_ = 0;  // per thread
-    void* memory_ = nullptr;
+    std::vector<void*> memory_;                          // each worker's buffers
 };
+
+// Touches `count` kept buffers' pages.
+void prepare_buffers(int count) {
+    std::vector<void*> taken;
+    for (int i = 0; i < std::min(count, kept_buffer_count); ++i)
+        if (void* b = take_buffer(kept_buffer_bytes)) {
+            std::memset(b, 0, static_cast<size_t>(kept_buffer_bytes));
+            taken.push_back(b);
+        }
+    for (void* b : taken) give_back_buffer(b, kept_buffer_bytes);
+}
+
+// A thread started as the library loads makes the caller's and a helper's
+// buffers ready, beside the rest of the process's start-up, so that a first
+// call does not fault them in. It calls nothing but the allocator: FFTW's
+// set-up is not safe beside another FFTW user of the process initialising
+// it (a program that calls fftw_init_threads in main). Joined when the
+// library is unloaded; a fork's child, which does not have the thread,
+// leaves it alone.
+class BufferWarmUp {
+public:
+    BufferWarmUp() : thread_(new std::thread([] { prepare_buffers(2); })) {}
+    ~BufferWarmUp() {
+        if (owner_ != getpid()) return;
+        thread_->join();
+        delete thread_;
+    }
+
+private:
+    const pid_t owner_ = getpid();
+    std::thread* thread_;
+};
+BufferWarmUp buffer_warm_up;
 
 }  // namespace
 
