@@ -1,11 +1,13 @@
 #include "line_passes.hpp"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <complex>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -31,7 +33,7 @@ constexpr int64_t block_bytes = int64_t{512} << 10;
 // The threads' buffers (a block as gathered and as transformed) are kept
 // between calls, a few of them, each of kept_buffer_bytes: fresh memory costs
 // a page fault per 4 KiB at its first touch (half a megabyte: 0.2 ms here,
-// as long as a whole 256 x 256 transform takes), and a thread touches the
+// as long as a whole 256 x 256 transform takes), and a thread maps the
 // first two as the library loads (BufferWarmUp, below).
 constexpr int64_t kept_buffer_bytes = 2 * block_bytes;
 constexpr int kept_buffer_count = 8;
@@ -573,27 +575,37 @@ private:
     std::vector<void*> memory_;                          // each worker's buffers
 };
 
-// Touches `count` kept buffers' pages.
-void prepare_buffers(int count) {
-    std::vector<void*> taken;
-    for (int i = 0; i < std::min(count, kept_buffer_count); ++i)
-        if (void* b = take_buffer(kept_buffer_bytes)) {
-            std::memset(b, 0, static_cast<size_t>(kept_buffer_bytes));
-            taken.push_back(b);
-        }
-    for (void* b : taken) give_back_buffer(b, kept_buffer_bytes);
+// Maps the pages of [data, data + bytes) writable without writing to them
+// (a call may be using them meanwhile); a kernel without
+// MADV_POPULATE_WRITE (Linux 5.14) leaves them to the first call.
+void populate(void* data, int64_t bytes) {
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<uintptr_t>(data) / page * page;
+    const auto end = reinterpret_cast<uintptr_t>(data) + static_cast<uintptr_t>(bytes);
+#ifdef MADV_POPULATE_WRITE
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#endif
 }
 
-// A thread started as the library loads makes the caller's and a helper's
-// buffers ready, beside the rest of the process's start-up, so that a first
-// call does not fault them in. It calls nothing but the allocator: FFTW's
-// set-up is not safe beside another FFTW user of the process initialising
-// it (a program that calls fftw_init_threads in main). Joined when the
-// library is unloaded; a fork's child, which does not have the thread,
-// leaves it alone.
+// As the library loads, the caller's and a helper's buffers are kept, and
+// a thread maps their pages beside the rest of the process's start-up, so
+// that a first call does not fault them in; a call that takes them
+// meanwhile just uses them. The thread asks nothing but the kernel: FFTW's
+// set-up, say, is not safe beside another FFTW user of the process
+// initialising it (a program that calls fftw_init_threads in main). Joined
+// when the library is unloaded; a fork's child, which does not have the
+// thread, leaves it alone.
 class BufferWarmUp {
 public:
-    BufferWarmUp() : thread_(new std::thread([] { prepare_buffers(2); })) {}
+    BufferWarmUp() {
+        std::vector<void*> kept;
+        for (int i = 0; i < 2; ++i)
+            if (void* b = lumadex::os::AllocateScratch(static_cast<size_t>(kept_buffer_bytes))) kept.push_back(b);
+        for (void* b : kept) give_back_buffer(b, kept_buffer_bytes);
+        thread_ = new std::thread([kept] {
+            for (void* b : kept) populate(b, kept_buffer_bytes);
+        });
+    }
     ~BufferWarmUp() {
         if (owner_ != getpid()) return;
         thread_->join();
@@ -602,7 +614,7 @@ public:
 
 private:
     const pid_t owner_ = getpid();
-    std::thread* thread_;
+    std::thread* thread_ = nullptr;
 };
 BufferWarmUp buffer_warm_up;
 
