@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -48,7 +49,11 @@ TEST_P(HelperThreads, RunEachTaskOnceWithOneThreadPerWorker) {
 
 INSTANTIATE_TEST_SUITE_P(Counts, HelperThreads,
                          ::testing::Values(TaskCount{0, 2}, TaskCount{1, 4}, TaskCount{7, 1}, TaskCount{3, 8},
-                                           TaskCount{1000, 2}, TaskCount{257, 4}));
+                                           TaskCount{1000, 2}, TaskCount{257, 4}),
+                         [](const ::testing::TestParamInfo<TaskCount>& info) {
+                             return std::to_string(info.param.tasks) + "_tasks_" +
+                                    std::to_string(info.param.threads) + "_threads";
+                         });
 
 TEST(HelperThreadsShared, CallersOnSeveralThreadsEachGetAllTheirTasks) {
     std::vector<std::thread> callers;
