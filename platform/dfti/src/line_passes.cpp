@@ -1,15 +1,20 @@
 #include "line_passes.hpp"
 
-#include <omp.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <complex>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <thread>
 #include <vector>
 
+#include "helper_threads.hpp"
 #include "os_services.h"
 #include "plan_cache.hpp"
 #include "strided_ops.hpp"
@@ -25,6 +30,38 @@ namespace {
 // Complex 8: 12 ms a call with 16 lines to a block, 8.3 with 256).
 constexpr int64_t max_block_lines = 256;
 constexpr int64_t block_bytes = int64_t{512} << 10;
+// The threads' buffers (a block as gathered and as transformed) are kept
+// between calls, a few of them, each of kept_buffer_bytes: fresh memory costs
+// a page fault per 4 KiB at its first touch (half a megabyte: 0.2 ms here,
+// as long as a whole 256 x 256 transform takes), and a thread maps the
+// first two as the library loads (BufferWarmUp, below).
+constexpr int64_t kept_buffer_bytes = 2 * block_bytes;
+constexpr int kept_buffer_count = 8;
+std::atomic<void*> kept_buffers[kept_buffer_count];
+
+// Buffers of `bytes`: a kept one if it is large enough, else fresh memory.
+void* take_buffer(int64_t bytes) {
+    if (bytes <= kept_buffer_bytes)
+        for (auto& kept : kept_buffers)
+            if (void* b = kept.exchange(nullptr, std::memory_order_acquire)) return b;
+    return lumadex::os::AllocateScratch(static_cast<size_t>(std::max(bytes, kept_buffer_bytes)));
+}
+void give_back_buffer(void* b, int64_t bytes) {
+    if (!b) return;
+    if (bytes <= kept_buffer_bytes)
+        for (auto& kept : kept_buffers) {
+            void* none = nullptr;
+            if (kept.compare_exchange_strong(none, b, std::memory_order_release)) return;
+        }
+    lumadex::os::FreeScratch(b);
+}
+// Unloading frees them.
+struct KeptBuffersRelease {
+    ~KeptBuffersRelease() {
+        for (auto& kept : kept_buffers) lumadex::os::FreeScratch(kept.exchange(nullptr));
+    }
+} kept_buffers_release;
+
 // A problem of one axis with fewer lines than this runs FFTW's own plan.
 constexpr int64_t min_lines = 16;
 // Passes (and frames) of fewer elements run on the calling thread only:
@@ -370,7 +407,9 @@ template <typename R>
 class PassRunner {
 public:
     PassRunner(const FftwProblem& whole, const Passes& passes) : whole_(whole), passes_(passes) {}
-    ~PassRunner() { lumadex::os::FreeScratch(memory_); }
+    ~PassRunner() {
+        for (void* m : memory_) give_back_buffer(m, buffer_bytes());
+    }
 
     Status run() {
         const auto& list = passes_.list;
@@ -384,9 +423,9 @@ public:
             transformed_bytes_ = std::max(transformed_bytes_, bytes_of(block_layout(list[k].out_n()).line * lines *
                                                                        static_cast<int64_t>(list[k].out_bytes(sizeof(R)))));
         }
-        memory_ = lumadex::os::AllocateScratch(
-            static_cast<size_t>((gathered_bytes_ + transformed_bytes_) * whole_.threads));
-        if (!memory_) return out_of_memory;
+        memory_.resize(static_cast<size_t>(whole_.threads), nullptr);
+        for (void*& m : memory_)
+            if (!(m = take_buffer(buffer_bytes()))) return out_of_memory;
         for (size_t k = 0; k < list.size(); ++k)
             if (!(plans_[k].plan = plan_of(list[k], plans_[k].block_lines))) return planner_failed;
         if (const auto& small = passes_.small)
@@ -412,8 +451,10 @@ public:
 private:
     static int64_t bytes_of(int64_t bytes) { return (bytes + 63) / 64 * 64; }
 
-    Buffers buffers_of(int thread) const {
-        char* base = static_cast<char*>(memory_) + thread * (gathered_bytes_ + transformed_bytes_);
+    int64_t buffer_bytes() const { return gathered_bytes_ + transformed_bytes_; }
+
+    Buffers buffers_of(int worker) const {
+        char* base = static_cast<char*>(memory_[static_cast<size_t>(worker)]);
         return {base, base + gathered_bytes_};
     }
 
@@ -457,9 +498,10 @@ private:
         }
         const int64_t chunk = std::max<int64_t>(1, blocks / (8 * threads));
         const int64_t chunks = (blocks + chunk - 1) / chunk;
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-        for (int64_t c = 0; c < chunks; ++c)
-            run_blocks(p, pp, c * chunk, std::min(blocks, (c + 1) * chunk), buffers_of(omp_get_thread_num()));
+        auto run_chunk = [&](int64_t c, int worker) {
+            run_blocks(p, pp, c * chunk, std::min(blocks, (c + 1) * chunk), buffers_of(worker));
+        };
+        run_tasks(chunks, threads, run_chunk);
     }
 
     // Passes [first, end), frame by frame. With frames enough for every
@@ -472,12 +514,13 @@ private:
         const int threads = whole_.threads;
         if (threads > 1 && frames >= 2 * threads &&
             frames * list[first].lines * list[first].n >= parallel_threshold) {
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-            for (int64_t f = 0; f < frames; ++f)
+            auto run_frame = [&](int64_t f, int worker) {
                 for (size_t k = first; k < end; ++k) {
                     const Pass p = at_frame(list[k], f, sizeof(R));
-                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(omp_get_thread_num()));
+                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(worker));
                 }
+            };
+            run_tasks(frames, threads, run_frame);
             return;
         }
         for (int64_t f = 0; f < frames; ++f)
@@ -494,7 +537,7 @@ private:
         const auto out_bytes = static_cast<int64_t>(output_element_bytes(shape));
         const Layout frame_out = output_layout(shape);
         const int components = output_is_complex(shape.kind) ? 2 : 1;
-        auto run_frame = [&](int64_t f) {
+        auto run_frame = [&](int64_t f, int worker) {
             const char* in = small.in;
             char* out = small.out;
             for (int64_t rest = f, d = 0; d < small.dims; ++d) {
@@ -507,7 +550,7 @@ private:
                 fftw_alignment(shape.precision, out) != plan.problem.out_alignment) {
                 for (size_t k = first; k < end; ++k) {
                     const Pass p = at_frame(passes_.list[k], f, sizeof(R));
-                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(omp_get_thread_num()));
+                    run_blocks(p, plans_[k], 0, blocks_of(p, plans_[k]), buffers_of(worker));
                 }
                 return;
             }
@@ -518,11 +561,10 @@ private:
         const int threads = whole_.threads;
         if (threads > 1 && frames >= 2 * threads &&
             frames * passes_.list[first].lines * passes_.list[first].n >= parallel_threshold) {
-#pragma omp parallel for schedule(dynamic, 1) num_threads(threads)
-            for (int64_t f = 0; f < frames; ++f) run_frame(f);
+            run_tasks(frames, threads, run_frame);
             return;
         }
-        for (int64_t f = 0; f < frames; ++f) run_frame(f);
+        for (int64_t f = 0; f < frames; ++f) run_frame(f, 0);
     }
 
     const FftwProblem& whole_;
@@ -530,8 +572,51 @@ private:
     std::shared_ptr<Plan> small_plan_;
     std::vector<PassPlan> plans_;
     int64_t gathered_bytes_ = 0, transformed_bytes_ = 0;  // per thread
-    void* memory_ = nullptr;
+    std::vector<void*> memory_;                          // each worker's buffers
 };
+
+// Maps the pages of [data, data + bytes) writable without writing to them
+// (a call may be using them meanwhile); a kernel without
+// MADV_POPULATE_WRITE (Linux 5.14) leaves them to the first call.
+void populate(void* data, int64_t bytes) {
+    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    const auto begin = reinterpret_cast<uintptr_t>(data) / page * page;
+    const auto end = reinterpret_cast<uintptr_t>(data) + static_cast<uintptr_t>(bytes);
+#ifdef MADV_POPULATE_WRITE
+    madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
+#endif
+}
+
+// As the library loads, the caller's and a helper's buffers are kept, and
+// a thread maps their pages beside the rest of the process's start-up, so
+// that a first call does not fault them in; a call that takes them
+// meanwhile just uses them. The thread asks nothing but the kernel: FFTW's
+// set-up, say, is not safe beside another FFTW user of the process
+// initialising it (a program that calls fftw_init_threads in main). Joined
+// when the library is unloaded; a fork's child, which does not have the
+// thread, leaves it alone.
+class BufferWarmUp {
+public:
+    BufferWarmUp() {
+        std::vector<void*> kept;
+        for (int i = 0; i < 2; ++i)
+            if (void* b = lumadex::os::AllocateScratch(static_cast<size_t>(kept_buffer_bytes))) kept.push_back(b);
+        for (void* b : kept) give_back_buffer(b, kept_buffer_bytes);
+        thread_ = new std::thread([kept] {
+            for (void* b : kept) populate(b, kept_buffer_bytes);
+        });
+    }
+    ~BufferWarmUp() {
+        if (owner_ != getpid()) return;
+        thread_->join();
+        delete thread_;
+    }
+
+private:
+    const pid_t owner_ = getpid();
+    std::thread* thread_ = nullptr;
+};
+BufferWarmUp buffer_warm_up;
 
 }  // namespace
 

@@ -1,0 +1,92 @@
+// The line passes' helper threads: every task runs once, a worker number is
+// never used by two threads at once, and callers meeting each other, or a
+// fork, still get all their tasks run.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "helper_threads.hpp"
+
+namespace lumadex::dfti {
+namespace {
+
+// Runs `tasks` tasks on `threads` and checks what the callers rely on.
+void expect_each_task_once(int64_t tasks, int threads) {
+    std::vector<std::atomic<int>> runs(static_cast<size_t>(tasks));
+    std::vector<std::atomic<int>> in_worker(static_cast<size_t>(threads));
+    std::atomic<bool> shared_worker{false}, worker_out_of_range{false};
+    auto task = [&](int64_t t, int worker) {
+        if (worker < 0 || worker >= threads) {
+            worker_out_of_range = true;
+            return;
+        }
+        if (in_worker[worker].fetch_add(1) != 0) shared_worker = true;
+        runs[t].fetch_add(1);
+        std::this_thread::yield();
+        in_worker[worker].fetch_sub(1);
+    };
+    run_tasks(tasks, threads, task);
+    for (int64_t t = 0; t < tasks; ++t) ASSERT_EQ(runs[t].load(), 1) << "task " << t;
+    EXPECT_FALSE(shared_worker);
+    EXPECT_FALSE(worker_out_of_range);
+}
+
+struct TaskCount {
+    int64_t tasks;
+    int threads;
+};
+
+class HelperThreads : public ::testing::TestWithParam<TaskCount> {};
+
+TEST_P(HelperThreads, RunEachTaskOnceWithOneThreadPerWorker) {
+    for (int repeat = 0; repeat < 20; ++repeat) expect_each_task_once(GetParam().tasks, GetParam().threads);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, HelperThreads,
+                         ::testing::Values(TaskCount{0, 2}, TaskCount{1, 4}, TaskCount{7, 1}, TaskCount{3, 8},
+                                           TaskCount{1000, 2}, TaskCount{257, 4}),
+                         [](const ::testing::TestParamInfo<TaskCount>& info) {
+                             return std::to_string(info.param.tasks) + "_tasks_" +
+                                    std::to_string(info.param.threads) + "_threads";
+                         });
+
+TEST(HelperThreadsShared, CallersOnSeveralThreadsEachGetAllTheirTasks) {
+    std::vector<std::thread> callers;
+    std::atomic<int> failures{0};
+    for (int c = 0; c < 4; ++c)
+        callers.emplace_back([&] {
+            for (int repeat = 0; repeat < 50; ++repeat) {
+                std::atomic<int64_t> sum{0};
+                auto task = [&](int64_t t, int) { sum += t; };
+                run_tasks(100, 3, task);
+                if (sum != 4950) ++failures;
+            }
+        });
+    for (std::thread& t : callers) t.join();
+    EXPECT_EQ(failures.load(), 0);
+}
+
+TEST(HelperThreadsShared, AChildOfAForkRunsItsTasks) {
+    std::atomic<int64_t> sum{0};
+    auto task = [&](int64_t t, int) { sum += t; };
+    run_tasks(100, 2, task);  // the parent's helpers are running
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::atomic<int64_t> in_child{0};
+        auto child_task = [&](int64_t t, int) { in_child += t; };
+        run_tasks(100, 2, child_task);
+        _exit(in_child == 4950 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+}  // namespace
+}  // namespace lumadex::dfti
