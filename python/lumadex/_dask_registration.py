@@ -196,18 +196,28 @@ def _use_worker_threads():
     _threads_set.append(threads)
 
 
-def _register_chunk(frames, reference, *, key, mask_radius, normalization, keep_aligned, start):
+def _register_chunk(frames, reference, *, start, **settings):
     """(start, drifts, aligned frames or their sum) of one chunk of frames."""
-    engine = _engine(reference, key, mask_radius, normalization)
     frames = np.asarray(frames)
-    drift = np.empty((len(frames), 2))
+    return _register_each(frames, len(frames), frames.shape[1:], reference, start=start, **settings)
+
+
+def _register_file_chunk(block, start, stop, reference, **settings):
+    """_register_chunk for frames start to stop - 1 of a lazy file, read one at a time into one buffer."""
+    return _register_each(block.frames(start, stop), stop - start, block.shape[1:], reference, start=start,
+                          **settings)
+
+
+def _register_each(frames, count, shape, reference, *, key, mask_radius, normalization, keep_aligned, start):
+    engine = _engine(reference, key, mask_radius, normalization)
+    drift = np.empty((count, 2))
     if keep_aligned:
-        aligned = np.empty(frames.shape, np.float32)
+        aligned = np.empty((count,) + tuple(shape), np.float32)
         for k, frame in enumerate(frames):
             drift[k] = engine.register(frame, aligned[k])
         return start, drift, aligned
-    one = np.empty(frames.shape[1:], np.float32)
-    total = np.zeros(frames.shape[1:])
+    one = np.empty(shape, np.float32)
+    total = np.zeros(shape)
     for k, frame in enumerate(frames):
         drift[k] = engine.register(frame, one)
         total += one
@@ -224,12 +234,22 @@ def _aligned_chunk(frames, drift, reference, *, key, mask_radius, normalization)
 
 
 def _registered_chunks(series, reference_array, settings, keep_aligned):
-    """One delayed task per chunk of frames, each fused with the reading of its chunk.
+    """One delayed task per chunk of frames, each fused with the reading of its chunk (frame by
+    frame, when the series is a lazy file's pixels as loaded).
 
     The tasks are blocks of a dask array of objects (one (start, drifts,
     frames or sum) per chunk, never an array), so that dask's blockwise
     fusion puts the reading and the registering of a chunk into one task.
     """
+    block = _lazy.file_block(series)
+    if block is not None:
+        # A file's frames as they lie: each task reads its frames one at a time into one buffer.
+        import dask
+
+        ends = np.cumsum(series.chunks[0])
+        task = dask.delayed(_register_file_chunk, pure=True)
+        return [task(block, int(end - size), int(end), reference_array, keep_aligned=keep_aligned, **settings)
+                for size, end in zip(series.chunks[0], ends)]
     da = _lazy._dask_array()
     indices = da.arange(series.shape[0], chunks=(series.chunks[0],))  # each chunk's frame numbers
     per_chunk = da.blockwise(_register_chunk_at, "ijk", series, "ijk", reference_array, "jk", indices, "i",

@@ -26,6 +26,7 @@ import concurrent.futures
 import math
 import os
 import sys
+import weakref
 
 import numpy as np
 
@@ -98,6 +99,20 @@ class PixelBlock:
         if not self.little_endian:
             out = out.byteswap(inplace=True).view(stored.newbyteorder("="))  # each number, each part of a complex one
         return out
+
+    def frames(self, start, stop):
+        """Frames start to stop - 1 along the first axis, one at a time, each read into the same
+        buffer (in the machine's byte order): a consumer uses a frame before it asks for the
+        next. Reading a chunk of frames this way puts no chunk-sized array in memory."""
+        whole = [(0, n) for n in self.shape[1:]]
+        stored = self.dtype.newbyteorder("<" if self.little_endian else ">")
+        buffer = np.empty((1,) + self.shape[1:], stored)
+        for k in range(start, stop):
+            self._read([(k, k + 1)] + whole, buffer)
+            if self.little_endian:
+                yield buffer[0]
+            else:
+                yield buffer.byteswap().view(stored.newbyteorder("="))[0]
 
     def _bounds(self, index):
         if not isinstance(index, tuple):
@@ -182,8 +197,20 @@ def lazy_pixels(path, offset, shape, dtype, little_endian, identity, chunks=None
         chunks = frame_chunks(block.shape, block.dtype.itemsize)
     from dask.base import tokenize
 
-    return da.from_array(block, chunks=chunks, name="dm-file-" + tokenize(block, chunks), asarray=False, fancy=False,
-                         inline_array=True, meta=np.empty((0,) * block.ndim, block.dtype))
+    array = da.from_array(block, chunks=chunks, name="dm-file-" + tokenize(block, chunks), asarray=False,
+                          fancy=False, inline_array=True, meta=np.empty((0,) * block.ndim, block.dtype))
+    _file_blocks[array.name] = block
+    return array
+
+
+# The pixel blocks behind the lazy arrays made here, by the arrays' names (a name
+# stands for one graph: sliced, rechunked or computed-on arrays have others).
+_file_blocks = weakref.WeakValueDictionary()
+
+
+def file_block(array):
+    """The PixelBlock a lazy array reads, when the array is one made by lazy_pixels as it was made; else None."""
+    return _file_blocks.get(getattr(array, "name", None))
 
 
 # --- writing ------------------------------------------------------------------

@@ -295,6 +295,21 @@ def test_dask_registration_equals_the_in_memory_one(tmp_path, drifting, given, a
         np.testing.assert_allclose(written.data, drifting[2].aligned, atol=1e-4)
 
 
+@pytest.mark.parametrize("dtype", [np.float32, np.uint16])
+def test_registration_of_a_big_endian_lazy_file_reads_each_frame_as_the_eager_load_does(tmp_path, drifting, dtype):
+    # A lazy file's frames are read one at a time into one buffer, swapped where the file is big endian.
+    frames = drifting[0]
+    data = frames if dtype == np.float32 else np.clip(frames * 1000 + 30000, 0, 65535).astype(np.uint16)
+    path = tmp_path / "series.dm4"
+    io.save(path, data)
+    path.write_bytes(big_endian(path.read_bytes()))
+    (lazy,) = io.load(path, lazy=True, chunks=(4, -1, -1))
+    result = lumadex.registration.register_series(lazy, aligned="memory")
+    expected = lumadex.registration.register_series(io.load(path)[0].data)
+    np.testing.assert_allclose(result.drift, expected.drift, atol=1e-6)
+    np.testing.assert_allclose(result.aligned, expected.aligned, atol=1e-3 * max(1.0, float(np.abs(data).max())))
+
+
 @pytest.mark.parametrize("series, keywords, error, words", [
     (lambda: da.zeros((4, 8)), {}, ValueError, r"a series is an array \(n, h, w\).*got shape \(4, 8\)"),
     (lambda: da.zeros((2, 3, 8, 8)), {}, ValueError, r"got shape \(2, 3, 8, 8\)"),
