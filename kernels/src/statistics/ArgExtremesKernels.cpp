@@ -8,26 +8,13 @@
 #include <limits>
 #include <type_traits>
 
+#include "ExtremeStarts.h"
 #include "lumadex/kernels/ChunkPlan.h"
 #include "lumadex/kernels/Dispatch.h"
 #include "lumadex/kernels/Statistics.h"
 
 namespace lumadex::kernels {
 namespace {
-
-template <class T>
-constexpr T Highest()
-{
-    if constexpr (std::is_floating_point_v<T>) return std::numeric_limits<T>::infinity();
-    else return std::numeric_limits<T>::max();
-}
-
-template <class T>
-constexpr T Lowest()
-{
-    if constexpr (std::is_floating_point_v<T>) return -std::numeric_limits<T>::infinity();
-    else return std::numeric_limits<T>::lowest();
-}
 
 // A chunk's extremes (NaN left out) and whether it holds NaN.
 template <class T>

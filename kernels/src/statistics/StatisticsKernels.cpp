@@ -11,6 +11,7 @@
 // their values and first positions do not depend on the lanes.
 #pragma GCC optimize("fp-contract=off")
 
+#include "ExtremeStarts.h"
 #include "lumadex/kernels/Statistics.h"
 
 #include <cmath>
@@ -28,20 +29,6 @@ namespace lumadex::kernels {
 namespace {
 
 constexpr int kLanes = 16;
-
-template <class T>
-constexpr T Highest()
-{
-    if constexpr (std::is_floating_point_v<T>) return std::numeric_limits<T>::infinity();
-    else return std::numeric_limits<T>::max();
-}
-
-template <class T>
-constexpr T Lowest()
-{
-    if constexpr (std::is_floating_point_v<T>) return -std::numeric_limits<T>::infinity();
-    else return std::numeric_limits<T>::lowest();
-}
 
 // The chunks' partial results of a row-piece kernel (one variant picked for
 // the pass): on every row piece of a chunk, scan(pointer, length, lanes)
