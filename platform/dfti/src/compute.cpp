@@ -11,6 +11,7 @@
 #include <chrono>
 #include <utility>
 
+#include "kept_buffers.hpp"
 #include "line_passes.hpp"
 #include "os_services.h"
 #include "plan_cache.hpp"
@@ -27,14 +28,18 @@ namespace {
 // ms; an axis transform along y of a volume makes one such call per plane).
 constexpr int64_t threaded_elements = int64_t{1} << 17;
 
-// The aligned buffer of one call's staged input, given back when the call
-// ends: keeping the largest one between calls held up to hundreds of
-// megabytes for the rest of the process after one large transform.
+// The aligned buffer of one call's staged input, taken from the staging
+// buffers kept between calls and given back when the call ends. Buffers of
+// up to 48 MiB are kept (a 2048 x 2048 double half spectrum), a few of them:
+// keeping whatever the largest call needed held hundreds of megabytes for
+// the rest of the process after one large transform.
+KeptBuffers staging_buffers(size_t{48} << 20);
+
 class StagingBuffer {
 public:
-    bool allocate(size_t bytes) { return (data_ = lumadex::os::AllocateScratch(bytes)) != nullptr; }
+    bool allocate(size_t bytes) { return (data_ = staging_buffers.take(bytes)) != nullptr; }
     void* data() const { return data_; }
-    ~StagingBuffer() { lumadex::os::FreeScratch(data_); }
+    ~StagingBuffer() { staging_buffers.give_back(data_); }
 
 private:
     void* data_ = nullptr;
