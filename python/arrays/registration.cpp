@@ -102,6 +102,24 @@ public:
         return displacement;
     }
 
+    // Measures the frame's displacement and adds the spectrum of the frame
+    // shifted back by it into `sum` (complex128, the half spectrum's shape):
+    // the sum of a series' aligned frames without transforming each back.
+    std::vector<double> Accumulate(const py::array& moving, py::array& sum)
+    {
+        const Frame frame = CheckedFrame(moving, "frame");
+        CheckSum(sum);
+        std::lock_guard<std::mutex> lock(busy_);
+        py::gil_scoped_release unlocked;
+        ThreadScope threads(ThreadCount());
+        Transform(frame, spectrum_.data());
+        std::vector<double> displacement = Measure();
+        ShiftBack(displacement);
+        kernels::AddSpectrum(Dense<const Complex>(spectrum_.data(), half_),
+                             Dense(static_cast<std::complex<double>*>(sum.mutable_data()), half_));
+        return displacement;
+    }
+
     // Writes the frame shifted back by `displacement` (numpy order) into `out`.
     void AlignFrame(const py::array& moving, const std::vector<double>& displacement, py::array& out)
     {
@@ -117,14 +135,17 @@ public:
         Align(displacement, static_cast<float*>(out.mutable_data()));
     }
 
-    py::tuple Shape() const
+    py::tuple Shape() const { return NumpyOrder(size_); }
+    py::tuple HalfShape() const { return NumpyOrder(half_); }  // the half spectrum's
+
+private:
+    py::tuple NumpyOrder(const std::int64_t (&xFirst)[4]) const
     {
         py::tuple shape(ndim_);
-        for (int axis = 0; axis < ndim_; ++axis) shape[axis] = size_[ndim_ - 1 - axis];
+        for (int axis = 0; axis < ndim_; ++axis) shape[axis] = xFirst[ndim_ - 1 - axis];
         return shape;
     }
 
-private:
     // Real frames of any numeric type, computed in float32.
     static Frame AsFrame(const py::array& a, const char* name)
     {
@@ -159,6 +180,17 @@ private:
                                   "; got " + ShapeText(out));
     }
 
+    void CheckSum(const py::array& sum) const
+    {
+        if (!sum.dtype().is(py::dtype::of<std::complex<double>>()) || !(sum.flags() & py::array::c_style) ||
+            !sum.writeable())
+            throw py::type_error("sum must be a writable C-ordered complex128 array; got dtype " +
+                                 std::string(py::str(sum.dtype())));
+        if (!HalfShape().equal(py::tuple(py::cast(std::vector<py::ssize_t>(sum.shape(), sum.shape() + sum.ndim())))))
+            throw py::value_error("sum must have the half spectrum's shape " + std::string(py::str(HalfShape())) +
+                                  "; got " + ShapeText(sum));
+    }
+
     void Transform(const Frame& frame, Complex* spectrum) const
     {
         kernels::RealForward<float>(Dense(frame.data(), size_), Dense(spectrum, half_), kernels::RealAxes(size_),
@@ -180,16 +212,21 @@ private:
         return displacement;
     }
 
-    // The frame whose spectrum is in spectrum_, moved by -displacement, into out.
-    void Align(const std::vector<double>& displacement, float* out)
+    // The spectrum in spectrum_ becomes that of its frame moved by -displacement.
+    void ShiftBack(const std::vector<double>& displacement)
     {
         double shift[3] = {0, 0, 0};
         for (int d = 0; d < ndim_; ++d) shift[d] = -displacement[static_cast<std::size_t>(ndim_ - 1 - d)];
-        const Block<Complex> spectrum = Dense(spectrum_.data(), half_);
-        kernels::ShiftHalfSpectrum<float>(spectrum, size_, shift);
+        kernels::ShiftHalfSpectrum<float>(Dense(spectrum_.data(), half_), size_, shift);
+    }
+
+    // The frame whose spectrum is in spectrum_, moved by -displacement, into out.
+    void Align(const std::vector<double>& displacement, float* out)
+    {
+        ShiftBack(displacement);
         const double count = static_cast<double>(size_[0] * size_[1] * size_[2]);
-        kernels::RealInverse<float>(spectrum, Dense(out, size_), kernels::RealAxes(size_),
-                                    static_cast<float>(1.0 / count));
+        kernels::RealInverse<float>(Dense<const Complex>(spectrum_.data(), half_), Dense(out, size_),
+                                    kernels::RealAxes(size_), static_cast<float>(1.0 / count));
     }
 
     kernels::Normalization normalization_;
@@ -211,6 +248,8 @@ void RegisterRegistration(py::module_& m)
         .def_property_readonly("shape", &PhaseCorrelation::Shape)
         .def("displacement", &PhaseCorrelation::Displacement, py::arg("moving"))
         .def("register", &PhaseCorrelation::Register, py::arg("frame"), py::arg("out"))
+        .def_property_readonly("half_shape", &PhaseCorrelation::HalfShape)
+        .def("accumulate", &PhaseCorrelation::Accumulate, py::arg("frame"), py::arg("sum"))
         .def("align", &PhaseCorrelation::AlignFrame, py::arg("frame"), py::arg("displacement"), py::arg("out"));
 }
 

@@ -295,6 +295,18 @@ def test_dask_registration_equals_the_in_memory_one(tmp_path, drifting, given, a
         np.testing.assert_allclose(written.data, drifting[2].aligned, atol=1e-4)
 
 
+@pytest.mark.parametrize("shape", [(63, 80), (64, 81), (33, 33)])
+def test_the_average_from_summed_spectra_equals_the_mean_of_the_aligned_frames(shape):
+    # Without kept aligned frames the average is one inverse transform of their spectra's sum: the same
+    # numbers as the mean of the frames aligned one by one, odd sizes (no Nyquist plane) and even alike.
+    rng = np.random.default_rng(sum(shape))
+    frames = rng.random((11,) + shape, dtype=np.float32) * 100
+    frames[1:] += np.roll(frames[0], (2, -3), axis=(0, 1))
+    result = lumadex.registration.register_series(da.from_array(frames, chunks=(4, -1, -1)), aligned="lazy")
+    aligned = result.aligned.compute()
+    np.testing.assert_allclose(result.average, aligned.mean(axis=0, dtype=np.float64), rtol=0, atol=2e-4)
+
+
 @pytest.mark.parametrize("dtype", [np.float32, np.uint16])
 def test_registration_of_a_big_endian_lazy_file_reads_each_frame_as_the_eager_load_does(tmp_path, drifting, dtype):
     # A lazy file's frames are read one at a time into one buffer, swapped where the file is big endian.

@@ -259,6 +259,15 @@ void ShiftHalfSpectrum(const Block<std::complex<T>>& spectrum, const std::int64_
     }
 }
 
+void AddSpectrum(const Block<const std::complex<float>>& spectrum, const Block<std::complex<double>>& sum)
+{
+    ForEachRow(spectrum.size[0], spectrum.size[1], spectrum.size[2], [&](std::int64_t y, std::int64_t z) {
+        const float* from = reinterpret_cast<const float*>(RowOf(spectrum, y, z));
+        double* to = reinterpret_cast<double*>(RowOf(sum, y, z));
+        for (std::int64_t i = 0; i < 2 * spectrum.size[0]; ++i) to[i] += static_cast<double>(from[i]);
+    });
+}
+
 template void ShiftHalfSpectrum(const Block<std::complex<float>>&, const std::int64_t (&)[4], const double (&)[3]);
 template void ShiftHalfSpectrum(const Block<std::complex<double>>&, const std::int64_t (&)[4], const double (&)[3]);
 template void MaskedCrossPower(const Block<const std::complex<float>>&, const Block<const std::complex<float>>&,

@@ -53,4 +53,10 @@ template <class T>
 void ShiftHalfSpectrum(const Block<std::complex<T>>& spectrum, const std::int64_t (&size)[4],
                        const double (&shift)[3]);
 
+// sum += spectrum, element by element over blocks of one shape, in double:
+// by the transform's linearity, the inverse transform of the running sum of
+// shifted spectra is the sum of the shifted images, one transform for a
+// whole series.
+void AddSpectrum(const Block<const std::complex<float>>& spectrum, const Block<std::complex<double>>& sum);
+
 }  // namespace lumadex::kernels
