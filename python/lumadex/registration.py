@@ -111,7 +111,7 @@ def _register_frames(
     engine = _arrays.PhaseCorrelation(_real(series[reference], "frames"), float(mask_radius), normalization)
 
     drift = np.zeros((count, 2))
-    aligned = np.empty((count,) + first.shape, np.float32)
+    aligned = _arrays.frames_array((count,) + first.shape)
     for k in _progress(range(count), progress, "register_series"):
         frame = _real(series[k], "frames")
         if frame.shape != first.shape:

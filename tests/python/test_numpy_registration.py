@@ -1,5 +1,8 @@
 """lumadex.registration on numpy arrays: scikit-image's sign, the host face's drift, clear errors."""
 
+import os
+import pickle
+
 import numpy as np
 import pytest
 from scipy import ndimage
@@ -88,3 +91,22 @@ def test_series_of_whole_pixel_moves_aligns_exactly_and_accepts_any_real_frames(
 def test_bad_input_is_refused_clearly(call, error, words):
     with pytest.raises(error, match=words):
         call()
+
+
+def test_the_aligned_series_is_an_ordinary_array_whose_memory_goes_with_it():
+    def resident_bytes():
+        with open("/proc/self/statm") as f:
+            return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+    base = textured((256, 256), seed=5)
+    result = registration.register_series(np.stack([base] * 3))
+    aligned = result.aligned
+    assert aligned.dtype == np.float32 and aligned.flags.c_contiguous and aligned.flags.writeable
+    aligned[0, 0, 0] = 7.0  # the caller's to change
+    copy = pickle.loads(pickle.dumps(aligned))
+    np.testing.assert_array_equal(copy, aligned)
+    del result, aligned
+    big = registration.register_series([base] * 1200).aligned  # 300 MB
+    before = resident_bytes()
+    del big
+    assert resident_bytes() < before - (200 << 20)
