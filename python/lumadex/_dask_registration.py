@@ -88,7 +88,7 @@ def register_on_dask(frames, *, reference=0, mask_radius, normalization, progres
     gathered = _Gathered(series.shape, progress)
     results = gathered.taking(_lazy.computed_in_order(chunks, _lazy.parallel_tasks()))
     if destination == "memory":
-        out = np.empty(series.shape, np.float32)
+        out = _arrays.frames_array(series.shape)
         for start, chunk in results:
             out[start:start + len(chunk)] = chunk
     elif destination.endswith(".zarr"):
@@ -218,7 +218,7 @@ def _register_each(frames, count, shape, reference, *, key, mask_radius, normali
     engine = _engine(reference, key, mask_radius, normalization)
     drift = np.empty((count, 2))
     if keep_aligned:
-        aligned = np.empty((count,) + tuple(shape), np.float32)
+        aligned = _arrays.frames_array((count,) + tuple(shape))
         for k, frame in enumerate(frames):
             drift[k] = engine.register(frame, aligned[k])
         return start, drift, aligned
@@ -242,7 +242,7 @@ def _spectrum_sum(engine):
 def _aligned_chunk(frames, drift, reference, *, key, mask_radius, normalization):
     engine = _engine(reference, key, mask_radius, normalization)
     frames = np.asarray(frames)
-    out = np.empty(frames.shape, np.float32)
+    out = _arrays.frames_array(frames.shape)
     for k, frame in enumerate(frames):
         engine.align(frame, drift[k].tolist(), out[k])
     return out
