@@ -15,6 +15,7 @@
 #include <limits>
 #include <numbers>
 #include <type_traits>
+#include <vector>
 
 #include "lumadex/kernels/Dispatch.h"
 #include "lumadex/kernels/Registration.h"
@@ -53,15 +54,13 @@ T RowMax(const T* row, std::int64_t width, T m)
 {
     std::int64_t x = 0;
     if constexpr (std::is_same_v<T, float>) {
-        // maxps(a, b) is a > b ? a : b, as below, four lanes at a time.
-        __m128 lanes[2] = {_mm_set1_ps(m), _mm_set1_ps(m)};
-        for (; x + 8 <= width; x += 8) {
-            lanes[0] = _mm_max_ps(_mm_loadu_ps(row + x), lanes[0]);
-            lanes[1] = _mm_max_ps(_mm_loadu_ps(row + x + 4), lanes[1]);
-        }
-        alignas(16) float values[8];
-        _mm_store_ps(values, lanes[0]);
-        _mm_store_ps(values + 4, lanes[1]);
+        // maxps(a, b) is a > b ? a : b, as below, four lanes at a time, in
+        // four chains so that the loop is not held to one chain's latency.
+        __m128 lanes[4] = {_mm_set1_ps(m), _mm_set1_ps(m), _mm_set1_ps(m), _mm_set1_ps(m)};
+        for (; x + 16 <= width; x += 16)
+            for (int k = 0; k < 4; ++k) lanes[k] = _mm_max_ps(_mm_loadu_ps(row + x + 4 * k), lanes[k]);
+        alignas(16) float values[16];
+        for (int k = 0; k < 4; ++k) _mm_store_ps(values + 4 * k, lanes[k]);
         for (const float v : values) m = v > m ? v : m;
     }
     for (; x < width; ++x) m = row[x] > m ? row[x] : m;
@@ -200,14 +199,18 @@ std::array<double, 3> CorrelationPeak(const Block<const T>& correlation)
     const std::int64_t rows = height * depth;
     const bool threaded = WorthThreads(rows * width, kCorrelationParallelElements);
     // The largest value (NaN never wins), then the first position holding it.
+    // Each row's largest is kept, so that the search for the first position
+    // reads only the first row holding it.
+    std::vector<T> rowLargest(static_cast<std::size_t>(rows));
+#pragma omp parallel for schedule(static) if (threaded)
+    for (std::int64_t r = 0; r < rows; ++r)
+        rowLargest[static_cast<std::size_t>(r)] =
+            RowMax(RowOf(correlation, r % height, r / height), width, -std::numeric_limits<T>::infinity());
     T largest = -std::numeric_limits<T>::infinity();
-#pragma omp parallel for schedule(static) reduction(max : largest) if (threaded)
-    for (std::int64_t r = 0; r < rows; ++r) {
-        const T* row = RowOf(correlation, r % height, r / height);
-        largest = RowMax(row, width, largest);
-    }
+    for (const T m : rowLargest) largest = m > largest ? m : largest;
     std::int64_t rank = -1;
     for (std::int64_t r = 0; r < rows && rank < 0; ++r) {
+        if (rowLargest[static_cast<std::size_t>(r)] != largest) continue;
         const T* row = RowOf(correlation, r % height, r / height);
         for (std::int64_t x = 0; x < width; ++x)
             if (row[x] == largest) {
