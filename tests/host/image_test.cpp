@@ -66,7 +66,7 @@ TEST(Images, SubareaSharesPixelsAndCloneIsDenseAndIndependent)
 {
     Host host;
     Image parent = ramp(host, 6, 4);
-    parent.set_calibration(0, {10.0f, 0.5f, "nm"});
+    parent.set_calibration(0, {10.0f, 0.5f, "nm", ""});
     parent.tags().set("Origin:Name", std::string_view("ramp"));
     const std::int64_t start[] = {1, 1}, end[] = {4, 3};
     Image area = parent.subarea(start, end);
