@@ -53,6 +53,25 @@ def test_min_max_matches_argmin_argmax(rng, isa, shape, dtype):
         assert type(result.min) is a.dtype.type
 
 
+@pytest.mark.parametrize("dtype", KERNEL_DTYPES)
+@pytest.mark.parametrize("shape", [(200000,), (64, 1000), (3, 70001)])
+def test_min_max_finds_lone_extremes_wherever_they_lie(rng, isa, dtype, shape):
+    # One smallest and one largest value, each with later copies, at the first
+    # pixel, at the edges of registers and of the searched groups, in a row's
+    # scalar tail and at a chunk's edges: each is found where numpy finds it.
+    background = rng.integers(5, 9, size=shape).astype(dtype)
+    n = background.size
+    for place in [p for p in (0, 63, 64, 127, 128, 255, 256, 511, 512, 999, 1000, 32767, 32768, 65535) if p < n - 3] + [n - 3]:
+        array = background.copy()
+        flat = array.reshape(-1)
+        flat[[place, place + 1, n - 1]] = 1
+        flat[[n - 2 - place, n - 1 - place, 0 if place else 5]] = 100
+        result = measure.min_max(array)
+        assert result.min_index == np.unravel_index(np.argmin(array), shape), place
+        assert result.max_index == np.unravel_index(np.argmax(array), shape), place
+        assert (result.min, result.max) == (1, 100)
+
+
 def test_min_max_of_a_scalar_array():
     assert measure.min_max(np.float32(2.5)) == (2.5, 2.5, (), ())
 
