@@ -72,6 +72,25 @@ def test_min_max_finds_lone_extremes_wherever_they_lie(rng, isa, dtype, shape):
         assert (result.min, result.max) == (1, 100)
 
 
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda a: a.astype(a.dtype.newbyteorder(">")),  # swapped byte order
+        lambda a: a.view(np.recarray),  # an ndarray subclass
+        lambda a: np.lib.stride_tricks.as_strided(a, writeable=False),  # read-only
+        lambda a: a.tolist(),  # not an array at all
+    ],
+    ids=["big-endian", "subclass", "read-only", "list"],
+)
+@pytest.mark.parametrize("dtype", [np.uint16, np.int32, np.float32])
+def test_min_max_of_swapped_subclassed_read_only_and_listed_arrays(rng, make, dtype):
+    array = sample(rng, (40, 33), dtype, -3, 3)
+    result = measure.min_max(make(array))
+    assert result.min_index == np.unravel_index(np.argmin(array), array.shape)
+    assert result.max_index == np.unravel_index(np.argmax(array), array.shape)
+    assert (result.min, result.max) == (array.min(), array.max())
+
+
 def test_min_max_of_a_scalar_array():
     assert measure.min_max(np.float32(2.5)) == (2.5, 2.5, (), ())
 
