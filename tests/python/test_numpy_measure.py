@@ -72,6 +72,23 @@ def test_min_max_finds_lone_extremes_wherever_they_lie(rng, isa, dtype, shape):
         assert (result.min, result.max) == (1, 100)
 
 
+@pytest.mark.parametrize("dtype", KERNEL_DTYPES)
+@pytest.mark.parametrize("width", [7, 16, 17, 33, 63, 65, 129])
+def test_min_max_finds_extremes_in_every_column_of_short_rows(rng, isa, dtype, width):
+    # Rows read as a register at the start, a body from a register boundary
+    # and a register ending at the end, which overlap; rows starting one
+    # element past the array's start shift the boundary.
+    whole = rng.integers(5, 9, size=(5, width + 1)).astype(dtype)
+    for rows in (whole[:, :width].copy(), whole[:, 1:]):
+        saved = rows.copy()
+        for column in range(width):
+            rows[3, column], rows[2, width - 1 - column] = 1, 100
+            result = measure.min_max(rows)
+            assert result.min_index == (3, column) and result.max_index == (2, width - 1 - column)
+            assert (result.min, result.max) == (1, 100)
+            rows[...] = saved
+
+
 @pytest.mark.parametrize(
     "make",
     [
