@@ -73,7 +73,7 @@ template <int VectorBytes, class T>
         // register boundary, and a register that ends at the row's end. They
         // overlap, which minima, maxima and the NaN sum allow, and no load
         // of the body straddles two cache lines: numpy places a large array
-        // 16 bytes past a line, where straddling loads cost about 2 per cent
+        // 16 bytes past a line, where straddling loads cost 1 to 2 per cent
         // of the pass at one thread.
         std::memcpy(&v, p, sizeof v);
         Fold<kReal>(v, mn[0], mx[0], sum[0]);
