@@ -7,7 +7,13 @@ which run single-threaded) and of lumadex at 1 and 2 threads
 the reference before it is timed. Targets: fourier_shift >= 10x, the warps
 at order 1 >= 5x, min_max >= 2x, bin2 >= 10x.
 
-Usage: PYTHONPATH=build/python /usr/bin/python3 bench/numpy_face/ndimage_bench.py [--quick]
+Under each min_max row, the time of one plain read of the same bytes (numpy's
+bitwise-or reduction of them as uint64, a vector loop at the memory's pace)
+and the ratio a pass as fast as that read would reach. argmin and argmax
+each read at about that pace, so no single pass reaches much more than 2x.
+
+Usage: PYTHONPATH=build/python /usr/bin/python3 bench/numpy_face/ndimage_bench.py [--quick] [word ...]
+(words: run only the cases whose names hold one of them, e.g. min_max)
 """
 
 import math
@@ -87,7 +93,8 @@ def cases(size):
 
     for name, a in ((f"{size}^2 f4", image), (f"{size}^2 u2", camera)):
         yield (f"min_max {name}", 2, lambda a=a: argmin_argmax(a),
-               lambda a=a: (lambda r: (r.min_index, r.max_index))(measure.min_max(a)), same_tuple)
+               lambda a=a: (lambda r: (r.min_index, r.max_index))(measure.min_max(a)), same_tuple,
+               lambda words=a.reshape(-1).view(np.uint64): np.bitwise_or.reduce(words))
     yield (f"bin2 {size}^2 f4", 10, lambda: image.reshape(h, 2, h, 2).mean(axis=(1, 3)),
            lambda: measure.bin2(image), close)
     yield (f"bin2 {size}^2 u2->f4", 10, lambda: camera.reshape(h, 2, h, 2).mean(axis=(1, 3), dtype=np.float32),
@@ -96,12 +103,16 @@ def cases(size):
 
 def main():
     size = 512 if "--quick" in sys.argv else 2048
+    words = [w for w in sys.argv[1:] if not w.startswith("--")]
     before = lumadex.get_num_threads()
     rows = []
     try:
-        for name, target, reference, ours, compare in cases(size):
+        for name, target, reference, ours, compare, *read in cases(size):
+            if words and not any(w in name for w in words):
+                continue
             compare(ours(), reference())
             reference_ms = best_ms(reference, least=3)
+            read_ms = best_ms(read[0], least=3) if read else None
             timings = []
             for threads in (1, 2):
                 lumadex.set_num_threads(threads)
@@ -111,6 +122,9 @@ def main():
             flag = "" if min(ratios) >= target else "  below target"
             print(f"{name:34s} ref {reference_ms:8.2f}  lumadex 1t {timings[0]:7.2f} 2t {timings[1]:7.2f}  "
                   f"ratio {ratios[0]:6.1f}x {ratios[1]:6.1f}x  (target {target}x){flag}", flush=True)
+            if read_ms is not None:
+                print(f"{'  one read of the bytes, 1t':34s}     {read_ms:8.2f}  ref / read {reference_ms / read_ms:5.2f}x  "
+                      f"1t pass / read {timings[0] / read_ms:5.2f}", flush=True)
     finally:
         lumadex.set_num_threads(before)
 

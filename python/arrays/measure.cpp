@@ -7,6 +7,7 @@
 
 #include <pybind11/numpy.h>
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <tuple>
@@ -55,18 +56,66 @@ void CheckLayout(const py::array& a, const char* function)
                               ": the native kernels take up to 4 dimensions with a contiguous last axis");
 }
 
-py::tuple Extremes(const py::array& a)
+kernels::Extremes FindExtremes(const py::array& a)
 {
-    CheckLayout(a, "min_max");
-    if (a.size() == 0) throw py::value_error("min_max: the array is empty");
-    const kernels::Extremes e = DispatchPixels(a, "min_max", [&](auto t) {
+    return DispatchPixels(a, "min_max", [&](auto t) {
         using T = decltype(t);
         const auto block = ReadBlock<T>(a);
         py::gil_scoped_release release;
         const ThreadScope threads(ThreadCount());
         return kernels::FindArgExtremes(block);
     });
+}
+
+py::tuple Extremes(const py::array& a)
+{
+    CheckLayout(a, "min_max");
+    if (a.size() == 0) throw py::value_error("min_max: the array is empty");
+    const kernels::Extremes e = FindExtremes(a);
     return py::make_tuple(e.min, e.max, e.minRank, e.maxRank);
+}
+
+// True for a dtype the statistics kernels take as it is: 8-, 16- and 32-bit
+// integers, float32 and float64, in this machine's byte order.
+bool KernelDtype(const py::dtype& dtype)
+{
+    const char order = dtype.byteorder(), kind = dtype.kind();
+    const char native = std::endian::native == std::endian::little ? '<' : '>';
+    if (order != '=' && order != '|' && order != native) return false;
+    const py::ssize_t size = dtype.itemsize();
+    return ((kind == 'i' || kind == 'u') && (size == 1 || size == 2 || size == 4)) ||
+           (kind == 'f' && (size == 4 || size == 8));
+}
+
+// The index tuple of `rank` (C order) in an array of `a`'s shape.
+py::tuple Unravel(const py::array& a, std::int64_t rank)
+{
+    py::tuple index(a.ndim());
+    for (py::ssize_t axis = a.ndim() - 1; axis >= 0; --axis) {
+        index[axis] = py::int_(rank % a.shape(axis));
+        rank /= a.shape(axis);
+    }
+    return index;
+}
+
+// min_max of a plain ndarray that the kernel reads where it lies (a kernel
+// dtype, 1 to 4 dimensions, a contiguous last axis): (min, max, min_index,
+// max_index), the values as scalars of its dtype. None for anything else,
+// which the Python side converts first. The common case is one call because
+// after a pass over megabytes every Python step runs from a cold cache: the
+// general path's steps in Python measured about 20 us, 3 to 6 per cent of a
+// 2048 x 2048 float32 or uint16 pass at one thread.
+py::object MinMaxAsItLies(const py::handle& object)
+{
+    if (Py_TYPE(object.ptr()) != py::detail::npy_api::get().PyArray_Type_) return py::none();
+    const auto a = py::reinterpret_borrow<py::array>(object);
+    const py::ssize_t ndim = a.ndim();
+    if (ndim < 1 || ndim > 4 || a.size() == 0 || !KernelDtype(a.dtype()) || !HasElementStrides(a) ||
+        (a.shape(ndim - 1) > 1 && a.strides(ndim - 1) != a.itemsize()))
+        return py::none();
+    const kernels::Extremes e = FindExtremes(a);
+    const py::tuple low = Unravel(a, e.minRank), high = Unravel(a, e.maxRank);
+    return py::make_tuple(a[low], a[high], low, high);
 }
 
 py::tuple Survey(const py::array& a)
@@ -142,6 +191,9 @@ void RegisterMeasure(py::module_& m)
     m.def("_extremes", &Extremes, py::arg("a"),
           "(min, max, rank of the first min, rank of the first max) as numpy's argmin and argmax give "
           "them (the first NaN for both where there is NaN); ranks in C order.");
+    m.def("_min_max", &MinMaxAsItLies, py::arg("a"),
+          "(min, max, min_index, max_index) of a plain ndarray the kernel reads as it lies, the values as "
+          "scalars of its dtype; None for any other argument.");
     m.def("_survey", &Survey, py::arg("a"), "(min, max, sum, sum of squares) in one pass, in double.");
     m.def("_bin2", &Bin2, py::arg("a"), py::arg("out"), "2x2 means of the last two axes into `out`.");
 }

@@ -53,6 +53,61 @@ def test_min_max_matches_argmin_argmax(rng, isa, shape, dtype):
         assert type(result.min) is a.dtype.type
 
 
+@pytest.mark.parametrize("dtype", KERNEL_DTYPES)
+@pytest.mark.parametrize("shape", [(200000,), (64, 1000), (3, 70001)])
+def test_min_max_finds_lone_extremes_wherever_they_lie(rng, isa, dtype, shape):
+    # One smallest and one largest value, each with later copies, at the first
+    # pixel, at the edges of registers and of the searched groups, in a row's
+    # scalar tail and at a chunk's edges: each is found where numpy finds it.
+    background = rng.integers(5, 9, size=shape).astype(dtype)
+    n = background.size
+    for place in [p for p in (0, 63, 64, 127, 128, 255, 256, 511, 512, 999, 1000, 32767, 32768, 65535) if p < n - 3] + [n - 3]:
+        array = background.copy()
+        flat = array.reshape(-1)
+        flat[[place, place + 1, n - 1]] = 1
+        flat[[n - 2 - place, n - 1 - place, 0 if place else 5]] = 100
+        result = measure.min_max(array)
+        assert result.min_index == np.unravel_index(np.argmin(array), shape), place
+        assert result.max_index == np.unravel_index(np.argmax(array), shape), place
+        assert (result.min, result.max) == (1, 100)
+
+
+@pytest.mark.parametrize("dtype", KERNEL_DTYPES)
+@pytest.mark.parametrize("width", [7, 16, 17, 33, 63, 65, 129])
+def test_min_max_finds_extremes_in_every_column_of_short_rows(rng, isa, dtype, width):
+    # Rows read as a register at the start, a body from a register boundary
+    # and a register ending at the end, which overlap; rows starting one
+    # element past the array's start shift the boundary.
+    whole = rng.integers(5, 9, size=(5, width + 1)).astype(dtype)
+    for rows in (whole[:, :width].copy(), whole[:, 1:]):
+        saved = rows.copy()
+        for column in range(width):
+            rows[3, column], rows[2, width - 1 - column] = 1, 100
+            result = measure.min_max(rows)
+            assert result.min_index == (3, column) and result.max_index == (2, width - 1 - column)
+            assert (result.min, result.max) == (1, 100)
+            rows[...] = saved
+
+
+@pytest.mark.parametrize(
+    "make",
+    [
+        lambda a: a.astype(a.dtype.newbyteorder(">")),  # swapped byte order
+        lambda a: a.view(np.recarray),  # an ndarray subclass
+        lambda a: np.lib.stride_tricks.as_strided(a, writeable=False),  # read-only
+        lambda a: a.tolist(),  # not an array at all
+    ],
+    ids=["big-endian", "subclass", "read-only", "list"],
+)
+@pytest.mark.parametrize("dtype", [np.uint16, np.int32, np.float32])
+def test_min_max_of_swapped_subclassed_read_only_and_listed_arrays(rng, make, dtype):
+    array = sample(rng, (40, 33), dtype, -3, 3)
+    result = measure.min_max(make(array))
+    assert result.min_index == np.unravel_index(np.argmin(array), array.shape)
+    assert result.max_index == np.unravel_index(np.argmax(array), array.shape)
+    assert (result.min, result.max) == (array.min(), array.max())
+
+
 def test_min_max_of_a_scalar_array():
     assert measure.min_max(np.float32(2.5)) == (2.5, 2.5, (), ())
 
