@@ -67,7 +67,8 @@ void RunBatch(const BatchPlan& plan, Exponent exponent, double scale, Calls&& ca
 // per plane) would otherwise run its calls one after another, each on one
 // thread below the descriptor's own threading size (a 256 x 256 plane) and
 // on all of them above it, a fork and join a call. Side by side, each
-// thread takes whole calls, one after another: one fork and join in all.
+// thread takes whole calls, one after another: one start and join of the
+// threads in all.
 // Only with calls enough for every thread to have a few, and only when the
 // calls' outputs cannot overwrite another call's input (in place, or apart).
 template <class In, class Out>
@@ -87,7 +88,8 @@ int SideBySideThreads(std::int64_t calls, std::int64_t elements, const Block<In>
 // between regions, and on a machine whose other core was busy they took
 // the core from the thread they waited for (y of a 64 x 256 x 256 Complex 8
 // volume on 2 threads: 16 to 20 ms a call, against 12 on one thread).
-// Starting a thread costs some 50 us; the calls here take milliseconds.
+// Starting a thread costs tens of microseconds; the calls here take
+// milliseconds in all.
 // The first failure is rethrown once all have stopped; calls not yet
 // started then do not run.
 template <class Call>
