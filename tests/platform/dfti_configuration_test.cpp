@@ -67,7 +67,8 @@ TEST(DftiBadConfiguration, RejectedValuesLeaveTheDescriptorAsItWas) {
     expect_failure(DftiSetValue(d.h, DFTI_LENGTHS, MKL_LONG{4}), DFTI_INVALID_CONFIGURATION, "cannot be set");
     expect_failure(DftiSetValue(d.h, DFTI_CONJUGATE_EVEN_STORAGE, DFTI_COMPLEX_REAL), DFTI_UNIMPLEMENTED,
                    "not supported");
-    expect_failure(DftiSetValue(d.h, DFTI_THREAD_LIMIT, MKL_LONG{1}), DFTI_UNIMPLEMENTED, "not supported");
+    expect_failure(DftiSetValue(d.h, DFTI_NUMBER_OF_USER_THREADS, MKL_LONG{2}), DFTI_UNIMPLEMENTED, "not supported");
+    expect_failure(DftiSetValue(d.h, DFTI_THREAD_LIMIT, MKL_LONG{-1}), DFTI_INVALID_CONFIGURATION, "invalid value");
 
     // Still committed, still out of place, still usable.
     DFTI_CONFIG_VALUE v{};
@@ -75,6 +76,9 @@ TEST(DftiBadConfiguration, RejectedValuesLeaveTheDescriptorAsItWas) {
     EXPECT_EQ(v, DFTI_COMMITTED);
     ASSERT_EQ(DftiGetValue(d.h, DFTI_PLACEMENT, &v), 0);
     EXPECT_EQ(v, DFTI_NOT_INPLACE);
+    MKL_LONG limit = -2;
+    ASSERT_EQ(DftiGetValue(d.h, DFTI_THREAD_LIMIT, &limit), 0);
+    EXPECT_EQ(limit, 0);
     std::vector<cf> in(8, cf(1, 0)), out(8);
     ASSERT_EQ(DftiComputeForward(d.h, in.data(), out.data()), 0);
     EXPECT_EQ(out[0], cf(8, 0));

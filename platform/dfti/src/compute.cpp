@@ -25,7 +25,9 @@ namespace {
 // processes a join waits for a woken thread to get a core (several
 // milliseconds here at a load of 4 on 2 cores), which only a call of a
 // millisecond or more can afford (a 256 x 256 float transform takes 0.2
-// ms; an axis transform along y of a volume makes one such call per plane).
+// ms; an axis transform along y of a volume makes one such call per plane,
+// and the kernel library runs those side by side, one thread each, with
+// DFTI_THREAD_LIMIT 1).
 constexpr int64_t threaded_elements = int64_t{1} << 17;
 
 // The aligned buffer of one call's staged input, taken from the staging

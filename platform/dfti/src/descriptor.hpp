@@ -36,6 +36,7 @@ struct DFTI_DESCRIPTOR {
     std::optional<int64_t> input_distance, output_distance;
     std::optional<lumadex::dfti::Strides> input_strides, output_strides;
     bool in_place = true;
+    int64_t thread_limit = 0;  // the most threads a compute call uses; 0: no limit
 
     // As committed.
     bool committed = false;

@@ -2,6 +2,7 @@
 #include <fftw3.h>
 #include <omp.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <new>
@@ -92,6 +93,7 @@ Status commit(DFTI_DESCRIPTOR& d) {
     d.forward = std::move(forward);
     d.backward = std::move(backward);
     d.threads = std::max(1, omp_get_max_threads());
+    if (d.thread_limit > 0) d.threads = static_cast<int>(std::min<int64_t>(d.threads, d.thread_limit));
     d.committed = true;
     return ok;
 }
@@ -149,6 +151,12 @@ Status set_value(DFTI_DESCRIPTOR& d, DFTI_CONFIG_PARAM param, va_list ap) {
         case DFTI_OUTPUT_DISTANCE:
             d.output_distance = va_arg(ap, MKL_LONG);
             return ok;
+        case DFTI_THREAD_LIMIT: {
+            const MKL_LONG limit = va_arg(ap, MKL_LONG);
+            if (limit < 0) return bad_value;
+            d.thread_limit = limit;
+            return ok;
+        }
         case DFTI_INPUT_STRIDES:
         case DFTI_OUTPUT_STRIDES: {
             const MKL_LONG* p = va_arg(ap, const MKL_LONG*);
@@ -167,7 +175,6 @@ Status set_value(DFTI_DESCRIPTOR& d, DFTI_CONFIG_PARAM param, va_list ap) {
             return read_only_parameter;
         case DFTI_DESCRIPTOR_NAME:
         case DFTI_NUMBER_OF_USER_THREADS:
-        case DFTI_THREAD_LIMIT:
         case DFTI_FWD_DISTANCE:
         case DFTI_BWD_DISTANCE:
             return unsupported_parameter;
@@ -210,6 +217,7 @@ Status get_value(const DFTI_DESCRIPTOR& d, DFTI_CONFIG_PARAM param, va_list ap) 
         case DFTI_NUMBER_OF_TRANSFORMS: return put<MKL_LONG>(ap, d.count);
         case DFTI_INPUT_DISTANCE: return put<MKL_LONG>(ap, d.input_distance.value_or(0));
         case DFTI_OUTPUT_DISTANCE: return put<MKL_LONG>(ap, d.output_distance.value_or(0));
+        case DFTI_THREAD_LIMIT: return put<MKL_LONG>(ap, d.thread_limit);
         case DFTI_INPUT_STRIDES:
             return put_strides(ap, d.input_strides.value_or(dense_strides(d, false)), d.rank);
         case DFTI_OUTPUT_STRIDES:
@@ -232,7 +240,6 @@ Status get_value(const DFTI_DESCRIPTOR& d, DFTI_CONFIG_PARAM param, va_list ap) 
         case DFTI_DESTROY_INPUT:
         case DFTI_DESCRIPTOR_NAME:
         case DFTI_NUMBER_OF_USER_THREADS:
-        case DFTI_THREAD_LIMIT:
         case DFTI_FWD_DISTANCE:
         case DFTI_BWD_DISTANCE:
             return unsupported_parameter;

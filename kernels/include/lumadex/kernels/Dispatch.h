@@ -90,5 +90,10 @@ inline constexpr std::int64_t kElementwiseParallelPixels = std::int64_t{1} << 16
 inline constexpr std::int64_t kLayoutParallelElements = std::int64_t{1} << 15;
 // Phase correlation: spectrum or correlation elements of a pass.
 inline constexpr std::int64_t kCorrelationParallelElements = std::int64_t{1} << 15;
+// Fourier transforms the descriptor cannot batch into one compute call (an
+// axis transform along y of a volume: a call per plane): elements of all
+// the calls, which then run side by side. The descriptor layer threads a
+// single call from 2^17 elements on.
+inline constexpr std::int64_t kFourierCallsParallelElements = std::int64_t{1} << 17;
 
 }  // namespace lumadex::kernels
