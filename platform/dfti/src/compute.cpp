@@ -73,7 +73,7 @@ public:
     ~TransformScope() {
         const double seconds = std::chrono::duration<double>(Clock::now() - began_).count();
         PlanCache& cache = PlanCache::instance();
-        cache.transform_ends(seconds);
+        cache.transform_ends(seconds, problem_.threads);
         if (measured_) cache.account_measured(problem_, seconds, units_);
         else cache.account_cheap(problem_, seconds, units_);
     }

@@ -98,14 +98,18 @@ double seconds_of_runs(const FftwProblem& p, FftwPlan plan, void* in, void* out)
 // Whether the machine has a core to spare: the planner thread runs at idle
 // priority, so on a machine kept busy by other processes it would hardly
 // advance (and hold the planner lock meanwhile).
-bool machine_has_spare_core() {
+int process_cores() {
     static const int cores = [] {
         cpu_set_t set;
         CPU_ZERO(&set);
         return sched_getaffinity(0, sizeof set, &set) == 0 ? std::max(1, CPU_COUNT(&set)) : 1;
     }();
+    return cores;
+}
+
+bool machine_has_spare_core() {
     double load = 0;
-    return getloadavg(&load, 1) != 1 || load < cores + 0.5;
+    return getloadavg(&load, 1) != 1 || load < process_cores() + 0.5;
 }
 
 // FFTW's threads are the OpenMP runtime's worker pool. When the library that
@@ -416,6 +420,7 @@ std::shared_ptr<Plan> PlanCache::first_sight(const FftwProblem& p, void* in, voi
     e.threaded = p.threads > 1;
     e.large = output_layout(p.shape).count() >= large_geometry;
     e.history.measured_plan = measured;
+    e.history.line_plan = use == PlanUse::lines;
     e.history.measurable = measuring_spans(p).bytes() <= max_measure_bytes;
     e.history.measurement = measured ? Measurement::done : Measurement::not_yet;
     e.last_use = ++clock_;
@@ -564,6 +569,8 @@ ProcessQuiet PlanCache::quiet() const {
         std::chrono::duration<double>(Clock::now() - Clock::time_point(Clock::duration(last_end_.load()))).count();
     q.last_transform_seconds = last_seconds_.load();
     q.spare_core = machine_has_spare_core();
+    q.last_transform_threads = last_threads_.load();
+    q.cores = process_cores();
     return q;
 }
 
@@ -635,8 +642,9 @@ PlanCache::Busy::~Busy() {
 
 void PlanCache::transform_begins() { ++in_flight_; }
 
-void PlanCache::transform_ends(double seconds) {
+void PlanCache::transform_ends(double seconds, int threads) {
     last_seconds_ = seconds;
+    last_threads_ = threads;
     last_end_ = Clock::now().time_since_epoch().count();
     --in_flight_;
 }

@@ -100,7 +100,7 @@ public:
 
     // Brackets every compute call, for the planner thread's sense of quiet.
     void transform_begins();
-    void transform_ends(double seconds);
+    void transform_ends(double seconds, int threads);
     // Adds a run of p's cheap path to its account (ski rental): `units` of
     // the problem (calls, the frames of a batch, blocks of lines) in
     // `seconds`.
@@ -193,6 +193,7 @@ private:
     std::atomic<pthread_t> planner_handle_{};
     std::atomic<Clock::rep> last_end_{0};
     std::atomic<double> last_seconds_{0};
+    std::atomic<int> last_threads_{1};
 };
 
 }  // namespace lumadex::dfti

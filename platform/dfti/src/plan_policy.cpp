@@ -44,7 +44,9 @@ Decision decide(const PlanHistory& h, double expected_measuring_seconds) {
     if (h.measurement == Measurement::running) return Decision::wait_for_measurement;
     // The loop resumed while the planner thread measures its problem: it
     // is no longer quiet, and the loop does not wait for that measurement.
-    if (h.measurement == Measurement::in_background) return Decision::cheap_and_interrupt;
+    // A line plan's measurement runs on a core the loop leaves idle: it goes on.
+    if (h.measurement == Measurement::in_background)
+        return h.line_plan ? Decision::cheap : Decision::cheap_and_interrupt;
     if (rental_due(h, expected_measuring_seconds)) return Decision::measure_now;
     // It recurs: worth measuring when the process is quiet.
     if (h.measurement == Measurement::not_yet && h.cheap_calls > 0) return Decision::cheap_and_queue;
@@ -77,6 +79,9 @@ double learned_savings(const PlanHistory& h, double measured_seconds_per_unit, d
 bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h) {
     const double quiet = q.transforms_in_flight > 0 ? 0 : q.seconds_since_last_transform;
     if (quiet >= quiet_long_seconds) return true;
+    // (A line plan's measurement is cut short only by a call that needed the
+    // planner for a plan of its own: that says nothing of the loop's pauses.)
+    if (h.line_plan && q.spare_core && q.last_transform_threads < q.cores) return true;
     if (h.interrupted) return false;
     const double mean_call = h.cheap_calls > 0 ? h.cheap_seconds / h.cheap_calls : 0;
     const double loop_body = loop_body_calls * mean_call;

@@ -14,7 +14,8 @@
 //     unplanned library's call costs.
 //  2. Recurrence: the problem is queued for the planner thread, which
 //     measures it when the process is quiet (may_measure_in_background): not
-//     beside the problem's own calls, even on an idle core, as the two would
+//     beside the problem's own calls, even on an idle core (line plans
+//     excepted, below), as the two would
 //     slow each other through the shared caches and memory (1000 x 1000
 //     Complex 16 on its cheap plan: 14 to 22 ms a call beside a
 //     measurement, 11 to 13.5 without) and FFTW would choose by disturbed
@@ -47,7 +48,9 @@
 // (plan_cache.cpp).
 //
 // The line plans of the cheap path (1-D plans for blocks of lines, shared by
-// every geometry of their length) follow the same rules. Measuring one, on
+// every geometry of their length) follow the same rules but one: the
+// planner thread measures them beside the process's transforms on a core
+// those leave idle, and a call does not cut that short. Measuring one, on
 // a lean search (plan_cache.cpp), costs 2 to 70 ms and wins up to 40 % on
 // the cheap path (1000-point float lines: 1.73 us on FFTW_ESTIMATE's plan,
 // 1.10 measured) and serves every geometry of its length, so a loop
@@ -76,6 +79,9 @@ struct PlanHistory {
     // A call cut its background measurement short: its loop pauses long
     // enough to look quiet.
     bool interrupted = false;
+    // A line plan of the cheap path (1-D, for a block of lines in a thread's
+    // buffer), not a compute call's problem.
+    bool line_plan = false;
 };
 
 enum class Decision {
@@ -119,6 +125,8 @@ struct ProcessQuiet {
     double seconds_since_last_transform = 0;
     double last_transform_seconds = 0;
     bool spare_core = true;  // the load average leaves the machine a core
+    int last_transform_threads = 1;  // the threads the last transform ran on
+    int cores = 1;                   // the cores the process may run on
 };
 
 // Whether the planner thread may start measuring a problem (its history
@@ -128,6 +136,11 @@ struct ProcessQuiet {
 // transforms is not taken for quiet), on a machine with a core to spare;
 // after a second without a transform, however busy the machine is. A
 // problem whose measurement its own call interrupted waits for that second.
+// A line plan is measured beside the process's transforms as soon as they
+// leave a core idle (they run on fewer threads than the process has cores):
+// it measures within a block of lines that its core's own cache holds, so
+// the two hardly disturb each other, and a loop gets its line plans without
+// measuring them in its own calls.
 bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h);
 
 // Which of two queued problems the planner thread measures first: a line
