@@ -15,7 +15,7 @@ namespace lumadex::dfti {
 namespace {
 
 TEST(KeptBuffers, GivesBackABufferOnlyToCallsItCanHold) {
-    KeptBuffers pool(1 << 20);
+    KeptBuffers pool(1 << 20, 4);
     void* a = pool.take(1000);
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(reinterpret_cast<std::uintptr_t>(a) % 64, 0u);
@@ -32,7 +32,7 @@ TEST(KeptBuffers, GivesBackABufferOnlyToCallsItCanHold) {
 }
 
 TEST(KeptBuffers, KeepsNothingOverItsLimit) {
-    KeptBuffers pool(4096);
+    KeptBuffers pool(4096, 4);
     void* big = pool.take(8192);
     ASSERT_NE(big, nullptr);
     pool.give_back(big);
@@ -44,9 +44,9 @@ TEST(KeptBuffers, KeepsNothingOverItsLimit) {
 }
 
 TEST(KeptBuffers, ALargerBufferDisplacesTheSmallestWhenTheSlotsAreFull) {
-    KeptBuffers pool(1 << 20);
+    KeptBuffers pool(1 << 20, 4);
     std::vector<void*> small;
-    for (int i = 0; i < KeptBuffers::Slots; ++i) small.push_back(pool.take(64, 64 + 64 * i));
+    for (int i = 0; i < 4; ++i) small.push_back(pool.take(64, 64 + 64 * i));
     void* large = pool.take(1 << 16);
     for (void* b : small) pool.give_back(b);
     pool.give_back(large);
@@ -55,7 +55,7 @@ TEST(KeptBuffers, ALargerBufferDisplacesTheSmallestWhenTheSlotsAreFull) {
 }
 
 TEST(KeptBuffers, ThreadsNeverShareABuffer) {
-    KeptBuffers pool(1 << 16);
+    KeptBuffers pool(1 << 16, 4);
     std::atomic<bool> shared{false};
     auto work = [&](unsigned char mark) {
         for (int i = 0; i < 2000; ++i) {

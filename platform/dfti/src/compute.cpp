@@ -35,7 +35,7 @@ constexpr int64_t threaded_elements = int64_t{1} << 17;
 // up to 48 MiB are kept (a 2048 x 2048 double half spectrum), a few of them:
 // keeping whatever the largest call needed held hundreds of megabytes for
 // the rest of the process after one large transform.
-KeptBuffers staging_buffers(size_t{48} << 20);
+KeptBuffers staging_buffers(size_t{48} << 20, 4);
 
 class StagingBuffer {
 public:

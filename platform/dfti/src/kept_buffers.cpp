@@ -27,12 +27,12 @@ void release(void* buffer) {
 }  // namespace
 
 KeptBuffers::~KeptBuffers() {
-    for (auto& slot : slots_) release(slot.exchange(nullptr));
+    for (auto& slot : *this) release(slot.exchange(nullptr));
 }
 
 void* KeptBuffers::take(size_t bytes, size_t min_fresh_bytes) {
     if (bytes <= max_bytes_)
-        for (auto& slot : slots_) {
+        for (auto& slot : *this) {
             void* kept = slot.exchange(nullptr, std::memory_order_acquire);
             if (!kept) continue;
             if (capacity_of(kept) >= bytes) return kept;
@@ -44,12 +44,12 @@ void* KeptBuffers::take(size_t bytes, size_t min_fresh_bytes) {
 void KeptBuffers::give_back(void* buffer) {
     if (!buffer) return;
     if (capacity_of(buffer) <= max_bytes_) {
-        for (auto& slot : slots_) {
+        for (auto& slot : *this) {
             void* none = nullptr;
             if (slot.compare_exchange_strong(none, buffer, std::memory_order_release)) return;
         }
         // Every slot is full: the smallest kept buffer makes way for a larger one.
-        for (auto& slot : slots_) {
+        for (auto& slot : *this) {
             void* kept = slot.load(std::memory_order_relaxed);
             if (kept && capacity_of(kept) < capacity_of(buffer) &&
                 slot.compare_exchange_strong(kept, buffer, std::memory_order_acq_rel)) {

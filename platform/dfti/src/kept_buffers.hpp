@@ -5,7 +5,7 @@
 // and always in a process that sets MALLOC_TRIM_THRESHOLD_, as
 // dask.distributed's workers do): each 4 KiB page is faulted in and cleared
 // again, a millisecond or more per 4 MB here, as long as a quarter of a
-// 1024 x 1024 real transform. A KeptBuffers pool holds up to `Slots`
+// 1024 x 1024 real transform. A KeptBuffers pool holds up to `slots`
 // buffers of at most `max_bytes` each between calls.
 //
 // The slots are atomic pointers (no lock a fork could leave held). Each
@@ -19,9 +19,9 @@ namespace lumadex::dfti {
 
 class KeptBuffers {
 public:
-    static constexpr int Slots = 4;
+    static constexpr int MaxSlots = 8;
 
-    explicit KeptBuffers(size_t max_bytes) : max_bytes_(max_bytes) {}
+    KeptBuffers(size_t max_bytes, int slots) : max_bytes_(max_bytes), slots_(slots < MaxSlots ? slots : MaxSlots) {}
     ~KeptBuffers();
     KeptBuffers(const KeptBuffers&) = delete;
     KeptBuffers& operator=(const KeptBuffers&) = delete;
@@ -38,8 +38,12 @@ public:
     void keep_fresh(size_t bytes);
 
 private:
+    std::atomic<void*>* begin() { return kept_; }
+    std::atomic<void*>* end() { return kept_ + slots_; }
+
     size_t max_bytes_;
-    std::atomic<void*> slots_[Slots] = {};
+    int slots_;
+    std::atomic<void*> kept_[MaxSlots] = {};
 };
 
 }  // namespace lumadex::dfti

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "helper_threads.hpp"
+#include "kept_buffers.hpp"
 #include "os_services.h"
 #include "plan_cache.hpp"
 #include "strided_ops.hpp"
@@ -36,31 +37,12 @@ constexpr int64_t block_bytes = int64_t{512} << 10;
 // as long as a whole 256 x 256 transform takes), and a thread maps the
 // first two as the library loads (BufferWarmUp, below).
 constexpr int64_t kept_buffer_bytes = 2 * block_bytes;
-constexpr int kept_buffer_count = 8;
-std::atomic<void*> kept_buffers[kept_buffer_count];
+KeptBuffers line_buffers(kept_buffer_bytes, 8);  // unloading frees them
 
 // Buffers of `bytes`: a kept one if it is large enough, else fresh memory.
 void* take_buffer(int64_t bytes) {
-    if (bytes <= kept_buffer_bytes)
-        for (auto& kept : kept_buffers)
-            if (void* b = kept.exchange(nullptr, std::memory_order_acquire)) return b;
-    return lumadex::os::AllocateScratch(static_cast<size_t>(std::max(bytes, kept_buffer_bytes)));
+    return line_buffers.take(static_cast<size_t>(bytes), static_cast<size_t>(kept_buffer_bytes));
 }
-void give_back_buffer(void* b, int64_t bytes) {
-    if (!b) return;
-    if (bytes <= kept_buffer_bytes)
-        for (auto& kept : kept_buffers) {
-            void* none = nullptr;
-            if (kept.compare_exchange_strong(none, b, std::memory_order_release)) return;
-        }
-    lumadex::os::FreeScratch(b);
-}
-// Unloading frees them.
-struct KeptBuffersRelease {
-    ~KeptBuffersRelease() {
-        for (auto& kept : kept_buffers) lumadex::os::FreeScratch(kept.exchange(nullptr));
-    }
-} kept_buffers_release;
 
 // A problem of one axis with fewer lines than this runs FFTW's own plan.
 constexpr int64_t min_lines = 16;
@@ -415,7 +397,7 @@ class PassRunner {
 public:
     PassRunner(const FftwProblem& whole, const Passes& passes) : whole_(whole), passes_(passes) {}
     ~PassRunner() {
-        for (void* m : memory_) give_back_buffer(m, buffer_bytes());
+        for (void* m : memory_) line_buffers.give_back(m);
     }
 
     Status run() {
@@ -607,8 +589,8 @@ public:
     BufferWarmUp() {
         std::vector<void*> kept;
         for (int i = 0; i < 2; ++i)
-            if (void* b = lumadex::os::AllocateScratch(static_cast<size_t>(kept_buffer_bytes))) kept.push_back(b);
-        for (void* b : kept) give_back_buffer(b, kept_buffer_bytes);
+            if (void* b = take_buffer(kept_buffer_bytes)) kept.push_back(b);
+        for (void* b : kept) line_buffers.give_back(b);
         thread_ = new std::thread([kept] {
             for (void* b : kept) populate(b, kept_buffer_bytes);
         });
