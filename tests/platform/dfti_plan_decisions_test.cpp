@@ -65,8 +65,10 @@ TEST(PlanPolicy, DecidesFromTheHistory) {
          Decision::cheap_and_interrupt},
         {"a line plan being measured in the background (on another core)", line_plan(history(M::in_background, 3)),
          Decision::cheap},
-        {"a line plan being measured in the background, rental due", line_plan(history(M::in_background, 400)),
+        {"a line plan being measured in the background, rental due", line_plan(history(M::in_background, 100)),
          Decision::cheap},
+        {"a line plan being measured in the background, rental four times overdue (starved)",
+         line_plan(history(M::in_background, 170)), Decision::cheap_and_interrupt},
         {"a line plan, queued, rental due", line_plan(history(M::queued, 41)), Decision::measure_now},
         {"a measured plan saves a quarter: 41 calls lost 10", saving(0.25, history(M::queued, 41)), Decision::cheap},
         {"a measured plan saves a quarter: 161 calls lost 40", saving(0.25, history(M::queued, 161)),
@@ -192,14 +194,16 @@ TEST(PlanPolicy, MeasuresInTheBackgroundOnlyWhenTheProcessIsQuiet) {
         {"interrupted by its loop: paused as long as the loop's body", {0, 0.5, 0.010, true}, interrupted(fast),
          false},
         {"interrupted by its loop: quiet for seconds", {0, 1.5, 0.010, true}, interrupted(fast), true},
-        // Line plans, beside the process's transforms: {in flight, quiet, last call, spare core, its threads, cores}
-        {"a line plan beside a one-thread loop on two cores", {1, 0.0, 0.010, true, 1, 2}, line_plan(fast), true},
-        {"a line plan interrupted by a call that planned", {1, 0.0, 0.010, true, 1, 2},
+        // Line plans, beside the process's transforms:
+        // {in flight, quiet, last call, spare core, idle core, its threads, cores}
+        {"a line plan beside a one-thread loop on two cores", {1, 0.0, 0.010, true, true, 1, 2}, line_plan(fast), true},
+        {"a line plan interrupted by a call that planned", {1, 0.0, 0.010, true, true, 1, 2},
          interrupted(line_plan(fast)), true},
-        {"a line plan beside a loop on every core", {1, 0.0, 0.010, true, 2, 2}, line_plan(fast), false},
-        {"a line plan on a machine of one core", {1, 0.0, 0.010, true, 1, 1}, line_plan(fast), false},
-        {"a line plan on a machine busy with other work", {1, 0.0, 0.010, false, 1, 2}, line_plan(fast), false},
-        {"a geometry beside a one-thread loop on two cores", {1, 0.0, 0.010, true, 1, 2}, fast, false},
+        {"a line plan beside a loop on every core", {1, 0.0, 0.010, true, true, 2, 2}, line_plan(fast), false},
+        {"a line plan on a machine of one core", {1, 0.0, 0.010, true, true, 1, 1}, line_plan(fast), false},
+        {"a line plan beside other processes that take the other core", {1, 0.0, 0.010, true, false, 1, 2},
+         line_plan(fast), false},
+        {"a geometry beside a one-thread loop on two cores", {1, 0.0, 0.010, true, true, 1, 2}, fast, false},
     };
     for (const QuietRow& row : rows)
         EXPECT_EQ(may_measure_in_background(row.quiet, row.candidate), row.may_start) << row.what;

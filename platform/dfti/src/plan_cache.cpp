@@ -107,10 +107,16 @@ int process_cores() {
     return cores;
 }
 
-bool machine_has_spare_core() {
+// The machine's load (the last minute's), or `fallback` where it cannot be read.
+double machine_load(double fallback) {
     double load = 0;
-    return getloadavg(&load, 1) != 1 || load < process_cores() + 0.5;
+    return getloadavg(&load, 1) == 1 ? load : fallback;
 }
+
+bool machine_has_spare_core() { return machine_load(0) < process_cores() + 0.5; }
+
+// A core idle most of the time: the planner thread, at idle priority, gets it.
+bool machine_has_idle_core() { return machine_load(process_cores()) < process_cores() - 0.5; }
 
 // FFTW's threads are the OpenMP runtime's worker pool. When the library that
 // contains this layer is unloaded, the runtime could be unloaded with it while
@@ -569,6 +575,7 @@ ProcessQuiet PlanCache::quiet() const {
         std::chrono::duration<double>(Clock::now() - Clock::time_point(Clock::duration(last_end_.load()))).count();
     q.last_transform_seconds = last_seconds_.load();
     q.spare_core = machine_has_spare_core();
+    q.idle_core = machine_has_idle_core();
     q.last_transform_threads = last_threads_.load();
     q.cores = process_cores();
     return q;

@@ -28,6 +28,11 @@ constexpr double least_measuring_seconds = 0.1;
 // about three times too long because others saved nothing.
 constexpr double least_savings = 0.1;
 
+// A line plan measured in the background while its calls have lost this many
+// times what measuring it should cost is cut short: the planner thread,
+// at idle priority, has not had the core it was counted on.
+constexpr double starved_line_plan_factor = 4;
+
 // The cheap calls have lost, against a measured plan, what measuring is
 // expected to cost.
 bool rental_due(const PlanHistory& h, double expected_measuring_seconds) {
@@ -44,9 +49,12 @@ Decision decide(const PlanHistory& h, double expected_measuring_seconds) {
     if (h.measurement == Measurement::running) return Decision::wait_for_measurement;
     // The loop resumed while the planner thread measures its problem: it
     // is no longer quiet, and the loop does not wait for that measurement.
-    // A line plan's measurement runs on a core the loop leaves idle: it goes on.
+    // A line plan's measurement runs on a core the loop leaves idle: it goes
+    // on, unless it takes so long that the core was evidently taken.
     if (h.measurement == Measurement::in_background)
-        return h.line_plan ? Decision::cheap : Decision::cheap_and_interrupt;
+        return h.line_plan && !rental_due(h, starved_line_plan_factor * expected_measuring_seconds)
+                   ? Decision::cheap
+                   : Decision::cheap_and_interrupt;
     if (rental_due(h, expected_measuring_seconds)) return Decision::measure_now;
     // It recurs: worth measuring when the process is quiet.
     if (h.measurement == Measurement::not_yet && h.cheap_calls > 0) return Decision::cheap_and_queue;
@@ -81,7 +89,7 @@ bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h) {
     if (quiet >= quiet_long_seconds) return true;
     // (A line plan's measurement is cut short only by a call that needed the
     // planner for a plan of its own: that says nothing of the loop's pauses.)
-    if (h.line_plan && q.spare_core && q.last_transform_threads < q.cores) return true;
+    if (h.line_plan && q.idle_core && q.last_transform_threads < q.cores) return true;
     if (h.interrupted) return false;
     const double mean_call = h.cheap_calls > 0 ? h.cheap_seconds / h.cheap_calls : 0;
     const double loop_body = loop_body_calls * mean_call;

@@ -50,7 +50,8 @@
 // The line plans of the cheap path (1-D plans for blocks of lines, shared by
 // every geometry of their length) follow the same rules but one: the
 // planner thread measures them beside the process's transforms on a core
-// those leave idle, and a call does not cut that short. Measuring one, on
+// those leave idle, and a call does not cut that short unless the rental is
+// long overdue (the idle core was taken meanwhile). Measuring one, on
 // a lean search (plan_cache.cpp), costs 2 to 70 ms and wins up to 40 % on
 // the cheap path (1000-point float lines: 1.73 us on FFTW_ESTIMATE's plan,
 // 1.10 measured) and serves every geometry of its length, so a loop
@@ -125,6 +126,7 @@ struct ProcessQuiet {
     double seconds_since_last_transform = 0;
     double last_transform_seconds = 0;
     bool spare_core = true;  // the load average leaves the machine a core
+    bool idle_core = false;  // ... and a core idle most of the time (below cores - 1/2)
     int last_transform_threads = 1;  // the threads the last transform ran on
     int cores = 1;                   // the cores the process may run on
 };
@@ -137,7 +139,9 @@ struct ProcessQuiet {
 // after a second without a transform, however busy the machine is. A
 // problem whose measurement its own call interrupted waits for that second.
 // A line plan is measured beside the process's transforms as soon as they
-// leave a core idle (they run on fewer threads than the process has cores):
+// leave a core idle (they run on fewer threads than the process has cores,
+// and the machine's load leaves a core idle: not beside other processes
+// that take every core, where the planner thread would hardly run):
 // it measures within a block of lines that its core's own cache holds, so
 // the two hardly disturb each other, and a loop gets its line plans without
 // measuring them in its own calls.
