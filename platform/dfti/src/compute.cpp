@@ -31,11 +31,12 @@ namespace {
 constexpr int64_t threaded_elements = int64_t{1} << 17;
 
 // The aligned buffer of one call's staged input, taken from the staging
-// buffers kept between calls and given back when the call ends. Buffers of
-// up to 48 MiB are kept (a 2048 x 2048 double half spectrum), a few of them:
-// keeping whatever the largest call needed held hundreds of megabytes for
-// the rest of the process after one large transform.
-KeptBuffers staging_buffers(size_t{48} << 20, 4);
+// buffers kept between calls and given back when the call ends. Two buffers
+// of up to 48 MiB each are kept (a 2048 x 2048 double half spectrum; two
+// threads transforming at once): keeping whatever the largest call needed
+// held hundreds of megabytes for the rest of the process after one large
+// transform.
+KeptBuffers staging_buffers(size_t{48} << 20, 2);
 
 class StagingBuffer {
 public:
