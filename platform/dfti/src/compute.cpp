@@ -69,7 +69,7 @@ class TransformScope {
 public:
     TransformScope(const FftwProblem& p, double units, bool measured)
         : problem_(p), units_(units), measured_(measured), began_(Clock::now()) {
-        PlanCache::instance().transform_begins();
+        PlanCache::instance().transform_begins(p.threads);
     }
     ~TransformScope() {
         const double seconds = std::chrono::duration<double>(Clock::now() - began_).count();

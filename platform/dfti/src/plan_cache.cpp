@@ -317,6 +317,9 @@ PlanCache::PlanCache()
                 c->planner_planning_ = false;
                 c->planning_ = 0;
                 c->running_ = 0;
+                // Transforms running in the parent's other threads did not come along.
+                c->in_flight_ = 0;
+                c->threads_in_flight_ = 0;
                 for (auto& [problem, e] : c->entries_)
                     if (e.history.measurement == Measurement::queued ||
                         e.history.measurement == Measurement::running ||
@@ -576,7 +579,7 @@ ProcessQuiet PlanCache::quiet() const {
     q.last_transform_seconds = last_seconds_.load();
     q.spare_core = machine_has_spare_core();
     q.idle_core = machine_has_idle_core();
-    q.last_transform_threads = last_threads_.load();
+    q.transform_threads = std::max(last_threads_.load(), peak_threads_.exchange(threads_in_flight_.load()));
     q.cores = process_cores();
     return q;
 }
@@ -647,11 +650,18 @@ PlanCache::Busy::~Busy() {
     --cache_.in_flight_;
 }
 
-void PlanCache::transform_begins() { ++in_flight_; }
+void PlanCache::transform_begins(int threads) {
+    ++in_flight_;
+    const int now = threads_in_flight_ += threads;
+    int peak = peak_threads_.load();
+    while (now > peak && !peak_threads_.compare_exchange_weak(peak, now)) {
+    }
+}
 
 void PlanCache::transform_ends(double seconds, int threads) {
     last_seconds_ = seconds;
     last_threads_ = threads;
+    threads_in_flight_ -= threads;
     last_end_ = Clock::now().time_since_epoch().count();
     --in_flight_;
 }

@@ -99,7 +99,7 @@ public:
     std::shared_ptr<Plan> plan_for(const FftwProblem& p, void* in, void* out, PlanUse use);
 
     // Brackets every compute call, for the planner thread's sense of quiet.
-    void transform_begins();
+    void transform_begins(int threads);
     void transform_ends(double seconds, int threads);
     // Adds a run of p's cheap path to its account (ski rental): `units` of
     // the problem (calls, the frames of a batch, blocks of lines) in
@@ -194,6 +194,11 @@ private:
     std::atomic<Clock::rep> last_end_{0};
     std::atomic<double> last_seconds_{0};
     std::atomic<int> last_threads_{1};
+    // The threads of the transforms running now, and the most of them at once
+    // since the planner thread last looked (side-by-side calls of one thread
+    // each take every core as one call on all of them does).
+    std::atomic<int> threads_in_flight_{0};
+    mutable std::atomic<int> peak_threads_{1};
 };
 
 }  // namespace lumadex::dfti

@@ -89,7 +89,7 @@ bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h) {
     if (quiet >= quiet_long_seconds) return true;
     // (A line plan's measurement is cut short only by a call that needed the
     // planner for a plan of its own: that says nothing of the loop's pauses.)
-    if (h.line_plan && q.idle_core && q.last_transform_threads < q.cores) return true;
+    if (h.line_plan && q.idle_core && q.transform_threads < q.cores) return true;
     if (h.interrupted) return false;
     const double mean_call = h.cheap_calls > 0 ? h.cheap_seconds / h.cheap_calls : 0;
     const double loop_body = loop_body_calls * mean_call;

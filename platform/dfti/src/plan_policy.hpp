@@ -127,7 +127,7 @@ struct ProcessQuiet {
     double last_transform_seconds = 0;
     bool spare_core = true;  // the load average leaves the machine a core
     bool idle_core = false;  // ... and a core idle most of the time (below cores - 1/2)
-    int last_transform_threads = 1;  // the threads the last transform ran on
+    int transform_threads = 1;  // the most threads the process's transforms ran on at once, lately
     int cores = 1;                   // the cores the process may run on
 };
 
@@ -139,7 +139,7 @@ struct ProcessQuiet {
 // after a second without a transform, however busy the machine is. A
 // problem whose measurement its own call interrupted waits for that second.
 // A line plan is measured beside the process's transforms as soon as they
-// leave a core idle (they run on fewer threads than the process has cores,
+// leave a core idle (they ran on fewer threads at once than the process has cores,
 // and the machine's load leaves a core idle: not beside other processes
 // that take every core, where the planner thread would hardly run):
 // it measures within a block of lines that its core's own cache holds, so
