@@ -81,12 +81,7 @@ public:
 
     std::vector<double> Displacement(const py::array& moving)
     {
-        const Frame frame = CheckedFrame(moving, "moving_image");
-        std::lock_guard<std::mutex> lock(busy_);
-        py::gil_scoped_release unlocked;
-        ThreadScope threads(ThreadCount());
-        Transform(frame, spectrum_.data());
-        return Measure();
+        return MeasureThen(CheckedFrame(moving, "moving_image"), [](const std::vector<double>&) {});
     }
 
     // Measures the frame's displacement and writes the frame shifted back by
@@ -95,13 +90,8 @@ public:
     {
         const Frame frame = CheckedFrame(moving, "frame");
         CheckOut(out);
-        std::lock_guard<std::mutex> lock(busy_);
-        py::gil_scoped_release unlocked;
-        ThreadScope threads(ThreadCount());
-        Transform(frame, spectrum_.data());
-        std::vector<double> displacement = Measure();
-        Align(displacement, static_cast<float*>(out.mutable_data()));
-        return displacement;
+        float* aligned = static_cast<float*>(out.mutable_data());
+        return MeasureThen(frame, [&](const std::vector<double>& displacement) { Align(displacement, aligned); });
     }
 
     // Measures the frame's displacement and adds the spectrum of the frame
@@ -111,15 +101,11 @@ public:
     {
         const Frame frame = CheckedFrame(moving, "frame");
         CheckSum(sum);
-        std::lock_guard<std::mutex> lock(busy_);
-        py::gil_scoped_release unlocked;
-        ThreadScope threads(ThreadCount());
-        Transform(frame, spectrum_.data());
-        std::vector<double> displacement = Measure();
-        ShiftBack(displacement);
-        kernels::AddSpectrum(Dense<const Complex>(spectrum_.data(), half_),
-                             Dense(static_cast<std::complex<double>*>(sum.mutable_data()), half_));
-        return displacement;
+        const Block<std::complex<double>> total = Dense(static_cast<std::complex<double>*>(sum.mutable_data()), half_);
+        return MeasureThen(frame, [&](const std::vector<double>& displacement) {
+            ShiftBack(displacement);
+            kernels::AddSpectrum(Dense<const Complex>(spectrum_.data(), half_), total);
+        });
     }
 
     // Writes the frame shifted back by `displacement` (numpy order) into `out`.
@@ -197,6 +183,21 @@ private:
     {
         kernels::RealForward<float>(Dense(frame.data(), size_), Dense(spectrum, half_), kernels::RealAxes(size_),
                                     1.0f);
+    }
+
+    // The frame's displacement, numpy order, with `then(displacement)` run
+    // while spectrum_ still holds the frame's spectrum: the engine's buffers
+    // are one frame's, taken for the whole call, without the GIL.
+    template <class Then>
+    std::vector<double> MeasureThen(const Frame& frame, const Then& then)
+    {
+        std::lock_guard<std::mutex> lock(busy_);
+        py::gil_scoped_release unlocked;
+        ThreadScope threads(ThreadCount());
+        Transform(frame, spectrum_.data());
+        std::vector<double> displacement = Measure();
+        then(displacement);
+        return displacement;
     }
 
     // The displacement of the frame whose spectrum is in spectrum_, numpy order.
