@@ -192,27 +192,38 @@ TEST(DftiPlanPolicy, AThreadedTransformAfterForkWorks) {
     omp_set_num_threads(saved);
 }
 
+// Lets the planner thread finish what earlier tests queued (line plans are
+// measured beside transforms), then forgets the double-precision wisdom, so
+// that the next problem measured is the test's own.
+void forget_wisdom_with_nothing_queued() {
+    EXPECT_TRUE(PlanCache::instance().wait_for_measurements(600));
+    Transform(8, 8).run();  // the wisdom cache file is read: now forget it
+    lumadex::dfti::forget_wisdom(lumadex::dfti::Precision::double_);
+}
+
+// Waits up to a minute for the planner thread to be inside FFTW's planner.
+bool measuring_in_background() {
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + seconds(60);
+    while (PlanCache::instance().statistics().measuring == 0 && steady_clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(10));
+    return PlanCache::instance().statistics().measuring == 1;
+}
+
 // A fork during a background measurement cuts it short instead of waiting
 // for it; the problem is measured again later.
 TEST(DftiPlanPolicy, AForkCancelsABackgroundMeasurementWhichIsMadeLater) {
     using namespace std::chrono;
     const int saved = omp_get_max_threads();
     omp_set_num_threads(1);
-    // What earlier tests queued (line plans are measured beside transforms)
-    // is measured first: the one measurement the fork meets is this problem's.
-    EXPECT_TRUE(PlanCache::instance().wait_for_measurements(600));
-    Transform(8, 8).run();  // the wisdom cache file is read: now forget it
-    lumadex::dfti::forget_wisdom(lumadex::dfti::Precision::double_);
+    forget_wisdom_with_nothing_queued();  // the one measurement the fork meets is this problem's
     // About 5 s to measure here (a large prime length); one line, so FFTW's
     // own plan of it, the only problem the planner thread is to measure.
     Transform slow(1, 262147);
     const auto expected = slow.run();
     slow.run();  // it recurs: the planner thread measures it
     const auto before = PlanCache::instance().statistics();
-    const auto deadline = steady_clock::now() + seconds(60);
-    while (PlanCache::instance().statistics().measuring == 0 && steady_clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(10));
-    ASSERT_EQ(PlanCache::instance().statistics().measuring, 1);  // inside FFTW's planner
+    ASSERT_TRUE(measuring_in_background());
 
     const auto forked = steady_clock::now();
     const pid_t child = fork();
@@ -240,19 +251,13 @@ TEST(DftiPlanPolicy, ACallOfAProblemMeasuredInTheBackgroundInterruptsItInsteadOf
     using namespace std::chrono;
     const int saved = omp_get_max_threads();
     omp_set_num_threads(1);
-    // What earlier tests queued is measured first: the one measurement
-    // below is then this problem's.
-    EXPECT_TRUE(PlanCache::instance().wait_for_measurements(600));
-    Transform(8, 8).run();  // the wisdom cache file is read: now forget it
-    lumadex::dfti::forget_wisdom(lumadex::dfti::Precision::double_);
+    forget_wisdom_with_nothing_queued();  // the one measurement below is then this problem's
     Transform slow(1, 262139);  // seconds to measure, as above
     const auto expected = slow.run();
     slow.run();
     const auto before = PlanCache::instance().statistics();
+    ASSERT_TRUE(measuring_in_background());
     const auto deadline = steady_clock::now() + seconds(60);
-    while (PlanCache::instance().statistics().measuring == 0 && steady_clock::now() < deadline)
-        std::this_thread::sleep_for(milliseconds(10));
-    ASSERT_EQ(PlanCache::instance().statistics().measuring, 1);
 
     const auto called = steady_clock::now();
     EXPECT_LE(max_difference(slow.run(), expected), 1e-9);
