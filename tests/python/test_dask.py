@@ -318,7 +318,9 @@ def test_registration_of_a_big_endian_lazy_file_reads_each_frame_as_the_eager_lo
     (lazy,) = io.load(path, lazy=True, chunks=(4, -1, -1))
     result = lumadex.registration.register_series(lazy, aligned="memory")
     expected = lumadex.registration.register_series(io.load(path)[0].data)
-    np.testing.assert_allclose(result.drift, expected.drift, atol=1e-6)
+    # The two runs may meet their transforms' plans at different moments (a measured plan rounds the last
+    # bits differently); a frame read wrongly would move the drift by pixels.
+    np.testing.assert_allclose(result.drift, expected.drift, atol=1e-5)
     np.testing.assert_allclose(result.aligned, expected.aligned, atol=1e-3 * max(1.0, float(np.abs(data).max())))
 
 
