@@ -400,6 +400,8 @@ void run_tight_loop(const Case& c, int threads) {
 // A case is named form-precision-sizes, sizes slowest first (numpy's order):
 //   c2c       every axis (ZEPPureFFT), in place, exponent positive
 //   xy        the last two axes of a stack (ZEPPureFFTXY)
+//   frames    the same stack's frames one by one, a 2-D call each (ZEPPureFFT
+//             in a loop): what a stack's calls are measured against
 //   x, y, z   the last, second-last and third-last axis (ZEPPureFFTX...)
 //   halfpure  a real image to its half-pure spectrum (ZEPHalfPureFFT)
 //   real      a real image to its full, centred spectrum (ZEPRealFFT)
@@ -412,6 +414,7 @@ const std::vector<std::string> first_call_cases = {
     "c2c-f32-1080x1920", "c2c-f64-1080x1920", "c2c-f32-729x1000",  "c2c-f64-729x1000",
     "c2c-f32-128x128x128", "c2c-f64-128x128x128", "c2c-f32-100x100x100", "c2c-f64-100x100x100",
     "c2c-f32-512x512",   "c2c-f64-512x512",   "c2c-f32-256x256",   "c2c-f64-256x256",
+    "frames-f32-8x512x512", "frames-f64-8x512x512", "frames-f32-64x256x256", "frames-f64-64x256x256",
     "c2c-f32-8x512x512", "c2c-f64-8x512x512", "xy-f32-8x512x512",  "xy-f64-8x512x512",
     "xy-f32-64x256x256", "xy-f64-64x256x256", "x-f32-64x256x256",  "x-f64-64x256x256",
     "y-f32-64x256x256",  "y-f64-64x256x256",  "z-f32-64x256x256",  "z-f64-64x256x256",
@@ -468,7 +471,7 @@ struct KernelCall {
     }
 
     lumadex::kernels::FourierAxes axes() const {
-        if (k.form == "xy") return {1, 0};
+        if (k.form == "xy" || k.form == "frames") return {1, 0};
         if (k.form == "x") return {0};
         if (k.form == "y") return {1};
         if (k.form == "z") return {2};
@@ -494,6 +497,16 @@ struct KernelCall {
             return;
         }
         const Block<C> data = dense_block(complex.data(), k.size);
+        if (k.form == "frames") {
+            // The stack's frames one by one, each its own 2-D call.
+            const std::int64_t frame = k.size[0] * k.size[1];
+            const std::int64_t frame_size[4] = {k.size[0], k.size[1], 1, 1};
+            for (std::int64_t z = 0; z < k.size[2]; ++z) {
+                const Block<C> f = dense_block(complex.data() + z * frame, frame_size);
+                ComplexFourier<T>(f, f, FourierAxes{1, 0}, Exponent::Positive, scale());
+            }
+            return;
+        }
         ComplexFourier<T>(data, data, axes(), Exponent::Positive, scale());
     }
 };

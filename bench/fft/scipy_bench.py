@@ -26,7 +26,7 @@ def scipy_call(name, workers):
             return lambda: scipy.fft.fftshift(scipy.fft.fftn(x, norm="ortho", workers=workers))
         return lambda: scipy.fft.rfftn(x, norm="ortho", workers=workers)
     x = (rng.uniform(-1, 1, dims) + 1j * rng.uniform(-1, 1, dims)).astype(cplx)
-    axes = {"rows": (-1,), "x": (-1,), "y": (-2,), "z": (-3,), "xy": (-2, -1)}.get(kind)
+    axes = {"rows": (-1,), "x": (-1,), "y": (-2,), "z": (-3,), "xy": (-2, -1), "frames": (-2, -1)}.get(kind)
     return lambda: scipy.fft.ifftn(x, axes=axes, norm="ortho", workers=workers, overwrite_x=True)
 
 
@@ -101,13 +101,13 @@ def first_calls_table(rows, header, known):
         print("First calls: each case in a fresh process with an empty plan cache, 20 calls back to back, through "
               "the kernel library.")
         print("All times in ms. Targets: first/scipy <= 2; calls/scipy <= 1 (within A/A); for stacks and volumes, "
-              "per-frame/frame <= 1.1")
+              "stack/frames <= 1.1")
         print("  first = the first call; calls = median of calls 2-20; scipy = median of 40 warm scipy.fft calls "
               "(same data, workers and scale);")
         print("  A/A = the larger over the smaller median of scipy's odd and even calls (this machine's noise on "
               "such ratios);")
-        print("  frame/first, frame/calls = a stack's or volume's time per frame over its frame's own case (same "
-              "threads, this run)")
+        print("  frame/first, frame/calls = a stack's or volume's time over its frames' transformed one by one, a "
+              "2-D call each (frames-*, same threads, this run)")
         print()
         columns = ("case", "thr", "first", "calls", "scipy", "A/A", "first/scipy", "calls/scipy", "frame/first",
                    "frame/calls")
@@ -121,11 +121,10 @@ def first_calls_table(rows, header, known):
         cells = ["%-24s" % name, "%3s" % threads, "%8.2f" % first, "%8.2f" % calls, "%8.2f" % scipy_median,
                  "%5.2f" % (max(halves) / min(halves)), "%11.2f" % (first / scipy_median),
                  "%11.2f" % (calls / scipy_median)]
-        frame = frame_of(name)
-        if frame and (frame, threads) in known:
-            count = int(name.split("-")[2].split("x")[0])
-            frame_first, frame_calls = known[frame, threads]
-            cells += ["%11.2f" % (first / count / frame_first), "%11.2f" % (calls / count / frame_calls)]
+        frames = frames_of(name)
+        if frames and (frames, threads) in known:
+            frames_first, frames_calls = known[frames, threads]
+            cells += ["%11.2f" % (first / frames_first), "%11.2f" % (calls / frames_calls)]
         known[name, threads] = first, calls
         print(" ".join(cells))
         sys.stdout.flush()
@@ -144,12 +143,13 @@ def known_first_calls():
     return known
 
 
-def frame_of(name):
-    """The single-frame case of a stack (xy) or volume (c2c of three sizes)."""
+def frames_of(name):
+    """The case that transforms a stack's (xy) or volume's (c2c of three
+    sizes) frames one by one, a 2-D call each."""
     kind, precision, shape = name.split("-")
     dims = shape.split("x")
     if kind == "xy" or (kind == "c2c" and len(dims) == 3 and dims[1] == dims[2]):
-        return "c2c-%s-%s" % (precision, "x".join(dims[1:]))
+        return "frames-%s-%s" % (precision, shape)
     return None
 
 
