@@ -31,6 +31,8 @@
 // transforms (run_first_calls).
 //
 // Usage: fft_bench [--tight-loop | --first-calls] [--threads=N] [case-name ...]
+// With FFT_BENCH_EACH set in the environment, --first-calls also prints
+// every call's time.
 #include <fftw3.h>
 #include <omp.h>
 
@@ -518,6 +520,7 @@ void run_first_calls_of(const std::string& name, const KernelCase& k, int thread
     std::vector<double> times;
     for (int i = 0; i < first_calls; ++i) times.push_back(milliseconds_of([&] { call(); }));
     const std::vector<double> later(times.begin() + 1, times.end());
+    if (std::getenv("FFT_BENCH_EACH")) for (double t : times) std::printf("  %.2f", t);
     std::printf("%s\t%d\t%.3f\t%.3f\n", name.c_str(), threads, times.front(), median(later));
     std::fflush(stdout);
 }

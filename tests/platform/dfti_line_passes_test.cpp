@@ -202,6 +202,10 @@ std::vector<Geometry> geometries() {
         {G::real_backward, {400, 400}, 1, 0, 0, 2, false},             // real backward, staged
         {G::real_backward, {6, 80, 100}, 3, 0, 0, 2, false},           // real backward, volumes
         {G::real_backward, {333}, 40, 1, 0, 1, false},                 // real backward lines, input kept
+        // Even real lines run as complex ones of half their length: odd halves too.
+        {G::real_forward, {30, 1022}, 1, 0, 0, 2, false},              // half length 511
+        {G::real_backward, {90}, 300, 2, 0, 1, false},                 // half length 45, lines
+        {G::real_forward, {16}, 500, 0, 0, 1, false},                  // the shortest by half length
     };
 }
 

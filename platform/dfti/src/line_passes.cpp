@@ -12,8 +12,10 @@
 #include <cstring>
 #include <optional>
 #include <thread>
+#include <type_traits>
 #include <vector>
 
+#include "half_length.hpp"
 #include "helper_threads.hpp"
 #include "kept_buffers.hpp"
 #include "os_services.h"
@@ -74,6 +76,8 @@ struct Pass {
     char* out = nullptr;
     double scale = 1;
 
+    // A real pass whose lines run as complex ones of half their length.
+    bool by_half_length() const { return kind != Kind::complex_to_complex && transforms_by_half_length(n); }
     // Elements of a line on the side it reads and on the side it writes.
     int64_t in_n() const { return kind == Kind::complex_to_real ? n / 2 + 1 : n; }
     int64_t out_n() const { return kind == Kind::real_to_complex ? n / 2 + 1 : n; }
@@ -169,8 +173,16 @@ void move_lines(E* data, int64_t stride, const int64_t* at, int64_t count, int64
         else move(d, buf);
     };
     if (stride == 1) {
-        for (int64_t c = 0; c < count; ++c)
-            for (int64_t i = 0; i < n; ++i) one(data + at[c] + i, buffer + c * b.line + i);
+        for (int64_t c = 0; c < count; ++c) {
+            E* d = data + at[c];
+            E* buf = buffer + c * b.line;
+            if constexpr (std::is_same_v<Move, Copy<E>>) {
+                if constexpr (in) std::memcpy(buf, d, static_cast<size_t>(n) * sizeof(E));
+                else std::memcpy(d, buf, static_cast<size_t>(n) * sizeof(E));
+            } else {
+                for (int64_t i = 0; i < n; ++i) one(d + i, buf + i);
+            }
+        }
     } else if (side_by_side(at, count)) {
         E* first = data + at[0];
         for (int64_t i = 0; i < n; ++i)
@@ -203,18 +215,33 @@ struct Buffers {
     void* transformed;
 };
 
+// A pass's plan and block size, and for a pass by half length the
+// butterflies' factors.
 template <typename R>
-void run_block(const Pass& p, const Plan& plan, const int64_t* in_at, const int64_t* out_at, int64_t count,
-               int64_t block_lines, const Buffers& b) {
+struct PassPlan {
+    std::shared_ptr<Plan> plan;
+    int64_t block_lines = 1;
+    std::vector<std::complex<R>> twiddles;
+};
+
+template <typename R>
+void run_block(const Pass& p, const PassPlan<R>& pp, const int64_t* in_at, const int64_t* out_at, int64_t count,
+               const Buffers& b) {
     using C = std::complex<R>;
     const BlockLayout in = block_layout(p.in_n()), out = block_layout(p.out_n());
     if (p.kind == Kind::real_to_complex)
         gather(reinterpret_cast<const R*>(p.in), p.in_stride, in_at, count, p.in_n(), static_cast<R*>(b.gathered), in,
-               block_lines);
+               pp.block_lines);
     else
         gather(reinterpret_cast<const C*>(p.in), p.in_stride, in_at, count, p.in_n(), static_cast<C*>(b.gathered), in,
-               block_lines);
-    execute_fftw_plan(plan.problem, plan.handle, b.gathered, b.transformed);
+               pp.block_lines);
+    if (p.by_half_length() && p.kind == Kind::complex_to_real)
+        for (int64_t c = 0; c < count; ++c)
+            join_half_spectrum(static_cast<C*>(b.gathered) + c * in.line, p.n / 2, pp.twiddles.data());
+    execute_fftw_plan(pp.plan->problem, pp.plan->handle, b.gathered, b.transformed);
+    if (p.by_half_length() && p.kind == Kind::real_to_complex)
+        for (int64_t c = 0; c < count; ++c)
+            split_half_spectrum(static_cast<C*>(b.transformed) + c * out.line, p.n / 2, pp.twiddles.data());
     const R scale = static_cast<R>(p.scale);
     if (p.kind == Kind::complex_to_real)
         scatter(static_cast<const R*>(b.transformed), out, reinterpret_cast<R*>(p.out), p.out_stride, out_at, count,
@@ -237,7 +264,9 @@ int64_t block_lines_of(const Pass& p, size_t real_bytes) {
     return (p.lines + blocks - 1) / blocks;
 }
 
-// The 1-D problem of one block in the buffers.
+// The 1-D problem of one block in the buffers. A pass by half length
+// transforms complex lines of n / 2: its real side's lines, read as complex
+// numbers, are half as many elements apart.
 FftwProblem block_problem(const FftwProblem& whole, const Pass& p, int64_t block_lines) {
     FftwProblem b;
     b.shape.precision = whole.shape.precision;
@@ -246,6 +275,13 @@ FftwProblem block_problem(const FftwProblem& whole, const Pass& p, int64_t block
     b.shape.rank = 1;
     b.shape.axes[0] = {p.n, 1, 1};
     b.shape.batch = {block_lines, block_layout(p.in_n()).line, block_layout(p.out_n()).line};
+    if (p.by_half_length()) {
+        const bool forward = p.kind == Kind::real_to_complex;
+        b.shape.kind = Kind::complex_to_complex;
+        b.shape.sign = forward ? -1 : 1;
+        b.shape.axes[0].n = p.n / 2;
+        (forward ? b.shape.batch.in_stride : b.shape.batch.out_stride) /= 2;
+    }
     b.threads = 1;
     b.destroy_input = true;  // the buffer's
     return b;
@@ -385,12 +421,6 @@ Pass at_frame(const Pass& p, int64_t frame, size_t real_bytes) {
     return at;
 }
 
-// A pass's plan and block size.
-struct PassPlan {
-    std::shared_ptr<Plan> plan;
-    int64_t block_lines = 1;
-};
-
 // Runs the problem's passes with a buffer for each of the problem's threads.
 template <typename R>
 class PassRunner {
@@ -415,8 +445,10 @@ public:
         memory_.resize(static_cast<size_t>(whole_.threads), nullptr);
         for (void*& m : memory_)
             if (!(m = take_buffer(buffer_bytes()))) return out_of_memory;
-        for (size_t k = 0; k < list.size(); ++k)
+        for (size_t k = 0; k < list.size(); ++k) {
             if (!(plans_[k].plan = plan_of(list[k], plans_[k].block_lines))) return planner_failed;
+            if (list[k].by_half_length()) plans_[k].twiddles = half_length_twiddles<R>(list[k].n);
+        }
         if (const auto& small = passes_.small)
             small_plan_ = PlanCache::instance().plan_for(small->problem, const_cast<char*>(small->in), small->out,
                                                          PlanUse::small_frame);
@@ -457,7 +489,7 @@ private:
     }
 
     // Blocks [begin, end) of a pass, on one thread.
-    void run_blocks(const Pass& p, const PassPlan& pp, int64_t begin, int64_t end, const Buffers& b) const {
+    void run_blocks(const Pass& p, const PassPlan<R>& pp, int64_t begin, int64_t end, const Buffers& b) const {
         Cursor cursor(p, begin * pp.block_lines);
         int64_t in_at[max_block_lines], out_at[max_block_lines];
         for (int64_t block = begin; block < end; ++block) {
@@ -466,18 +498,18 @@ private:
                 in_at[c] = cursor.in();
                 out_at[c] = cursor.out();
             }
-            run_block<R>(p, *pp.plan, in_at, out_at, count, pp.block_lines, b);
+            run_block<R>(p, pp, in_at, out_at, count, b);
         }
     }
 
-    int64_t blocks_of(const Pass& p, const PassPlan& pp) const { return (p.lines + pp.block_lines - 1) / pp.block_lines; }
+    int64_t blocks_of(const Pass& p, const PassPlan<R>& pp) const { return (p.lines + pp.block_lines - 1) / pp.block_lines; }
 
     // A whole pass, its blocks spread over the threads (if it is large
     // enough to pay for them) a few at a time, each thread taking the next
     // when it is done: on a machine busy with other processes, a thread
     // that loses its core for a while then holds up only the blocks it has
     // in hand, not its share of the pass.
-    void run_pass(const Pass& p, const PassPlan& pp, int threads) const {
+    void run_pass(const Pass& p, const PassPlan<R>& pp, int threads) const {
         const int64_t blocks = blocks_of(p, pp);
         if (p.lines * p.n < parallel_threshold) threads = 1;
         threads = static_cast<int>(std::min<int64_t>(threads, blocks));
@@ -559,7 +591,7 @@ private:
     const FftwProblem& whole_;
     const Passes& passes_;
     std::shared_ptr<Plan> small_plan_;
-    std::vector<PassPlan> plans_;
+    std::vector<PassPlan<R>> plans_;
     int64_t gathered_bytes_ = 0, transformed_bytes_ = 0;  // per thread
     std::vector<void*> memory_;                          // each worker's buffers
 };
