@@ -221,7 +221,7 @@ template <typename R>
 struct PassPlan {
     std::shared_ptr<Plan> plan;
     int64_t block_lines = 1;
-    std::vector<std::complex<R>> twiddles;
+    HalfLengthTwiddles<R> twiddles;
 };
 
 template <typename R>
@@ -237,11 +237,11 @@ void run_block(const Pass& p, const PassPlan<R>& pp, const int64_t* in_at, const
                pp.block_lines);
     if (p.by_half_length() && p.kind == Kind::complex_to_real)
         for (int64_t c = 0; c < count; ++c)
-            join_half_spectrum(static_cast<C*>(b.gathered) + c * in.line, p.n / 2, pp.twiddles.data());
+            join_half_spectrum(static_cast<C*>(b.gathered) + c * in.line, p.n / 2, pp.twiddles);
     execute_fftw_plan(pp.plan->problem, pp.plan->handle, b.gathered, b.transformed);
     if (p.by_half_length() && p.kind == Kind::real_to_complex)
         for (int64_t c = 0; c < count; ++c)
-            split_half_spectrum(static_cast<C*>(b.transformed) + c * out.line, p.n / 2, pp.twiddles.data());
+            split_half_spectrum(static_cast<C*>(b.transformed) + c * out.line, p.n / 2, pp.twiddles);
     const R scale = static_cast<R>(p.scale);
     if (p.kind == Kind::complex_to_real)
         scatter(static_cast<const R*>(b.transformed), out, reinterpret_cast<R*>(p.out), p.out_stride, out_at, count,
