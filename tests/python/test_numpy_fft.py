@@ -115,6 +115,18 @@ def test_results_match_scipy(rng, name, shape, kwargs, dtype):
     assert_same_outcome(name, data(rng, shape, dtype), kwargs)
 
 
+# Lines the transform layer runs on code of its own rather than FFTW's plans:
+# columns and rows of 3^k points, and real lines of even length (complex
+# ones of half the length), in calls large enough for its line passes.
+@pytest.mark.parametrize("dtype", [np.complex64, np.complex128, np.float32], ids=lambda t: np.dtype(t).name)
+@pytest.mark.parametrize("name, shape, kwargs",
+                         [("fft2", (729, 40), {}), ("ifft2", (40, 243), {"norm": "ortho"}), ("fftn", (3, 81, 100), {}),
+                          ("fft", (243, 90), {"axis": 0}), ("rfft2", (60, 486), {}), ("irfft2", (60, 244), {})],
+                         ids=str)
+def test_lines_on_the_layers_own_code_match_scipy(rng, name, shape, kwargs, dtype):
+    assert_same_outcome(name, data(rng, shape, dtype), kwargs)
+
+
 def unaligned(x):
     raw = np.zeros(x.nbytes + 1, np.uint8)[1:]
     view = raw.view(x.dtype).reshape(x.shape)

@@ -79,12 +79,8 @@ struct Pass {
 
     // A real pass whose lines run as complex ones of half their length.
     bool by_half_length() const { return kind != Kind::complex_to_complex && transforms_by_half_length(n); }
-    // A complex pass along columns (its lines side by side on both sides)
-    // whose float lines run on our own kernel (power_of_three_lines.hpp).
-    bool by_threes() const {
-        return kind == Kind::complex_to_complex && PowerOfThreeLines::suits(n) && dims > 0 && across[0].in == 1 &&
-               across[0].out == 1;
-    }
+    // A complex pass whose lines run on our own kernel (power_of_three_lines.hpp).
+    bool by_threes() const { return kind == Kind::complex_to_complex && PowerOfThreeLines<float>::suits(n); }
     // Elements of a line on the side it reads and on the side it writes.
     int64_t in_n() const { return kind == Kind::complex_to_real ? n / 2 + 1 : n; }
     int64_t out_n() const { return kind == Kind::real_to_complex ? n / 2 + 1 : n; }
@@ -223,29 +219,25 @@ struct Buffers {
 };
 
 // A pass's plan and block size, for a pass by half length the
-// butterflies' factors, and for a float pass by threes its kernel (FFTW's
-// plan then takes only the blocks that are not side by side, a block that
-// continues in the next row of columns, and is made only if there are any).
+// butterflies' factors, and for a pass by threes its kernel instead of a plan.
 template <typename R>
 struct PassPlan {
     std::shared_ptr<Plan> plan;
     int64_t block_lines = 1;
     HalfLengthTwiddles<R> twiddles;
-    std::shared_ptr<const PowerOfThreeLines> threes;
+    std::shared_ptr<const PowerOfThreeLines<R>> threes;
 };
 
 template <typename R>
 void run_block(const Pass& p, const PassPlan<R>& pp, const int64_t* in_at, const int64_t* out_at, int64_t count,
                const Buffers& b) {
     using C = std::complex<R>;
-    if constexpr (std::is_same_v<R, float>) {
-        if (pp.threes && side_by_side(in_at, count) && side_by_side(out_at, count)) {
-            pp.threes->transform_columns(reinterpret_cast<const C*>(p.in) + in_at[0], p.in_stride,
-                                         reinterpret_cast<C*>(p.out) + out_at[0], p.out_stride, count,
-                                         static_cast<R>(p.scale), static_cast<R*>(b.gathered),
-                                         static_cast<R*>(b.transformed));
-            return;
-        }
+    if (pp.threes) {
+        // The kernel reads the lines from the data and writes them back itself.
+        pp.threes->transform(reinterpret_cast<const C*>(p.in), in_at, p.in_stride, reinterpret_cast<C*>(p.out), out_at,
+                             p.out_stride, count, static_cast<R>(p.scale), static_cast<R*>(b.gathered),
+                             static_cast<R*>(b.transformed));
+        return;
     }
     const BlockLayout in = block_layout(p.in_n()), out = block_layout(p.out_n());
     if (p.kind == Kind::real_to_complex)
@@ -456,11 +448,11 @@ public:
         // (64-byte steps keep them all at one alignment).
         for (size_t k = 0; k < list.size(); ++k) {
             int64_t lines = plans_[k].block_lines = block_lines_of(list[k], sizeof(R));
-            if (std::is_same_v<R, float> && list[k].by_threes()) {
+            if (list[k].by_threes()) {
                 // A block is one run of the kernel; its buffers hold the
                 // kernel's work arrays (a line's buffer holds n values at least).
-                plans_[k].threes = std::make_shared<PowerOfThreeLines>(list[k].n, whole_.shape.sign);
-                lines = plans_[k].block_lines = PowerOfThreeLines::lanes;
+                plans_[k].threes = std::make_shared<PowerOfThreeLines<R>>(list[k].n, whole_.shape.sign);
+                lines = plans_[k].block_lines = PowerOfThreeLines<R>::lanes;
             }
             gathered_bytes_ = std::max(gathered_bytes_, bytes_of(block_layout(list[k].in_n()).line * lines *
                                                                  static_cast<int64_t>(list[k].in_bytes(sizeof(R)))));
@@ -471,8 +463,7 @@ public:
         for (void*& m : memory_)
             if (!(m = take_buffer(buffer_bytes()))) return out_of_memory;
         for (size_t k = 0; k < list.size(); ++k) {
-            if (needs_fftw_plan(list[k], plans_[k]) && !(plans_[k].plan = plan_of(list[k], plans_[k].block_lines)))
-                return planner_failed;
+            if (!plans_[k].threes && !(plans_[k].plan = plan_of(list[k], plans_[k].block_lines))) return planner_failed;
             if (list[k].by_half_length()) plans_[k].twiddles = half_length_twiddles<R>(list[k].n);
         }
         if (const auto& small = passes_.small)
@@ -504,13 +495,6 @@ private:
     Buffers buffers_of(int worker) const {
         char* base = static_cast<char*>(memory_[static_cast<size_t>(worker)]);
         return {base, base + gathered_bytes_};
-    }
-
-    // Whether some block of the pass runs on FFTW's plan: every block but
-    // those of a pass by threes whose blocks are all side by side (its
-    // columns fill its blocks, or it has one row of them).
-    static bool needs_fftw_plan(const Pass& p, const PassPlan<R>& pp) {
-        return !pp.threes || (p.across[0].n % pp.block_lines != 0 && p.lines > p.across[0].n);
     }
 
     std::shared_ptr<Plan> plan_of(const Pass& p, int64_t block_lines) const {
