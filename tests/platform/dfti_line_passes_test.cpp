@@ -202,6 +202,10 @@ std::vector<Geometry> geometries() {
         {G::real_backward, {400, 400}, 1, 0, 0, 2, false},             // real backward, staged
         {G::real_backward, {6, 80, 100}, 3, 0, 0, 2, false},           // real backward, volumes
         {G::real_backward, {333}, 40, 1, 0, 1, false},                 // real backward lines, input kept
+        // Short columns run interleaved in the buffers; with padded rows a block
+        // continues in the next row.
+        {G::complex_forward, {20, 30, 50}, 1, 3, 0, 2, false},
+        {G::complex_forward, {64, 16, 20}, 2, 0, 5, 1, false},
         // Even real lines run as complex ones of half their length: odd halves too.
         {G::real_forward, {30, 1022}, 1, 0, 0, 2, false},              // half length 511
         {G::real_backward, {90}, 300, 2, 0, 1, false},                 // half length 45, lines
