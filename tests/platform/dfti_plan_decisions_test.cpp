@@ -38,6 +38,11 @@ PlanHistory line_plan(PlanHistory h) {
     return h;
 }
 
+PlanHistory lost(PlanHistory h) {
+    h.measured_plan_lost = true;
+    return h;
+}
+
 PlanHistory saving(double share, PlanHistory h) {
     h.savings = share;
     return h;
@@ -76,6 +81,8 @@ TEST(PlanPolicy, DecidesFromTheHistory) {
         {"interrupted and queued again, rental not due", interrupted(history(M::queued, 20)), Decision::cheap},
         {"interrupted and queued again, rental due", interrupted(history(M::queued, 41)), Decision::measure_now},
         {"measured", history(M::done, 400, true), Decision::use_measured},
+        {"measured, and the plan lost to the cheap path", lost(history(M::done, 400, true)),
+         Decision::cheap_over_measured},
         {"FFTW found no measured plan", history(M::impossible, 400), Decision::cheap},
         {"too large to measure", history(M::not_yet, 400, false, false), Decision::cheap},
         {"too large, but wisdom", history(M::done, 0, true, false), Decision::use_measured},
@@ -111,6 +118,15 @@ TEST(PlanPolicy, LearnsWhatAMeasuredPlanSaves) {
     EXPECT_DOUBLE_EQ(learned_savings(history(Measurement::done, 0), 0.001, 0.25), 0.25) << "nothing to compare";
 }
 
+TEST(PlanPolicy, KeepsTheCheapPathWhenTheMeasuredPlanLosesToIt) {
+    const PlanHistory h = history(Measurement::done, 10, true);  // cheap calls of 10 ms
+    EXPECT_TRUE(measured_plan_loses(h, 0.0155)) << "64 frames of 256 x 256: 12 ms cheap, 15.5 measured";
+    EXPECT_TRUE(measured_plan_loses(h, 0.0106));
+    EXPECT_FALSE(measured_plan_loses(h, 0.0104)) << "within the calls' noise: the measured plan stays";
+    EXPECT_FALSE(measured_plan_loses(h, 0.006));
+    EXPECT_FALSE(measured_plan_loses(history(Measurement::done, 0, true), 1.0)) << "nothing to compare";
+}
+
 // A tight loop of n calls: a cheap call costs `cheap`, a measured one
 // `measured`, measuring `calls_per_measurement` cheap calls. No planner
 // thread ever gets a quiet moment, so queued problems stay queued.
@@ -136,6 +152,7 @@ double loop_cost(int n, double cheap, double measured, double savings = 1) {
             case Decision::use_measured:
                 total += measured;
                 break;
+            case Decision::cheap_over_measured:
             case Decision::wait_for_measurement:
             case Decision::cheap_and_interrupt:
                 ADD_FAILURE() << "nothing measures in the background here";

@@ -380,6 +380,8 @@ std::shared_ptr<Plan> PlanCache::plan_for(const FftwProblem& p, void* in, void* 
         case Decision::use_measured:
         case Decision::cheap:
             break;
+        case Decision::cheap_over_measured:
+            return nullptr;  // (only a compute call's problem, whose cheap path is the line passes, learns so)
         case Decision::cheap_and_queue:
             queue(e);
             break;
@@ -678,6 +680,7 @@ void PlanCache::account_measured(const FftwProblem& p, double seconds, double un
     if (l.calls <= calls_to_learn_from) return;
     double& savings = line_passes_savings_[e.threaded ? 1 : 0][e.large ? 1 : 0];
     savings = learned_savings(e.history, l.seconds / l.units, savings);
+    e.history.measured_plan_lost = measured_plan_loses(e.history, l.seconds / l.units);
     e.learning.reset();
 }
 

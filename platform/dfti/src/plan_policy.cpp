@@ -28,6 +28,10 @@ constexpr double least_measuring_seconds = 0.1;
 // about three times too long because others saved nothing.
 constexpr double least_savings = 0.1;
 
+// A measured plan loses to the cheap path when its calls are slower by more
+// than this share (a call's time varies by a few per cent from call to call).
+constexpr double losing_margin = 0.05;
+
 // A line plan measured in the background while its calls have lost this many
 // times what measuring it should cost is cut short: the planner thread,
 // at idle priority, has not had the core it was counted on.
@@ -42,7 +46,7 @@ bool rental_due(const PlanHistory& h, double expected_measuring_seconds) {
 }  // namespace
 
 Decision decide(const PlanHistory& h, double expected_measuring_seconds) {
-    if (h.measured_plan) return Decision::use_measured;
+    if (h.measured_plan) return h.measured_plan_lost ? Decision::cheap_over_measured : Decision::use_measured;
     if (!h.measurable || h.measurement == Measurement::impossible) return Decision::cheap;
     // Running beside its own measurement, a call would disturb the timings
     // FFTW chooses by (and the plan kept in the wisdom file too).
@@ -82,6 +86,11 @@ double learned_savings(const PlanHistory& h, double measured_seconds_per_unit, d
     if (h.cheap_calls <= 0 || h.cheap_seconds <= 0) return previous;
     // Halfway: one geometry does not decide for all the others of its class.
     return (previous + savings_of(h.cheap_seconds / h.cheap_calls, measured_seconds_per_unit)) / 2;
+}
+
+bool measured_plan_loses(const PlanHistory& h, double measured_seconds_per_unit) {
+    if (h.cheap_calls <= 0 || h.cheap_seconds <= 0) return false;
+    return measured_seconds_per_unit > (1 + losing_margin) * h.cheap_seconds / h.cheap_calls;
 }
 
 bool may_measure_in_background(const ProcessQuiet& q, const PlanHistory& h) {

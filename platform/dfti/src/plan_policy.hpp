@@ -45,7 +45,8 @@
 // it is never less than the planner's least measuring time, which small
 // geometries take however fast their calls are. What a measured plan saves
 // is learned too, from a geometry's first calls on its measured plan
-// (plan_cache.cpp).
+// (plan_cache.cpp); a measured plan that runs slower than the cheap path
+// did loses, and the problem goes back to the cheap path for good.
 //
 // The line plans of the cheap path (1-D plans for blocks of lines, shared by
 // every geometry of their length) follow the same rules but one: the
@@ -83,10 +84,14 @@ struct PlanHistory {
     // A line plan of the cheap path (1-D, for a block of lines in a thread's
     // buffer), not a compute call's problem.
     bool line_plan = false;
+    // The measured plan's first calls ran slower than the cheap path's: the
+    // cheap path stays (measured_plan_loses).
+    bool measured_plan_lost = false;
 };
 
 enum class Decision {
     use_measured,          // run the measured plan
+    cheap_over_measured,   // run the cheap path: the measured plan lost to it
     cheap,                 // run the cheap path
     cheap_and_queue,       // run the cheap path; queue the problem for the planner thread
     measure_now,           // measure in this call (ski rental), then run what that gives
@@ -118,6 +123,14 @@ double savings_of(double cheap_seconds_per_unit, double measured_seconds_per_uni
 // halfway from `previous` to what it saved against the problem's cheap calls
 // (its history); `previous` when the history holds no cheap call.
 double learned_savings(const PlanHistory& h, double measured_seconds_per_unit, double previous);
+
+// Whether a measured plan whose first calls took `measured_seconds_per_unit`
+// a unit lost to the problem's cheap calls (its history): slower by more
+// than the calls' noise. FFTW measures a geometry on its own, with its data
+// in cache; the line passes can beat what it picks, as with 64 frames of
+// 256 x 256 Complex 8 (12 ms a call on the line passes, 15.5 on FFTW's
+// measured plan of a frame).
+bool measured_plan_loses(const PlanHistory& h, double measured_seconds_per_unit);
 
 // What the planner thread sees of the process when it could start a
 // measurement.
