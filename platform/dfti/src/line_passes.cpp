@@ -55,7 +55,7 @@ constexpr int64_t parallel_threshold = int64_t{1} << 17;
 
 // Columns of at most this many points run interleaved in the buffers (see
 // BlockLayout).
-constexpr int64_t max_interleaved_points = 0;
+constexpr int64_t max_interleaved_points = 64;
 
 // The axes along a problem's lines: lengths and strides of the side a pass
 // reads and of the side it writes.
