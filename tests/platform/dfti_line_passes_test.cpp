@@ -32,13 +32,14 @@ struct Geometry {
     MKL_LONG pad = 0, gap = 0;
     int threads = 1;
     bool in_place = false;
+    bool columns = false;  // one axis: the batch's lines side by side (distance 1), `pad` extra between points
 
     // For the test's name: form, lengths, count, threads.
     std::string name() const {
         std::ostringstream s;
         s << (form == complex_forward ? "complex" : form == real_forward ? "real_forward" : "real_backward");
         for (size_t i = 0; i < n.size(); ++i) s << (i ? "x" : "_") << n[i];
-        s << "_count" << count << "_threads" << threads << (in_place ? "_in_place" : "");
+        s << "_count" << count << "_threads" << threads << (in_place ? "_in_place" : "") << (columns ? "_columns" : "");
         return s.str();
     }
     std::string describe() const {
@@ -46,7 +47,7 @@ struct Geometry {
         s << "form " << form << " lengths";
         for (MKL_LONG x : n) s << ' ' << x;
         s << " count " << count << " pad " << pad << " gap " << gap << " threads " << threads
-          << (in_place ? " in place" : "");
+          << (in_place ? " in place" : "") << (columns ? " columns" : "");
         return s.str();
     }
 };
@@ -61,6 +62,12 @@ struct Side {
 };
 Side side_of(const Geometry& g, MKL_LONG last) {
     Side s;
+    if (g.columns) {
+        s.strides = {0, g.count + g.pad};
+        s.distance = 1;
+        s.elements = (g.count + g.pad) * last;
+        return s;
+    }
     s.strides.assign(g.n.size() + 1, 0);
     MKL_LONG step = 1;
     for (size_t i = g.n.size(); i-- > 0;) {
@@ -206,6 +213,14 @@ std::vector<Geometry> geometries() {
         // continues in the next row.
         {G::complex_forward, {20, 30, 50}, 1, 3, 0, 2, false},
         {G::complex_forward, {64, 16, 20}, 2, 0, 5, 1, false},
+        // Short columns side by side, in rows a multiple of 64 bytes long, run
+        // in place in the data: within the output, along the frames of a volume,
+        // within frames, and from the caller's input (which must stay as it was).
+        {G::complex_forward, {48, 4096}, 1, 0, 0, 2, false},
+        {G::complex_forward, {16, 48, 256}, 1, 0, 0, 2, true},
+        {G::complex_forward, {40, 512}, 8, 0, 0, 2, false},
+        {G::complex_forward, {12}, 12000, 8, 0, 2, false, true},
+        {G::complex_forward, {12}, 3001, 0, 0, 1, false, true},       // no part of a row aligned: the buffers
         // Even real lines run as complex ones of half their length: odd halves too.
         {G::real_forward, {30, 1022}, 1, 0, 0, 2, false},              // half length 511
         {G::real_backward, {90}, 300, 2, 0, 1, false},                 // half length 45, lines

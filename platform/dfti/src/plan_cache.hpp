@@ -69,7 +69,7 @@ struct Plan {
 enum class PlanUse {
     whole,        // a compute call's problem whose cheap path is FFTW_ESTIMATE's plan of it
     whole_lines,  // a compute call's problem whose cheap path is the line passes: no cheap plan
-    lines,        // a block of lines in the line passes' buffers (cheap: FFTW_ESTIMATE)
+    lines,        // a block of lines in the line passes' buffers, or in place in the data (cheap: FFTW_ESTIMATE)
     small_frame,  // a small frame of the line passes, in place in the data (cheap: FFTW_ESTIMATE)
 };
 
