@@ -102,8 +102,9 @@ def first_calls_table(rows, header, known):
               "the kernel library.")
         print("All times in ms. Targets: first/scipy <= 2; calls/scipy <= 1 (within A/A); for stacks and volumes, "
               "stack/frames <= 1.1")
-        print("  first = the first call; calls = median of calls 2-20; scipy = median of 40 warm scipy.fft calls "
-              "(same data, workers and scale);")
+        print("  first = the first call, calls = the median of calls 2-20, each the median over the case's fresh "
+              "processes (3);")
+        print("  scipy = median of 40 warm scipy.fft calls (same data, workers and scale);")
         print("  A/A = the larger over the smaller median of scipy's odd and even calls (this machine's noise on "
               "such ratios);")
         print("  frame/first, frame/calls = a stack's or volume's time over its frames' transformed one by one, a "
@@ -113,8 +114,7 @@ def first_calls_table(rows, header, known):
                    "frame/calls")
         widths = (24, 3, 8, 8, 8, 5, 11, 11, 11, 11)
         print(" ".join(("%-*s" if i == 0 else "%*s") % (w, c) for i, (w, c) in enumerate(zip(widths, columns))))
-    for name, threads, first, calls in rows:
-        first, calls = float(first), float(calls)
+    for name, threads, first, calls in medians_of_runs(rows):
         times = times_ms(scipy_call(name, int(threads)), 40)
         scipy_median = statistics.median(times)
         halves = statistics.median(times[0::2]), statistics.median(times[1::2])
@@ -130,17 +130,28 @@ def first_calls_table(rows, header, known):
         sys.stdout.flush()
 
 
+def medians_of_runs(rows):
+    """One row per case and thread count: the median first call and the median
+    of the calls' medians over its runs (a fresh process each: one first call
+    is one sample of a noisy moment)."""
+    runs = {}
+    for name, threads, first, calls in rows:
+        runs.setdefault((name, threads), []).append((float(first), float(calls)))
+    return [(name, threads, statistics.median(f for f, _ in r), statistics.median(c for _, c in r))
+            for (name, threads), r in runs.items()]
+
+
 def known_first_calls():
     """First calls and calls 2-20 of cases run earlier (fft_bench's lines in
     the file after --known), for the per-frame ratios."""
-    known = {}
+    rows = []
     if "--known" in sys.argv:
         with open(sys.argv[sys.argv.index("--known") + 1]) as lines:
             for line in lines:
                 cells = line.rstrip("\n").split("\t")
                 if len(cells) == 4 and cells[0] != "case":
-                    known[cells[0], cells[1]] = float(cells[2]), float(cells[3])
-    return known
+                    rows.append(cells)
+    return {(name, threads): (first, calls) for name, threads, first, calls in medians_of_runs(rows)}
 
 
 def frames_of(name):
