@@ -517,10 +517,20 @@ Passes passes_of(const FftwProblem& p, const char* in, char* out, double scale) 
         }
         passes.list.push_back(pass);
     }
+    // A final pass that runs in the data would scale in a sweep of its own:
+    // the pass before it scales instead, as it copies or transforms anyway.
+    std::vector<Pass>& list = passes.list;
+    const size_t final = list.size() - 1;
+    const bool scale_earlier = scale != 1.0 && final > 0 && direct_block_lines(list[final], real_bytes(s.precision)) > 0;
+    if (scale_earlier) {
+        list[final].scale = 1.0;
+        list[final - 1].scale = scale;
+    }
     if (framed) {
         int64_t elements = 1;
         for (const int a : frame_axes) elements *= s.axes[a].n;
-        const bool last = s.kind == Kind::complex_to_real || axes.size() == 2;
+        const bool last = s.kind == Kind::complex_to_real || axes.size() == 2 ||
+                          (scale_earlier && list[final - 1].in_frames);
         if (elements <= small_frame_elements) passes.small = small_frames_of(p, frame_axes, last, in, out, scale);
     }
     return passes;
