@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "helper_threads.hpp"
+#include "lumadex/dfti/helper_threads.hpp"
 
 namespace lumadex::dfti {
 namespace {

@@ -4,12 +4,11 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "Descriptor.h"
 #include "ScratchBuffer.h"
+#include "lumadex/dfti/helper_threads.hpp"
 #include "lumadex/kernels/Dispatch.h"
 #include "lumadex/kernels/Fourier.h"
 #include "lumadex/kernels/Shift.h"
@@ -80,44 +79,34 @@ int SideBySideThreads(std::int64_t calls, std::int64_t elements, const Block<In>
     return threads;
 }
 
-// Runs call(c) for every c in [0, calls) on the calling thread and
-// `threads - 1` threads started for them, each taking the next call when it
-// is done (a thread that loses its core holds up only the call it has), and
-// joins those; a thread that cannot be started leaves its share to the
-// others. Not OpenMP's team: its idle threads spin, in the join and
-// between regions, and on a machine whose other core was busy they took
-// the core from the thread they waited for (y of a 64 x 256 x 256 Complex 8
-// volume on 2 threads: 16 to 20 ms a call, against 12 on one thread).
-// Starting a thread costs tens of microseconds; the calls here take
-// milliseconds in all.
+// Runs call(c) for every c in [0, calls) on the calling thread and up to
+// `threads - 1` of the process's helper threads (the line passes' own:
+// lumadex/dfti/helper_threads.hpp), each taking the next call when it is
+// done, so that a thread that loses its core holds up only the call it has.
+// Not OpenMP's team: its idle threads spin, in the join and between
+// regions, and on a machine whose other core was busy they took the core
+// from the thread they waited for (y of a 64 x 256 x 256 Complex 8 volume on
+// 2 threads: 16 to 20 ms a call, against 12 on one thread). Not threads
+// started per call either: one of them took 1 to 2.5 ms to take its first
+// call in about one process in three, while the helpers are started as the
+// library loads.
 // The first failure is rethrown once all have stopped; calls not yet
 // started then do not run.
 template <class Call>
 void RunSideBySide(std::int64_t calls, int threads, const Call& call)
 {
-    std::atomic<std::int64_t> next{0};
     std::atomic<bool> failed{false};
     std::vector<std::exception_ptr> failures(static_cast<std::size_t>(threads));
-    auto work = [&](int worker) {
-        for (std::int64_t c; !failed.load(std::memory_order_relaxed) && (c = next.fetch_add(1)) < calls;) {
-            try {
-                call(c);
-            } catch (...) {
-                failures[static_cast<std::size_t>(worker)] = std::current_exception();
-                failed.store(true, std::memory_order_relaxed);
-            }
+    auto task = [&](std::int64_t c, int worker) {
+        if (failed.load(std::memory_order_relaxed)) return;
+        try {
+            call(c);
+        } catch (...) {
+            failures[static_cast<std::size_t>(worker)] = std::current_exception();
+            failed.store(true, std::memory_order_relaxed);
         }
     };
-    std::vector<std::thread> helpers;
-    for (int worker = 1; worker < threads; ++worker) {
-        try {
-            helpers.emplace_back(work, worker);
-        } catch (const std::system_error&) {
-            break;
-        }
-    }
-    work(0);
-    for (std::thread& helper : helpers) helper.join();
+    lumadex::dfti::run_tasks(calls, threads, task);
     for (const std::exception_ptr& failure : failures)
         if (failure) std::rethrow_exception(failure);
 }

@@ -1,4 +1,4 @@
-#include "helper_threads.hpp"
+#include "lumadex/dfti/helper_threads.hpp"
 
 #include <omp.h>
 #include <sched.h>

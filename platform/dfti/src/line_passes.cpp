@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "half_length.hpp"
-#include "helper_threads.hpp"
+#include "lumadex/dfti/helper_threads.hpp"
 #include "kept_buffers.hpp"
 #include "os_services.h"
 #include "plan_cache.hpp"

@@ -1,5 +1,6 @@
-// Helper threads for the line passes: the calling thread runs a call's
-// tasks itself, and helper threads of the process take tasks as they come.
+// Helper threads for the line passes, and for the kernel library's compute
+// calls side by side: the calling thread runs a call's tasks itself, and
+// helper threads of the process take tasks as they come.
 //
 // An OpenMP parallel region ends in a join: the caller waits until every
 // thread of its team has arrived, whether it did any work or not. The first
