@@ -80,6 +80,7 @@ struct Pass {
     const char* in = nullptr;
     char* out = nullptr;
     double scale = 1;
+    int64_t direct_lines = 0;  // lines of a block where the pass runs in the data (direct_block_lines), else 0
 
     // A real pass whose lines run as complex ones of half their length.
     bool by_half_length() const { return kind != Kind::complex_to_complex && transforms_by_half_length(n); }
@@ -251,17 +252,6 @@ void scatter(const E* buffer, BlockLayout b, E* data, int64_t stride, const int6
     else move_lines<false>(data, stride, at, count, n, const_cast<E*>(buffer), b, Scaled<E, R>{scale});
 }
 
-// Multiplies `rows` rows of `count` neighbouring elements, `stride` apart, by
-// `scale` (a block just transformed, still in cache).
-template <typename R>
-__attribute__((target_clones("arch=x86-64-v4", "arch=x86-64-v3", "default"))) void scale_rows(
-    std::complex<R>* first, int64_t rows, int64_t stride, int64_t count, R scale) {
-    for (int64_t i = 0; i < rows; ++i) {
-        R* row = reinterpret_cast<R*>(first + i * stride);
-        for (int64_t k = 0; k < 2 * count; ++k) row[k] *= scale;
-    }
-}
-
 // Short columns side by side run where they lie, with no buffers: FFTW's
 // plan of a block of them reads each row of the block as one run, and its
 // codelets take neighbouring columns as vectors. The pass along the 8 frames
@@ -312,7 +302,6 @@ template <typename R>
 struct PassPlan {
     std::shared_ptr<Plan> plan;
     int64_t block_lines = 1;
-    bool direct = false;  // the plan runs on the data itself (direct_block_lines)
     HalfLengthTwiddles<R> twiddles;
     std::shared_ptr<const PowerOfThreeLines<R>> threes;
 };
@@ -354,11 +343,16 @@ void run_block(const Pass& p, const PassPlan<R>& pp, const int64_t* in_at, const
 // A block of a pass that runs in the data (direct_block_lines): its first
 // line's offsets on both sides.
 template <typename R>
-void run_direct_block(const Pass& p, const PassPlan<R>& pp, int64_t in_at, int64_t out_at, int64_t count) {
+void run_direct_block(const Pass& p, const PassPlan<R>& pp, int64_t in_at, int64_t out_at) {
     using C = std::complex<R>;
     C* out = reinterpret_cast<C*>(p.out) + out_at;
     execute_fftw_plan(pp.plan->problem, pp.plan->handle, reinterpret_cast<C*>(const_cast<char*>(p.in)) + in_at, out);
-    if (p.scale != 1.0) scale_rows(out, p.n, p.out_stride, count, static_cast<R>(p.scale));
+    if (p.scale == 1.0) return;
+    Layout block;  // the block's rows, while they are in cache
+    block.rank = 2;
+    block.n = {p.direct_lines, p.n};
+    block.stride = {1, p.out_stride};
+    scale_elements(out, block, pp.plan->problem.shape.precision, 2, p.scale, 1);
 }
 
 // The lines of a pass's blocks: as many as the buffers take, shared out
@@ -377,7 +371,7 @@ int64_t block_lines_of(const Pass& p, size_t real_bytes) {
 // The 1-D problem of one block in the buffers. A pass by half length
 // transforms complex lines of n / 2: its real side's lines, read as complex
 // numbers, are half as many elements apart.
-FftwProblem block_problem(const FftwProblem& whole, const Pass& p, int64_t block_lines, bool direct) {
+FftwProblem block_problem(const FftwProblem& whole, const Pass& p, int64_t block_lines) {
     FftwProblem b;
     b.shape.precision = whole.shape.precision;
     b.shape.kind = p.kind;
@@ -389,7 +383,7 @@ FftwProblem block_problem(const FftwProblem& whole, const Pass& p, int64_t block
         b.shape.axes[0] = {p.n, block_lines, block_lines};
         b.shape.batch = {block_lines, 1, 1};
     }
-    if (direct) {  // in the data, whose input may be the caller's
+    if (p.direct_lines) {  // in the data, whose input may be the caller's
         b.shape.axes[0] = {p.n, p.in_stride, p.out_stride};
         b.in_place = p.in == p.out;
         b.threads = 1;
@@ -511,6 +505,7 @@ Passes passes_of(const FftwProblem& p, const char* in, char* out, double scale) 
                 std::swap(pass.across[e], pass.across[e - 1]);
         for (int d = 0; d < pass.dims; ++d) pass.lines *= pass.across[d].n;
         pass.scale = final ? scale : 1.0;
+        pass.direct_lines = direct_block_lines(pass, real_bytes(s.precision));
         if (pass.in_frames) {
             passes.frames = 1;
             for (int d = 0; d < pass.frame_dims; ++d) passes.frames *= pass.frame_steps[d].n;
@@ -521,7 +516,7 @@ Passes passes_of(const FftwProblem& p, const char* in, char* out, double scale) 
     // the pass before it scales instead, as it copies or transforms anyway.
     std::vector<Pass>& list = passes.list;
     const size_t final = list.size() - 1;
-    const bool scale_earlier = scale != 1.0 && final > 0 && direct_block_lines(list[final], real_bytes(s.precision)) > 0;
+    const bool scale_earlier = scale != 1.0 && final > 0 && list[final].direct_lines > 0;
     if (scale_earlier) {
         list[final].scale = 1.0;
         list[final - 1].scale = scale;
@@ -566,9 +561,8 @@ public:
         // The buffers: for the largest block of any pass, one pair per thread
         // (64-byte steps keep them all at one alignment).
         for (size_t k = 0; k < list.size(); ++k) {
-            if (const int64_t lines = direct_block_lines(list[k], sizeof(R))) {
-                plans_[k].block_lines = lines;
-                plans_[k].direct = true;
+            if (list[k].direct_lines) {
+                plans_[k].block_lines = list[k].direct_lines;
                 continue;  // (no buffers)
             }
             int64_t lines = plans_[k].block_lines = block_lines_of(list[k], sizeof(R));
@@ -590,7 +584,7 @@ public:
         for (void*& m : memory_)
             if (!(m = take_buffer(buffer_bytes()))) return out_of_memory;
         for (size_t k = 0; k < list.size(); ++k) {
-            if (!plans_[k].threes && !(plans_[k].plan = plan_of(list[k], plans_[k]))) return planner_failed;
+            if (!plans_[k].threes && !(plans_[k].plan = plan_of(list[k], plans_[k].block_lines))) return planner_failed;
             if (list[k].by_half_length()) plans_[k].twiddles = half_length_twiddles<R>(list[k].n);
         }
         if (const auto& small = passes_.small)
@@ -624,14 +618,10 @@ private:
         return {base, base + gathered_bytes_};
     }
 
-    std::shared_ptr<Plan> plan_of(const Pass& p, const PassPlan<R>& pp) const {
-        void* in = buffers_of(0).gathered;
-        void* out = buffers_of(0).transformed;
-        if (pp.direct) {
-            in = const_cast<char*>(p.in);
-            out = p.out;
-        }
-        FftwProblem problem = block_problem(whole_, p, pp.block_lines, pp.direct);
+    std::shared_ptr<Plan> plan_of(const Pass& p, int64_t block_lines) const {
+        void* in = p.direct_lines ? const_cast<char*>(p.in) : buffers_of(0).gathered;
+        void* out = p.direct_lines ? p.out : buffers_of(0).transformed;
+        FftwProblem problem = block_problem(whole_, p, block_lines);
         problem.in_alignment = fftw_alignment(problem.shape.precision, in);
         problem.out_alignment = fftw_alignment(problem.shape.precision, out);
         return PlanCache::instance().plan_for(problem, in, out, PlanUse::lines);
@@ -639,10 +629,10 @@ private:
 
     // Blocks [begin, end) of a pass, on one thread.
     void run_blocks(const Pass& p, const PassPlan<R>& pp, int64_t begin, int64_t end, const Buffers& b) const {
-        if (pp.direct) {  // (whole blocks, each within one run of side-by-side lines)
+        if (p.direct_lines) {  // (whole blocks, each within one run of side-by-side lines)
             for (int64_t block = begin; block < end; ++block) {
                 const Cursor first(p, block * pp.block_lines);
-                run_direct_block(p, pp, first.in(), first.out(), pp.block_lines);
+                run_direct_block(p, pp, first.in(), first.out());
             }
             return;
         }
