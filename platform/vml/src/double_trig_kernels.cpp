@@ -59,9 +59,10 @@ LUMADEX_AVX512_INLINE Reduced ReduceHalfPi(V x)
 // Chebyshev nodes, coefficients rounded to double). Both N and D are carried
 // as double-doubles: D's term z (q0 + z Q) reaches 0.29, so its rounding and
 // that of its factor are recovered by fma, and the rounding of z = r^2 (zl)
-// enters to first order, in N's leading term too. The odd quadrants give tan x = -cot r = -D/N. The quotient
-// is corrected once with fma, and the low part of r enters through the
-// derivative 1 + tan^2 (the same for -cot). Measured: at most 0.81 ulp.
+// enters it to first order. The odd quadrants give tan x = -cot r = -D/N.
+// The quotient is corrected once with fma, and the low part of r enters
+// through the derivative 1 + tan^2 (the same for -cot). Measured over 2e8
+// arguments: at most 0.77 ulp.
 constexpr double kTanP[] = {-0.13098981362102827, 0.0031178652095653256, -1.1150544698886181e-05,
                             -1.7861825418111045e-08};
 constexpr double kTanQ0 = -0.4643231469543616;
@@ -73,10 +74,12 @@ LUMADEX_AVX512_INLINE V TanFast(V x)
     const Reduced r = ReduceHalfPi(ax);
     const V z = Mul(r.hi, r.hi);
     const V zl = _mm512_fmsub_pd(r.hi, r.hi, z);
-    // N = r + r z P(z)
-    const V nt = Mul(r.hi, Fma(z, Poly(z, kTanP), Mul(zl, Set(kTanP[0]))));  // (z + zl) P(z) to first order
-    const V nh = r.hi + nt;
-    const V nl = (r.hi - nh) + nt;
+    // N = r + r f with f = z P(z) in [-0.081, 0]: nh is it rounded once and
+    // nl that rounding's error (r - nh is exact, nh lying within 9 % of r).
+    // The rounding of z enters f only (0.081 of N), so zl is left out here.
+    const V f = Mul(z, Poly(z, kTanP));
+    const V nh = Fma(r.hi, f, r.hi);
+    const V nl = Fma(r.hi, f, r.hi - nh);
     // D = 1 + z W with W = q0 + z Q(z) in [-0.465, -0.449]: w is W rounded
     // and wl its rounding error (q0 - w is exact); dh = 1 + z w rounded and
     // dl the rest, z w + (1 - dh) (1 - dh exact), z wl and zl w, each by one
