@@ -109,10 +109,12 @@ def first_calls_table(rows, header, known):
               "such ratios);")
         print("  frame/first, frame/calls = a stack's or volume's time over its frames' transformed one by one, a "
               "2-D call each (frames-*, same threads, this run)")
+        print("  planes/calls = a volume's calls less its z transform's (z-*), over its frames': the share of its "
+              "planes (the whole volume adds a transform along z, more arithmetic than its frames)")
         print()
         columns = ("case", "thr", "first", "calls", "scipy", "A/A", "first/scipy", "calls/scipy", "frame/first",
-                   "frame/calls")
-        widths = (24, 3, 8, 8, 8, 5, 11, 11, 11, 11)
+                   "frame/calls", "planes/calls")
+        widths = (24, 3, 8, 8, 8, 5, 11, 11, 11, 11, 12)
         print(" ".join(("%-*s" if i == 0 else "%*s") % (w, c) for i, (w, c) in enumerate(zip(widths, columns))))
     for name, threads, first, calls in medians_of_runs(rows):
         times = times_ms(scipy_call(name, int(threads)), 40)
@@ -125,6 +127,9 @@ def first_calls_table(rows, header, known):
         if frames and (frames, threads) in known:
             frames_first, frames_calls = known[frames, threads]
             cells += ["%11.2f" % (first / frames_first), "%11.2f" % (calls / frames_calls)]
+            along_z = name.replace("c2c-", "z-", 1)
+            if name.startswith("c2c-") and (along_z, threads) in known:
+                cells.append("%12.2f" % ((calls - known[along_z, threads][1]) / frames_calls))
         known[name, threads] = first, calls
         print(" ".join(cells))
         sys.stdout.flush()
