@@ -26,7 +26,9 @@ UNARY = {
     "exp": ((-INF, INF), _log_max), "expm1": ((-INF, INF), _log_max),
     "log": ((0, INF), [1.0]), "log10": ((0, INF), [1.0, 10.0]), "log1p": ((-1, INF), [-1.0]),
     "sqrt": ((0, INF), [1.0]), "cbrt": ((-INF, INF), [1.0]),
-    "sin": ((-INF, INF), [np.pi, 1e6 * np.pi]), "cos": ((-INF, INF), [np.pi / 2, 1e6 * np.pi + np.pi / 2]),
+    # (sin and cos: also just below 2^20, the fast reduction's last multiples of pi/2)
+    "sin": ((-INF, INF), [np.pi, 333333 * np.pi, 1e6 * np.pi]),
+    "cos": ((-INF, INF), [np.pi / 2, 333333 * np.pi + np.pi / 2, 1e6 * np.pi + np.pi / 2]),
     "tan": ((-INF, INF), [np.pi / 2, 201 * np.pi / 2]), "arcsin": ((-1, 1), [1.0, -1.0]),
     "arccos": ((-1, 1), [1.0, -1.0]), "arctan": ((-INF, INF), [1.0]),
     "sinh": ((-INF, INF), lambda i: [np.log(i.max) + 0.69]), "cosh": ((-INF, INF), lambda i: [np.log(i.max) + 0.69]),

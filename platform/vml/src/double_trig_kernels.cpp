@@ -3,9 +3,12 @@
 // functions are in double_inverse_trig_kernels.cpp, the lane helpers both
 // use in double_trig_lanes.hpp).
 //
-// One core is shared: ReduceHalfPi, x = k pi/2 + r with r as a
-// double-double. sin and cos end as one polynomial in r^2 with coefficients
-// chosen per lane; tan as a quotient of double-doubles corrected once.
+// Each reduces x = k pi/2 + r with r as a double-double: tan through
+// ReduceHalfPi (a normalized pair: its quotient takes 1/r), sin and cos
+// through the cheaper ReduceHalfPiUnnormalized (they take the low part to
+// first order only). sin and cos end as one polynomial in r^2 with
+// coefficients chosen per lane; tan as a quotient of double-doubles
+// corrected once.
 //
 // The coefficients come from /usr/bin/python3 with mpmath at 60 digits:
 // Chebyshev-node interpolation (near-minimax), rounded to double (for sin
@@ -49,6 +52,30 @@ LUMADEX_AVX512_INLINE Reduced ReduceHalfPi(V x)
     const V bl = _mm512_fmsub_pd(k, Set(kC2), bh);
     const V hi = a - bh;
     const V lo = _mm512_fnmadd_pd(k, Set(kC3), ((a - hi) - bh) - bl);
+    return {hi, lo, _mm512_castpd_si512(kMagic)};
+}
+
+// The same reduction in two operations fewer, for |x| <= kSinCosFastMax:
+// pi/2 = D1 + D2 + D3 with D1 = C1, D2 the next 33 bits and D3 the next 53
+// (D3 leaves 2e-43 out). k < 2^20, so k D2 is exact; hi = (x - k D1) - k D2
+// rounded, whose error (a - hi) - b is exact (Fast2Sum where |a| >= |b|;
+// elsewhere a - b is a multiple of 2^-86 below 2^-33.5, so hi is exact), and
+// lo = that error - k D3. |lo| <= ulp(hi)/2 + 2^-68.6: where r is below
+// about 2^-15 the pair is not normalized (lo may exceed hi's ulp), which a
+// kernel taking lo to first order with bounded derivatives (sin, cos) does
+// not notice, but 1/r (tan) would. Error of the pair: below
+// 2^-120 + 2^-106 |hi|.
+constexpr double kD1 = kC1, kD2 = 0x1.1a626331p-54, kD3 = 0x1.1701b839a2520p-88;
+constexpr double kSinCosFastMax = 0x1p20;
+
+LUMADEX_AVX512_INLINE Reduced ReduceHalfPiUnnormalized(V x)
+{
+    const V kMagic = Fma(x, Set(0x1.45f306dc9c883p-1), Set(kRoundMagic));  // x 2/pi
+    const V k = kMagic - Set(kRoundMagic);
+    const V a = _mm512_fnmadd_pd(k, Set(kD1), x);
+    const V b = Mul(k, Set(kD2));
+    const V hi = a - b;
+    const V lo = _mm512_fnmadd_pd(k, Set(kD3), (a - hi) - b);
     return {hi, lo, _mm512_castpd_si512(kMagic)};
 }
 
@@ -114,8 +141,9 @@ LUMADEX_AVX512_INLINE V Tan(V x)
 }
 
 // ---------------------------------------------------------------------------
-// sin and cos on ReduceHalfPi, applied to x itself (k signed; the reduction
-// is symmetric in x): x = k pi/2 + r, r = hi + lo, |hi| <= pi/4 + tiny. With
+// sin and cos on ReduceHalfPiUnnormalized, applied to x itself (k signed;
+// the reduction is symmetric in x): x = k pi/2 + r, r = hi + lo,
+// |hi| <= pi/4 + tiny. With
 // n = k for sin and n = k + 1 for cos (cos x = sin(x + pi/2)), the result is
 // sin r for even n and cos r for odd n, negated where n & 2 is set.
 //
@@ -148,7 +176,7 @@ constexpr double kCosP[] = {0.041666666666666664,   -0.0013888888888883586,  2.4
                             -2.755731567066531e-07, 2.0875885141907046e-09,  -1.1367314244071426e-11};
 
 // The fast path's result and the lanes it leaves to the exact kernel
-// (|x| > 2^24 and the infinities; NaN stays on the fast path, which
+// (|x| > 2^20 and the infinities; NaN stays on the fast path, which
 // propagates it).
 struct Redone {
     V y;
@@ -167,8 +195,8 @@ LUMADEX_AVX512_INLINE V PolyOf(M odd, V z, const double (&s)[N], const double (&
 template <int kShift>
 LUMADEX_AVX512_INLINE Redone SinCos(V x)
 {
-    const M redo = Gt(Abs(x), Set(kTrigFastMax));
-    const Reduced r = ReduceHalfPi(x);
+    const M redo = Gt(Abs(x), Set(kSinCosFastMax));
+    const Reduced r = ReduceHalfPiUnnormalized(x);
     // n = k + kShift: for cos, n is odd where k is even, and n & 2 is set
     // where k mod 4 is 1 or 2 (bit 0 xor bit 1 of k).
     const M k0 = _mm512_test_epi64_mask(r.k, _mm512_set1_epi64(1));
@@ -196,7 +224,7 @@ LUMADEX_AVX512_INLINE Redone SinCos(V x)
 LUMADEX_AVX512_INLINE Redone Sin(V x) { return SinCos<0>(x); }
 LUMADEX_AVX512_INLINE Redone Cos(V x) { return SinCos<1>(x); }
 
-// Beyond 2^24 (and for the infinities) SLEEF's 1-ulp functions, with their
+// Beyond 2^20 (and for the infinities) SLEEF's 1-ulp functions, with their
 // exact reduction.
 LUMADEX_AVX512_INLINE V SinExact(V x) { return Sleef_sind8_u10avx512f(x); }
 LUMADEX_AVX512_INLINE V CosExact(V x) { return Sleef_cosd8_u10avx512f(x); }
