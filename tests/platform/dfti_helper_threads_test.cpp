@@ -1,11 +1,16 @@
 // The line passes' helper threads: every task runs once, a worker number is
-// never used by two threads at once, and callers meeting each other, or a
-// fork, still get all their tasks run.
+// never used by two threads at once, callers meeting each other, or a fork,
+// still get all their tasks run, and a helper that leaves its caller's core
+// for a job may run on every core again afterwards.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <fstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,6 +91,53 @@ TEST(HelperThreadsShared, AChildOfAForkRunsItsTasks) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// The cores a thread of this process may run on, as /proc lists them.
+std::string cores_allowed(const std::string& task) {
+    std::ifstream status("/proc/self/task/" + task + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Cpus_allowed_list:", 0) == 0) return line;
+    return "";
+}
+
+TEST(HelperThreadsShared, HelpersMayRunOnEveryCoreAfterAJob) {
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    if (CPU_COUNT(&all) < 2) GTEST_SKIP() << "one core";
+    const std::string before = cores_allowed(std::to_string(gettid()));
+    // The caller on one core, and jobs far enough apart that the helpers
+    // sleep between them: a helper woken on the caller's core leaves it.
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int c = 0; c < CPU_SETSIZE; ++c)
+        if (CPU_ISSET(c, &all)) {
+            CPU_SET(c, &one);
+            break;
+        }
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    std::atomic<int> failures{0};
+    for (int repeat = 0; repeat < 30; ++repeat) {
+        std::atomic<int64_t> sum{0};
+        auto task = [&](int64_t t, int) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(20);
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            sum += t;
+        };
+        run_tasks(64, 2, task);
+        if (sum != 2016) ++failures;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(failures.load(), 0);
+    DIR* tasks = opendir("/proc/self/task");
+    ASSERT_NE(tasks, nullptr);
+    while (const dirent* e = readdir(tasks)) {
+        if (e->d_name[0] == '.') continue;
+        EXPECT_EQ(cores_allowed(e->d_name), before) << "thread " << e->d_name;
+    }
+    closedir(tasks);
 }
 
 }  // namespace
