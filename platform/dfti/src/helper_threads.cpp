@@ -38,14 +38,17 @@ struct Job {
 // A helper that finds itself on its caller's core moves to another for the
 // job. The scheduler often puts a woken thread on its waker's core (here in
 // most wake-ups of a sleeping helper, with the other core idle); the two
-// then share that core until it balances them, a millisecond or more, and
-// the helper may take it first: first calls of a 1000 x 1000 float
+// then share that core until it balances them, a millisecond or more,
+// whichever of them runs meanwhile: first calls of a 1000 x 1000 float
 // transform on 2 threads whose caller took no task for 2.1 to 2.4 ms of a
-// 3.5 ms first pass, in three processes of five. Moving off, their first
-// calls in 20 fresh processes: mean 4.43 ms against 4.70, slowest 5.3
-// against 7.5 (median 4.42 both). The move is a change of the helper's
-// affinity, undone after the job, and made only where another core is
-// allowed.
+// 3.5 ms first pass, in three processes of five. With the move (and the
+// caller's yield that lets a helper queued behind it run, Helpers::run):
+// those first calls in 20 fresh processes, mean 4.43 ms against 4.70,
+// slowest 5.3 against 7.5; calls of 1024 x 1024 float 20 ms apart, so that
+// the helpers sleep before each, median 3.6 to 4.1 ms against 6.1 to 6.4
+// (on a machine kept busy by two other processes, 7.1 to 7.9 against 6.5
+// to 7.8: no cost to see). The move is a change of the helper's affinity,
+// undone after the job, and made only where another core is allowed.
 class AwayFromCaller {
 public:
     explicit AwayFromCaller(int caller_cpu) {
@@ -108,7 +111,14 @@ public:
             generation_.fetch_add(1, std::memory_order_release);
             sleepers = sleeping_ > 0;
         }
-        if (sleepers) posted_.notify_all();
+        if (sleepers) {
+            posted_.notify_all();
+            // A helper woken onto this core would wait behind the caller until
+            // the scheduler balances the cores: yielding once lets it run now
+            // and move off (AwayFromCaller). Where it went elsewhere, or
+            // nothing else is runnable here, the yield returns at once.
+            sched_yield();
+        }
         job.take_tasks(0);
         {
             std::unique_lock guard(lock_);
