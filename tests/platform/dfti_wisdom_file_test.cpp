@@ -57,6 +57,7 @@ TEST(DftiWisdomFile, TwoProcessesMeasuringDifferentProblemsKeepEachOthersWisdom)
         const pid_t child = fork();
         if (child == 0) {
             setenv("XDG_CACHE_HOME", folder.c_str(), 1);
+            lumadex::dfti::read_wisdom_folder_from_environment();
             fftw_forget_wisdom();
             _exit(body() ? 0 : 1);
         }

@@ -34,13 +34,20 @@ fs::path wisdom_cache_directory() {
     return {};
 }
 
+// Read from the environment once, when the layer is loaded, never from the
+// planner thread: it merges into the file whenever a measurement ends, and
+// getenv there would walk the environment while the caller's setenv may be
+// freeing it (pytest sets a variable before every test, a script may too).
+fs::path cache_folder = wisdom_cache_directory();
+
 fs::path wisdom_file(Precision p) {
-    const fs::path dir = wisdom_cache_directory();
-    if (dir.empty()) return {};
-    return dir / (p == Precision::single ? "fftw-wisdom-single" : "fftw-wisdom-double");
+    if (cache_folder.empty()) return {};
+    return cache_folder / (p == Precision::single ? "fftw-wisdom-single" : "fftw-wisdom-double");
 }
 
 }  // namespace
+
+void read_wisdom_folder_from_environment() { cache_folder = wisdom_cache_directory(); }
 
 void load_wisdom(Precision p) {
     if (p == Precision::single) fftwf_import_system_wisdom();

@@ -1,9 +1,10 @@
 // FFTW wisdom kept between processes: the cache file of measured plans
-// ($XDG_CACHE_HOME/lumadex, else ~/.cache/lumadex), one per precision, and
-// the machine's system wisdom (/etc/fftw/wisdom, which Debian's `fftw-wisdom`
-// tool makes). Both are caches only: missing, unreadable, corrupt or
-// unwritable, they change no result and fail no call (FFTW rejects wisdom
-// that does not parse, and any plan computes the same transform).
+// ($XDG_CACHE_HOME/lumadex, else ~/.cache/lumadex, as the environment was
+// when the layer was loaded), one per precision, and the machine's system
+// wisdom (/etc/fftw/wisdom, which Debian's `fftw-wisdom` tool makes). Both
+// are caches only: missing, unreadable, corrupt or unwritable, they change
+// no result and fail no call (FFTW rejects wisdom that does not parse, and
+// any plan computes the same transform).
 #pragma once
 
 #include <functional>
@@ -12,6 +13,11 @@
 #include "shape.hpp"
 
 namespace lumadex::dfti {
+
+// Reads the cache files' folder from the environment again (the layer reads
+// it once, when it is loaded). Only where no other thread can be using the
+// files or changing the environment: a fork's child before its first plan.
+void read_wisdom_folder_from_environment();
 
 // Imports the system wisdom and the cache file of one precision into FFTW.
 // Call with the planner lock held.
